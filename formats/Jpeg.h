@@ -1,0 +1,48 @@
+// Jpeg files.
+#pragma once
+
+#include "image/FileFormats.h"
+
+namespace rastova {
+
+class TJPGFileFormatReader : public TFileFormatReader {
+public:
+    TJPGFileFormatReader();
+    std::string ClassName() const override { return "TJPGFileFormatReader"; }
+    bool CheckSignature(const TSignatureHeader& header) override;
+    void Read(TStream& stream, TPixelGraphic& graphic, int imageIndex) override;
+    void GetInfo(TStream& stream, int imageIndex, TFileInfo& info) override;
+};
+
+class TJPEGFileFormatReader : public TJPGFileFormatReader {
+public:
+    TJPEGFileFormatReader();
+    std::string ClassName() const override { return "TJPEGFileFormatReader"; }
+};
+
+class TJIFFileFormatReader : public TJPGFileFormatReader {
+public:
+    TJIFFileFormatReader();
+    std::string ClassName() const override { return "TJIFFileFormatReader"; }
+};
+
+class TJPGFileFormatWriter : public TFileFormatWriter {
+public:
+    TJPGFileFormatWriter();
+    std::string ClassName() const override { return "TJPGFileFormatWriter"; }
+    void Write(TStream& stream, TPixelGraphic& graphic) override;
+};
+
+class TJPEGFileFormatWriter : public TJPGFileFormatWriter {
+public:
+    TJPEGFileFormatWriter();
+    std::string ClassName() const override { return "TJPEGFileFormatWriter"; }
+};
+
+class TJIFFileFormatWriter : public TJPGFileFormatWriter {
+public:
+    TJIFFileFormatWriter();
+    std::string ClassName() const override { return "TJIFFileFormatWriter"; }
+};
+
+}  // namespace rastova

@@ -1,0 +1,428 @@
+#include "formats/Pxm.h"
+
+#include "image/PGExceptions.h"
+#include "image/PGMessages.h"
+#include "image/Streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace rastova {
+
+bool PxMWriteBinary = false;
+
+namespace {
+
+const char* const kReaderTag = "PBM, PGM, PPM: ";
+constexpr int kBufferSize = 1024;
+constexpr std::int64_t kMaxNumber = std::numeric_limits<std::int32_t>::max();
+
+[[noreturn]] void FailRead(const std::string& message)
+{
+    throw EPGPxMFileFormatReader(kReaderTag + message);
+}
+
+// Byte and token source over the stream, refilled 1024 bytes at a time.
+class TPxMSource {
+public:
+    explicit TPxMSource(TStream& stream) : m_stream(stream) {}
+
+    std::uint8_t NextByte()
+    {
+        if (m_pos == m_count)
+            Refill();
+        return m_buffer[m_pos++];
+    }
+
+    // A '#' swallows the rest of its line and reads as the line feed ending it.
+    std::uint8_t NextChar()
+    {
+        std::uint8_t c = NextByte();
+        if (c == '#')
+            while (c != 0x0A)
+                c = NextByte();
+        return c;
+    }
+
+    // Skips everything up to a digit; the character ending the digits is consumed.
+    // Values saturate instead of wrapping, so a huge number cannot turn negative.
+    std::int64_t NextNumber()
+    {
+        std::uint8_t c = NextChar();
+        while (c < '0' || c > '9')
+            c = NextChar();
+        std::int64_t value = 0;
+        while (c >= '0' && c <= '9') {
+            value = std::min(value * 10 + (c - '0'), kMaxNumber);
+            c = NextChar();
+        }
+        return value;
+    }
+
+    // Bytes still to come, buffered or not.
+    std::int64_t Available() { return std::int64_t(m_count - m_pos) + m_stream.Remaining(); }
+
+private:
+    void Refill()
+    {
+        const std::int64_t wanted = std::min<std::int64_t>(kBufferSize, m_stream.Remaining());
+        const std::int64_t got = wanted > 0 ? m_stream.Read(m_buffer, wanted) : 0;
+        if (got <= 0)
+            FailRead(MessageText(kMsgUnexpectedEndOfFile));
+        m_count = int(got);
+        m_pos = 0;
+    }
+
+    TStream& m_stream;
+    std::uint8_t m_buffer[kBufferSize];
+    int m_count = 0;
+    int m_pos = 0;
+};
+
+struct TVariantInfo {
+    const char* subFormat;
+    int bitsPerPixel;
+};
+
+TVariantInfo InfoOfVariant(int variant)
+{
+    const bool text = variant <= 3;
+    const int kind = (variant - 1) % 3;  // 0 bitmap, 1 graymap, 2 pixmap
+    static constexpr int kBits[3] = {1, 8, 24};
+    return {text ? "ASCII" : "Binary", kBits[kind]};
+}
+
+int ReadVariant(TPxMSource& source)
+{
+    if (source.NextByte() != 'P')
+        FailRead(MessageText(kMsgNotAFile, "PBM, PGM, PPM"));
+    const int variant = int(source.NextByte()) - '0';
+    if (variant < 1 || variant > 6)
+        FailRead(MessageText(kMsgUnknownSubformat));
+    return variant;
+}
+
+// The least number of bytes the pixel data can take: raw rows are exact, and
+// text samples need a digit each plus a separator between neighbours.
+std::int64_t MinimumDataBytes(int variant, std::int64_t width, std::int64_t height)
+{
+    switch (variant) {
+    case 4: return (width + 7) / 8 * height;
+    case 5: return width * height;
+    case 6: return 3 * width * height;
+    default: {
+        const std::int64_t samples = (variant == 3 ? 3 : 1) * width * height;
+        return samples > 0 ? 2 * samples - 1 : 0;
+    }
+    }
+}
+
+std::uint8_t Scale(std::int64_t sample, std::int64_t maxval)
+{
+    return std::uint8_t(sample * 255 / maxval);
+}
+
+void ReadRow(TPxMSource& source, int variant, std::int64_t maxval, int width, std::uint8_t* row)
+{
+    switch (variant) {
+    case 1:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
+            // 0 is white (index 1), anything else black (index 0).
+            if (source.NextNumber() == 0)
+                row[x >> 3] |= mask;
+            else
+                row[x >> 3] &= std::uint8_t(~mask);
+        }
+        break;
+    case 2:
+        for (int x = 0; x < width; ++x)
+            row[x] = Scale(source.NextNumber(), maxval);
+        break;
+    case 3:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t r = Scale(source.NextNumber(), maxval);
+            const std::uint8_t g = Scale(source.NextNumber(), maxval);
+            const std::uint8_t b = Scale(source.NextNumber(), maxval);
+            row[3 * x] = b;
+            row[3 * x + 1] = g;
+            row[3 * x + 2] = r;
+        }
+        break;
+    case 4:
+        for (int i = 0, n = (width + 7) / 8; i < n; ++i)
+            row[i] = std::uint8_t(~source.NextByte());
+        break;
+    case 5:
+        for (int x = 0; x < width; ++x)
+            row[x] = Scale(source.NextByte(), maxval);
+        break;
+    case 6:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t r = Scale(source.NextByte(), maxval);
+            const std::uint8_t g = Scale(source.NextByte(), maxval);
+            const std::uint8_t b = Scale(source.NextByte(), maxval);
+            row[3 * x] = b;
+            row[3 * x + 1] = g;
+            row[3 * x + 2] = r;
+        }
+        break;
+    }
+}
+
+}  // namespace
+
+// ---- reader ---------------------------------------------------------------------------
+
+void TPxMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
+{
+    if (imageIndex != 0)
+        throw EPGPxMFileFormatReader("PxM: " + MessageText(kMsgInvalid, "Index"));
+    graphic.SetGamma(DisplayGamma);
+    TPxMSource source(stream);
+    const int variant = ReadVariant(source);
+    graphic.SetWidth(0);
+    graphic.SetHeight(0);
+    if (variant == 1 || variant == 4) {
+        graphic.SetBitCount(bc1);
+        graphic.SetPaletteIdent(pBlackWhite);
+    } else if (variant == 2 || variant == 5) {
+        graphic.SetBitCount(bc8);
+        graphic.SetPaletteIdent(pGray256);
+    } else {
+        graphic.SetBitCount(bc24);
+    }
+    const std::int64_t width = source.NextNumber();
+    graphic.SetWidth(int(width));
+    const std::int64_t height = source.NextNumber();
+    // Refuse before allocating when the file cannot hold the pixels it announces.
+    if (width > 0 && height > 0 && MinimumDataBytes(variant, width, height) > source.Available())
+        FailRead(MessageText(kMsgUnexpectedEndOfFile));
+    graphic.SetHeight(int(height));
+    const std::int64_t maxval = (variant == 1 || variant == 4) ? 1 : source.NextNumber();
+    // A maxval of 0 would divide by zero when scaling.
+    if (width < 1 || height < 1 || maxval < 1 || (variant > 3 && maxval > 255))
+        FailRead(MessageText(kMsgNotSupportedSubformat));
+
+    graphic.ProgressStart(this);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        TObject* sender;
+        ~TEndGuard() { g.ProgressEnd(sender); }
+    } endGuard{graphic, this};
+    for (int y = 0; y < int(height); ++y) {
+        ReadRow(source, variant, maxval, int(width), graphic.ScanLine(y));
+        if (graphic.Progress(this, y, int(height)))
+            break;
+    }
+}
+
+void TPxMFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
+{
+    TFileFormatReader::GetInfo(stream, imageIndex, info);
+    if (imageIndex != 0)
+        FailRead(MessageText(kMsgInvalidValueFor, "Index"));
+    TPxMSource source(stream);
+    const TVariantInfo variant = InfoOfVariant(ReadVariant(source));
+    info.SubFormatText = variant.subFormat;
+    info.BitsPerPixel = variant.bitsPerPixel;
+    info.Width = int(source.NextNumber());
+    info.Height = int(source.NextNumber());
+    info.ColorsText = variant.bitsPerPixel == 24 ? "16.7M" : std::to_string(1 << variant.bitsPerPixel);
+}
+
+TPBMFileFormatReader::TPBMFileFormatReader()
+{
+    Extension = "pbm";
+    Description = "Portable Bitmap";
+    HasSignature = true;
+}
+
+bool TPBMFileFormatReader::CheckSignature(const TSignatureHeader& header)
+{
+    return header.Count >= 2 && header[0] == 'P' && (header[1] == '1' || header[1] == '4');
+}
+
+TPGMFileFormatReader::TPGMFileFormatReader()
+{
+    Extension = "pgm";
+    Description = "Portable Graymap";
+    HasSignature = true;
+}
+
+bool TPGMFileFormatReader::CheckSignature(const TSignatureHeader& header)
+{
+    return header.Count >= 2 && header[0] == 'P' && (header[1] == '2' || header[1] == '5');
+}
+
+TPPMFileFormatReader::TPPMFileFormatReader()
+{
+    Extension = "ppm";
+    Description = "Portable Pixelmap";
+    HasSignature = true;
+}
+
+bool TPPMFileFormatReader::CheckSignature(const TSignatureHeader& header)
+{
+    return header.Count >= 2 && header[0] == 'P' && (header[1] == '3' || header[1] == '6');
+}
+
+// ---- writer ---------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void FailWrite(const std::string& message)
+{
+    throw EPGPxMFileFormatWriter(message);
+}
+
+// Output through a 1024-byte buffer, flushed when full and at the end.
+class TPxMSink {
+public:
+    explicit TPxMSink(TStream& stream) : m_stream(stream) {}
+
+    void Byte(std::uint8_t b)
+    {
+        if (m_count == kBufferSize)
+            Flush();
+        m_buffer[m_count++] = b;
+    }
+    void Text(const std::string& text)
+    {
+        for (const char c : text)
+            Byte(std::uint8_t(c));
+    }
+    void Number(unsigned value)
+    {
+        char digits[12];
+        int n = 0;
+        do {
+            digits[n++] = char('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (n > 0)
+            Byte(std::uint8_t(digits[--n]));
+    }
+    void Flush()
+    {
+        m_stream.WriteBuffer(m_buffer, m_count);
+        m_count = 0;
+    }
+
+private:
+    TStream& m_stream;
+    std::uint8_t m_buffer[kBufferSize];
+    int m_count = 0;
+};
+
+enum class TPxMKind { Bitmap, Graymap, Pixmap };
+
+}  // namespace
+
+void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
+{
+    TPxMKind kind;
+    if (Extension == "pbm")
+        kind = TPxMKind::Bitmap;
+    else if (Extension == "pgm")
+        kind = TPxMKind::Graymap;
+    else if (Extension == "ppm")
+        kind = TPxMKind::Pixmap;
+    else
+        FailWrite(kReaderTag + MessageText(kMsgUnknownExtension, Extension));
+    const int width = graphic.GetWidth();
+    const int height = graphic.GetHeight();
+    if (width < 1 || height < 1)
+        FailWrite(kReaderTag + MessageText(kMsgWidthOrHeightZero));
+
+    const bool binary = PxMWriteBinary;
+    TPxMSink sink(stream);
+    sink.Byte('P');
+    sink.Byte(std::uint8_t('1' + int(kind) + (binary ? 3 : 0)));
+    sink.Byte(0x0A);
+    sink.Number(unsigned(width));
+    sink.Byte(' ');
+    sink.Number(unsigned(height));
+    sink.Byte(0x0A);
+    if (kind != TPxMKind::Bitmap)
+        sink.Text("255\n");
+
+    // Nothing has reached the stream yet, so a refusal here writes nothing.
+    const std::string invalid = MessageText(kMsgInvalidColorResolution);
+    if (kind == TPxMKind::Bitmap && graphic.BitCount() != bc1 && graphic.PaletteIdent() != pBlackWhite)
+        FailWrite("PBM: " + invalid);
+    if (kind == TPxMKind::Graymap && graphic.BitCount() != bc8 && graphic.PaletteIdent() != pGray256)
+        FailWrite("PGM: " + invalid);
+    if (kind == TPxMKind::Pixmap && graphic.BitCount() != bc24)
+        FailWrite("PPM: " + invalid);
+
+    const int bytesPerRow = (width + 7) / 8;
+    graphic.ProgressStart(&graphic);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        ~TEndGuard() { g.ProgressEnd(&g); }
+    } endGuard{graphic};
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = graphic.ScanLine(y);
+        if (kind == TPxMKind::Bitmap && binary) {
+            for (int i = 0; i < bytesPerRow; ++i)
+                sink.Byte(std::uint8_t(~row[i]));
+        } else if (kind == TPxMKind::Bitmap) {
+            for (int x = 0; x < width; ++x) {
+                sink.Byte((row[x >> 3] & (0x80u >> (x & 7))) ? '0' : '1');
+                sink.Byte(x + 1 < width ? ' ' : 0x0A);
+            }
+        } else if (kind == TPxMKind::Graymap) {
+            for (int x = 0; x < width; ++x) {
+                if (binary) {
+                    sink.Byte(row[x]);
+                } else {
+                    sink.Number(row[x]);
+                    sink.Byte(x + 1 < width ? ' ' : 0x0A);
+                }
+            }
+        } else {
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* p = row + 3 * x;
+                if (binary) {
+                    sink.Byte(p[2]);
+                    sink.Byte(p[1]);
+                    sink.Byte(p[0]);
+                } else {
+                    sink.Number(p[2]);
+                    sink.Byte(' ');
+                    sink.Number(p[1]);
+                    sink.Byte(' ');
+                    sink.Number(p[0]);
+                    sink.Byte(x + 1 < width ? ' ' : 0x0A);
+                }
+            }
+        }
+        graphic.Progress(&graphic, y, height);
+    }
+    sink.Flush();
+}
+
+TPBMFileFormatWriter::TPBMFileFormatWriter()
+{
+    Extension = "pbm";
+    Description = "Portable Bitmap";
+    CanWriteResolutions = ResolutionBit(crBlackWhite);
+}
+
+TPGMFileFormatWriter::TPGMFileFormatWriter()
+{
+    Extension = "pgm";
+    Description = "Portable Graymap";
+    CanWriteResolutions = ResolutionBit(cr256Gray);
+}
+
+TPPMFileFormatWriter::TPPMFileFormatWriter()
+{
+    Extension = "ppm";
+    Description = "Portable Pixelmap";
+    CanWriteResolutions = ResolutionBit(crTrueColor);
+}
+
+}  // namespace rastova

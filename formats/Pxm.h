@@ -1,0 +1,63 @@
+// Portable bitmap family: PBM, PGM and PPM, text (P1-P3) and raw (P4-P6).
+#pragma once
+
+#include "image/FileFormats.h"
+
+namespace rastova {
+
+// When true the writers produce the raw variants P4/P5/P6.
+extern bool PxMWriteBinary;
+
+class TPxMFileFormatReader : public TFileFormatReader {
+public:
+    std::string ClassName() const override { return "TPxMFileFormatReader"; }
+    void Read(TStream& stream, TPixelGraphic& graphic, int imageIndex) override;
+    void GetInfo(TStream& stream, int imageIndex, TFileInfo& info) override;
+};
+
+class TPBMFileFormatReader : public TPxMFileFormatReader {
+public:
+    TPBMFileFormatReader();
+    std::string ClassName() const override { return "TPBMFileFormatReader"; }
+    bool CheckSignature(const TSignatureHeader& header) override;
+};
+
+class TPGMFileFormatReader : public TPxMFileFormatReader {
+public:
+    TPGMFileFormatReader();
+    std::string ClassName() const override { return "TPGMFileFormatReader"; }
+    bool CheckSignature(const TSignatureHeader& header) override;
+};
+
+class TPPMFileFormatReader : public TPxMFileFormatReader {
+public:
+    TPPMFileFormatReader();
+    std::string ClassName() const override { return "TPPMFileFormatReader"; }
+    bool CheckSignature(const TSignatureHeader& header) override;
+};
+
+class TPXMFileFormatWriter : public TFileFormatWriter {
+public:
+    std::string ClassName() const override { return "TPXMFileFormatWriter"; }
+    void Write(TStream& stream, TPixelGraphic& graphic) override;
+};
+
+class TPBMFileFormatWriter : public TPXMFileFormatWriter {
+public:
+    TPBMFileFormatWriter();
+    std::string ClassName() const override { return "TPBMFileFormatWriter"; }
+};
+
+class TPGMFileFormatWriter : public TPXMFileFormatWriter {
+public:
+    TPGMFileFormatWriter();
+    std::string ClassName() const override { return "TPGMFileFormatWriter"; }
+};
+
+class TPPMFileFormatWriter : public TPXMFileFormatWriter {
+public:
+    TPPMFileFormatWriter();
+    std::string ClassName() const override { return "TPPMFileFormatWriter"; }
+};
+
+}  // namespace rastova

@@ -1,0 +1,134 @@
+#include "support/TestSupport.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace rastova::test {
+
+std::filesystem::path TestSuitesDir()
+{
+    const std::filesystem::path dir(RASTOVA_TESTSUITES_DIR);
+    return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
+}
+
+TTempDir::TTempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "rastova-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    m_path = pattern;
+}
+
+TTempDir::~TTempDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + file.string());
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void WriteAll(const std::filesystem::path& file, const std::string& text)
+{
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+}
+
+TByteBuilder& TByteBuilder::U8(std::uint32_t v)
+{
+    m_data.push_back(std::uint8_t(v));
+    return *this;
+}
+
+TByteBuilder& TByteBuilder::U16LE(std::uint32_t v)
+{
+    return U8(v).U8(v >> 8);
+}
+
+TByteBuilder& TByteBuilder::U32LE(std::uint32_t v)
+{
+    return U8(v).U8(v >> 8).U8(v >> 16).U8(v >> 24);
+}
+
+TByteBuilder& TByteBuilder::U16BE(std::uint32_t v)
+{
+    return U8(v >> 8).U8(v);
+}
+
+TByteBuilder& TByteBuilder::U32BE(std::uint32_t v)
+{
+    return U8(v >> 24).U8(v >> 16).U8(v >> 8).U8(v);
+}
+
+TByteBuilder& TByteBuilder::Bytes(const std::vector<std::uint8_t>& bytes)
+{
+    m_data.insert(m_data.end(), bytes.begin(), bytes.end());
+    return *this;
+}
+
+TByteBuilder& TByteBuilder::Text(const std::string& text)
+{
+    m_data.insert(m_data.end(), text.begin(), text.end());
+    return *this;
+}
+
+TByteBuilder& TByteBuilder::Fill(std::size_t count, std::uint8_t value)
+{
+    m_data.insert(m_data.end(), count, value);
+    return *this;
+}
+
+void FillRandom(TPixelGraphic& image, int width, int height, TBitCount bitCount, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    image.SetSize(width, height, bitCount);
+    const int capacity = TPixelGraphic::PaletteCapacityOf(bitCount);
+    if (capacity > 0) {
+        image.SetPaletteCount(capacity);
+        for (int i = 0; i < capacity; ++i)
+            image.SetPaletteColor(i, random() & 0xFFFFFF);
+    }
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.SetPixel(x, y, std::uint32_t(random()) & (bitCount == bc24 ? 0xFFFFFFu : std::uint32_t(capacity - 1)));
+}
+
+bool SamePixels(const TPixelGraphic& a, const TPixelGraphic& b, std::string* why)
+{
+    const auto fail = [why](const std::string& text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return fail("sizes differ");
+    if (a.BitCount() != b.BitCount())
+        return fail("pixel formats differ");
+    if (a.PaletteCount() != b.PaletteCount())
+        return fail("palette sizes differ");
+    for (int i = 0; i < a.PaletteCount(); ++i)
+        if (a.PaletteColors()[i] != b.PaletteColors()[i])
+            return fail("palette entry " + std::to_string(i) + " differs");
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (a.GetPixel(x, y) != b.GetPixel(x, y))
+                return fail("pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") differs");
+    return true;
+}
+
+}  // namespace rastova::test

@@ -1,0 +1,60 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include "image/PGraphic.h"
+#include "image/Streams.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace rastova::test {
+
+// Folder of the third-party test images; empty when it is not beside the project.
+std::filesystem::path TestSuitesDir();
+
+// Fresh empty folder under the system temp folder, removed by the destructor.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& file);
+void WriteAll(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
+void WriteAll(const std::filesystem::path& file, const std::string& text);
+
+// Little-endian byte builder for synthetic files.
+class TByteBuilder {
+public:
+    TByteBuilder& U8(std::uint32_t v);
+    TByteBuilder& U16LE(std::uint32_t v);
+    TByteBuilder& U32LE(std::uint32_t v);
+    TByteBuilder& U16BE(std::uint32_t v);
+    TByteBuilder& U32BE(std::uint32_t v);
+    TByteBuilder& Bytes(const std::vector<std::uint8_t>& bytes);
+    TByteBuilder& Text(const std::string& text);
+    TByteBuilder& Fill(std::size_t count, std::uint8_t value);
+    const std::vector<std::uint8_t>& Data() const { return m_data; }
+    std::size_t Size() const { return m_data.size(); }
+
+private:
+    std::vector<std::uint8_t> m_data;
+};
+
+// Deterministic pseudo-random image of the given format; palette formats get a
+// random palette filling their capacity.
+void FillRandom(TPixelGraphic& image, int width, int height, TBitCount bitCount, std::uint32_t seed);
+
+// True when both images have the same size, format, palette and pixel values.
+bool SamePixels(const TPixelGraphic& a, const TPixelGraphic& b, std::string* why = nullptr);
+
+}  // namespace rastova::test
