@@ -132,3 +132,48 @@ bool SamePixels(const TPixelGraphic& a, const TPixelGraphic& b, std::string* why
 }
 
 }  // namespace rastova::test
+
+#include "image/PGExceptions.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace rastova::test {
+
+std::vector<TManifestRow> ManifestRows(const std::vector<std::string>& formats)
+{
+    std::vector<TManifestRow> rows;
+    const std::filesystem::path dir = TestSuitesDir();
+    if (dir.empty())
+        return rows;
+    std::ifstream in(dir / "MANIFEST.tsv");
+    std::string line;
+    std::getline(in, line);  // column names
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::stringstream fields(line);
+        std::string cell;
+        while (std::getline(fields, cell, '\t'))
+            cells.push_back(cell);
+        cells.resize(5);
+        if (!formats.empty() && std::find(formats.begin(), formats.end(), cells[1]) == formats.end())
+            continue;
+        rows.push_back({cells[0], cells[1], cells[2], cells[3], cells[4]});
+    }
+    return rows;
+}
+
+std::string LoadLikeConverter(const std::filesystem::path& file, TPixelGraphic& image)
+{
+    image.SetReadWarningAction(pgwaIgnore);
+    try {
+        image.LoadFromFileIndex(file.string(), 0);
+        return "";
+    } catch (const EPixelGraphic& e) {
+        return std::string(e.what()).empty() ? "(empty message)" : e.what();
+    } catch (const std::exception& e) {
+        return std::string("FOREIGN: ") + e.what();
+    }
+}
+
+}  // namespace rastova::test

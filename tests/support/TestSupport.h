@@ -58,3 +58,25 @@ void FillRandom(TPixelGraphic& image, int width, int height, TBitCount bitCount,
 bool SamePixels(const TPixelGraphic& a, const TPixelGraphic& b, std::string* why = nullptr);
 
 }  // namespace rastova::test
+
+namespace rastova::test {
+
+// One row of the third-party suites' MANIFEST.tsv.
+struct TManifestRow {
+    std::string path;  // relative to TestSuitesDir()
+    std::string format;
+    std::string variant;
+    std::string expectation;  // "loads", "refused" or "undefined"
+    std::string note;
+};
+
+// Rows whose format column is one of the given names (all rows when empty);
+// empty when the suites are not present.
+std::vector<TManifestRow> ManifestRows(const std::vector<std::string>& formats = {});
+
+// Loads a suite file the way the batch converter does (ReadWarningAction
+// pgwaIgnore, index 0). Returns "" on success, else the exception text; an
+// exception outside the library's family is reported as "FOREIGN: <what>".
+std::string LoadLikeConverter(const std::filesystem::path& file, TPixelGraphic& image);
+
+}  // namespace rastova::test
