@@ -5,6 +5,8 @@
 
 namespace rastova {
 
+int JPEGQuality = 80;
+
 TJPGFileFormatReader::TJPGFileFormatReader()
 {
     Extension = "jpg";

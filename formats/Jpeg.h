@@ -5,6 +5,9 @@
 
 namespace rastova {
 
+// Quality 5..95 used by the JPEG writers; the conversion job sets it from the quality dialog.
+extern int JPEGQuality;
+
 class TJPGFileFormatReader : public TFileFormatReader {
 public:
     TJPGFileFormatReader();
