@@ -47,6 +47,8 @@ public:
 
     // Skips everything up to a digit; the character ending the digits is consumed.
     // Values saturate instead of wrapping, so a huge number cannot turn negative.
+    // A number that the end of the file ends is complete: the last sample of
+    // a well-formed file needs no separator after it.
     std::int64_t NextNumber()
     {
         std::uint8_t c = NextChar();
@@ -55,10 +57,14 @@ public:
         std::int64_t value = 0;
         while (c >= '0' && c <= '9') {
             value = std::min(value * 10 + (c - '0'), kMaxNumber);
+            if (AtEnd())
+                break;
             c = NextChar();
         }
         return value;
     }
+
+    bool AtEnd() { return m_pos == m_count && m_stream.Remaining() == 0; }
 
     // Bytes still to come, buffered or not.
     std::int64_t Available() { return std::int64_t(m_count - m_pos) + m_stream.Remaining(); }
