@@ -1,12 +1,23 @@
-// Jpeg files.
+// JPEG (JFIF) files through libjpeg: readers and writers for "jpg", "jpeg" and "jif".
 #pragma once
 
 #include "image/FileFormats.h"
+
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
 
 namespace rastova {
 
 // Quality 5..95 used by the JPEG writers; the conversion job sets it from the quality dialog.
 extern int JPEGQuality;
+// Write progressive files instead of baseline ones.
+extern bool JPEGProgressive;
+// Transform used when compressing (JDCT_FLOAT) and when decompressing (JDCT_ISLOW);
+// an image whose JPEGFastDCT is set is decompressed with JDCT_IFAST instead.
+extern J_DCT_METHOD JPEGWriteDCTMethod;
+extern J_DCT_METHOD JPEGReadDCTMethod;
 
 class TJPGFileFormatReader : public TFileFormatReader {
 public:
