@@ -1,9 +1,329 @@
 #include "formats/Bmp.h"
 
+#include "formats/BmpCodec.h"
 #include "image/PGExceptions.h"
+#include "image/PGMessages.h"
 #include "image/Streams.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <vector>
+
 namespace rastova {
+
+bool Correct16BitColors = true;
+
+namespace {
+
+const char* const kTag = "BMP: ";
+constexpr int kFileHeaderSize = 14;
+constexpr int kHeaderSizeField = 4;
+constexpr std::uint32_t kCoreHeaderSize = 12;
+constexpr std::uint32_t kInfoHeaderSize = 40;
+constexpr int kMaskCount = 3;
+constexpr int kCoreEntrySize = 3;  // blue, green, red
+constexpr int kInfoEntrySize = 4;  // blue, green, red, reserved
+
+constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiRle8 = 1;
+constexpr std::uint32_t kBiRle4 = 2;
+constexpr std::uint32_t kBiBitFields = 3;
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    throw EPGBMPFileFormatReader(kTag + message);
+}
+
+[[noreturn]] void FailInvalid(const char* field)
+{
+    Fail(MessageText(kMsgInvalid, field));
+}
+
+std::uint16_t U16(const std::uint8_t* p)
+{
+    const std::uint16_t lo = p[0];
+    const std::uint16_t hi = p[1];
+    return std::uint16_t(lo | hi << 8);
+}
+
+std::uint32_t U32(const std::uint8_t* p)
+{
+    const std::uint32_t lo = U16(p);
+    const std::uint32_t hi = U16(p + 2);
+    return lo | hi << 16;
+}
+
+void PutU16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t v)
+{
+    PutU16(p, v);
+    PutU16(p + 2, v >> 16);
+}
+
+struct TCoreHeader {
+    int width = 0;
+    int height = 0;
+    int planes = 0;
+    int bitCount = 0;
+};
+
+struct TInfoHeader {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    int planes = 0;
+    int bitCount = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t sizeImage = 0;
+    std::uint32_t clrUsed = 0;
+};
+
+// Skips the file header (its fields are not used) and peeks at the size of the
+// header that follows, leaving the stream at that header.
+std::uint32_t ReadHeaderSize(TStream& stream)
+{
+    std::uint8_t bytes[kFileHeaderSize + kHeaderSizeField];
+    stream.ReadBuffer(bytes, sizeof bytes);
+    stream.Seek(-kHeaderSizeField, soCurrent);
+    return U32(bytes + kFileHeaderSize);
+}
+
+TCoreHeader ReadCoreHeader(TStream& stream)
+{
+    std::uint8_t bytes[kCoreHeaderSize];
+    stream.ReadBuffer(bytes, sizeof bytes);
+    TCoreHeader h;
+    h.width = U16(bytes + 4);
+    h.height = U16(bytes + 6);
+    h.planes = U16(bytes + 8);
+    h.bitCount = U16(bytes + 10);
+    if (h.planes != 1)
+        FailInvalid("BitmapCoreHeader.bcPlanes");
+    if (h.bitCount != 1 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 24)
+        FailInvalid("BitmapCoreHeader.bcBitCount");
+    return h;
+}
+
+bool CompressionAllowed(const TInfoHeader& h)
+{
+    switch (h.compression) {
+    case kBiRgb: return true;
+    case kBiBitFields: return h.bitCount == 16 || h.bitCount == 32;
+    // Run-length data is always bottom-up.
+    case kBiRle4: return h.bitCount == 4 && h.height >= 0;
+    case kBiRle8: return h.bitCount == 8 && h.height >= 0;
+    default: return false;
+    }
+}
+
+TInfoHeader ReadInfoHeader(TStream& stream)
+{
+    std::uint8_t bytes[kInfoHeaderSize];
+    stream.ReadBuffer(bytes, sizeof bytes);
+    TInfoHeader h;
+    h.width = std::int32_t(U32(bytes + 4));
+    h.height = std::int32_t(U32(bytes + 8));
+    h.planes = U16(bytes + 12);
+    h.bitCount = U16(bytes + 14);
+    h.compression = U32(bytes + 16);
+    h.sizeImage = U32(bytes + 20);
+    h.clrUsed = U32(bytes + 32);
+    if (h.planes != 1)
+        FailInvalid("BitmapInfoHeader.biPlanes");
+    static constexpr int kBitCounts[] = {1, 4, 8, 16, 24, 32};
+    if (std::find(std::begin(kBitCounts), std::end(kBitCounts), h.bitCount) == std::end(kBitCounts))
+        FailInvalid("BitmapInfoHeader.biBitCount");
+    if (!CompressionAllowed(h))
+        FailInvalid("BitmapInfoHeader.biCompression");
+    return h;
+}
+
+// Heights are negative for top-down files; INT32_MIN has no positive twin.
+int RowCount(const TInfoHeader& h)
+{
+    if (h.height == std::numeric_limits<std::int32_t>::min())
+        FailInvalid("BitmapInfoHeader.biHeight");
+    return h.height < 0 ? -h.height : h.height;
+}
+
+TBitCount PixelFormatOf(int bitCount)
+{
+    return bitCount > 8 ? bc24 : TPixelGraphic::BitCountFromNum(bitCount);
+}
+
+void SetPalette(TPixelGraphic& graphic, const std::vector<std::uint8_t>& table, int entrySize)
+{
+    const int count = int(table.size()) / entrySize;
+    graphic.SetPaletteCount(count);
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t* e = table.data() + std::size_t(i) * std::size_t(entrySize);
+        graphic.SetPaletteColor(i, RGBValue(e[2], e[1], e[0]));
+    }
+}
+
+// Top-down files: the first stored row becomes the top row.
+void FlipRows(TPixelGraphic& graphic)
+{
+    if (graphic.GetEmpty())
+        return;
+    const int height = graphic.Height();
+    const std::size_t stride = std::size_t(graphic.RowStride());
+    for (int y = 0; y < height / 2; ++y) {
+        std::uint8_t* top = graphic.ScanLine(y);
+        std::swap_ranges(top, top + stride, graphic.ScanLine(height - 1 - y));
+    }
+}
+
+void ReadCoreDib(TStream& stream, TPixelGraphic& graphic)
+{
+    const TCoreHeader h = ReadCoreHeader(stream);
+    // The colour table is read before allocating, so a file cut inside it
+    // fails without touching the image.
+    std::vector<std::uint8_t> table;
+    if (h.bitCount <= 8) {
+        table.resize(std::size_t(kCoreEntrySize) << h.bitCount);
+        stream.ReadBuffer(table.data(), std::int64_t(table.size()));
+    }
+    graphic.SetSize(h.width, h.height, PixelFormatOf(h.bitCount));
+    if (table.empty())
+        graphic.SetPaletteIdent(pTrueColor);
+    else
+        SetPalette(graphic, table, kCoreEntrySize);
+    ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize());
+}
+
+// Colour table of a palette file. A table longer than the pixel format can use
+// (biClrUsed above 2^biBitCount) gives its first entries to the palette and the
+// rest is skipped, as long as the whole table is in the stream; a count the
+// stream cannot hold is refused rather than read as pixels.
+std::vector<std::uint8_t> ReadInfoColorTable(TStream& stream, const TInfoHeader& h, std::int64_t& excessBytes)
+{
+    const std::int64_t capacity = std::int64_t(1) << h.bitCount;
+    const std::int64_t entries = h.clrUsed == 0 ? capacity : std::int64_t(h.clrUsed);
+    excessBytes = 0;
+    if (entries > capacity) {
+        if (entries * kInfoEntrySize > stream.Remaining())
+            FailInvalid("BitmapInfoHeader.biClrUsed");
+        excessBytes = (entries - capacity) * kInfoEntrySize;
+    }
+    std::vector<std::uint8_t> table(std::size_t(std::min(entries, capacity) * kInfoEntrySize));
+    stream.ReadBuffer(table.data(), std::int64_t(table.size()));
+    return table;
+}
+
+// 16- and 32-bit rows, converted pixel by pixel. Rows the stream no longer
+// holds keep what SetSize gave them.
+void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader& h,
+                      const std::array<TBmpBitField, kMaskCount>& fields)
+{
+    const int width = graphic.Width();
+    const int height = graphic.Height();
+    if (width == 0 || height == 0)
+        return;
+    const bool topDown = h.height < 0;
+    const int bytesPerPixel = h.bitCount / 8;
+    const std::int64_t stride = (std::int64_t(h.bitCount) * width + 31) / 32 * 4;
+    std::vector<std::uint8_t> row(std::size_t(std::min(stride, stream.Remaining())));
+    for (int r = 0; r < height; ++r) {
+        const std::int64_t got = stream.Read(row.data(), std::int64_t(row.size()));
+        const int pixels = int(std::min<std::int64_t>(width, got / bytesPerPixel));
+        // Stored first row is the bottom row, unless the file is top-down.
+        std::uint8_t* dest = graphic.ScanLine(topDown ? r : height - 1 - r);
+        const std::uint8_t* src = row.data();
+        for (int x = 0; x < pixels; ++x, src += bytesPerPixel, dest += 3) {
+            const std::uint32_t p = bytesPerPixel == 2 ? U16(src) : U32(src);
+            dest[0] = fields[2].Extract(p);
+            dest[1] = fields[1].Extract(p);
+            dest[2] = fields[0].Extract(p);
+        }
+        if (graphic.Progress(&graphic, r, height) || got < stride)
+            break;
+    }
+}
+
+std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoHeader& h)
+{
+    std::array<std::uint32_t, kMaskCount> masks{};
+    if (h.compression == kBiBitFields) {
+        std::uint8_t bytes[kMaskCount * 4];
+        stream.ReadBuffer(bytes, sizeof bytes);
+        for (int i = 0; i < kMaskCount; ++i)
+            masks[std::size_t(i)] = U32(bytes + 4 * i);
+    } else if (h.bitCount == 16) {
+        masks = {0x7C00, 0x03E0, 0x001F};
+    } else {
+        masks = {0xFF0000, 0xFF00, 0xFF};
+    }
+    std::array<TBmpBitField, kMaskCount> fields;
+    for (int i = 0; i < kMaskCount; ++i)
+        fields[std::size_t(i)] = PrepareBitField(masks[std::size_t(i)], h.bitCount == 16);
+    return fields;
+}
+
+// Only the bytes actually in the stream are buffered; biSizeImage still paces
+// the progress events.
+void ReadRunLengthData(TStream& stream, TPixelGraphic& graphic, const TInfoHeader& h)
+{
+    const std::int64_t declared = h.sizeImage;
+    std::vector<std::uint8_t> data(std::size_t(std::min(declared, stream.Remaining())));
+    if (ReadChunked(stream, graphic, data.data(), std::int64_t(data.size())))
+        return;
+    DecodeBmpRle(h.compression == kBiRle8 ? TBmpRle::Rle8 : TBmpRle::Rle4, data.data(), std::int64_t(data.size()),
+                 declared, graphic);
+}
+
+void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
+{
+    const TInfoHeader h = ReadInfoHeader(stream);
+    const int height = RowCount(h);
+    std::array<TBmpBitField, kMaskCount> fields{};
+    if (h.bitCount > 8) {
+        // The masks come first so that a file cut inside them allocates nothing.
+        if (h.bitCount == 16 || h.bitCount == 32)
+            fields = ReadBitFields(stream, h);
+        graphic.SetSize(h.width, height, bc24);
+        graphic.SetPaletteIdent(pTrueColor);
+        if (h.clrUsed > 0)
+            stream.Seek(std::int64_t(h.clrUsed) * kInfoEntrySize, soCurrent);
+    } else {
+        std::int64_t excessBytes = 0;
+        const std::vector<std::uint8_t> table = ReadInfoColorTable(stream, h, excessBytes);
+        graphic.SetSize(h.width, height, PixelFormatOf(h.bitCount));
+        SetPalette(graphic, table, kInfoEntrySize);
+        stream.Seek(excessBytes, soCurrent);
+    }
+
+    if (h.compression == kBiRle8 || h.compression == kBiRle4) {
+        ReadRunLengthData(stream, graphic, h);
+    } else if (h.bitCount == 16 || h.bitCount == 32) {
+        ReadBitFieldRows(stream, graphic, h, fields);  // places top-down rows itself
+    } else {
+        ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize());
+        if (h.height < 0)
+            FlipRows(graphic);
+    }
+}
+
+std::string ColorsTextOf(int bitsPerPixel)
+{
+    switch (bitsPerPixel) {
+    case 1: return "2";
+    case 4: return "16";
+    case 8: return "256";
+    case 16: return "64K";
+    default: return "16.7M";
+    }
+}
+
+}  // namespace
+
+// ---- reader ---------------------------------------------------------------------------
 
 TBMPFileFormatReader::TBMPFileFormatReader()
 {
@@ -12,19 +332,54 @@ TBMPFileFormatReader::TBMPFileFormatReader()
     HasSignature = true;
 }
 
-bool TBMPFileFormatReader::CheckSignature(const TSignatureHeader&)
+bool TBMPFileFormatReader::CheckSignature(const TSignatureHeader& header)
 {
-    return false;
+    return header.Count >= 2 && header[0] == 'B' && header[1] == 'M';
 }
 
-void TBMPFileFormatReader::Read(TStream&, TPixelGraphic&, int)
+void TBMPFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
-    throw EPGBMPFileFormatReader("bmp: reader not built yet");
+    if (imageIndex != 0)
+        Fail(MessageText(kMsgInvalid, "Index"));
+    const std::uint32_t headerSize = ReadHeaderSize(stream);
+    if (headerSize == kCoreHeaderSize)
+        graphic.ReadDIB(stream, true);
+    else if (headerSize == kInfoHeaderSize)
+        graphic.ReadDIB(stream, false);
+    else
+        Fail(MessageText(kMsgInvalidSizeOf, "BitmapInfoHeader/BitmapCoreHeader"));
 }
 
 void TBMPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
 {
     TFileFormatReader::GetInfo(stream, imageIndex, info);
+    if (imageIndex != 0)
+        Fail(MessageText(kMsgInvalidValueFor, "Index"));
+    const std::uint32_t headerSize = ReadHeaderSize(stream);
+    if (headerSize == kCoreHeaderSize) {
+        info.SubFormatText = "OS/2";
+        const TCoreHeader h = ReadCoreHeader(stream);
+        info.Width = h.width;
+        info.Height = h.height;
+        info.BitsPerPixel = h.bitCount;
+    } else if (headerSize == kInfoHeaderSize) {
+        info.SubFormatText = "Windows";
+        const TInfoHeader h = ReadInfoHeader(stream);
+        info.Width = h.width;
+        info.Height = h.height;
+        info.BitsPerPixel = h.bitCount;
+        if (h.compression == kBiRgb)
+            info.SubFormatText += ", RGB";
+        else if (h.compression == kBiRle8)
+            info.SubFormatText += ", RLE8";
+        else if (h.compression == kBiRle4)
+            info.SubFormatText += ", RLE4";
+        if (h.height < 0)
+            info.SubFormatText += ", Top-Down";
+    } else {
+        Fail(MessageText(kMsgInvalidSizeOf, "BitmapInfoHeader/BitmapCoreHeader"));
+    }
+    info.ColorsText = ColorsTextOf(info.BitsPerPixel);
 }
 
 TDIBFileFormatReader::TDIBFileFormatReader()
@@ -41,6 +396,8 @@ TRLEFileFormatReader::TRLEFileFormatReader()
     HasSignature = true;
 }
 
+// ---- writer ---------------------------------------------------------------------------
+
 TBMPFileFormatWriter::TBMPFileFormatWriter()
 {
     Extension = "bmp";
@@ -48,9 +405,14 @@ TBMPFileFormatWriter::TBMPFileFormatWriter()
     CanWriteResolutions = TColorResolutions(0xFF);
 }
 
-void TBMPFileFormatWriter::Write(TStream&, TPixelGraphic&)
+void TBMPFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
-    throw EPGBMPFileFormatReader("bmp: writer not built yet");
+    const std::uint32_t offBits = kFileHeaderSize + kInfoHeaderSize + kInfoEntrySize * std::uint32_t(graphic.PaletteCount());
+    std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
+    PutU32(header + 2, offBits + std::uint32_t(graphic.ImageSize()));
+    PutU32(header + 10, offBits);
+    stream.WriteBuffer(header, sizeof header);
+    graphic.WriteDIB(stream);
 }
 
 TDIBFileFormatWriter::TDIBFileFormatWriter()
@@ -60,18 +422,46 @@ TDIBFileFormatWriter::TDIBFileFormatWriter()
     CanWriteResolutions = TColorResolutions(0xFF);
 }
 
-}  // namespace rastova
+// ---- packed DIB coding of the raster image ---------------------------------------------------
 
-namespace rastova {
-
-void TPixelGraphic::ReadDIB(TStream&, bool)
+void TPixelGraphic::ReadDIB(TStream& stream, bool coreHeader)
 {
-    throw EPGBMPFileFormatReader("BMP: DIB reading not built yet");
+    ProgressStart(this);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        ~TEndGuard() { g.ProgressEnd(&g); }
+    } endGuard{*this};
+    if (coreHeader)
+        ReadCoreDib(stream, *this);
+    else
+        ReadInfoDib(stream, *this);
 }
 
-void TPixelGraphic::WriteDIB(TStream&)
+void TPixelGraphic::WriteDIB(TStream& stream)
 {
-    throw EPGBMPFileFormatReader("BMP: DIB writing not built yet");
+    // An image whose allocation failed has a size but no pixels to write.
+    if (GetEmpty() && ImageSize() > 0)
+        throw EPGEmpty(MessageText(kMsgIsEmpty, "PixelGraphic"));
+    const int paletteCount = PaletteCount();
+    std::vector<std::uint8_t> head(kInfoHeaderSize + std::size_t(kInfoEntrySize) * std::size_t(paletteCount), 0);
+    std::uint8_t* h = head.data();
+    PutU32(h + 0, kInfoHeaderSize);
+    PutU32(h + 4, std::uint32_t(Width()));
+    PutU32(h + 8, std::uint32_t(Height()));
+    PutU16(h + 12, 1);
+    PutU16(h + 14, std::uint32_t(BitCountNum()));
+    PutU32(h + 16, kBiRgb);
+    PutU32(h + 20, std::uint32_t(ImageSize()));
+    PutU32(h + 32, std::uint32_t(paletteCount));
+    for (int i = 0; i < paletteCount; ++i) {
+        const TRGB c = PaletteColors()[i];
+        std::uint8_t* e = h + kInfoHeaderSize + kInfoEntrySize * i;
+        e[0] = BlueOf(c);
+        e[1] = GreenOf(c);
+        e[2] = RedOf(c);
+    }
+    stream.WriteBuffer(head.data(), std::int64_t(head.size()));
+    stream.WriteBuffer(Bits(), ImageSize());
 }
 
 }  // namespace rastova

@@ -1,9 +1,14 @@
-// Bmp files.
+// Windows and OS/2 bitmaps (BMP, DIB, RLE) and the packed-DIB coding that the
+// raster image uses for its own streaming and for the clipboard.
 #pragma once
 
 #include "image/FileFormats.h"
 
 namespace rastova {
+
+// True: 16-bit colour fields are expanded with a low fill (5-bit v -> 8v + 8,
+// 0 stays 0), so full-scale values reach 255.
+extern bool Correct16BitColors;
 
 class TBMPFileFormatReader : public TFileFormatReader {
 public:

@@ -1,0 +1,158 @@
+#include "formats/BmpCodec.h"
+
+#include "formats/Bmp.h"
+#include "image/PGraphic.h"
+#include "image/Streams.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace rastova {
+
+bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, std::int64_t count)
+{
+    constexpr int kSlices = 10;
+    if (count <= 100) {
+        stream.Read(buffer, count);
+        return false;
+    }
+    const std::int64_t slice = count / kSlices;
+    for (int step = 1; step < kSlices; ++step) {
+        stream.Read(buffer, slice);
+        buffer += slice;
+        if (graphic.Progress(&graphic, step, kSlices))
+            return true;
+    }
+    stream.Read(buffer, count - (kSlices - 1) * slice);
+    return graphic.Progress(&graphic, kSlices, kSlices);
+}
+
+// ---- bit fields ------------------------------------------------------------------------
+
+std::uint8_t TBmpBitField::Extract(std::uint32_t pixel) const
+{
+    const std::uint64_t value = pixel & mask;
+    if (value == 0 && (Correct16BitColors || mask == 0))
+        return 0;
+    const std::uint64_t scaled = (shift >= 0 ? value << shift : value >> -shift) + low;
+    return std::uint8_t(std::min<std::uint64_t>(scaled, 255));
+}
+
+TBmpBitField PrepareBitField(std::uint32_t mask, bool sixteenBits)
+{
+    TBmpBitField field;
+    if (mask == 0)
+        return field;
+    field.mask = mask;
+    const int trailing = std::countr_zero(mask);
+    const std::uint32_t bits = mask >> trailing;
+    // bits is odd, so at most seven shifts bring one of its bits to bit 7.
+    int k = 0;
+    while (((std::uint64_t(bits) << k) & 0x80) == 0)
+        ++k;
+    field.shift = k - trailing;
+    field.low = sixteenBits && Correct16BitColors ? (1u << k) : 0;
+    return field;
+}
+
+// ---- run-length data ---------------------------------------------------------------------
+
+namespace {
+
+class TRleTarget {
+public:
+    explicit TRleTarget(TPixelGraphic& graphic)
+        : m_graphic(graphic), m_width(graphic.Width()), m_height(graphic.Height())
+    {
+    }
+
+    std::int64_t Width() const { return m_width; }
+
+    // Positions run far outside the image on hostile data; SetPixel gets (-1, -1)
+    // for them so that it applies its own out-of-range rule.
+    void Put(std::int64_t x, std::int64_t y, std::uint32_t value)
+    {
+        const bool inside = x >= 0 && x < m_width && y >= 0 && y < m_height;
+        m_graphic.SetPixel(inside ? int(x) : -1, inside ? int(y) : -1, value);
+    }
+
+private:
+    TPixelGraphic& m_graphic;
+    std::int64_t m_width;
+    std::int64_t m_height;
+};
+
+constexpr std::uint8_t kEscape = 0;
+constexpr std::uint8_t kEndOfLine = 0;
+constexpr std::uint8_t kEndOfBitmap = 1;
+constexpr std::uint8_t kDelta = 2;
+
+std::uint32_t Nibble(std::uint8_t byte, bool high)
+{
+    return high ? std::uint32_t(byte >> 4) : std::uint32_t(byte & 0x0F);
+}
+
+}  // namespace
+
+bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std::int64_t declaredSize,
+                  TPixelGraphic& graphic)
+{
+    TRleTarget target(graphic);
+    const bool rle4 = kind == TBmpRle::Rle4;
+    // Data under 10 bytes has no tenth to report; it is decoded without events.
+    const std::int64_t progressStep = declaredSize / 10;
+    std::int64_t x = 0;
+    std::int64_t y = graphic.Height() - 1;
+    std::int64_t pos = 0;
+    while (pos + 1 < size) {
+        const std::uint8_t count = data[pos];
+        const std::uint8_t value = data[pos + 1];
+        if (count != kEscape) {
+            for (int i = 0; i < count; ++i) {
+                if (!rle4)
+                    target.Put(x + i, y, value);
+                else if (x + i < target.Width())
+                    target.Put(x + i, y, Nibble(value, (i & 1) == 0));
+            }
+            x += count;
+            pos += 2;
+        } else if (value == kEndOfLine) {
+            x = 0;
+            --y;
+            pos += 2;
+        } else if (value == kEndOfBitmap) {
+            break;
+        } else if (value == kDelta) {
+            if (pos + 3 >= size)
+                break;
+            x += data[pos + 2];
+            y -= data[pos + 3];
+            pos += 4;
+        } else {
+            // Absolute run; data cut short ends it at the last byte present.
+            const int m = value;
+            if (!rle4) {
+                const std::int64_t present = std::min<std::int64_t>(m, size - (pos + 2));
+                for (std::int64_t i = 0; i < present; ++i)
+                    target.Put(x + i, y, data[pos + 2 + i]);
+                pos += m + 2;
+            } else {
+                for (int k = 1; k <= m; ++k) {
+                    const std::int64_t at = pos + 1 + (k + 1) / 2;
+                    if (at >= size)
+                        break;
+                    if (x + k - 1 < target.Width())
+                        target.Put(x + k - 1, y, Nibble(data[at], (k & 1) == 1));
+                }
+                pos += (m + 1) / 2 + 2;
+            }
+            x += m;
+            pos += pos & 1;  // absolute runs are padded to a 16-bit boundary
+        }
+        if (progressStep > 0 && pos % progressStep == 0 && graphic.Progress(&graphic, int(pos / progressStep), 10))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace rastova

@@ -1,0 +1,37 @@
+// Parts of the bitmap reader that stand on their own: the sliced block read,
+// colour bit fields of 16- and 32-bit pixels, and the run-length decoders.
+#pragma once
+
+#include <cstdint>
+
+namespace rastova {
+
+class TStream;
+class TPixelGraphic;
+
+// Reads count bytes into buffer: one read up to 100 bytes, otherwise ten slices,
+// each followed by the graphic's OnProgress (Step 1..10, Max 10, Sender the
+// graphic). A short read is not reported. Returns true when a handler aborted.
+bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, std::int64_t count);
+
+// One colour channel of a 16- or 32-bit pixel, prepared from its mask.
+struct TBmpBitField {
+    std::uint32_t mask = 0;
+    int shift = 0;           // left when positive, right when negative
+    std::uint32_t low = 0;   // added to every non-zero value
+    std::uint8_t Extract(std::uint32_t pixel) const;
+};
+
+// A zero mask gives a channel that is always 0: there is nothing to scale.
+TBmpBitField PrepareBitField(std::uint32_t mask, bool sixteenBits);
+
+enum class TBmpRle { Rle8, Rle4 };
+
+// Decodes run-length data into graphic, starting at the bottom row. size is the
+// number of bytes present (at most declaredSize, the header's biSizeImage, which
+// paces the progress events). Pixels outside the image go through SetPixel's
+// range rule. Returns true when a progress handler aborted.
+bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std::int64_t declaredSize,
+                  TPixelGraphic& graphic);
+
+}  // namespace rastova
