@@ -3,7 +3,336 @@
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 namespace rastova {
+
+bool IcoTrueColor = true;
+TColor IcoMaskColor = 0xFFFFFF;
+std::string IcoNotAnIconMessage = "Not an Icon file";
+std::string IcoSizesWord = "Sizes";
+std::string IcoColorsWord = "Colors";
+
+namespace {
+
+const char* const kMsgIndexOutOfBounds = "Index out of bounds";
+
+constexpr int kDirectoryHeaderSize = 6;  // reserved, type, count
+constexpr int kDirectoryEntrySize = 16;
+constexpr int kInfoHeaderSize = 40;      // BITMAPINFOHEADER
+constexpr int kEntryBytesInResource = 8;
+constexpr int kEntryImageOffset = 12;
+constexpr int kInfoWidth = 4;
+constexpr int kInfoHeight = 8;
+constexpr int kInfoPlanes = 12;
+constexpr int kInfoBitCount = 14;
+constexpr int kInfoImageSize = 20;
+constexpr int kBlockEntryOffset = kDirectoryHeaderSize;
+constexpr int kBlockInfoOffset = kDirectoryHeaderSize + kDirectoryEntrySize;  // 22, the image offset
+constexpr int kTypeIcon = 1;
+constexpr int kTypeCursor = 2;
+constexpr int kMinSize = 8;
+constexpr int kMaxSize = 64;
+
+std::uint16_t U16(const std::uint8_t* p)
+{
+    const std::uint16_t low = p[0];
+    const std::uint16_t high = p[1];
+    return std::uint16_t(low | (high << 8));
+}
+
+std::uint32_t U32(const std::uint8_t* p)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | p[i];
+    return value;
+}
+
+void PutU16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(v >> (8 * i));
+}
+
+// Puts the stream back where it was, also when an error passes.
+class TPositionKeeper {
+public:
+    explicit TPositionKeeper(TStream& stream) : m_stream(stream), m_position(stream.Position()) {}
+    ~TPositionKeeper() { m_stream.SetPosition(m_position); }
+    TPositionKeeper(const TPositionKeeper&) = delete;
+    TPositionKeeper& operator=(const TPositionKeeper&) = delete;
+
+private:
+    TStream& m_stream;
+    std::int64_t m_position;
+};
+
+// Exactly count bytes at position, or false: a short file never leaves
+// undefined bytes behind.
+bool ReadAt(TStream& stream, std::int64_t position, void* buffer, std::int64_t count)
+{
+    if (position < 0 || count < 0)
+        return false;
+    stream.SetPosition(position);
+    auto* dest = static_cast<std::uint8_t*>(buffer);
+    std::int64_t got = 0;
+    while (got < count) {
+        const std::int64_t n = stream.Read(dest + got, count - got);
+        if (n <= 0)
+            return false;
+        got += n;
+    }
+    return true;
+}
+
+struct TEntry {
+    std::uint32_t bytesInResource = 0;
+    std::uint32_t imageOffset = 0;
+};
+
+TEntry ParseEntry(const std::uint8_t* p)
+{
+    return {U32(p + kEntryBytesInResource), U32(p + kEntryImageOffset)};
+}
+
+bool ReadEntry(TStream& stream, std::int64_t offset, int index, TEntry& entry)
+{
+    std::array<std::uint8_t, kDirectoryEntrySize> bytes{};
+    if (!ReadAt(stream, offset + kDirectoryHeaderSize + std::int64_t(kDirectoryEntrySize) * index, bytes.data(),
+                kDirectoryEntrySize))
+        return false;
+    entry = ParseEntry(bytes.data());
+    return true;
+}
+
+// Directory header count without validating the entries.
+int DirectoryCount(TStream& stream, std::int64_t offset)
+{
+    std::array<std::uint8_t, kDirectoryHeaderSize> header{};
+    return ReadAt(stream, offset, header.data(), kDirectoryHeaderSize) ? U16(header.data() + 4) : 0;
+}
+
+struct TInfoHeader {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    int bitCount = 0;
+};
+
+bool ReadInfoHeader(TStream& stream, std::int64_t position, TInfoHeader& info)
+{
+    std::array<std::uint8_t, kInfoHeaderSize> bytes{};
+    if (!ReadAt(stream, position, bytes.data(), kInfoHeaderSize))
+        return false;
+    info.width = std::int32_t(U32(bytes.data() + kInfoWidth));
+    // Twice the icon height: it covers the colour bitmap and the mask.
+    info.height = std::int32_t(U32(bytes.data() + kInfoHeight)) / 2;
+    info.bitCount = U16(bytes.data() + kInfoBitCount);
+    return true;
+}
+
+std::size_t RowSize(int width, int bits)
+{
+    return (std::size_t(width) * std::size_t(bits) + 31) / 32 * 4;
+}
+
+std::string ColorText(int bitCount)
+{
+    switch (bitCount) {
+    case 1: return "2";
+    case 4: return "16";
+    case 8: return "256";
+    default: return "";
+    }
+}
+
+}  // namespace
+
+// ---- tIconHandler ---------------------------------------------------------------------
+
+TIconDirectory tIconHandler::ReadDirectory(TStream& stream, std::int64_t offset)
+{
+    TPositionKeeper keep(stream);
+    const std::int64_t size = stream.Size();
+    std::int64_t remaining = size - (offset + kDirectoryHeaderSize);
+    if (offset < 0 || remaining <= 0)
+        return {};
+    std::array<std::uint8_t, kDirectoryHeaderSize> header{};
+    if (!ReadAt(stream, offset, header.data(), kDirectoryHeaderSize))
+        return {};
+    const int reserved = U16(header.data());
+    const int type = U16(header.data() + 2);
+    const int count = U16(header.data() + 4);
+    if (reserved != 0 || (type != kTypeIcon && type != kTypeCursor) || count == 0)
+        return {};
+    remaining -= std::int64_t(kDirectoryEntrySize) * count;
+    if (remaining <= 0)
+        return {};
+    std::vector<std::uint8_t> entries(std::size_t(kDirectoryEntrySize) * std::size_t(count));
+    if (!ReadAt(stream, offset + kDirectoryHeaderSize, entries.data(), std::int64_t(entries.size())))
+        return {};
+    for (int i = 0; i < count; ++i) {
+        const TEntry entry = ParseEntry(entries.data() + std::size_t(kDirectoryEntrySize) * std::size_t(i));
+        // 64-bit sums: two 32-bit fields near 4 GB must not wrap into a small number.
+        if (offset + std::int64_t(entry.imageOffset) + std::int64_t(entry.bytesInResource) > size)
+            return {};
+    }
+    return {count, type};
+}
+
+TIconEntryInfo tIconHandler::EntryInfo(TStream& stream, std::int64_t offset, int index)
+{
+    TPositionKeeper keep(stream);
+    // Only the count is needed here: GetInfo asks for every entry of a
+    // directory that may hold 65535 of them.
+    TEntry entry;
+    TInfoHeader info;
+    if (index < 0 || index >= DirectoryCount(stream, offset) || !ReadEntry(stream, offset, index, entry) ||
+        !ReadInfoHeader(stream, offset + entry.imageOffset, info))
+        return {};
+    return {info.width, info.height, info.bitCount};
+}
+
+bool tIconHandler::LoadEntry(TStream& stream, std::int64_t offset, int index)
+{
+    const TIconDirectory directory = ReadDirectory(stream, offset);
+    if (index < 0 || index >= directory.count)
+        return false;
+    TPositionKeeper keep(stream);
+    TEntry entry;
+    TInfoHeader info;
+    if (!ReadEntry(stream, offset, index, entry) || !ReadInfoHeader(stream, offset + entry.imageOffset, info) ||
+        !Prepare(info.width, info.height, directory.type, info.bitCount))
+        return false;
+    // The entry's size must match the bitmaps exactly; checked before reading
+    // so that a wrong size cannot make us read someone else's bytes.
+    if (std::uint64_t(entry.bytesInResource) + kBlockInfoOffset != m_block.size()) {
+        Free();
+        return false;
+    }
+    const std::int64_t dataStart = offset + std::int64_t(entry.imageOffset) + kInfoHeaderSize;
+    if (!ReadAt(stream, dataStart, m_block.data() + kHeaderBytes, std::int64_t(m_block.size()) - kHeaderBytes)) {
+        Free();
+        return false;
+    }
+    // The file stores blue first.
+    m_colorValueOrder = false;
+    SetPaletteOrder(m_wantedColorValueOrder);
+    return true;
+}
+
+bool tIconHandler::Prepare(int width, int height, int type, int bitCount)
+{
+    Free();
+    if (width < kMinSize || width > kMaxSize || height < kMinSize || height > kMaxSize ||
+        (bitCount != 1 && bitCount != 4 && bitCount != 8) || (type != kTypeIcon && type != kTypeCursor))
+        return false;
+    m_width = width;
+    m_height = height;
+    m_bitCount = bitCount;
+    m_colorCount = 1 << bitCount;
+    m_type = type;
+    m_rowSize = RowSize(width, bitCount);
+    m_maskRowSize = RowSize(width, 1);
+    m_paletteOffset = kHeaderBytes;
+    m_paletteSize = 4 * std::size_t(m_colorCount);
+    m_bitmapOffset = m_paletteOffset + m_paletteSize;
+    m_bitmapSize = m_rowSize * std::size_t(height);
+    m_maskOffset = m_bitmapOffset + m_bitmapSize;
+    m_maskSize = m_maskRowSize * std::size_t(height);
+    m_block.assign(m_maskOffset + m_maskSize, 0);
+
+    std::uint8_t* b = m_block.data();
+    PutU16(b + 2, std::uint32_t(type));
+    PutU16(b + 4, 1);
+    std::uint8_t* e = b + kBlockEntryOffset;
+    e[0] = std::uint8_t(width);
+    e[1] = std::uint8_t(height);
+    e[2] = std::uint8_t(m_colorCount);  // 256 is stored as 0
+    PutU32(e + kEntryBytesInResource, std::uint32_t(m_block.size() - kBlockInfoOffset));
+    PutU32(e + kEntryImageOffset, kBlockInfoOffset);
+    std::uint8_t* h = b + kBlockInfoOffset;
+    PutU32(h, kInfoHeaderSize);
+    PutU32(h + kInfoWidth, std::uint32_t(width));
+    PutU32(h + kInfoHeight, std::uint32_t(height * 2));
+    PutU16(h + kInfoPlanes, 1);
+    PutU16(h + kInfoBitCount, std::uint32_t(bitCount));
+    PutU32(h + kInfoImageSize, std::uint32_t(m_bitmapSize + m_maskSize));
+    m_colorValueOrder = true;
+    return true;
+}
+
+void tIconHandler::CacheRow(int y)
+{
+    if (y == m_currentRow)
+        return;
+    const std::size_t stored = std::size_t(m_height - 1 - y);
+    m_colorRow = m_block.data() + m_bitmapOffset + stored * m_rowSize;
+    m_maskRow = m_block.data() + m_maskOffset + stored * m_maskRowSize;
+    m_currentRow = y;
+}
+
+int tIconHandler::PixelIndex(int x, int y)
+{
+    if (m_block.empty() || x < 0 || x >= m_width || y < 0 || y >= m_height)
+        return 0;
+    CacheRow(y);
+    switch (m_bitCount) {
+    case 1: return (m_colorRow[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4: return (x & 1) ? m_colorRow[x >> 1] & 0x0F : m_colorRow[x >> 1] >> 4;
+    default: return m_colorRow[x];
+    }
+}
+
+TRGB tIconHandler::PixelColor(int x, int y)
+{
+    if (m_block.empty() || x < 0 || x >= m_width || y < 0 || y >= m_height)
+        return m_maskColor;
+    CacheRow(y);
+    if (m_maskRow[x >> 3] & (0x80u >> (x & 7)))
+        return m_maskColor;
+    return PaletteEntry(PixelIndex(x, y));
+}
+
+TRGB tIconHandler::PaletteEntry(int index) const
+{
+    if (m_block.empty() || index < 0 || index >= m_colorCount)
+        return 0;
+    // The fourth byte of an entry is reserved, not part of the colour.
+    return U32(m_block.data() + m_paletteOffset + 4 * std::size_t(index)) & 0x00FFFFFF;
+}
+
+void tIconHandler::SetPaletteOrder(bool colorValueOrder)
+{
+    if (colorValueOrder == m_colorValueOrder || m_block.empty())
+        return;
+    for (int i = 0; i < m_colorCount; ++i) {
+        std::uint8_t* entry = m_block.data() + m_paletteOffset + 4 * std::size_t(i);
+        std::swap(entry[0], entry[2]);
+    }
+    m_colorValueOrder = colorValueOrder;
+}
+
+void tIconHandler::Free()
+{
+    m_block.clear();
+    m_block.shrink_to_fit();
+    m_width = 0;
+    m_height = 0;
+    m_currentRow = -1;
+    m_colorRow = nullptr;
+    m_maskRow = nullptr;
+}
+
+// ---- tIcoFileFormatReader -----------------------------------------------------------
 
 tIcoFileFormatReader::tIcoFileFormatReader()
 {
@@ -12,19 +341,91 @@ tIcoFileFormatReader::tIcoFileFormatReader()
     HasSignature = true;
 }
 
-bool tIcoFileFormatReader::CheckSignature(const TSignatureHeader&)
+bool tIcoFileFormatReader::CheckSignature(const TSignatureHeader& header)
 {
-    return false;
+    if (header.Count < kDirectoryHeaderSize)
+        return false;
+    const std::uint8_t* b = header.Bytes.data();
+    return U16(b) == 0 && U16(b + 2) == kTypeIcon && U16(b + 4) != 0;
 }
 
-void tIcoFileFormatReader::Read(TStream&, TPixelGraphic&, int)
+void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
-    throw EPixelGraphic("ico: reader not built yet");
+    graphic.SetTransparent(true);
+    graphic.SetTransparentColor(IcoMaskColor);
+    tIconHandler handler;
+    handler.SetMaskColor(IcoMaskColor);
+    const std::int64_t offset = stream.Position();
+    const TIconDirectory directory = handler.ReadDirectory(stream, offset);
+    if (directory.type != kTypeIcon || directory.count <= 0)
+        throw EPixelGraphic(IcoNotAnIconMessage);
+    if (imageIndex < 0 || imageIndex >= directory.count)
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+    handler.LoadEntry(stream, offset, imageIndex);
+    const int width = handler.Width();
+    const int height = handler.Height();
+    // A failed load has no size, so this catches every refusal of the image.
+    if (width < kMinSize || width > kMaxSize || height < kMinSize || height > kMaxSize)
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+
+    const bool trueColor = IcoTrueColor;
+    if (trueColor) {
+        graphic.SetSize(width, height, bc24);
+        graphic.SetTransparent(true);
+        graphic.SetTransparentColor(IcoMaskColor);
+        graphic.SetPaletteCount(0);
+    } else {
+        const int bits = handler.BitCount();
+        graphic.SetSize(width, height, bits == 1 ? bc1 : bits == 4 ? bc4 : bc8);
+        graphic.SetTransparent(false);
+        graphic.SetPaletteCount(handler.ColorCount());
+        for (int i = 0; i < handler.ColorCount(); ++i)
+            graphic.SetPaletteColor(i, handler.PaletteEntry(i));
+    }
+    graphic.ProgressStart(this);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        TObject* sender;
+        ~TEndGuard() { g.ProgressEnd(sender); }
+    } endGuard{graphic, this};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            graphic.SetPixel(x, y, trueColor ? handler.PixelColor(x, y) : std::uint32_t(handler.PixelIndex(x, y)));
+        if (graphic.Progress(this, y, height - 1))
+            break;
+    }
 }
 
 void tIcoFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
 {
     TFileFormatReader::GetInfo(stream, imageIndex, info);
+    tIconHandler handler;
+    const std::int64_t offset = stream.Position();
+    const TIconDirectory directory = handler.ReadDirectory(stream, offset);
+    if (directory.type != kTypeIcon || directory.count <= 0)
+        throw EPixelGraphic(IcoNotAnIconMessage);
+    info.ImageCount = directory.count;
+    const TIconEntryInfo first = handler.EntryInfo(stream, offset, 0);
+    info.Width = first.width;
+    info.Height = first.height;
+    info.BitsPerPixel = first.bitCount;
+    if (directory.count == 1) {
+        info.ColorsText = ColorText(first.bitCount);
+        return;
+    }
+    int minWidth = first.width;
+    int maxWidth = first.width;
+    int minBits = first.bitCount;
+    int maxBits = first.bitCount;
+    for (int i = 1; i < directory.count; ++i) {
+        const TIconEntryInfo entry = handler.EntryInfo(stream, offset, i);
+        minWidth = std::min(minWidth, entry.width);
+        maxWidth = std::max(maxWidth, entry.width);
+        minBits = std::min(minBits, entry.bitCount);
+        maxBits = std::max(maxBits, entry.bitCount);
+    }
+    info.SubFormatText = IcoSizesWord + " " + std::to_string(minWidth) + ".." + std::to_string(maxWidth);
+    info.ExtraText = IcoColorsWord + " " + ColorText(minBits) + ".." + ColorText(maxBits);
 }
 
 }  // namespace rastova
