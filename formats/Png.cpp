@@ -1,9 +1,549 @@
 #include "formats/Png.h"
 
 #include "image/PGExceptions.h"
+#include "image/PGMessages.h"
 #include "image/Streams.h"
 
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <png.h>
+#include <zlib.h>
+
 namespace rastova {
+
+bool PNGUseFileBackground = true;
+bool PNGWriteGamma = true;
+
+namespace {
+
+const char* const kTag = "PNG: ";
+const char* const kInvalidLibraryVersion = "Invalid library version";
+constexpr std::uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr int kChunkHeaderSize = 8;  // length and type
+constexpr int kChunkCrcSize = 4;
+// Deflate codes at most 258 bytes in two bits, so compressed data can never
+// stand for more than 1032 times its size.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    throw EPGPNGFileFormatReaderWriter(kTag + message);
+}
+
+// ---- errors: the codec jumps back, C++ throws ---------------------------------------
+
+enum class TPngStop { None, CodecError, Warning, Cancelled, Exception };
+
+// The codec's way back to us. Errors jump at once. A warning that must stop the
+// coding is only noted, because libpng may hold memory of its own in the frame
+// that warns; the stop is raised as soon as the codec call returns.
+struct TPngContext {
+    std::jmp_buf jump;
+    bool armed = false;
+    TPGWarningAction warningAction = pgwaRaise;
+    TPngStop stop = TPngStop::None;
+    char message[256] = {};
+    TStream* stream = nullptr;
+    // An exception of the stream or the question function, raised again once back in C++.
+    std::exception_ptr exception;
+};
+
+TPngContext& ContextOf(png_const_structrp png)
+{
+    return *static_cast<TPngContext*>(png_get_error_ptr(png));
+}
+
+void KeepMessage(TPngContext& context, const char* message)
+{
+    std::strncpy(context.message, message != nullptr ? message : "", sizeof context.message - 1);
+    context.message[sizeof context.message - 1] = '\0';
+}
+
+void ErrorFn(png_structp png, png_const_charp message)
+{
+    TPngContext& context = ContextOf(png);
+    // While a structure is being created libpng recovers from its own errors.
+    if (!context.armed)
+        return;
+    if (context.stop == TPngStop::None) {
+        KeepMessage(context, message);
+        context.stop = TPngStop::CodecError;
+    }
+    std::longjmp(context.jump, 1);
+}
+
+void AskAboutWarning(TPngContext& context)
+{
+    try {
+        if (WarningAllowsContinue(context.warningAction, context.message,
+                                  std::string("PNG ") + MessageText(kMsgWarning)))
+            return;
+        context.stop = context.warningAction == pgwaRaise ? TPngStop::Warning : TPngStop::Cancelled;
+    } catch (...) {
+        // Whatever the host's question function throws must not cross the codec's frames.
+        context.exception = std::current_exception();
+        context.stop = TPngStop::Exception;
+    }
+}
+
+void WarningFn(png_structp png, png_const_charp message)
+{
+    TPngContext& context = ContextOf(png);
+    if (context.warningAction == pgwaIgnore || context.stop != TPngStop::None)
+        return;
+    KeepMessage(context, message);
+    AskAboutWarning(context);
+}
+
+[[noreturn]] void RaiseStop(const TPngContext& context)
+{
+    switch (context.stop) {
+    case TPngStop::Exception: std::rethrow_exception(context.exception);
+    case TPngStop::Cancelled: Fail(MessageText(kMsgOperationAborted));
+    default: Fail(context.message);
+    }
+}
+
+// The only place that sets the jump target; it holds no object with a destructor.
+template <typename TCall>
+bool Trapped(TPngContext& context, TCall& call)
+{
+    context.armed = true;
+    if (setjmp(context.jump) != 0) {
+        context.armed = false;
+        return false;
+    }
+    call();
+    context.armed = false;
+    return context.stop == TPngStop::None;
+}
+
+// ---- stream input and output ----------------------------------------------------------
+
+std::int64_t TransferGuarded(TPngContext& context, png_bytep data, std::size_t length, bool write)
+{
+    try {
+        return write ? context.stream->Write(data, std::int64_t(length))
+                     : context.stream->Read(data, std::int64_t(length));
+    } catch (...) {
+        context.exception = std::current_exception();
+        context.stop = TPngStop::Exception;
+        return -1;
+    }
+}
+
+void ReadFn(png_structp png, png_bytep data, std::size_t length)
+{
+    TPngContext& context = *static_cast<TPngContext*>(png_get_io_ptr(png));
+    if (TransferGuarded(context, data, length, false) != std::int64_t(length))
+        png_error(png, "Read Error");
+}
+
+void WriteFn(png_structp png, png_bytep data, std::size_t length)
+{
+    TPngContext& context = *static_cast<TPngContext*>(png_get_io_ptr(png));
+    if (TransferGuarded(context, data, length, true) != std::int64_t(length))
+        png_error(png, "Write Error");
+}
+
+void FlushFn(png_structp) {}
+
+// libpng keeps its interface within a release series (1.6.x) and zlib within its
+// first version digit, so those are what the linked codecs must share with our headers.
+bool CodecReleasesMatch()
+{
+    const char* zlib = zlibVersion();
+    return png_access_version_number() / 100 == PNG_LIBPNG_VER / 100 && zlib != nullptr &&
+           zlib[0] == ZLIB_VERSION[0];
+}
+
+// Owns the codec's structures for one call; destroying them is safe at any stage.
+class TPngCodec {
+public:
+    TPngCodec(bool write, TPGWarningAction warningAction) : m_write(write)
+    {
+        m_context.warningAction = warningAction;
+    }
+    ~TPngCodec()
+    {
+        if (m_png != nullptr && m_write)
+            png_destroy_write_struct(&m_png, &m_info);
+        else if (m_png != nullptr)
+            png_destroy_read_struct(&m_png, &m_info, nullptr);
+    }
+    TPngCodec(const TPngCodec&) = delete;
+    TPngCodec& operator=(const TPngCodec&) = delete;
+
+    void Create(TStream& stream)
+    {
+        m_context.stream = &stream;
+        if (m_write) {
+            m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_context, ErrorFn, WarningFn);
+            if (m_png == nullptr)
+                Fail(MessageText(kMsgFailed, "png_create_write_struct"));
+        } else {
+            m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_context, ErrorFn, WarningFn);
+            if (m_png == nullptr)
+                Fail(MessageText(kMsgFailed, "png_create_read_struct"));
+        }
+        m_info = png_create_info_struct(m_png);
+        if (m_info == nullptr)
+            Fail(MessageText(kMsgFailed, "png_create_info_struct"));
+        if (m_write)
+            png_set_write_fn(m_png, &m_context, WriteFn, FlushFn);
+        else
+            png_set_read_fn(m_png, &m_context, ReadFn);
+    }
+
+    png_structp Png() const { return m_png; }
+    png_infop Info() const { return m_info; }
+
+    // Runs codec calls; a codec error or a stopping warning raises here.
+    template <typename TCall>
+    void Call(TCall&& call)
+    {
+        if (!Trapped(m_context, call))
+            RaiseStop(m_context);
+    }
+
+private:
+    bool m_write;
+    TPngContext m_context;
+    png_structp m_png = nullptr;
+    png_infop m_info = nullptr;
+};
+
+// ---- the file's header ------------------------------------------------------------------
+
+struct TListedChunk {
+    const char* type;
+    const char* name;
+    png_uint_32 infoFlag;
+};
+
+// The chunks GetInfo lists, in its order.
+constexpr TListedChunk kListedChunks[] = {
+    {"gAMA", "gama", PNG_INFO_gAMA}, {"sBIT", "sbit", PNG_INFO_sBIT}, {"cHRM", "chrm", PNG_INFO_cHRM},
+    {"PLTE", "plte", PNG_INFO_PLTE}, {"tRNS", "trns", PNG_INFO_tRNS}, {"bKGD", "bkgd", PNG_INFO_bKGD},
+    {"hIST", "hist", PNG_INFO_hIST}, {"pHYs", "phys", PNG_INFO_pHYs}, {"oFFs", "offs", PNG_INFO_oFFs},
+    {"tIME", "time", PNG_INFO_tIME}};
+constexpr std::uint32_t kGamaChunk = 1u << 0;
+
+// Which listed chunks stand before the image data, bit i for kListedChunks[i].
+// libpng marks gAMA and cHRM as present when an sRGB or iCCP chunk implies their
+// values, so the chunks themselves are looked up here. The stream is put back.
+std::uint32_t ScanListedChunks(TStream& stream)
+{
+    const std::int64_t start = stream.Position();
+    const std::int64_t size = stream.Size();
+    std::uint32_t found = 0;
+    std::uint8_t bytes[kChunkHeaderSize];
+    if (stream.Read(bytes, sizeof kSignature) == std::int64_t(sizeof kSignature)) {
+        while (stream.Read(bytes, kChunkHeaderSize) == kChunkHeaderSize) {
+            const std::uint32_t length = png_get_uint_32(bytes);
+            const std::string_view type(reinterpret_cast<const char*>(bytes + 4), 4);
+            if (type == "IDAT" || type == "IEND")
+                break;
+            for (std::size_t i = 0; i < std::size(kListedChunks); ++i)
+                if (type == kListedChunks[i].type)
+                    found |= 1u << i;
+            const std::int64_t next = stream.Position() + std::int64_t(length) + kChunkCrcSize;
+            if (next > size)
+                break;
+            stream.SetPosition(next);
+        }
+    }
+    stream.SetPosition(start);
+    return found;
+}
+
+bool ListedChunkPresent(png_structp png, png_infop info, std::uint32_t scanned, std::size_t i)
+{
+    return (scanned & (1u << i)) != 0 && png_get_valid(png, info, kListedChunks[i].infoFlag) != 0;
+}
+
+struct TPngHeader {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colorType = 0;
+    int interlace = 0;
+    int channels = 0;
+};
+
+TPngHeader HeaderOf(png_structp png, png_infop info)
+{
+    TPngHeader header;
+    header.width = png_get_image_width(png, info);
+    header.height = png_get_image_height(png, info);
+    header.bitDepth = png_get_bit_depth(png, info);
+    header.colorType = png_get_color_type(png, info);
+    header.interlace = png_get_interlace_type(png, info);
+    header.channels = png_get_channels(png, info);
+    return header;
+}
+
+bool IsPaletteFile(const TPngHeader& header) { return (header.colorType & PNG_COLOR_MASK_PALETTE) != 0; }
+
+bool IsColourFile(const TPngHeader& header)
+{
+    return (header.colorType & PNG_COLOR_MASK_COLOR) != 0 && !IsPaletteFile(header);
+}
+
+TBitCount BitCountOf(const TPngHeader& header)
+{
+    if (header.channels >= 3)
+        return bc24;
+    switch (header.bitDepth) {
+    case 1: return bc1;
+    case 2:
+    case 4: return bc4;
+    default: return bc8;
+    }
+}
+
+// Row bytes as the codec delivers them after our transformations.
+std::int64_t OutputRowBytes(const TPngHeader& header)
+{
+    const std::int64_t width = header.width;
+    if (header.channels >= 3)
+        return 3 * width;
+    return (width * std::min(header.bitDepth, 8) + 7) / 8;
+}
+
+// ---- transparency ------------------------------------------------------------------------
+
+// libpng composites on the samples as the file stores them, so a background must
+// be given in the file's sample depth.
+png_uint_16 ScaleToDepth(int value8, int bitDepth)
+{
+    const int maxValue = (1 << bitDepth) - 1;
+    return png_uint_16((value8 * maxValue + 127) / 255);
+}
+
+int ScaleToEightBits(int value, int bitDepth)
+{
+    if (bitDepth == 16)
+        return value >> 8;
+    const int maxValue = (1 << bitDepth) - 1;
+    return std::min(value, maxValue) * 255 / maxValue;
+}
+
+png_color_16 BackgroundFromColor(TRGB color, const TPngHeader& header)
+{
+    png_color_16 background{};
+    if (IsPaletteFile(header)) {
+        background.red = RedOf(color);
+        background.green = GreenOf(color);
+        background.blue = BlueOf(color);
+    } else if (IsColourFile(header)) {
+        background.red = ScaleToDepth(RedOf(color), header.bitDepth);
+        background.green = ScaleToDepth(GreenOf(color), header.bitDepth);
+        background.blue = ScaleToDepth(BlueOf(color), header.bitDepth);
+    } else {
+        const int gray = (RedOf(color) + GreenOf(color) + BlueOf(color)) / 3;
+        background.gray = ScaleToDepth(gray, header.bitDepth);
+    }
+    return background;
+}
+
+// The colour a bKGD chunk stands for: the palette entry it names, its gray level
+// or its colour, with samples brought to 8 bits the way the pixels are.
+TRGB ColorOfBackground(const png_color_16& background, const TPngHeader& header, const png_color* palette,
+                       int paletteCount)
+{
+    if (IsPaletteFile(header)) {
+        if (background.index < paletteCount) {
+            const png_color& entry = palette[background.index];
+            return RGBValue(entry.red, entry.green, entry.blue);
+        }
+        return RGBValue(std::uint8_t(background.red), std::uint8_t(background.green),
+                        std::uint8_t(background.blue));
+    }
+    if (IsColourFile(header))
+        return RGBValue(std::uint8_t(ScaleToEightBits(background.red, header.bitDepth)),
+                        std::uint8_t(ScaleToEightBits(background.green, header.bitDepth)),
+                        std::uint8_t(ScaleToEightBits(background.blue, header.bitDepth)));
+    const auto gray = std::uint8_t(ScaleToEightBits(background.gray, header.bitDepth));
+    return RGBValue(gray, gray, gray);
+}
+
+// Clamps a file's background to the sample range, so the codec never ORs stray bits
+// into neighbouring pixels of a low-depth gray row.
+png_color_16 ClampedToDepth(png_color_16 background, const TPngHeader& header)
+{
+    if (IsPaletteFile(header))
+        return background;
+    const auto maxValue = png_uint_16((1 << std::min(header.bitDepth, 16)) - 1);
+    background.red = std::min(background.red, maxValue);
+    background.green = std::min(background.green, maxValue);
+    background.blue = std::min(background.blue, maxValue);
+    background.gray = std::min(background.gray, maxValue);
+    return background;
+}
+
+struct TCompositing {
+    bool active = false;
+    png_color_16 background{};
+    int gammaCode = PNG_BACKGROUND_GAMMA_SCREEN;
+    std::optional<TRGB> fileColor;  // the image's new BackGroundColor
+};
+
+TCompositing CompositingFor(png_structp png, png_infop info, const TPngHeader& header, const TPixelGraphic& graphic)
+{
+    TCompositing compositing;
+    compositing.active =
+        png_get_valid(png, info, PNG_INFO_tRNS) != 0 || (header.colorType & PNG_COLOR_MASK_ALPHA) != 0;
+    if (!compositing.active)
+        return compositing;
+    png_color_16p fileBackground = nullptr;
+    if (PNGUseFileBackground && png_get_bKGD(png, info, &fileBackground) != 0 && fileBackground != nullptr) {
+        png_colorp palette = nullptr;
+        int paletteCount = 0;
+        png_get_PLTE(png, info, &palette, &paletteCount);
+        compositing.background = ClampedToDepth(*fileBackground, header);
+        compositing.gammaCode = PNG_BACKGROUND_GAMMA_FILE;
+        compositing.fileColor = ColorOfBackground(*fileBackground, header, palette, paletteCount);
+    } else {
+        compositing.background = BackgroundFromColor(graphic.GetBackGroundColor(), header);
+        compositing.gammaCode = PNG_BACKGROUND_GAMMA_SCREEN;
+    }
+    return compositing;
+}
+
+// ---- palette and rows ----------------------------------------------------------------------
+
+// The PLTE colours as the file has them. libpng composites its palette against the
+// background in place once the transformations start, so they are copied before.
+std::vector<TRGB> PlteColors(png_structp png, png_infop info)
+{
+    std::vector<TRGB> colors;
+    png_colorp palette = nullptr;
+    int count = 0;
+    if (png_get_PLTE(png, info, &palette, &count) != 0 && palette != nullptr)
+        for (int i = 0; i < count; ++i)
+            colors.push_back(RGBValue(palette[i].red, palette[i].green, palette[i].blue));
+    return colors;
+}
+
+void SetPaletteOf(TPixelGraphic& graphic, const TPngHeader& header, const std::vector<TRGB>& plte)
+{
+    if (graphic.BitCount() == bc24)
+        return;
+    if (!IsPaletteFile(header)) {
+        static constexpr TPaletteIdent kGrayPalettes[] = {pBlackWhite, pBlackWhite, pGray4, pGray4, pGray16};
+        graphic.SetPaletteIdent(header.bitDepth <= 4 ? kGrayPalettes[header.bitDepth] : pGray256);
+        return;
+    }
+    const int count = std::min(int(plte.size()), graphic.PaletteCapacity());
+    graphic.SetPaletteCount(count);
+    for (int i = 0; i < count; ++i)
+        graphic.SetPaletteColor(i, plte[std::size_t(i)]);
+}
+
+// Spreads the 2-bit values packed at the start of a row into 4-bit pixels. Working
+// from the right keeps every source byte until its last pixel has been taken.
+void Expand2BitRow(std::uint8_t* row, int width)
+{
+    for (int x = width - 1; x >= 0; --x) {
+        const int value = (row[x / 4] >> (6 - 2 * (x % 4))) & 3;
+        std::uint8_t& target = row[x / 2];
+        target = (x % 2 == 0) ? std::uint8_t((target & 0x0F) | (value << 4)) : std::uint8_t((target & 0xF0) | value);
+    }
+}
+
+int MaxPixelIndex(const TPixelGraphic& graphic)
+{
+    int maxIndex = 0;
+    const int width = graphic.Width();
+    for (int y = 0; y < graphic.Height(); ++y) {
+        const std::uint8_t* row = graphic.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            int index;
+            if (graphic.BitCount() == bc8)
+                index = row[x];
+            else if (graphic.BitCount() == bc4)
+                index = (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
+            else
+                index = (row[x / 8] >> (7 - x % 8)) & 1;
+            maxIndex = std::max(maxIndex, index);
+        }
+    }
+    return maxIndex;
+}
+
+// Leaves the rows read so far usable on every way out of the row loop: 2-bit rows
+// spread to 4 bits, and a PLTE shorter than the indices used padded with black,
+// as libpng itself treats such indices, so every pixel names a palette entry.
+struct TRowRepair {
+    TPixelGraphic& graphic;
+    const TPngHeader& header;
+    ~TRowRepair()
+    {
+        if (graphic.GetEmpty())
+            return;
+        if (header.bitDepth == 2)
+            for (int y = 0; y < graphic.Height(); ++y)
+                Expand2BitRow(graphic.ScanLine(y), graphic.Width());
+        if (IsPaletteFile(header)) {
+            const int maxIndex = MaxPixelIndex(graphic);
+            if (maxIndex >= graphic.PaletteCount())
+                graphic.SetPaletteCount(maxIndex + 1);
+        }
+    }
+};
+
+struct TProgressEndGuard {
+    TPixelGraphic& graphic;
+    TObject* sender;
+    ~TProgressEndGuard() { graphic.ProgressEnd(sender); }
+};
+
+// Returns true when the progress handler aborted.
+bool ReadRows(TPngCodec& codec, TPixelGraphic& graphic, int passes, TObject* sender)
+{
+    const int height = graphic.Height();
+    if (height <= 0 || graphic.Width() <= 0)
+        return false;
+    png_structp png = codec.Png();
+    const int max = height * passes;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int y = 0; y < height; ++y) {
+            png_bytep row = graphic.ScanLine(y);
+            codec.Call([&] { png_read_rows(png, &row, nullptr, 1); });
+            if (graphic.Progress(sender, pass * height + y, max))
+                return true;
+        }
+    }
+    return false;
+}
+
+const char* ColorsTextOfDepth(int pixelDepth)
+{
+    switch (pixelDepth) {
+    case 1: return "2";
+    case 2: return "4";
+    case 4: return "16";
+    case 8: return "256";
+    case 16: return "64K?";
+    case 24: return "16.7M";
+    case 32: return "16.7M?";
+    default: return "?";
+    }
+}
+
+}  // namespace
+
+// ---- reader -------------------------------------------------------------------------------
 
 TPNGFileFormatReader::TPNGFileFormatReader()
 {
@@ -12,20 +552,110 @@ TPNGFileFormatReader::TPNGFileFormatReader()
     HasSignature = true;
 }
 
-bool TPNGFileFormatReader::CheckSignature(const TSignatureHeader&)
+bool TPNGFileFormatReader::CheckSignature(const TSignatureHeader& header)
 {
-    return false;
+    return header.Count >= int(sizeof kSignature) &&
+           std::equal(std::begin(kSignature), std::end(kSignature), header.Bytes.begin());
 }
 
-void TPNGFileFormatReader::Read(TStream&, TPixelGraphic&, int)
+void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
-    throw EPGPNGFileFormatReaderWriter("png: reader not built yet");
+    if (imageIndex != 0)
+        Fail(MessageText(kMsgInvalid, "Index"));
+    if (!CodecReleasesMatch())
+        Fail(kInvalidLibraryVersion);
+    graphic.SetGamma(DisplayGamma);
+
+    const std::uint32_t chunks = ScanListedChunks(stream);
+    TPngCodec codec(false, graphic.ReadWarningAction());
+    codec.Create(stream);
+    png_structp png = codec.Png();
+    png_infop info = codec.Info();
+    codec.Call([&] { png_read_info(png, info); });
+    const TPngHeader header = HeaderOf(png, info);
+    const TBitCount bitCount = BitCountOf(header);
+    const std::vector<TRGB> plte = PlteColors(png, info);
+    const TCompositing compositing = CompositingFor(png, info, header, graphic);
+
+    double fileGamma = 0;
+    if ((chunks & kGamaChunk) != 0 && png_get_gAMA(png, info, &fileGamma) != 0 && fileGamma > 0)
+        graphic.SetGamma(1.0L / fileGamma);
+
+    int passes = 1;
+    codec.Call([&] {
+        if (compositing.active)
+            png_set_background(png, &compositing.background, compositing.gammaCode, 0, 1.0);
+        if (header.bitDepth == 16)
+            png_set_strip_16(png);
+        if (IsColourFile(header))
+            png_set_bgr(png);
+        passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+    });
+    // The rows must arrive exactly as wide as the image rows we hand out.
+    const int channels = png_get_channels(png, info);
+    if (png_get_rowbytes(png, info) != std::size_t(OutputRowBytes(header)) || (channels != 1 && channels != 3))
+        Fail(MessageText(kMsgNotSupportedSubformat));
+    // Refuse before allocating when the data left cannot inflate to the rows announced.
+    const std::int64_t fileRowBytes = (std::int64_t(header.width) * header.bitDepth * header.channels + 7) / 8;
+    const std::uint64_t rawBytes = std::uint64_t(fileRowBytes + 1) * header.height;
+    if (rawBytes / kMaxDeflateRatio > std::uint64_t(stream.Remaining()))
+        Fail(MessageText(kMsgUnexpectedEndOfFile));
+
+    graphic.SetSize(int(header.width), int(header.height), bitCount);
+    SetPaletteOf(graphic, header, plte);
+    if (compositing.fileColor)
+        graphic.SetBackGroundColor(*compositing.fileColor);
+
+    bool aborted = false;
+    graphic.ProgressStart(this);
+    {
+        TProgressEndGuard endGuard{graphic, this};
+        TRowRepair repair{graphic, header};
+        aborted = ReadRows(codec, graphic, passes, this);
+    }
+    if (!aborted)
+        codec.Call([&] { png_read_end(png, info); });
 }
 
 void TPNGFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
 {
     TFileFormatReader::GetInfo(stream, imageIndex, info);
+    if (imageIndex != 0)
+        Fail(MessageText(kMsgInvalidValueFor, "Index"));
+
+    const std::uint32_t chunks = ScanListedChunks(stream);
+    TPngCodec codec(false, pgwaRaise);
+    codec.Create(stream);
+    png_structp png = codec.Png();
+    png_infop pngInfo = codec.Info();
+    codec.Call([&] { png_read_info(png, pngInfo); });
+    const TPngHeader header = HeaderOf(png, pngInfo);
+
+    std::string subFormat = "GrayScale";
+    if ((header.colorType & PNG_COLOR_MASK_PALETTE) != 0)
+        subFormat = "palette";
+    else if ((header.colorType & PNG_COLOR_MASK_COLOR) != 0)
+        subFormat = "RGB";
+    if ((header.colorType & PNG_COLOR_MASK_ALPHA) != 0)
+        subFormat += ", alpha";
+    if (header.interlace == PNG_INTERLACE_ADAM7)
+        subFormat += ", interlaced";
+    info.SubFormatText = subFormat;
+
+    std::string names;
+    for (std::size_t i = 0; i < std::size(kListedChunks); ++i)
+        if (ListedChunkPresent(png, pngInfo, chunks, i))
+            names += (names.empty() ? "" : ", ") + std::string(kListedChunks[i].name);
+    info.ExtraText = names.empty() ? "" : "(" + names + ")";
+
+    info.Width = int(header.width);
+    info.Height = int(header.height);
+    info.BitsPerPixel = header.bitDepth * header.channels;
+    info.ColorsText = ColorsTextOfDepth(info.BitsPerPixel);
 }
+
+// ---- writer -------------------------------------------------------------------------------
 
 TPNGFileFormatWriter::TPNGFileFormatWriter()
 {
@@ -34,9 +664,58 @@ TPNGFileFormatWriter::TPNGFileFormatWriter()
     CanWriteResolutions = TColorResolutions(0xFF);
 }
 
-void TPNGFileFormatWriter::Write(TStream&, TPixelGraphic&)
+void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
-    throw EPGPNGFileFormatReaderWriter("png: writer not built yet");
+    if (!CodecReleasesMatch())
+        Fail(kInvalidLibraryVersion);
+    TPngCodec codec(true, graphic.ReadWarningAction());
+    codec.Create(stream);
+    png_structp png = codec.Png();
+    png_infop info = codec.Info();
+
+    const int width = graphic.GetWidth();
+    const int height = graphic.GetHeight();
+    int bitDepth = 8;
+    int colorType = PNG_COLOR_TYPE_RGB;
+    if (graphic.BitCount() == bc8 && graphic.PaletteIdent() == pGray256) {
+        colorType = PNG_COLOR_TYPE_GRAY;
+    } else if (graphic.BitCount() != bc24) {
+        bitDepth = graphic.BitCountNum();
+        colorType = PNG_COLOR_TYPE_PALETTE;
+    }
+    std::vector<png_color> palette;
+    if (colorType == PNG_COLOR_TYPE_PALETTE)
+        for (int i = 0; i < graphic.PaletteCount(); ++i) {
+            const TRGB color = graphic.GetPaletteColor(i);
+            palette.push_back({RedOf(color), GreenOf(color), BlueOf(color)});
+        }
+    // A gamma that has no finite reciprocal cannot be stored.
+    const double fileGamma = double(1.0L / graphic.Gamma());
+    const bool writeGamma = PNGWriteGamma && std::isfinite(fileGamma) && fileGamma > 0;
+
+    codec.Call([&] {
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (colorType == PNG_COLOR_TYPE_PALETTE)
+            png_set_PLTE(png, info, palette.data(), int(palette.size()));
+        if (writeGamma)
+            png_set_gAMA(png, info, fileGamma);
+        png_write_info(png, info);
+        // Colour rows go out as stored: blue, green, red.
+        png_set_bgr(png);
+    });
+
+    graphic.ProgressStart(this);
+    {
+        TProgressEndGuard endGuard{graphic, this};
+        for (int y = 0; y < height; ++y) {
+            png_bytep row = graphic.ScanLine(y);
+            codec.Call([&] { png_write_rows(png, &row, 1); });
+            // Writers finish what they started: Abort is not looked at.
+            graphic.Progress(this, y, height - 1);
+        }
+    }
+    codec.Call([&] { png_write_end(png, info); });
 }
 
 }  // namespace rastova

@@ -1,9 +1,15 @@
-// Png files.
+// PNG files through libpng: reader and writer for "png".
 #pragma once
 
 #include "image/FileFormats.h"
 
 namespace rastova {
+
+// A file with transparency and a bKGD chunk is composited against that colour
+// instead of the image's BackGroundColor.
+extern bool PNGUseFileBackground;
+// The writer stores a gAMA chunk derived from the image's Gamma.
+extern bool PNGWriteGamma;
 
 class TPNGFileFormatReader : public TFileFormatReader {
 public:
