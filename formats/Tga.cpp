@@ -1,9 +1,247 @@
 #include "formats/Tga.h"
 
+#include "formats/TgaCodec.h"
 #include "image/PGExceptions.h"
+#include "image/PGMessages.h"
 #include "image/Streams.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 namespace rastova {
+
+namespace {
+
+const char* const kTag = "TGA: ";
+constexpr int kHeaderSize = 18;
+constexpr std::uint8_t kRunLengthType = 0x08;   // image type bit 3
+constexpr std::uint8_t kRightToLeft = 0x10;     // descriptor bit 4
+constexpr std::uint8_t kTopToBottom = 0x20;     // descriptor bit 5
+constexpr int kMaxPacketPixels = 128;
+constexpr int kPaletteCapacity = 256;
+constexpr int kMaxDimension = 0xFFFF;
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    throw EPGTGAFileFormatReader(kTag + message);
+}
+
+std::uint16_t U16(const std::uint8_t* p)
+{
+    const std::uint16_t lo = p[0];
+    const std::uint16_t hi = p[1];
+    return std::uint16_t(lo | hi << 8);
+}
+
+struct TTgaHeader {
+    int idLength = 0;
+    int colorMapType = 0;
+    int imageType = 0;
+    int firstEntry = 0;
+    int mapLength = 0;
+    int entrySize = 0;
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    int descriptor = 0;
+
+    int BytesPerPixel() const { return depth / 8; }
+    bool RunLength() const { return (imageType & kRunLengthType) != 0; }
+    bool HasColorMap() const { return depth == 8 && colorMapType == 1 && mapLength > 0; }
+};
+
+TTgaHeader ReadHeader(TStream& stream)
+{
+    std::uint8_t b[kHeaderSize];
+    stream.ReadBuffer(b, sizeof b);
+    TTgaHeader h;
+    h.idLength = b[0];
+    h.colorMapType = b[1];
+    h.imageType = b[2];
+    h.firstEntry = U16(b + 3);
+    h.mapLength = U16(b + 5);
+    h.entrySize = b[7];
+    h.width = U16(b + 12);
+    h.height = U16(b + 14);
+    h.depth = b[16];
+    h.descriptor = b[17];
+    return h;
+}
+
+TRGB DecodeMapEntry(const std::uint8_t* e, int entrySize)
+{
+    if (entrySize == 16) {
+        const std::uint32_t v = U16(e);
+        return RGBValue(std::uint8_t((v & 0x7C00) >> 7), std::uint8_t((v & 0x3E0) >> 2), std::uint8_t((v & 0x1F) << 3));
+    }
+    return RGBValue(e[2], e[1], e[0]);
+}
+
+// The stored entries belong to the palette indices first, first + 1, ...: the
+// pixels of such a file use those indices. Entries past index 255 cannot be
+// used by 8-bit pixels, and indices below the first stay black.
+std::vector<TRGB> ReadColorMap(TStream& stream, const TTgaHeader& h)
+{
+    if (h.entrySize != 16 && h.entrySize != 24 && h.entrySize != 32)
+        Fail(MessageText(kMsgNotSupportedSubformat));
+    const int entryBytes = h.entrySize / 8;
+    std::vector<std::uint8_t> raw(std::size_t(h.mapLength) * std::size_t(entryBytes));
+    stream.ReadBuffer(raw.data(), std::int64_t(raw.size()));
+    std::vector<TRGB> palette(std::size_t(std::min(kPaletteCapacity, h.firstEntry + h.mapLength)), 0);
+    for (int j = 0; j < h.mapLength && h.firstEntry + j < kPaletteCapacity; ++j)
+        palette[std::size_t(h.firstEntry + j)] = DecodeMapEntry(raw.data() + std::size_t(j) * entryBytes, h.entrySize);
+    return palette;
+}
+
+// Refuses, before the image is allocated, pixel data that the rest of the
+// stream cannot hold, with the error reading it would end in.
+void CheckDataPresent(TStream& stream, const TTgaHeader& h)
+{
+    const std::int64_t pixels = std::int64_t(h.width) * h.height;
+    const std::int64_t remaining = stream.Remaining();
+    if (h.RunLength()) {
+        const std::int64_t packets = (pixels + kMaxPacketPixels - 1) / kMaxPacketPixels;
+        if (packets * (1 + h.BytesPerPixel()) > remaining)
+            Fail(MessageText(kMsgUnexpectedEndOfFile));
+    } else if (pixels * h.BytesPerPixel() > remaining) {
+        throw EReadError("Stream read error");
+    }
+}
+
+// A file row in the order of the file into an image row; right-to-left files
+// are mirrored here.
+void ConvertRow(const std::uint8_t* src, std::uint8_t* dest, int width, int bytesPerPixel, bool rightToLeft)
+{
+    for (int x = 0; x < width; ++x, src += bytesPerPixel) {
+        const int column = rightToLeft ? width - 1 - x : x;
+        if (bytesPerPixel == 1) {
+            dest[column] = src[0];
+            continue;
+        }
+        std::uint8_t* p = dest + 3 * column;
+        if (bytesPerPixel == 2) {
+            const std::uint8_t lo = src[0];
+            const std::uint8_t hi = src[1];
+            p[2] = std::uint8_t((hi & 0x7C) << 1);
+            p[1] = std::uint8_t(((hi & 3) << 6) | ((lo & 0xE0) >> 2));
+            p[0] = std::uint8_t((lo & 0x1F) << 3);
+        } else {
+            p[0] = src[0];
+            p[1] = src[1];
+            p[2] = src[2];
+        }
+    }
+}
+
+void ReadRows(TStream& stream, TPixelGraphic& graphic, const TTgaHeader& h, TObject* sender)
+{
+    const int width = h.width;
+    const int height = h.height;
+    const int bytesPerPixel = h.BytesPerPixel();
+    const bool rightToLeft = (h.descriptor & kRightToLeft) != 0;
+    const bool topToBottom = (h.descriptor & kTopToBottom) != 0;
+    // Uncompressed indices and blue-green-red pixels are already in the image's layout.
+    const bool direct = !h.RunLength() && (bytesPerPixel == 1 || bytesPerPixel == 3) && !rightToLeft;
+    const std::int64_t rowBytes = std::int64_t(width) * bytesPerPixel;
+    std::vector<std::uint8_t> rowBuffer(direct ? 0 : std::size_t(rowBytes));
+    TTgaByteSource source(stream);
+    TTgaRleDecoder decoder(source, bytesPerPixel);
+
+    graphic.ProgressStart(sender);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        TObject* sender;
+        ~TEndGuard() { g.ProgressEnd(sender); }
+    } endGuard{graphic, sender};
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* dest = graphic.ScanLine(topToBottom ? y : height - 1 - y);
+        if (direct) {
+            stream.ReadBuffer(dest, rowBytes);
+        } else {
+            if (h.RunLength())
+                decoder.DecodeRow(rowBuffer.data(), width);
+            else
+                stream.ReadBuffer(rowBuffer.data(), rowBytes);
+            ConvertRow(rowBuffer.data(), dest, width, bytesPerPixel, rightToLeft);
+        }
+        if (graphic.Progress(sender, y, height))
+            break;
+    }
+}
+
+std::string ColorsTextOf(int depth)
+{
+    if (depth < 24)
+        return std::to_string(std::uint32_t(1) << depth);
+    return depth == 24 ? "16.7M" : "16.7M ?";
+}
+
+}  // namespace
+
+// ---- byte source and run-length decoder -------------------------------------------------
+
+void TTgaByteSource::Refill()
+{
+    const std::int64_t wanted = std::min<std::int64_t>(kBufferSize, m_stream.Remaining());
+    const std::int64_t got = wanted > 0 ? m_stream.Read(m_buffer, wanted) : 0;
+    if (got <= 0)
+        Fail(MessageText(kMsgUnexpectedEndOfFile));
+    m_count = int(got);
+    m_pos = 0;
+}
+
+std::uint8_t TTgaByteSource::Next()
+{
+    if (m_pos == m_count)
+        Refill();
+    return m_buffer[m_pos++];
+}
+
+void TTgaByteSource::Read(std::uint8_t* dest, int count)
+{
+    while (count > 0) {
+        if (m_pos == m_count)
+            Refill();
+        const int n = std::min(count, m_count - m_pos);
+        std::memcpy(dest, m_buffer + m_pos, std::size_t(n));
+        m_pos += n;
+        dest += n;
+        count -= n;
+    }
+}
+
+void TTgaRleDecoder::DecodeRow(std::uint8_t* row, int width)
+{
+    const int n = m_bytesPerPixel;
+    int x = 0;
+    while (x < width) {
+        if (m_repeat == 0 && m_literal == 0) {
+            const std::uint8_t header = m_source.Next();
+            const int count = (header & 0x7F) + 1;
+            if (header & 0x80) {
+                m_source.Read(m_pixel, n);
+                m_repeat = count;
+            } else {
+                m_literal = count;
+            }
+        }
+        if (m_repeat > 0) {
+            const int k = std::min(m_repeat, width - x);
+            for (int i = 0; i < k; ++i)
+                std::memcpy(row + std::size_t(x + i) * std::size_t(n), m_pixel, std::size_t(n));
+            x += k;
+            m_repeat -= k;
+        } else {
+            const int k = std::min(m_literal, width - x);
+            m_source.Read(row + std::size_t(x) * std::size_t(n), k * n);
+            x += k;
+            m_literal -= k;
+        }
+    }
+}
+
+// ---- reader ---------------------------------------------------------------------------------
 
 TTGAFileFormatReader::TTGAFileFormatReader()
 {
@@ -17,15 +255,58 @@ bool TTGAFileFormatReader::CheckSignature(const TSignatureHeader&)
     return false;
 }
 
-void TTGAFileFormatReader::Read(TStream&, TPixelGraphic&, int)
+void TTGAFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
-    throw EPGTGAFileFormatReader("tga: reader not built yet");
+    if (imageIndex != 0)
+        Fail(MessageText(kMsgInvalid, "Index"));
+    const TTgaHeader h = ReadHeader(stream);
+    if (h.depth != 8 && h.depth != 16 && h.depth != 24 && h.depth != 32)
+        Fail(MessageText(kMsgNotSupportedSubformat));
+    stream.Seek(h.idLength, soCurrent);
+    const std::int64_t mapStart = stream.Position();
+    std::vector<TRGB> palette;
+    if (h.HasColorMap())
+        palette = ReadColorMap(stream, h);
+    // Skips the whole map, also one that a true-colour file carries.
+    stream.SetPosition(mapStart + std::int64_t(h.mapLength) * h.entrySize / 8);
+    CheckDataPresent(stream, h);
+
+    graphic.SetSize(h.width, h.height, h.depth == 8 ? bc8 : bc24);
+    if (h.depth == 8 && palette.empty()) {
+        graphic.SetPaletteIdent(pGray256);
+    } else if (h.depth == 8) {
+        graphic.SetPaletteCount(int(palette.size()));
+        for (std::size_t i = 0; i < palette.size(); ++i)
+            graphic.SetPaletteColor(int(i), palette[i]);
+    }
+    if (h.height > 0)
+        ReadRows(stream, graphic, h, this);
 }
 
 void TTGAFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
 {
     TFileFormatReader::GetInfo(stream, imageIndex, info);
+    if (imageIndex != 0)
+        Fail(MessageText(kMsgInvalidValueFor, "Index"));
+    const TTgaHeader h = ReadHeader(stream);
+    static const char* const kBlackAndWhite = "\"Black-and-white\"";
+    switch (h.imageType) {
+    case 1: info.SubFormatText = "Uncompressed", info.ExtraText = "Color-mapped"; break;
+    case 2: info.SubFormatText = "Uncompressed", info.ExtraText = "True-color"; break;
+    case 3: info.SubFormatText = "Uncompressed", info.ExtraText = kBlackAndWhite; break;
+    case 9: info.SubFormatText = "Run-length encoded", info.ExtraText = "Color-mapped"; break;
+    case 10: info.SubFormatText = "Run-length encoded", info.ExtraText = "True-color"; break;
+    case 11: info.SubFormatText = "Run-length encoded", info.ExtraText = kBlackAndWhite; break;
+    default: Fail(MessageText(kMsgInvalidValueFor, "ImageType"));
+    }
+    info.Width = h.width;
+    info.Height = h.height;
+    info.BitsPerPixel = h.depth;
+    info.ColorsText = ColorsTextOf(h.depth);
+    info.ImageCount = 1;
 }
+
+// ---- writer ---------------------------------------------------------------------------------
 
 TTGAFileFormatWriter::TTGAFileFormatWriter()
 {
@@ -34,9 +315,58 @@ TTGAFileFormatWriter::TTGAFileFormatWriter()
     CanWriteResolutions = TColorResolutions(ResolutionBit(cr256Colors) | ResolutionBit(crTrueColor));
 }
 
-void TTGAFileFormatWriter::Write(TStream&, TPixelGraphic&)
+void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
-    throw EPGTGAFileFormatReader("tga: writer not built yet");
+    const bool trueColor = graphic.BitCount() == bc24;
+    // The save path converts first; a direct call with another format would
+    // otherwise read rows of the wrong length.
+    if (!trueColor && graphic.BitCount() != bc8)
+        throw EPGCannotWriteColorRes(MessageText(kMsgCannotWriteColorRes, Description,
+                                                 MessageText(std::uint8_t(kMsgBlackAndWhite + graphic.ColorResolution()))));
+    const int width = graphic.GetWidth();
+    const int height = graphic.GetHeight();
+    // The header has 16 bits per dimension; a larger image cannot be described.
+    if (width > kMaxDimension)
+        throw EPixelGraphic(kTag + MessageText(kMsgInvalidValueFor, "Width"));
+    if (height > kMaxDimension)
+        throw EPixelGraphic(kTag + MessageText(kMsgInvalidValueFor, "Height"));
+    if (graphic.GetEmpty() && graphic.ImageSize() > 0)
+        throw EPGEmpty(MessageText(kMsgIsEmpty, "PixelGraphic"));
+
+    const int paletteCount = trueColor ? 0 : graphic.PaletteCount();
+    std::vector<std::uint8_t> head(kHeaderSize + 3 * std::size_t(paletteCount), 0);
+    head[1] = trueColor ? 0 : 1;
+    head[2] = trueColor ? 2 : 1;
+    head[5] = std::uint8_t(paletteCount);
+    head[6] = std::uint8_t(paletteCount >> 8);
+    head[7] = trueColor ? 0 : 24;
+    head[12] = std::uint8_t(width);
+    head[13] = std::uint8_t(width >> 8);
+    head[14] = std::uint8_t(height);
+    head[15] = std::uint8_t(height >> 8);
+    head[16] = trueColor ? 24 : 8;
+    for (int i = 0; i < paletteCount; ++i) {
+        const TRGB c = graphic.GetPaletteColor(i);
+        std::uint8_t* e = head.data() + kHeaderSize + 3 * i;
+        e[0] = BlueOf(c);
+        e[1] = GreenOf(c);
+        e[2] = RedOf(c);
+    }
+    stream.WriteBuffer(head.data(), std::int64_t(head.size()));
+    if (height == 0)
+        return;
+
+    graphic.ProgressStart(&graphic);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        ~TEndGuard() { g.ProgressEnd(&g); }
+    } endGuard{graphic};
+    const std::int64_t rowBytes = std::int64_t(width) * (trueColor ? 3 : 1);
+    for (int r = 0; r < height; ++r) {
+        // Memory row r from the bottom, without its alignment bytes.
+        stream.WriteBuffer(graphic.ScanLine(height - 1 - r), rowBytes);
+        graphic.Progress(&graphic, r, height);
+    }
 }
 
 }  // namespace rastova

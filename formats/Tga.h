@@ -1,4 +1,5 @@
-// Tga files.
+// Truevision Targa: colour-mapped, gray and true-colour files, uncompressed or
+// run-length encoded, in every origin corner. Recognised by extension only.
 #pragma once
 
 #include "image/FileFormats.h"

@@ -1,0 +1,45 @@
+// The Targa reader's byte source and run-length decoder, on their own.
+#pragma once
+
+#include <cstdint>
+
+namespace rastova {
+
+class TStream;
+
+// Bytes of the stream through a 1024-byte buffer; running dry raises
+// EPGTGAFileFormatReader "TGA: Unexpected end of file".
+class TTgaByteSource {
+public:
+    explicit TTgaByteSource(TStream& stream) : m_stream(stream) {}
+    std::uint8_t Next();
+    void Read(std::uint8_t* dest, int count);
+
+private:
+    void Refill();
+
+    static constexpr int kBufferSize = 1024;
+    TStream& m_stream;
+    std::uint8_t m_buffer[kBufferSize];
+    int m_count = 0;
+    int m_pos = 0;
+};
+
+// Run-length packets: a header byte h, n = (h and 0x7F) + 1 pixels; with bit 7
+// one pixel repeated n times, else n pixels as stored. A packet that reaches past
+// the end of a row goes on in the next row, as many writers produce them.
+class TTgaRleDecoder {
+public:
+    TTgaRleDecoder(TTgaByteSource& source, int bytesPerPixel) : m_source(source), m_bytesPerPixel(bytesPerPixel) {}
+    // Fills width pixels of bytesPerPixel bytes each.
+    void DecodeRow(std::uint8_t* row, int width);
+
+private:
+    TTgaByteSource& m_source;
+    int m_bytesPerPixel;
+    int m_repeat = 0;   // pixels of the current repeat packet still to come
+    int m_literal = 0;  // pixels of the current raw packet still to come
+    std::uint8_t m_pixel[4] = {};
+};
+
+}  // namespace rastova
