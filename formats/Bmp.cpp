@@ -167,16 +167,20 @@ void SetPalette(TPixelGraphic& graphic, const std::vector<std::uint8_t>& table, 
     }
 }
 
-// Top-down files: the first stored row becomes the top row.
-void FlipRows(TPixelGraphic& graphic)
+// Top-down files: the first stored row becomes the top row. Only the first
+// rowsRead stored rows came from the file; the others all hold what SetSize
+// gave them, so a pair of two such rows needs no swap.
+void FlipRows(TPixelGraphic& graphic, std::int64_t rowsRead)
 {
     if (graphic.GetEmpty())
         return;
     const int height = graphic.Height();
     const std::size_t stride = std::size_t(graphic.RowStride());
-    for (int y = 0; y < height / 2; ++y) {
-        std::uint8_t* top = graphic.ScanLine(y);
-        std::swap_ranges(top, top + stride, graphic.ScanLine(height - 1 - y));
+    const std::int64_t pairs = std::min<std::int64_t>(rowsRead, height / 2);
+    // Stored row i is image row height - 1 - i.
+    for (std::int64_t i = 0; i < pairs; ++i) {
+        std::uint8_t* stored = graphic.ScanLine(height - 1 - int(i));
+        std::swap_ranges(stored, stored + stride, graphic.ScanLine(int(i)));
     }
 }
 
@@ -304,9 +308,10 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
     } else if (h.bitCount == 16 || h.bitCount == 32) {
         ReadBitFieldRows(stream, graphic, h, fields);  // places top-down rows itself
     } else {
-        ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize());
-        if (h.height < 0)
-            FlipRows(graphic);
+        std::int64_t bytesRead = 0;
+        ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead);
+        if (h.height < 0 && graphic.RowStride() > 0)
+            FlipRows(graphic, (bytesRead + graphic.RowStride() - 1) / graphic.RowStride());
     }
 }
 

@@ -9,21 +9,32 @@
 
 namespace rastova {
 
-bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, std::int64_t count)
+bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, std::int64_t count,
+                 std::int64_t* bytesRead)
 {
     constexpr int kSlices = 10;
+    std::int64_t total = 0;
+    struct TCount {
+        std::int64_t& total;
+        std::int64_t* out;
+        ~TCount()
+        {
+            if (out)
+                *out = total;
+        }
+    } report{total, bytesRead};
     if (count <= 100) {
-        stream.Read(buffer, count);
+        total += std::max<std::int64_t>(stream.Read(buffer, count), 0);
         return false;
     }
     const std::int64_t slice = count / kSlices;
     for (int step = 1; step < kSlices; ++step) {
-        stream.Read(buffer, slice);
+        total += std::max<std::int64_t>(stream.Read(buffer, slice), 0);
         buffer += slice;
         if (graphic.Progress(&graphic, step, kSlices))
             return true;
     }
-    stream.Read(buffer, count - (kSlices - 1) * slice);
+    total += std::max<std::int64_t>(stream.Read(buffer, count - (kSlices - 1) * slice), 0);
     return graphic.Progress(&graphic, kSlices, kSlices);
 }
 

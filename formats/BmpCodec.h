@@ -11,8 +11,10 @@ class TPixelGraphic;
 
 // Reads count bytes into buffer: one read up to 100 bytes, otherwise ten slices,
 // each followed by the graphic's OnProgress (Step 1..10, Max 10, Sender the
-// graphic). A short read is not reported. Returns true when a handler aborted.
-bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, std::int64_t count);
+// graphic). A short read is not reported, but the bytes that arrived are counted
+// into bytesRead when given. Returns true when a handler aborted.
+bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, std::int64_t count,
+                 std::int64_t* bytesRead = nullptr);
 
 // One colour channel of a 16- or 32-bit pixel, prepared from its mask.
 struct TBmpBitField {

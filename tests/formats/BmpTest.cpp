@@ -249,6 +249,23 @@ TEST(BmpReader, TopDownFilesPutTheFirstStoredRowOnTop)
     }
 }
 
+TEST(BmpReader, TopDownFileCutShortKeepsItsFirstRowsOnTop)
+{
+    TBmpFile f;
+    f.width = 4;
+    f.height = -5;
+    f.bitCount = 8;
+    f.table = Table4(256);
+    f.pixels = {1, 1, 1, 1, 2, 2, 2, 2, 3, 3};  // two rows and a part of the third
+    TPixelGraphic image;
+    LoadBmp(f.Bytes(), image);
+    std::vector<std::uint32_t> column;
+    for (int y = 0; y < 5; ++y)
+        column.push_back(image.GetPixel(1, y));
+    EXPECT_EQ(column, (std::vector<std::uint32_t>{1, 2, 3, 0, 0}));
+    EXPECT_EQ(image.GetPixel(2, 2), 0u);
+}
+
 struct TFieldCase {
     const char* name;
     std::uint32_t bitCount;
