@@ -1,9 +1,39 @@
-// Tiff files.
+// Tagged Image File Format: a baseline reader (uncompressed and PackBits strips,
+// bilevel, gray, palette, RGB, RGB with an extra sample, CMYK) and a writer for
+// every pixel format of the image model. Both parse and write every byte
+// themselves; no TIFF library is involved.
 #pragma once
 
 #include "image/FileFormats.h"
 
+#include <cstdint>
+
 namespace rastova {
+
+// ---- library-wide reader settings ---------------------------------------------------
+
+// Walk the whole IFD chain to count the images and to select one by index;
+// when false only the first IFD is used and every file counts as one image.
+extern bool TIFFScanAllIFDs;
+// While walking, a chain longer than this counts as broken.
+extern int TIFFMaxIFDCount;
+
+// ---- library-wide writer settings ---------------------------------------------------
+
+// 1 = no compression, 32773 = PackBits; anything else is refused.
+extern int TIFFWriteCompression;
+// bc24 images are written as CMYK (four samples) instead of RGB.
+extern bool TIFFWriteCMYK;
+// Gray and bilevel images are written as WhiteIsZero with inverted values.
+extern bool TIFFWriteWhiteIsZero;
+// Byte order "MM" (big-endian) instead of "II".
+extern bool TIFFWriteMotorola;
+// 0 = no unit, 1 = inch, 2 = centimetre; stored as ResolutionUnit 1, 2, 3.
+extern int TIFFWriteResolutionUnit;
+extern std::uint32_t TIFFWriteXResNum;
+extern std::uint32_t TIFFWriteXResDen;
+extern std::uint32_t TIFFWriteYResNum;
+extern std::uint32_t TIFFWriteYResDen;
 
 class TTIFFileFormatReader : public TFileFormatReader {
 public:
@@ -20,11 +50,23 @@ public:
     std::string ClassName() const override { return "TTIFFFileFormatReader"; }
 };
 
+// Write = WriteHeader, WriteImage, WriteEnd. WriteImage leaves the link at its own
+// next-IFD field, so calling it again before WriteEnd chains another image.
 class TTIFFileFormatWriter : public TFileFormatWriter {
 public:
     TTIFFileFormatWriter();
     std::string ClassName() const override { return "TTIFFileFormatWriter"; }
     void Write(TStream& stream, TPixelGraphic& graphic) override;
+    void WriteHeader(TStream& stream) override;
+    void WriteImage(TStream& stream, TPixelGraphic& graphic) override;
+    // The file needs nothing after its last image.
+    void WriteTrailer(TStream& stream) override;
+    void WriteEnd(TStream& stream) { WriteTrailer(stream); }
+
+private:
+    std::int64_t m_basePosition = 0;  // where the header begins; offsets are relative to it
+    std::int64_t m_linkPosition = 0;  // the 32-bit field that receives the next IFD's offset
+    bool m_motorola = false;          // byte order chosen by WriteHeader for the whole file
 };
 
 class TTIFFFileFormatWriter : public TTIFFileFormatWriter {

@@ -1,0 +1,651 @@
+// TIFF reader: header, IFD chain, directory checks, uncompressed and PackBits
+// strips, and the one-line file description.
+#include "formats/Tiff.h"
+#include "formats/TiffTags.h"
+
+#include "image/PGExceptions.h"
+#include "image/PGMessages.h"
+#include "image/Streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+namespace rastova {
+
+bool TIFFScanAllIFDs = false;
+int TIFFMaxIFDCount = 1000;
+
+using namespace tiff;
+
+namespace {
+
+const char* const kTag = "TIFF: ";
+const char* const kWarningCaption = "TIFF-Warning";
+constexpr int kWindowSize = 4096;  // PackBits input is fetched through a window this big
+
+[[noreturn]] void Fail(const std::string& text)
+{
+    throw EPGTIFFileFormatReader(kTag + text);
+}
+
+// Everything that lies outside the stream is the stream's own read error, raised
+// before any seek or copy so nothing stale or out of range is ever looked at.
+[[noreturn]] void FailStreamRead()
+{
+    throw EReadError("Stream read error");
+}
+
+// The stream seen from the TIFF's base position, in the file's byte order.
+class TTiffSource {
+public:
+    explicit TTiffSource(TStream& stream)
+        : m_stream(stream), m_base(stream.Position()), m_size(stream.Size())
+    {
+    }
+
+    void SetMotorola(bool motorola) { m_motorola = motorola; }
+    bool Motorola() const { return m_motorola; }
+
+    // Bytes of the stream from the base-relative offset to its end (0 when past it).
+    std::int64_t Available(std::int64_t offset) const
+    {
+        const std::int64_t position = m_base + offset;
+        return position >= 0 && position < m_size ? m_size - position : 0;
+    }
+
+    // Exactly count bytes from the base-relative offset, or the stream read error.
+    void ReadAt(std::int64_t offset, void* buffer, std::int64_t count)
+    {
+        if (offset < 0 || count > Available(offset))
+            FailStreamRead();
+        m_stream.SetPosition(m_base + offset);
+        m_stream.ReadBuffer(buffer, count);
+    }
+
+    // The next count bytes at the current position.
+    void ReadNext(void* buffer, std::int64_t count) { m_stream.ReadBuffer(buffer, count); }
+
+    std::uint16_t U16(const std::uint8_t* p) const
+    {
+        const std::uint16_t b0 = p[0];
+        const std::uint16_t b1 = p[1];
+        return m_motorola ? std::uint16_t(b0 << 8 | b1) : std::uint16_t(b1 << 8 | b0);
+    }
+
+    std::uint32_t U32(const std::uint8_t* p) const
+    {
+        const std::uint32_t lo = U16(p);
+        const std::uint32_t hi = U16(p + 2);
+        return m_motorola ? (lo << 16 | hi) : (hi << 16 | lo);
+    }
+
+    std::uint16_t ReadU16At(std::int64_t offset)
+    {
+        std::uint8_t bytes[2];
+        ReadAt(offset, bytes, 2);
+        return U16(bytes);
+    }
+
+    std::uint32_t ReadU32At(std::int64_t offset)
+    {
+        std::uint8_t bytes[4];
+        ReadAt(offset, bytes, 4);
+        return U32(bytes);
+    }
+
+    TStream& Stream() { return m_stream; }
+
+private:
+    TStream& m_stream;
+    std::int64_t m_base;
+    std::int64_t m_size;
+    bool m_motorola = false;
+};
+
+struct TTiffEntry {
+    std::uint16_t tag;
+    std::uint16_t type;
+    std::uint32_t count;
+    std::uint8_t value[4];
+};
+
+// The parsed IFD. Arrays absent from the file are empty.
+struct TTiffDirectory {
+    bool motorola = false;
+    int imageCount = 0;
+    std::int32_t newSubfileType = 0;
+    std::int32_t width = 0;
+    std::int32_t length = 0;
+    std::int32_t compression = 0;
+    std::int32_t photometric = 0;
+    std::int32_t samplesPerPixel = 0;
+    std::int32_t rowsPerStrip = 0;
+    std::int32_t planarConfiguration = 0;
+    std::vector<std::int32_t> bitsPerSample;
+    std::vector<std::int32_t> stripOffsets;
+    std::vector<std::int32_t> stripByteCounts;
+    std::vector<std::int32_t> colorMap;
+
+    int BitsPerPixel() const { return bitsPerSample.empty() ? 0 : bitsPerSample[0] * samplesPerPixel; }
+};
+
+int FieldSize(std::uint16_t type)
+{
+    switch (type) {
+    case kTypeByte: return 1;
+    case kTypeShort: return 2;
+    case kTypeLong: return 4;
+    default: Fail("Unsupported field Type: " + std::to_string(type));
+    }
+}
+
+std::int32_t FieldValue(const TTiffSource& source, std::uint16_t type, const std::uint8_t* p)
+{
+    switch (type) {
+    case kTypeByte: return p[0];
+    case kTypeShort: return source.U16(p);
+    default: return std::int32_t(source.U32(p));
+    }
+}
+
+// The last entry with the tag wins; an absent tag reads as 0.
+std::int32_t SingleValue(const TTiffSource& source, const std::vector<TTiffEntry>& entries, std::uint16_t tag)
+{
+    std::int32_t value = 0;
+    for (const TTiffEntry& entry : entries)
+        if (entry.tag == tag) {
+            FieldSize(entry.type);  // refuses other field types
+            value = FieldValue(source, entry.type, entry.value);
+        }
+    return value;
+}
+
+// The last entry with the tag wins. Earlier duplicates are checked (field type,
+// values inside the stream) but not read, so a directory full of copies of one
+// large array cannot make us read the file over and over.
+std::vector<std::int32_t> ArrayValue(TTiffSource& source, const std::vector<TTiffEntry>& entries,
+                                     std::uint16_t tag)
+{
+    const TTiffEntry* last = nullptr;
+    for (const TTiffEntry& entry : entries) {
+        if (entry.tag != tag)
+            continue;
+        // Counts are 32-bit signed: a count of 2^31 or more is no array at all.
+        if (std::int32_t(entry.count) <= 0) {
+            last = nullptr;
+            continue;
+        }
+        const std::int64_t total = std::int64_t(entry.count) * FieldSize(entry.type);
+        if (total > 4 && total > source.Available(source.U32(entry.value)))
+            FailStreamRead();
+        last = &entry;
+    }
+    std::vector<std::int32_t> values;
+    if (!last)
+        return values;
+
+    const int fieldSize = FieldSize(last->type);
+    const std::size_t count = last->count;
+    std::vector<std::uint8_t> raw;
+    const std::uint8_t* bytes = last->value;
+    if (count * std::size_t(fieldSize) > 4) {
+        raw.resize(count * std::size_t(fieldSize));
+        source.ReadAt(source.U32(last->value), raw.data(), std::int64_t(raw.size()));
+        bytes = raw.data();
+    }
+    values.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        values[i] = FieldValue(source, last->type, bytes + i * std::size_t(fieldSize));
+    return values;
+}
+
+// Byte-order mark, 42 and the first IFD offset.
+std::uint32_t ReadTiffHeader(TTiffSource& source)
+{
+    std::uint8_t mark[2];
+    source.ReadAt(0, mark, 2);
+    if (mark[0] != mark[1] || (mark[0] != kIntelMark && mark[0] != kMotorolaMark))
+        Fail(MessageText(kMsgNotAFile, "TIF"));
+    source.SetMotorola(mark[0] == kMotorolaMark);
+    std::uint8_t field[4];
+    source.ReadNext(field, 2);
+    if (source.U16(field) != kMagic)
+        Fail(MessageText(kMsgNotAFile, "TIF"));
+    source.ReadNext(field, 4);
+    return source.U32(field);
+}
+
+struct TChainResult {
+    int imageCount;
+    std::uint32_t selected;
+};
+
+// Counts the IFDs and finds the one of imageIndex. A chain that leaves the
+// stream, grows beyond TIFFMaxIFDCount or comes back to an IFD already seen is
+// broken: the file then counts as the one image of its first IFD.
+TChainResult WalkIfdChain(TTiffSource& source, std::uint32_t first, int imageIndex)
+{
+    const TChainResult broken{1, first};
+    TChainResult result{0, first};
+    std::unordered_set<std::uint32_t> seen;
+    std::uint32_t d = first;
+    while (d != 0) {
+        if (result.imageCount == imageIndex)
+            result.selected = d;
+        if (!seen.insert(d).second || source.Available(d) < 2)
+            return broken;
+        const std::uint16_t n = source.ReadU16At(d);
+        // The next-IFD field must be there as a whole, or reading it would fail
+        // where the walk means to stop.
+        const std::int64_t next = std::int64_t(d) + 2 + std::int64_t(kEntrySize) * n;
+        if (source.Available(next) < 4)
+            return broken;
+        d = source.ReadU32At(next);
+        ++result.imageCount;
+        if (result.imageCount > TIFFMaxIFDCount)
+            return broken;
+    }
+    return result;
+}
+
+std::vector<TTiffEntry> ReadIfdEntries(TTiffSource& source, std::uint32_t offset)
+{
+    const std::uint16_t n = source.ReadU16At(offset);
+    const std::int64_t bytes = std::int64_t(n) * kEntrySize;
+    std::vector<std::uint8_t> block;
+    // Checked before allocating: a huge entry count in a short file is a short read.
+    if (bytes > source.Available(std::int64_t(offset) + 2))
+        FailStreamRead();
+    block.resize(std::size_t(bytes));
+    source.ReadNext(block.data(), bytes);
+    std::vector<TTiffEntry> entries(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t* p = block.data() + i * kEntrySize;
+        entries[i].tag = source.U16(p);
+        entries[i].type = source.U16(p + 2);
+        entries[i].count = source.U32(p + 4);
+        std::memcpy(entries[i].value, p + 8, 4);
+    }
+    return entries;
+}
+
+bool AcceptedLayout(const TTiffDirectory& dir)
+{
+    const std::vector<std::int32_t>& bits = dir.bitsPerSample;
+    const auto allEight = [&bits] { return std::all_of(bits.begin(), bits.end(), [](int b) { return b == 8; }); };
+    switch (dir.samplesPerPixel) {
+    case 1:
+        return (dir.photometric == kPhotometricWhiteIsZero || dir.photometric == kPhotometricBlackIsZero ||
+                dir.photometric == kPhotometricPalette) &&
+               (bits[0] == 1 || bits[0] == 4 || bits[0] == 8);
+    case 3: return dir.photometric == kPhotometricRGB && allEight();
+    case 4: return (dir.photometric == kPhotometricRGB || dir.photometric == kPhotometricCMYK) && allEight();
+    default: return false;
+    }
+}
+
+// Shared by Read and GetInfo: the header, the IFD chain, and every directory
+// check in the order the messages are to come.
+TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
+{
+    TTiffDirectory dir;
+    const std::uint32_t first = ReadTiffHeader(source);
+    dir.motorola = source.Motorola();
+
+    TChainResult chain{1, first};
+    if (TIFFScanAllIFDs)
+        chain = WalkIfdChain(source, first, imageIndex);
+    dir.imageCount = chain.imageCount;
+    if (imageIndex < 0 || imageIndex > dir.imageCount - 1)
+        Fail(MessageText(kMsgInvalid, "Index"));
+
+    const std::vector<TTiffEntry> entries = ReadIfdEntries(source, chain.selected);
+    dir.planarConfiguration = SingleValue(source, entries, kTagPlanarConfiguration);
+    if (dir.planarConfiguration > 1)
+        Fail(MessageText(kMsgInvalid, "PlanarConfiguration"));
+
+    dir.newSubfileType = SingleValue(source, entries, kTagNewSubfileType);
+    dir.width = SingleValue(source, entries, kTagImageWidth);
+    dir.length = SingleValue(source, entries, kTagImageLength);
+    dir.compression = SingleValue(source, entries, kTagCompression);
+    dir.photometric = SingleValue(source, entries, kTagPhotometric);
+    dir.samplesPerPixel = SingleValue(source, entries, kTagSamplesPerPixel);
+    if (dir.samplesPerPixel != 1 && dir.samplesPerPixel != 3 && dir.samplesPerPixel != 4)
+        Fail("Invalid SamplesPerPixel");
+
+    dir.bitsPerSample = ArrayValue(source, entries, kTagBitsPerSample);
+    if (std::int64_t(dir.bitsPerSample.size()) != dir.samplesPerPixel)
+        Fail("Invalid count of SamplesPerPixel");
+    if (!AcceptedLayout(dir))
+        Fail("Invalid SamplesPerPixel");
+
+    dir.stripOffsets = ArrayValue(source, entries, kTagStripOffsets);
+    dir.rowsPerStrip = SingleValue(source, entries, kTagRowsPerStrip);
+    if (dir.rowsPerStrip == 0) {
+        if (dir.stripOffsets.size() != 1)
+            Fail("Invalid RowsPerStrip");
+        dir.rowsPerStrip = dir.length;
+    }
+    dir.stripByteCounts = ArrayValue(source, entries, kTagStripByteCounts);
+    dir.colorMap = ArrayValue(source, entries, kTagColorMap);
+    return dir;
+}
+
+void CheckCompression(std::int32_t compression)
+{
+    switch (compression) {
+    case kCompressionNone:
+    case kCompressionPackBits: return;
+    case kCompressionCCITT1D: Fail("Unsupported compression CCITT 1D");
+    case kCompressionGroup3: Fail("Unsupported compression Group 3 Fax");
+    case kCompressionGroup4: Fail("Unsupported compression Group 4 Fax");
+    case kCompressionLZW: Fail("Unsupported compression LZW");
+    case kCompressionJPEG: Fail("Unsupported compression JPEG");
+    default: Fail("Unsupported compression " + std::to_string(compression));
+    }
+}
+
+// Strip count against the rows: a single strip that disagrees is a recoverable
+// irregularity (the strip is taken to hold the whole image), any other count an error.
+void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
+{
+    // Zero or negative rows per strip would divide by zero or index outside the
+    // strip table further down.
+    if (dir.rowsPerStrip <= 0)
+        Fail("Invalid RowsPerStrip");
+    const std::int64_t expected = (std::int64_t(dir.length) + dir.rowsPerStrip - 1) / dir.rowsPerStrip;
+    const std::int64_t count = std::int64_t(dir.stripOffsets.size());
+    if (count == expected)
+        return;
+    const std::string text = std::string(kTag) + "NumStripOffsets<>(ImageLength+RowsPerStrip-1) div RowsPerStrip";
+    if (count != 1)
+        throw EPGTIFFileFormatReader(text);
+    const TPGWarningAction action = graphic.ReadWarningAction();
+    if (action == pgwaOKBox) {
+        // This box only informs: the file is refused after it all the same.
+        AskQuestion(text, kWarningCaption, qbOK);
+        throw EPGTIFFileFormatReader(text);
+    }
+    if (!WarningAllowsContinue(action, text, kWarningCaption))
+        throw EPGTIFFileFormatReader(text);
+    dir.rowsPerStrip = dir.length;
+}
+
+TBitCount BitCountOf(const TTiffDirectory& dir)
+{
+    if (dir.samplesPerPixel > 1)
+        return bc24;
+    switch (dir.bitsPerSample[0]) {
+    case 1: return bc1;
+    case 4: return bc4;
+    default: return bc8;
+    }
+}
+
+// Only the first 3 x (count div 3) values are used. A map with fewer entries
+// than the pixels can address is padded with black, so every index the strips
+// can hold names a palette entry; a longer one keeps its layout (all reds, all
+// greens, all blues) and gives the entries the pixel format can hold.
+void SetColorMapPalette(const TTiffDirectory& dir, TPixelGraphic& graphic)
+{
+    const std::size_t n = dir.colorMap.size() / 3;
+    const int capacity = graphic.PaletteCapacity();
+    graphic.SetPaletteCount(capacity);
+    for (int i = 0; i < capacity; ++i) {
+        TRGB color = 0;
+        if (std::size_t(i) < n) {
+            const std::size_t k = std::size_t(i);
+            color = RGBValue(std::uint8_t(dir.colorMap[k] / 256), std::uint8_t(dir.colorMap[n + k] / 256),
+                             std::uint8_t(dir.colorMap[2 * n + k] / 256));
+        }
+        graphic.SetPaletteColor(i, color);
+    }
+}
+
+void SetPalette(const TTiffDirectory& dir, TPixelGraphic& graphic)
+{
+    const bool gray = dir.photometric == kPhotometricWhiteIsZero || dir.photometric == kPhotometricBlackIsZero;
+    switch (graphic.BitCount()) {
+    case bc1: graphic.SetPaletteIdent(pBlackWhite); break;  // a 1-bit ColorMap is not used
+    case bc4: gray ? graphic.SetPaletteIdent(pGray16) : SetColorMapPalette(dir, graphic); break;
+    case bc8: gray ? graphic.SetPaletteIdent(pGray256) : SetColorMapPalette(dir, graphic); break;
+    case bc24: break;
+    }
+}
+
+// PackBits input through a 4096-byte window over the stream, so each byte does
+// not cost a stream call.
+class TByteWindow {
+public:
+    explicit TByteWindow(TTiffSource& source) : m_source(source), m_bytes(kWindowSize) {}
+
+    std::uint8_t Fetch(std::int64_t offset)
+    {
+        if (offset < m_start || offset >= m_start + m_count)
+            Load(offset);
+        return m_bytes[std::size_t(offset - m_start)];
+    }
+
+    // Copies count bytes from offset on, window by window.
+    void Copy(std::int64_t offset, std::uint8_t* out, std::int64_t count)
+    {
+        while (count > 0) {
+            if (offset < m_start || offset >= m_start + m_count)
+                Load(offset);
+            const std::int64_t n = std::min(count, m_start + m_count - offset);
+            std::memcpy(out, m_bytes.data() + (offset - m_start), std::size_t(n));
+            out += n;
+            offset += n;
+            count -= n;
+        }
+    }
+
+private:
+    void Load(std::int64_t offset)
+    {
+        const std::int64_t count = std::min<std::int64_t>(kWindowSize, m_source.Available(offset));
+        if (count <= 0)
+            FailStreamRead();
+        m_source.ReadAt(offset, m_bytes.data(), count);
+        m_start = offset;
+        m_count = count;
+    }
+
+    TTiffSource& m_source;
+    std::vector<std::uint8_t> m_bytes;
+    std::int64_t m_start = 0;
+    std::int64_t m_count = 0;
+};
+
+// One row of PackBits from the strip cursor on. A packet never crosses the row;
+// the cursor carries on into the next row of the strip.
+void DecodePackBitsRow(TByteWindow& window, std::int64_t& cursor, std::uint8_t* row, std::int64_t rowSize, int y)
+{
+    std::int64_t i = 0;
+    while (i < rowSize) {
+        const int h = std::int8_t(window.Fetch(cursor++));
+        if (h >= 0) {
+            if (i + h + 1 > rowSize)
+                throw EPGTIFFileFormatReader("TIFF (PackBits): " + MessageText(kMsgInvalidRowByteCount, std::to_string(y)));
+            window.Copy(cursor, row + i, h + 1);
+            cursor += h + 1;
+            i += h + 1;
+        } else if (h != -128) {
+            if (i - h + 1 > rowSize)
+                throw EPGTIFFileFormatReader("TIFF (PackBits): " + MessageText(kMsgInvalidRowByteCount, std::to_string(y)));
+            std::memset(row + i, window.Fetch(cursor++), std::size_t(1 - h));
+            i += 1 - h;
+        }
+    }
+}
+
+// Stores one file row (already in the image row for the formats whose file row
+// fits there, in rowBuffer otherwise) in the image's layout.
+void StoreRow(const TTiffDirectory& dir, int width, const std::uint8_t* rowBuffer, std::uint8_t* line)
+{
+    const bool whiteIsZero = dir.photometric == kPhotometricWhiteIsZero;
+    switch (dir.BitsPerPixel()) {
+    case 1:
+    case 4: {
+        const int bits = dir.BitsPerPixel();
+        const std::size_t bytes = (std::size_t(width) * std::size_t(bits) + 7) / 8;
+        if (rowBuffer != line)
+            std::memcpy(line, rowBuffer, bytes);
+        // 1 - bit and 15 - n are the complements of the whole byte.
+        if (whiteIsZero)
+            for (std::size_t i = 0; i < bytes; ++i)
+                line[i] = std::uint8_t(~line[i]);
+        // Bits past the last pixel stay clear, as pixel-by-pixel storing leaves them.
+        const int used = int((std::int64_t(width) * bits) % 8);
+        if (used != 0)
+            line[bytes - 1] &= std::uint8_t(0xFF << (8 - used));
+        break;
+    }
+    case 8:
+        if (rowBuffer != line)
+            std::memcpy(line, rowBuffer, std::size_t(width));
+        if (whiteIsZero)
+            for (int x = 0; x < width; ++x)
+                line[x] = std::uint8_t(~line[x]);
+        break;
+    case 24:
+        if (rowBuffer != line)
+            std::memcpy(line, rowBuffer, std::size_t(width) * 3);
+        for (std::uint8_t *p = line, *end = line + std::size_t(width) * 3; p != end; p += 3)
+            std::swap(p[0], p[2]);
+        break;
+    case 32:
+        if (dir.photometric == kPhotometricCMYK) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
+                const int k = s[3];
+                line[3 * x] = std::uint8_t(std::max(255 - s[2] - k, 0));
+                line[3 * x + 1] = std::uint8_t(std::max(255 - s[1] - k, 0));
+                line[3 * x + 2] = std::uint8_t(std::max(255 - s[0] - k, 0));
+            }
+        } else {
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
+                line[3 * x] = s[2];
+                line[3 * x + 1] = s[1];
+                line[3 * x + 2] = s[0];
+            }
+        }
+        break;
+    }
+}
+
+struct TProgressBracket {
+    TPixelGraphic& graphic;
+    TObject* sender;
+    ~TProgressBracket() { graphic.ProgressEnd(sender); }
+};
+
+void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic, TObject* sender)
+{
+    const int width = dir.width;
+    const int height = dir.length;
+    const std::int64_t rowSize = (std::int64_t(dir.BitsPerPixel()) * width + 7) / 8;
+    const bool packBits = dir.compression == kCompressionPackBits;
+    // The file row goes straight into the image row when it fits there and an
+    // unfinished row cannot be left behind; otherwise through a row buffer.
+    const bool direct = !packBits && dir.BitsPerPixel() != 32;
+    std::vector<std::uint8_t> rowBuffer(direct ? 0 : std::size_t(rowSize));
+    TByteWindow window(source);
+    std::int64_t cursor = 0;
+
+    graphic.ProgressStart(sender);
+    TProgressBracket bracket{graphic, sender};
+    for (int y = 0; y < height; ++y) {
+        if (y % dir.rowsPerStrip == 0)
+            cursor = std::uint32_t(dir.stripOffsets[std::size_t(y / dir.rowsPerStrip)]);
+        std::uint8_t* line = graphic.ScanLine(y);
+        std::uint8_t* row = direct ? line : rowBuffer.data();
+        if (packBits) {
+            DecodePackBitsRow(window, cursor, row, rowSize, y);
+        } else {
+            source.ReadAt(cursor, row, rowSize);
+            cursor += rowSize;
+        }
+        StoreRow(dir, width, row, line);
+        if (graphic.Progress(sender, y, height))
+            break;
+    }
+}
+
+}  // namespace
+
+TTIFFileFormatReader::TTIFFileFormatReader()
+{
+    Extension = "tif";
+    Description = "Tagged Image File Format";
+    HasSignature = true;
+}
+
+bool TTIFFileFormatReader::CheckSignature(const TSignatureHeader& header)
+{
+    if (header.Count < 4)
+        return false;
+    const bool intel = header[0] == 'I' && header[1] == 'I' && header[2] == kMagic && header[3] == 0;
+    const bool motorola = header[0] == 'M' && header[1] == 'M' && header[2] == 0 && header[3] == kMagic;
+    return intel || motorola;
+}
+
+void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
+{
+    TTiffSource source(stream);
+    TTiffDirectory dir = ParseDirectory(source, imageIndex);
+    CheckCompression(dir.compression);
+    CheckStripCount(dir, graphic);
+    graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
+    SetPalette(dir, graphic);
+    ReadRows(source, dir, graphic, this);
+}
+
+void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
+{
+    TFileFormatReader::GetInfo(stream, imageIndex, info);
+    TTiffSource source(stream);
+    const TTiffDirectory dir = ParseDirectory(source, imageIndex);
+    info.ImageCount = dir.imageCount;
+
+    info.SubFormatText = dir.motorola ? "M, " : "I, ";
+    const bool unsupported = dir.compression >= kCompressionCCITT1D && dir.compression <= kCompressionJPEG;
+    switch (dir.compression) {
+    case kCompressionNone: info.SubFormatText += "Uncompr."; break;
+    case kCompressionCCITT1D: info.SubFormatText += "CCITT 1D"; break;
+    case kCompressionGroup3: info.SubFormatText += "Group 3 F."; break;
+    case kCompressionGroup4: info.SubFormatText += "Group 4 F."; break;
+    case kCompressionLZW: info.SubFormatText += "LZW"; break;
+    case kCompressionJPEG: info.SubFormatText += "JPEG"; break;
+    case kCompressionPackBits: info.SubFormatText += "PackBits"; break;
+    default: break;
+    }
+    if (unsupported)
+        info.ExtraText = "(Unsupported compression)";
+    switch (dir.photometric) {
+    case kPhotometricWhiteIsZero: info.SubFormatText += ", WhiteIsZero"; break;
+    case kPhotometricBlackIsZero: info.SubFormatText += ", BlackIsZero"; break;
+    case kPhotometricRGB: info.SubFormatText += ", RGB"; break;
+    case kPhotometricPalette: info.SubFormatText += ", RGB Palette"; break;
+    case kPhotometricCMYK: info.SubFormatText += ", CMYK"; break;
+    default: break;
+    }
+
+    info.Width = dir.width;
+    info.Height = dir.length;
+    int bits = 0;
+    for (const std::int32_t b : dir.bitsPerSample)
+        bits += b;
+    info.BitsPerPixel = bits;
+    info.ColorsText = bits > 23 ? "16.7 M" : std::to_string(1L << bits);
+}
+
+TTIFFFileFormatReader::TTIFFFileFormatReader()
+{
+    Extension = "tiff";
+}
+
+}  // namespace rastova

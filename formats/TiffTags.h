@@ -1,0 +1,63 @@
+// Numbers of the TIFF file layout shared by the reader and the writer, and the
+// PackBits row coders (their own functions so they can be tested on their own).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rastova::tiff {
+
+constexpr int kHeaderSize = 8;     // byte order, 42, first IFD offset
+constexpr int kEntrySize = 12;     // tag, type, count, value field
+constexpr int kMagic = 42;
+constexpr std::uint8_t kIntelMark = 'I';
+constexpr std::uint8_t kMotorolaMark = 'M';
+
+// Tags the reader looks at and the writer writes.
+constexpr std::uint16_t kTagNewSubfileType = 254;
+constexpr std::uint16_t kTagImageWidth = 256;
+constexpr std::uint16_t kTagImageLength = 257;
+constexpr std::uint16_t kTagBitsPerSample = 258;
+constexpr std::uint16_t kTagCompression = 259;
+constexpr std::uint16_t kTagPhotometric = 262;
+constexpr std::uint16_t kTagStripOffsets = 273;
+constexpr std::uint16_t kTagSamplesPerPixel = 277;
+constexpr std::uint16_t kTagRowsPerStrip = 278;
+constexpr std::uint16_t kTagStripByteCounts = 279;
+constexpr std::uint16_t kTagXResolution = 282;
+constexpr std::uint16_t kTagYResolution = 283;
+constexpr std::uint16_t kTagPlanarConfiguration = 284;
+constexpr std::uint16_t kTagResolutionUnit = 296;
+constexpr std::uint16_t kTagColorMap = 320;
+
+// Field types.
+constexpr std::uint16_t kTypeByte = 1;
+constexpr std::uint16_t kTypeShort = 3;
+constexpr std::uint16_t kTypeLong = 4;
+constexpr std::uint16_t kTypeRational = 5;
+
+// Compression schemes.
+constexpr int kCompressionNone = 1;
+constexpr int kCompressionCCITT1D = 2;
+constexpr int kCompressionGroup3 = 3;
+constexpr int kCompressionGroup4 = 4;
+constexpr int kCompressionLZW = 5;
+constexpr int kCompressionJPEG = 6;
+constexpr int kCompressionPackBits = 32773;
+
+// Photometric interpretations.
+constexpr int kPhotometricWhiteIsZero = 0;
+constexpr int kPhotometricBlackIsZero = 1;
+constexpr int kPhotometricRGB = 2;
+constexpr int kPhotometricPalette = 3;
+constexpr int kPhotometricCMYK = 5;
+
+// PackBits packets hold at most 128 bytes.
+constexpr int kPackBitsMaxPacket = 128;
+
+// Encodes one row of n bytes as PackBits; no packet crosses the row. runs must
+// hold n values (work memory), out at least 2 * n bytes (no packet is more than
+// twice as long as the bytes it stands for). Returns the number of bytes written.
+std::size_t PackBitsEncodeRow(const std::uint8_t* row, std::size_t n, std::int32_t* runs, std::uint8_t* out);
+
+}  // namespace rastova::tiff

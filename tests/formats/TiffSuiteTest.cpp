@@ -1,0 +1,181 @@
+// Third-party TIFF files: the expectations of the suites' manifest, and the
+// pixels of every file we load compared with libtiff's own decoding.
+#include "formats/Tiff.h"
+
+#include "image/FileFormats.h"
+#include "image/PGExceptions.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifdef RASTOVA_HAVE_LIBTIFF
+#include <tiffio.h>
+#endif
+
+using namespace rastova;
+
+namespace {
+
+// The manifest's note begins with our message, sometimes followed by an
+// explanation in parentheses.
+std::string ExpectedMessage(const std::string& note)
+{
+    const std::size_t paren = note.find(" (");
+    return paren == std::string::npos ? note : note.substr(0, paren);
+}
+
+bool NoteIsMessage(const std::string& note)
+{
+    return note.rfind("TIFF", 0) == 0 || note.rfind("Stream read error", 0) == 0 ||
+           note.rfind("Unknown file format", 0) == 0;
+}
+
+}  // namespace
+
+TEST(TiffSuite, ManifestExpectations)
+{
+    const auto rows = test::ManifestRows({"tiff"});
+    if (rows.empty())
+        GTEST_SKIP() << "test suites not present";
+    ASSERT_FALSE(TIFFScanAllIFDs);  // the manifest assumes the library defaults
+    int loads = 0, refused = 0;
+    for (const auto& row : rows) {
+        TPixelGraphic image;
+        const std::string error = test::LoadLikeConverter(test::TestSuitesDir() / row.path, image);
+        EXPECT_EQ(error.rfind("FOREIGN", 0), std::string::npos) << row.path << ": " << error;
+        if (row.expectation == "loads") {
+            EXPECT_EQ(error, "") << row.path;
+            EXPECT_GT(image.Width(), 0) << row.path;
+            ++loads;
+        } else if (row.expectation == "refused") {
+            EXPECT_NE(error, "") << row.path;
+            if (NoteIsMessage(row.note)) {
+                EXPECT_EQ(error, ExpectedMessage(row.note)) << row.path;
+            }
+            ++refused;
+        }
+        // "undefined" rows only have to come back, which they did.
+    }
+    EXPECT_GT(loads, 50);
+    EXPECT_GT(refused, 50);
+}
+
+// GetInfo must describe every file the reader accepts without decoding it, and
+// agree with what Read makes of it.
+TEST(TiffSuite, InfoAgreesWithRead)
+{
+    const auto rows = test::ManifestRows({"tiff"});
+    if (rows.empty())
+        GTEST_SKIP() << "test suites not present";
+    for (const auto& row : rows) {
+        if (row.expectation != "loads")
+            continue;
+        TFileInfo info;
+        ASSERT_TRUE(GetFileInfo((test::TestSuitesDir() / row.path).string(), 0, info)) << row.path;
+        TPixelGraphic image;
+        ASSERT_EQ(test::LoadLikeConverter(test::TestSuitesDir() / row.path, image), "") << row.path;
+        EXPECT_EQ(info.Width, image.Width()) << row.path;
+        EXPECT_EQ(info.Height, image.Height()) << row.path;
+        EXPECT_EQ(info.ImageCount, 1) << row.path;
+        EXPECT_EQ(info.SubFormatText.substr(0, 3), row.variant.substr(0, 2) == "MM" ? "M, " : "I, ") << row.path;
+        const int bits = info.BitsPerPixel;
+        EXPECT_EQ(image.BitCountNum(), bits > 8 ? 24 : bits) << row.path;
+    }
+}
+
+#ifdef RASTOVA_HAVE_LIBTIFF
+
+namespace {
+
+void QuietLibtiff()
+{
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+}
+
+struct TLibtiffImage {
+    int width = 0;
+    int height = 0;
+    std::uint16_t photometric = 0;
+    std::uint16_t samples = 0;
+    std::uint16_t bits = 0;
+    std::uint16_t fillOrder = 0;
+    std::vector<std::uint32_t> rgba;  // top row first, ABGR as libtiff packs it
+};
+
+bool ReadWithLibtiff(const std::string& file, TLibtiffImage& out)
+{
+    QuietLibtiff();
+    TIFF* tif = TIFFOpen(file.c_str(), "r");
+    if (!tif)
+        return false;
+    std::uint32_t w = 0, h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &out.photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &out.samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &out.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &out.fillOrder);
+    out.width = int(w);
+    out.height = int(h);
+    out.rgba.assign(std::size_t(w) * h, 0);
+    const int ok = TIFFReadRGBAImageOriented(tif, w, h, out.rgba.data(), ORIENTATION_TOPLEFT, 0);
+    TIFFClose(tif);
+    return ok != 0;
+}
+
+// Where our rules and libtiff's rendering part ways, by design.
+const char* KnownDifference(const TLibtiffImage& ref, const TPixelGraphic& image)
+{
+    if (ref.photometric == PHOTOMETRIC_SEPARATED)
+        return "CMYK: red = 255 - cyan - black here, (255 - cyan)(255 - black)/255 in libtiff";
+    if (ref.photometric == PHOTOMETRIC_PALETTE && ref.bits == 1)
+        return "1-bit palette files are read as black and white";
+    if (ref.fillOrder == FILLORDER_LSB2MSB)
+        return "FillOrder is not among the tags the reader looks at";
+    if (ref.photometric == PHOTOMETRIC_RGB && ref.samples == 4)
+        return "libtiff premultiplies unassociated alpha; the extra sample is dropped here";
+    (void)image;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(TiffSuite, PixelsMatchLibtiff)
+{
+    const auto rows = test::ManifestRows({"tiff"});
+    if (rows.empty())
+        GTEST_SKIP() << "test suites not present";
+    int compared = 0;
+    for (const auto& row : rows) {
+        if (row.expectation != "loads")
+            continue;
+        const std::string file = (test::TestSuitesDir() / row.path).string();
+        TLibtiffImage ref;
+        ASSERT_TRUE(ReadWithLibtiff(file, ref)) << row.path;
+        TPixelGraphic image;
+        ASSERT_EQ(test::LoadLikeConverter(file, image), "") << row.path;
+        if (KnownDifference(ref, image))
+            continue;
+        ASSERT_EQ(image.Width(), ref.width) << row.path;
+        ASSERT_EQ(image.Height(), ref.height) << row.path;
+        int differences = 0;
+        std::string first;
+        for (int y = 0; y < ref.height; ++y)
+            for (int x = 0; x < ref.width; ++x) {
+                const std::uint32_t p = ref.rgba[std::size_t(y) * std::size_t(ref.width) + std::size_t(x)];
+                const TRGB expected = RGBValue(std::uint8_t(TIFFGetR(p)), std::uint8_t(TIFFGetG(p)),
+                                               std::uint8_t(TIFFGetB(p)));
+                if (image.GetColor(x, y) != expected && differences++ == 0)
+                    first = std::to_string(x) + "," + std::to_string(y);
+            }
+        EXPECT_EQ(differences, 0) << row.path << " first at " << first;
+        ++compared;
+    }
+    EXPECT_GT(compared, 40);
+}
+
+#endif  // RASTOVA_HAVE_LIBTIFF
