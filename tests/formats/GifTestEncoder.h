@@ -225,7 +225,9 @@ public:
     }
     TGifFileBuilder& Text(const std::string& text)
     {
-        m_out.insert(m_out.end(), text.begin(), text.end());
+        // Byte by byte: g++ 12 warns falsely about a range insert here.
+        for (const char c : text)
+            m_out.push_back(std::uint8_t(c));
         return *this;
     }
     TGifFileBuilder& Trailer() { return Raw({0x3B}); }
