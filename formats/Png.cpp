@@ -323,7 +323,13 @@ std::int64_t OutputRowBytes(const TPngHeader& header)
 // ---- transparency ------------------------------------------------------------------------
 
 // libpng composites on the samples as the file stores them, so a background must
-// be given in the file's sample depth.
+// be given in the file's sample depth. For 16-bit files that are stripped to 8 bits
+// it multiplies the background by 257 itself and so wants it at 8 bits.
+int BackgroundDepth(const TPngHeader& header)
+{
+    return header.bitDepth == 16 ? 8 : header.bitDepth;
+}
+
 png_uint_16 ScaleToDepth(int value8, int bitDepth)
 {
     const int maxValue = (1 << bitDepth) - 1;
@@ -346,12 +352,12 @@ png_color_16 BackgroundFromColor(TRGB color, const TPngHeader& header)
         background.green = GreenOf(color);
         background.blue = BlueOf(color);
     } else if (IsColourFile(header)) {
-        background.red = ScaleToDepth(RedOf(color), header.bitDepth);
-        background.green = ScaleToDepth(GreenOf(color), header.bitDepth);
-        background.blue = ScaleToDepth(BlueOf(color), header.bitDepth);
+        background.red = ScaleToDepth(RedOf(color), BackgroundDepth(header));
+        background.green = ScaleToDepth(GreenOf(color), BackgroundDepth(header));
+        background.blue = ScaleToDepth(BlueOf(color), BackgroundDepth(header));
     } else {
         const int gray = (RedOf(color) + GreenOf(color) + BlueOf(color)) / 3;
-        background.gray = ScaleToDepth(gray, header.bitDepth);
+        background.gray = ScaleToDepth(gray, BackgroundDepth(header));
     }
     return background;
 }
@@ -377,13 +383,21 @@ TRGB ColorOfBackground(const png_color_16& background, const TPngHeader& header,
     return RGBValue(gray, gray, gray);
 }
 
-// Clamps a file's background to the sample range, so the codec never ORs stray bits
-// into neighbouring pixels of a low-depth gray row.
-png_color_16 ClampedToDepth(png_color_16 background, const TPngHeader& header)
+// A file's background as the codec wants it: 16-bit samples at 8 bits (see
+// BackgroundDepth), the rest clamped to the sample range, so the codec never ORs
+// stray bits into neighbouring pixels of a low-depth gray row.
+png_color_16 FileBackgroundForCodec(png_color_16 background, const TPngHeader& header)
 {
     if (IsPaletteFile(header))
         return background;
-    const auto maxValue = png_uint_16((1 << std::min(header.bitDepth, 16)) - 1);
+    if (header.bitDepth == 16) {
+        background.red >>= 8;
+        background.green >>= 8;
+        background.blue >>= 8;
+        background.gray >>= 8;
+        return background;
+    }
+    const auto maxValue = png_uint_16((1 << header.bitDepth) - 1);
     background.red = std::min(background.red, maxValue);
     background.green = std::min(background.green, maxValue);
     background.blue = std::min(background.blue, maxValue);
@@ -410,7 +424,7 @@ TCompositing CompositingFor(png_structp png, png_infop info, const TPngHeader& h
         png_colorp palette = nullptr;
         int paletteCount = 0;
         png_get_PLTE(png, info, &palette, &paletteCount);
-        compositing.background = ClampedToDepth(*fileBackground, header);
+        compositing.background = FileBackgroundForCodec(*fileBackground, header);
         compositing.gammaCode = PNG_BACKGROUND_GAMMA_FILE;
         compositing.fileColor = ColorOfBackground(*fileBackground, header, palette, paletteCount);
     } else {

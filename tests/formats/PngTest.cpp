@@ -295,6 +295,26 @@ TEST(PngTest, AlphaIsCompositedOverFileOrImageBackground)
     }
 }
 
+// libpng wants the background of a stripped 16-bit file at 8 bits; given at 16 bits
+// it would wrap around when the codec scales it up.
+TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
+{
+    TPngSpec grayAlpha = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
+    grayAlpha.rows = {{0x12, 0x34, 0xFF, 0xFF, 0x55, 0x55, 0x00, 0x00}};
+    grayAlpha.background = png_color_16{0, 0, 0, 0, 0xAB84};
+    TPixelGraphic image;
+    ReadPng(EncodePng(grayAlpha), image);
+    EXPECT_EQ(image.GetPixel(0, 0), 0x12u);
+    EXPECT_EQ(image.GetPixel(1, 0), 0xABu);
+
+    TPngSpec rgba = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
+    rgba.rows = {{1, 2, 3, 4, 5, 6, 0, 0}};
+    TPixelGraphic colour;
+    colour.SetBackGroundColor(RGBValue(200, 100, 50));
+    ReadPng(EncodePng(rgba), colour);
+    EXPECT_EQ(colour.GetColor(0, 0), RGBValue(200, 100, 50));
+}
+
 // A 1-bit gray file with a transparent level: the background must be given to the
 // codec at the file's depth, or the neighbouring pixels of a packed byte change.
 TEST(PngTest, LowDepthGrayTransparencyTouchesOnlyTransparentPixels)
