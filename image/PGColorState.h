@@ -10,20 +10,32 @@
 
 namespace rastova {
 
+constexpr int kColorCacheCells = 32 * 64 * 32;  // 5 bits red, 6 green, 5 blue
+
+// Cell of a colour in the nearest-colour cache.
+constexpr int ColorCacheCell(int r, int g, int b)
+{
+    return (r >> 3) * 2048 + (g >> 2) * 32 + (b >> 3);
+}
+
 struct TColorState {
     // One-entry memo of the last nearest-colour lookup.
     TRGB LastColor = 0;
     int LastIndex = 0;
     bool LastColorValid = false;
 
-    // One palette index per 5-6-5 colour cell, with one validity bit per cell.
+    // One palette index per 5-6-5 colour cell, with one validity bit per cell
+    // (cell k is bit k mod 8 of byte k div 8).
     std::unique_ptr<std::uint8_t[]> ColorCache;
     std::unique_ptr<std::uint8_t[]> ColorCacheValid;
     bool ColorCacheBuilt = false;
 
-    // Error diffusion rows, present only between DitherBegin and DitherEnd.
+    // Error diffusion rows, present only between DitherBegin and DitherEnd:
+    // (Width + 2) x 3 errors in sixteenths, column x at (x + 1) x 3, red, green,
+    // blue; one guard entry at each end.
     std::vector<std::int32_t> ErrorRowCurrent;
     std::vector<std::int32_t> ErrorRowNext;
+    // Limited error for -255..255, stored at index error + 255.
     std::vector<std::int32_t> ErrorLimitTable;
 };
 

@@ -154,7 +154,10 @@ void TPixelGraphic::SetPaletteIdent(TPaletteIdent ident)
         break;
     case pOptimized252Sys16:
     case pSource:
-        return;  // names only: nothing to install, the kind stays
+        // Names only: nothing is installed and the kind stays, but the caches
+        // are dropped all the same.
+        InvalidatePaletteCaches();
+        return;
     default: {
         const std::vector<TRGB>& palette = StandardPalette(ident);
         SetPaletteCount(int(palette.size()));
