@@ -1,4 +1,5 @@
-// Pcx files.
+// Paintbrush (PCX) files: 1-bit, 4-bit in four planes, 8-bit with the palette
+// at the end of the file, and 24-bit in three planes; always run-length encoded.
 #pragma once
 
 #include "image/FileFormats.h"
