@@ -198,10 +198,16 @@ public:
         m_info = png_create_info_struct(m_png);
         if (m_info == nullptr)
             Fail(MessageText(kMsgFailed, "png_create_info_struct"));
-        if (m_write)
+        if (m_write) {
             png_set_write_fn(m_png, &m_context, WriteFn, FlushFn);
-        else
+        } else {
             png_set_read_fn(m_png, &m_context, ReadFn);
+            // libpng takes and clears a buffer as large as one of these chunks claims
+            // (up to 2 GB) before it reads the data; nothing here uses them, so they
+            // are passed over like unknown chunks.
+            static const png_byte kUnusedChunks[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
+            png_set_keep_unknown_chunks(m_png, PNG_HANDLE_CHUNK_NEVER, kUnusedChunks, 6);
+        }
     }
 
     png_structp Png() const { return m_png; }

@@ -476,6 +476,25 @@ TEST(PngTest, HugeHeaderWithLittleDataIsRefusedBeforeAllocating)
     EXPECT_EQ(InfoOf(bytes).Width, 20000);
 }
 
+// Text-like chunks whose length claims far more than the file holds: libpng would
+// take and clear a buffer that large before finding the data missing.
+TEST(PngTest, UnusedChunkClaimingHugeLengthFailsOnTheMissingData)
+{
+    auto bytes = EncodePng(GraySpec(1, 1, 1));
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
+        const std::vector<std::uint8_t> header = {0x3F, 0xFF, 0xFF, 0xFF, std::uint8_t(type[0]), std::uint8_t(type[1]),
+                                                  std::uint8_t(type[2]), std::uint8_t(type[3])};
+        std::vector<std::uint8_t> file = bytes;
+        file.insert(file.begin() + 33, header.begin(), header.end());  // after signature and IHDR
+        TPixelGraphic image;
+        image.SetReadWarningAction(pgwaIgnore);
+        EXPECT_EQ(MessageOf<EPGPNGFileFormatReaderWriter>([&] { ReadPng(file, image); }), "PNG: Read Error") << type;
+        // The description raises libpng's warning about the length instead.
+        EXPECT_EQ(MessageOf<EPGPNGFileFormatReaderWriter>([&] { InfoOf(file); }),
+                  "PNG: " + std::string(type) + ": chunk data is too large");
+    }
+}
+
 class PngWarningTest : public ::testing::Test {
 protected:
     void SetUp() override
