@@ -265,6 +265,31 @@ TEST(JpegTest, FourComponentFilesAreDescribedButRefused)
     EXPECT_EQ(rgb.SubFormatText, "JFIF, YCbCr");
 }
 
+// A progressive file takes its coefficient memory when decompression starts, so an
+// image too large for the pixel buffer is refused before that by the size gate.
+TEST(JpegTest, OversizedImageIsRefusedBeforeDecoding)
+{
+    TPixelGraphic image;
+    test::FillRandom(image, 16, 16, bc24, 4);
+    JPEGProgressive = true;
+    auto bytes = WriteJpeg(image);
+    JPEGProgressive = false;
+    std::size_t sof = 0;
+    for (std::size_t i = 2; i + 9 < bytes.size() && sof == 0; ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC2)
+            sof = i;
+    ASSERT_NE(sof, 0u);
+    for (std::size_t i : {sof + 5, sof + 7}) {  // height, width: 60000 each
+        bytes[i] = 0xEA;
+        bytes[i + 1] = 0x60;
+    }
+    TPixelGraphic big;
+    big.SetReadWarningAction(pgwaIgnore);
+    EXPECT_EQ(MessageOf<EPixelGraphic>([&] { ReadJpeg(bytes, big); }), "CreateDIBSection failed");
+    EXPECT_TRUE(big.GetEmpty());
+    EXPECT_EQ(InfoOf(bytes).Width, 60000);
+}
+
 TEST(JpegTest, CheckSignatureNeedsStartOfImage)
 {
     TJPGFileFormatReader reader;
