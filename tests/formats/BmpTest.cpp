@@ -132,6 +132,10 @@ TEST_P(BmpRoundTrip, WriterOutputReadsBackUnchanged)
     viaLoad.LoadFromStream(stream);
     EXPECT_TRUE(test::SamePixels(source, viaLoad, &why)) << why;
 
+    TMemoryStream plain;
+    source.SaveToStream(plain);
+    EXPECT_EQ(plain.Data(), file) << "plain stream saving writes the same BMP file";
+
     TMemoryStream property;
     property.WriteByte(0xEE);
     source.WriteData(property);
