@@ -565,8 +565,7 @@ void DitherColorRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, in
                     TResolver resolver)
 {
     TColorState& state = store.Target.ColorState();
-    const int* clamp = ClampTable();
-    const std::int32_t* limited = state.ErrorLimitTable.data() + 255;
+    const std::int16_t* limited = store.LimitedError.data() + TRowStore::kMaxAccumulatedError;
     const std::int32_t* cur = state.ErrorRowCurrent.data();
     std::int32_t* next = state.ErrorRowNext.data();
     const TRGB* palette = store.Palette;
@@ -574,6 +573,7 @@ void DitherColorRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, in
     const int n = x1 - x0 + 1;
     const bool odd = (y & 1) != 0;
     const int ahead = odd ? -3 : 3;
+    const auto clamp = [](int v) { return std::min(std::max(v, 0), 255); };
     int carryR = 0, carryG = 0, carryB = 0;
     for (int k = 0; k < n; ++k) {
         const int o = odd ? n - 1 - k : k;
@@ -583,9 +583,9 @@ void DitherColorRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, in
         }
         const std::size_t e = (std::size_t(x0 + o) + 1) * 3;
         const std::uint8_t* c = bgr + 3 * o;
-        const int r = clamp[c[2] + limited[ReadError(cur[e] + carryR)]];
-        const int g = clamp[c[1] + limited[ReadError(cur[e + 1] + carryG)]];
-        const int b = clamp[c[0] + limited[ReadError(cur[e + 2] + carryB)]];
+        const int r = clamp(c[2] + limited[cur[e] + carryR]);
+        const int g = clamp(c[1] + limited[cur[e + 1] + carryG]);
+        const int b = clamp(c[0] + limited[cur[e + 2] + carryB]);
         const int index = resolver.Index(r, g, b);
         indices[o] = std::uint8_t(index);
         const TRGB p = palette[index];
@@ -611,8 +611,7 @@ void DitherGrayRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, int
                    TResolver resolver)
 {
     TColorState& state = store.Target.ColorState();
-    const int* clamp = ClampTable();
-    const std::int32_t* limited = state.ErrorLimitTable.data() + 255;
+    const std::int16_t* limited = store.LimitedError.data() + TRowStore::kMaxAccumulatedError;
     const std::int32_t* cur = state.ErrorRowCurrent.data() + 1;  // green channel
     std::int32_t* next = state.ErrorRowNext.data() + 1;
     const TRGB* palette = store.Palette;
@@ -630,7 +629,7 @@ void DitherGrayRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, int
         }
         const std::size_t e = (std::size_t(x0 + o) + 1) * 3;
         const std::uint8_t* c = bgr + 3 * o;
-        const int gray = clamp[GrayValueOf(c[2], c[1], c[0], weighted) / 3 + limited[ReadError(cur[e] + carry)]];
+        const int gray = std::min(std::max(GrayValueOf(c[2], c[1], c[0], weighted) / 3 + limited[cur[e] + carry], 0), 255);
         const int index = resolver.GrayIndex(gray);
         indices[o] = std::uint8_t(index);
         const int d = gray - GreenOf(palette[index]);
@@ -640,6 +639,41 @@ void DitherGrayRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, int
         q[0] += 5 * d;
         carry = 7 * d;
     }
+}
+
+// The same for palettes whose gray lookup is a fixed function: one table gives
+// the index and the error left for every corrected gray before clamping.
+template <bool Weighted>
+void DitherGrayTableRow(TRowStore& store, int y, const std::uint8_t* bgr, int x0, int x1, const std::uint8_t* skip)
+{
+    TColorState& state = store.Target.ColorState();
+    const std::int16_t* limited = store.LimitedError.data() + TRowStore::kMaxAccumulatedError;
+    const std::int32_t* quantize = store.GrayQuantize.data() + 255;
+    const std::int32_t* cur = state.ErrorRowCurrent.data() + 1;  // green channel
+    std::int32_t* next = state.ErrorRowNext.data() + 1;
+    std::uint8_t* indices = store.Indices.data();
+    const int n = x1 - x0 + 1;
+    const bool odd = (y & 1) != 0;
+    const int ahead = odd ? -3 : 3;
+    int carry = 0;
+    for (int k = 0; k < n; ++k) {
+        const int o = odd ? n - 1 - k : k;
+        if (skip && skip[o]) {
+            carry = 0;
+            continue;
+        }
+        const std::size_t e = (std::size_t(x0 + o) + 1) * 3;
+        const std::uint8_t* c = bgr + 3 * o;
+        const std::int32_t q = quantize[GrayValueOf(c[2], c[1], c[0], Weighted) / 3 + limited[cur[e] + carry]];
+        indices[o] = std::uint8_t(q);
+        const int d = q >> 8;
+        std::int32_t* to = next + e;
+        to[ahead] += d;
+        to[-ahead] += 3 * d;
+        to[0] += 5 * d;
+        carry = 7 * d;
+    }
+    PackIndices(store.Target.ScanLine(y), store.Target.BitCount(), indices, x0, x1, skip);
 }
 
 // Every entry of a gray-256 palette is its own gray, so no error ever arises and
@@ -686,11 +720,25 @@ TResolver MakeResolver(TRowStore& store)
 }
 
 template <class TResolver>
-TRowStore::TRowFunction Pick(bool dither, bool gray)
+TRowStore::TRowFunction Pick(TRowStore& store, bool dither, bool gray)
 {
     if (!dither)
         return &RowFunction<TResolver, 0>;
-    return gray ? &RowFunction<TResolver, 2> : &RowFunction<TResolver, 1>;
+    if (!gray)
+        return &RowFunction<TResolver, 1>;
+    if constexpr (std::is_same_v<TResolver, TCachedResolver>) {
+        return &RowFunction<TResolver, 2>;  // its answers depend on what was looked up before
+    } else {
+        TResolver resolver = MakeResolver<TResolver>(store);
+        store.GrayQuantize.resize(766);
+        for (int v = -255; v <= 510; ++v) {
+            const int gray = std::min(std::max(v, 0), 255);
+            const int index = resolver.GrayIndex(gray);
+            const int error = gray - GreenOf(store.Palette[index]);
+            store.GrayQuantize[std::size_t(v + 255)] = error * 256 + index;
+        }
+        return store.Weighted ? &DitherGrayTableRow<true> : &DitherGrayTableRow<false>;
+    }
 }
 
 }  // namespace
@@ -715,27 +763,34 @@ TRowStore::TRowStore(TPixelGraphic& target, bool dither)
             !std::equal(standard.begin(), standard.end(), Palette))
             return;
     }
+    if (dither) {
+        const std::vector<std::int32_t>& table = target.ColorState().ErrorLimitTable;
+        LimitedError.resize(2 * kMaxAccumulatedError + 1);
+        for (int a = -kMaxAccumulatedError; a <= kMaxAccumulatedError; ++a)
+            LimitedError[std::size_t(a + kMaxAccumulatedError)] = std::int16_t(table[std::size_t(ReadError(a) + 255)]);
+    }
     const bool gray = target.IsGray();
     switch (ident) {
     case pUnknown:
-        m_row = target.UseColorCache() ? Pick<TCachedResolver>(dither, gray) : Pick<TExactResolver>(dither, gray);
+        m_row = target.UseColorCache() ? Pick<TCachedResolver>(*this, dither, gray) : Pick<TExactResolver>(*this, dither, gray);
         break;
-    case pBlackWhite: m_row = Pick<TBlackWhiteResolver>(dither, gray); break;
-    case pSysGray4: m_row = Pick<TSysGray4Resolver>(dither, gray); break;
-    case pSys16: m_row = Pick<TSys16Resolver>(dither, gray); break;
-    case pGray4: m_row = Pick<TGray4Resolver>(dither, gray); break;
-    case pGray16: m_row = Pick<TGray16Resolver>(dither, gray); break;
-    case pGray236: m_row = Pick<TGray236Resolver>(dither, gray); break;
+    case pBlackWhite: m_row = Pick<TBlackWhiteResolver>(*this, dither, gray); break;
+    case pSysGray4: m_row = Pick<TSysGray4Resolver>(*this, dither, gray); break;
+    case pSys16: m_row = Pick<TSys16Resolver>(*this, dither, gray); break;
+    case pGray4: m_row = Pick<TGray4Resolver>(*this, dither, gray); break;
+    case pGray16: m_row = Pick<TGray16Resolver>(*this, dither, gray); break;
+    case pGray236: m_row = Pick<TGray236Resolver>(*this, dither, gray); break;
     case pGray256:
-        m_row = dither && gray ? &DitherGray256Row : Pick<TGray256Resolver>(dither, gray);
+        m_row = dither && gray ? &DitherGray256Row : Pick<TGray256Resolver>(*this, dither, gray);
         break;
-    case pSpecial125: m_row = Pick<TSpecial125Resolver>(dither, gray); break;
-    case pSpecial216: m_row = Pick<TSpecial216Resolver>(dither, gray); break;
-    case pSpecial252: m_row = Pick<TSpecial252Resolver>(dither, gray); break;
+    case pSpecial125: m_row = Pick<TSpecial125Resolver>(*this, dither, gray); break;
+    case pSpecial216: m_row = Pick<TSpecial216Resolver>(*this, dither, gray); break;
+    case pSpecial252: m_row = Pick<TSpecial252Resolver>(*this, dither, gray); break;
     default: break;
     }
-    if (m_row)
-        Indices.resize(std::size_t(target.Width()));
+    if (!m_row)
+        return;
+    Indices.resize(std::size_t(target.Width()));
 }
 
 void TRowStore::Store(int y, const std::uint8_t* bgr, int x0, int x1, const std::uint8_t* skip)

@@ -89,6 +89,15 @@ public:
     const TRGB* Palette = nullptr;
     int PaletteCount = 0;
     std::vector<std::uint8_t> Indices;
+    // Limited error of an accumulated error a (sixteenths), T[round(a / 16)],
+    // at a + kMaxAccumulatedError. Every entry of an error row sums at most
+    // 16 shares of an error of at most 255.
+    static constexpr int kMaxAccumulatedError = 16 * 255;
+    std::vector<std::int16_t> LimitedError;
+    // For gray palettes whose lookup keeps no state: for a corrected gray
+    // g + 255 (before clamping, g = -255..510), the index chosen and the error
+    // left, packed as error x 256 + index.
+    std::vector<std::int32_t> GrayQuantize;
 
 private:
     void StoreGeneric(int y, const std::uint8_t* bgr, int x0, int x1, const std::uint8_t* skip);

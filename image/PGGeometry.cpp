@@ -113,7 +113,8 @@ private:
 // ---- rotation -----------------------------------------------------------------------------
 
 constexpr long double kPi = 3.14159265358979323846264338327950288L;
-constexpr int kRotateBlockRows = 32;
+constexpr int kRotateBlockRows = 64;
+constexpr int kPrefetchAhead = 8;
 
 struct TRotation {
     long double c, s;                  // cos and sin of the angle
@@ -239,24 +240,63 @@ void GatherBlock(const TRotation& rot, const TIntegerMap& map, const TSourceRead
         u = map.a00 * (x - rot.destCenterX) + map.a01 * (y - rot.destCenterY) + rot.srcCenterX;
         v = map.a10 * (x - rot.destCenterX) + map.a11 * (y - rot.destCenterY) + rot.srcCenterY;
     };
-    if (source.BitCount() == bc24 && map.a00 == 0) {
-        // A quarter turn: a target row is a source column. Walking the target
-        // columns outside and the block's rows inside reads each source row
-        // once, in short runs.
-        int xMin = 1 << 30, xMax = -1;
-        for (int r = 0; r < rows; ++r)
-            if (lo[r] <= hi[r]) {
-                xMin = std::min(xMin, lo[r]);
-                xMax = std::max(xMax, hi[r]);
+    // Rows whose source pixels lie in the usable area form one run r0..r1; in
+    // a quarter turn they share one column interval, since u then depends on
+    // the row alone and v on the column alone.
+    int r0 = 0;
+    while (r0 < rows && lo[r0] > hi[r0])
+        ++r0;
+    int r1 = r0;
+    while (r1 + 1 < rows && lo[r1 + 1] == lo[r0] && hi[r1 + 1] == hi[r0])
+        ++r1;
+    bool oneRun = r0 < rows;
+    for (int r = r1 + 1; r < rows; ++r)
+        oneRun = oneRun && lo[r] > hi[r];
+    if (source.BitCount() == bc24 && map.a00 == 0 && oneRun) {
+        // A target row is a source column. Walking the target columns outside
+        // and the block's rows inside reads each source row once, in a short run.
+        std::int64_t u, v;
+        sourceOf(lo[r0], y0 + r0, u, v);
+        const std::ptrdiff_t step = 3 * map.a01;  // source bytes from one block row to the next
+        const std::int64_t runBytes = 3 * std::int64_t(r1 - r0 + 1);
+        for (int x = lo[r0]; x <= hi[r0]; ++x) {
+            if (x + kPrefetchAhead <= hi[r0]) {
+                // Each column reads a different source row: fetch a few ahead.
+                sourceOf(x + kPrefetchAhead, y0 + r0, u, v);
+                const std::uint8_t* ahead = source.ScanLine(int(v)) + 3 * u;
+                const std::uint8_t* first = step > 0 ? ahead : ahead - (runBytes - 3);
+                __builtin_prefetch(first);
+                __builtin_prefetch(first + runBytes - 1);
             }
-        for (int x = xMin; x <= xMax; ++x) {
-            std::uint8_t* out = block + 3 * std::size_t(x - col0);
-            for (int r = 0; r < rows; ++r) {
-                if (x < lo[r] || x > hi[r])
-                    continue;
-                std::int64_t u, v;
-                sourceOf(x, y0 + r, u, v);
-                std::memcpy(out + std::size_t(r) * stride, source.ScanLine(int(v)) + 3 * u, 3);
+            sourceOf(x, y0 + r0, u, v);
+            const std::uint8_t* from = source.ScanLine(int(v)) + 3 * u;
+            std::uint8_t* to = block + std::size_t(r0) * stride + 3 * std::size_t(x - col0);
+            for (int r = r0; r <= r1; ++r, from += step, to += stride) {
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+            }
+        }
+        return;
+    }
+    if (source.BitCount() == bc24 && map.a01 == 0) {
+        // Half turn or none: a target row is a source row, reversed or not.
+        const std::ptrdiff_t step = 3 * map.a00;
+        for (int r = 0; r < rows; ++r) {
+            if (lo[r] > hi[r])
+                continue;
+            std::int64_t u, v;
+            sourceOf(lo[r], y0 + r, u, v);
+            const std::uint8_t* from = source.ScanLine(int(v)) + 3 * u;
+            std::uint8_t* to = block + std::size_t(r) * stride + 3 * std::size_t(lo[r] - col0);
+            if (step > 0) {
+                std::memcpy(to, from, 3 * std::size_t(hi[r] - lo[r] + 1));
+                continue;
+            }
+            for (int x = lo[r]; x <= hi[r]; ++x, from += step, to += 3) {
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
             }
         }
         return;
