@@ -558,6 +558,10 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
 
     graphic.ProgressStart(sender);
     TProgressBracket bracket{graphic, sender};
+    // Rows of no bytes (an image without width) hold nothing to read or store;
+    // walking up to 2^31 of them one by one would only hang the caller.
+    if (rowSize == 0)
+        return;
     for (int y = 0; y < height; ++y) {
         if (y % dir.rowsPerStrip == 0)
             cursor = std::uint32_t(dir.stripOffsets[std::size_t(y / dir.rowsPerStrip)]);

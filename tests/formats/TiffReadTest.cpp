@@ -910,3 +910,18 @@ TEST(TiffRead, LoadPathChoosesTheReaderByContent)
     ASSERT_TRUE(GetFileInfo(dir.File("gray.dat"), 0, info));
     EXPECT_EQ(info.FormatDescription, "Tagged Image File Format");
 }
+
+// Found by fuzzing: without an ImageWidth every row is 0 bytes long, and a
+// billion of them must not be walked one by one.
+TEST(TiffRead, ZeroWidthWithHugeLength)
+{
+    for (const std::uint32_t compression : {1u, 32773u}) {
+        TTiffFileBuilder b;
+        const std::uint32_t at = b.Blob({1, 2, 3, 4});
+        b.Long(257, 0x3D000002).Short(258, 8).Short(259, compression).Short(262, 1).Long(273, at).Short(277, 1);
+        TPixelGraphic image;
+        ReadBytes(b.Build(), image);
+        EXPECT_EQ(image.Width(), 0);
+        EXPECT_EQ(image.Height(), 0x3D000002);
+    }
+}
