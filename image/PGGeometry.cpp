@@ -134,24 +134,57 @@ struct TRotation {
     }
 };
 
+// Rounding of extended values without the library calls, which save and
+// restore the floating-point environment on every call. Adding and removing
+// 1.5 x 2^63 leaves a whole number rounded in the current rounding mode, as
+// nearbyint does; floor and ceiling follow from it. Exact for |v| < 2^62.
+constexpr long double kRoundingShift = 1.5L * 9223372036854775808.0L;
+constexpr long double kRoundingLimit = 4611686018427387904.0L;
+
+inline long double NearbyInt(long double v)
+{
+    if (!(std::fabs(v) < kRoundingLimit))
+        return std::nearbyint(v);
+    return (v + kRoundingShift) - kRoundingShift;
+}
+
+inline long double Floor(long double v)
+{
+    const long double r = NearbyInt(v);
+    return r > v ? r - 1 : r;
+}
+
+inline long double Ceil(long double v)
+{
+    const long double r = NearbyInt(v);
+    return r < v ? r + 1 : r;
+}
+
+// A whole number in int range to int. Going through double keeps the x87
+// rounding mode untouched (a direct conversion switches it twice).
+inline int WholeToInt(long double v)
+{
+    return int(double(v));
+}
+
 // The colour target pixel (x, y) takes, or nothing when it is left alone.
 std::optional<TRGB> RotatedColor(const TRotation& rot, const TSourceReader& source, const TPixelGraphic& target,
                                  int x, int y)
 {
     const long double u = rot.U(x, y), v = rot.V(x, y);
     if (!rot.bilinear) {
-        const long double ru = std::nearbyint(u), rv = std::nearbyint(v);
+        const long double ru = NearbyInt(u), rv = NearbyInt(v);
         if (!rot.Inside(ru, rv))
             return std::nullopt;
-        return source.Color(int(ru), int(rv));
+        return source.Color(WholeToInt(ru), WholeToInt(rv));
     }
-    const long double x0 = std::floor(u), x1 = std::ceil(u), y0 = std::floor(v), y1 = std::ceil(v);
+    const long double x0 = Floor(u), x1 = Ceil(u), y0 = Floor(v), y1 = Ceil(v);
     const long double px[4] = {x0, x0, x1, x1}, py[4] = {y0, y1, y0, y1};
     TRGB sample[4];
     bool any = false;
     for (int i = 0; i < 4; ++i) {
         if (rot.Inside(px[i], py[i])) {
-            sample[i] = source.Color(int(px[i]), int(py[i]));
+            sample[i] = source.Color(WholeToInt(px[i]), WholeToInt(py[i]));
             any = true;
         } else {
             // Outside the source the target's own colour blends in.
@@ -170,7 +203,7 @@ std::optional<TRGB> RotatedColor(const TRotation& rot, const TSourceReader& sour
         long double sum = 0;
         for (int i = 0; i < 4; ++i)
             sum += w[i] * ((sample[i] >> (8 * k)) & 0xFF);
-        channel[k] = std::uint8_t(std::clamp(int(std::nearbyint(sum)), 0, 255));
+        channel[k] = std::uint8_t(std::clamp(WholeToInt(NearbyInt(sum)), 0, 255));
     }
     return RGBValue(channel[0], channel[1], channel[2]);
 }

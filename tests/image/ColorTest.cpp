@@ -541,6 +541,36 @@ TEST(Dither, SerpentineOrderWorkedExample)
     EXPECT_TRUE(target.ColorState().ErrorLimitTable.empty());
 }
 
+// A one-pixel-wide column: every share but the 5/16 straight down falls on a
+// guard entry and is lost. Worked by hand for gray 96 to black and white.
+TEST(Dither, ErrorPastTheRowEndsIsLost)
+{
+    TPixelGraphic target;
+    target.SetSize(1, 4, bc1);
+    target.SetPaletteIdent(pBlackWhite);
+    DitherBegin(target);
+    DitherNextRow(target);
+    DitherPixel(target, 0, 0, 96, 96, 96);  // black, error 96
+    const TColorState& state = target.ColorState();
+    EXPECT_EQ(state.ErrorRowCurrent[2 * 3 + 1], 7 * 96) << "ahead: the right guard";
+    EXPECT_EQ(state.ErrorRowNext[0 * 3 + 1], 3 * 96) << "behind: the left guard";
+    EXPECT_EQ(state.ErrorRowNext[1 * 3 + 1], 5 * 96);
+    EXPECT_EQ(state.ErrorRowNext[2 * 3 + 1], 96);
+    EXPECT_EQ(state.ErrorRowNext[1 * 3 + 0], 0) << "gray palettes use the green channel only";
+    DitherEnd(target);
+
+    TPixelGraphic source;
+    source.SetSize(1, 4, bc24);
+    for (int y = 0; y < 4; ++y)
+        source.SetPixel(0, y, Rgb(96, 96, 96));
+    target.CopyFrom(source);
+    // 96 -> 0 (d 96); 96 + 30 -> 0 (d 126); 96 + 39 -> 1 (d -120); 96 - 38 -> 0.
+    EXPECT_EQ(target.GetPixel(0, 0), 0u);
+    EXPECT_EQ(target.GetPixel(0, 1), 0u);
+    EXPECT_EQ(target.GetPixel(0, 2), 1u);
+    EXPECT_EQ(target.GetPixel(0, 3), 0u);
+}
+
 TEST(Dither, PixelByPixelInterface)
 {
     // The per-pixel operations the library's own code falls back on agree with
