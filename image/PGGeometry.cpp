@@ -419,6 +419,35 @@ TTap AxisTap(TStretchMode mode, std::int64_t src0, std::int64_t w, std::int64_t 
 // Sizes up to this keep every product of the weight arithmetic inside 64 bits.
 constexpr std::int64_t kMaxStretchSize = std::int64_t(1) << 30;
 
+// Integer division by a fixed divisor for the numerators of the resampling
+// (below 2^40, quotients of at most 255): the double reciprocal gives the
+// quotient to within one, and one comparison makes it exact.
+class TDivider {
+public:
+    explicit TDivider(std::int64_t divisor = 1) : m_divisor(divisor), m_inverse(1.0 / double(divisor)) {}
+    std::int64_t operator()(std::int64_t n) const
+    {
+        std::int64_t q = std::int64_t(double(n) * m_inverse);
+        if (q * m_divisor > n)
+            --q;
+        else if ((q + 1) * m_divisor <= n)
+            ++q;
+        return q;
+    }
+
+private:
+    std::int64_t m_divisor;
+    double m_inverse;
+};
+
+// The taps of one target column, flattened for the inner loop.
+struct TColumnPlan {
+    int firstTap = 0;
+    int tapCount = 0;  // 0: the column reads outside the source
+    bool unit = false;  // one tap whose weight equals the divisor: the value itself
+    TDivider divide;
+};
+
 }  // namespace
 
 // ---- mirrors ---------------------------------------------------------------------------------
@@ -653,8 +682,23 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
     }
     const int n = int(columns.size());
     std::vector<std::uint8_t> skip(static_cast<std::size_t>(n));
-    for (int k = 0; k < n; ++k)
-        skip[std::size_t(k)] = !columns[std::size_t(k)].valid;
+    std::vector<TColumnPlan> plans(static_cast<std::size_t>(n));
+    std::vector<std::int64_t> tapOffset, tapWeight;
+    for (int k = 0; k < n; ++k) {
+        const TTap& t = columns[std::size_t(k)];
+        skip[std::size_t(k)] = !t.valid;
+        if (!t.valid)
+            continue;
+        TColumnPlan& plan = plans[std::size_t(k)];
+        plan.firstTap = int(tapOffset.size());
+        plan.tapCount = t.count;
+        plan.unit = t.count == 1 && t.Weight(0) == t.divisor;
+        plan.divide = TDivider(t.divisor);
+        for (int j = 0; j < t.count; ++j) {
+            tapOffset.push_back(3 * (t.Position(j) - needFirst));
+            tapWeight.push_back(t.Weight(j));
+        }
+    }
 
     const bool dither = m_dither && m_bitCount != bc24;
     {
@@ -726,30 +770,38 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
                 }
                 const std::int64_t rowWeight = rowTap.Weight(i);
                 for (int o = 0; o < n; ++o) {
-                    const TTap& col = columns[std::size_t(o)];
-                    if (!col.valid)
+                    const TColumnPlan& plan = plans[std::size_t(o)];
+                    std::int64_t* sum = sums.data() + 3 * o;
+                    if (plan.unit) {
+                        const std::uint8_t* c = row + tapOffset[std::size_t(plan.firstTap)];
+                        sum[0] += rowWeight * c[2];
+                        sum[1] += rowWeight * c[1];
+                        sum[2] += rowWeight * c[0];
                         continue;
+                    }
                     std::int64_t inner[3] = {0, 0, 0};
-                    for (int j = 0; j < col.count; ++j) {
-                        const std::uint8_t* c = row + 3 * (col.Position(j) - needFirst);
-                        const std::int64_t weight = col.Weight(j);
+                    for (int j = plan.firstTap; j < plan.firstTap + plan.tapCount; ++j) {
+                        const std::uint8_t* c = row + tapOffset[std::size_t(j)];
+                        const std::int64_t weight = tapWeight[std::size_t(j)];
                         inner[0] += weight * c[2];
                         inner[1] += weight * c[1];
                         inner[2] += weight * c[0];
                     }
-                    std::int64_t* s = sums.data() + 3 * o;
-                    s[0] += rowWeight * (inner[0] / col.divisor);
-                    s[1] += rowWeight * (inner[1] / col.divisor);
-                    s[2] += rowWeight * (inner[2] / col.divisor);
+                    if (plan.tapCount > 0) {
+                        sum[0] += rowWeight * plan.divide(inner[0]);
+                        sum[1] += rowWeight * plan.divide(inner[1]);
+                        sum[2] += rowWeight * plan.divide(inner[2]);
+                    }
                 }
             }
             if (fast) {
+                const TDivider rowDivide(rowTap.divisor);
                 for (int o = 0; o < n; ++o) {
-                    const std::int64_t* s = sums.data() + 3 * o;
+                    const std::int64_t* sum = sums.data() + 3 * o;
                     std::uint8_t* c = colors.data() + 3 * o;
-                    c[0] = std::uint8_t(s[2] / rowTap.divisor);
-                    c[1] = std::uint8_t(s[1] / rowTap.divisor);
-                    c[2] = std::uint8_t(s[0] / rowTap.divisor);
+                    c[0] = std::uint8_t(rowDivide(sum[2]));
+                    c[1] = std::uint8_t(rowDivide(sum[1]));
+                    c[2] = std::uint8_t(rowDivide(sum[0]));
                 }
                 if (n > 0)
                     store.Store(int(y), colors.data(), int(x0), int(x1), allValid ? nullptr : skip.data());
