@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -625,4 +626,31 @@ TEST(StretchCopyRect, SourceThatIsTheTarget)
     ref::StretchCopyRect(theirs, 2, 1, 9, 8, theirs, 0, 0, 6, 5);
     std::string why;
     EXPECT_TRUE(SamePixels(mine, theirs, &why)) << why;
+}
+
+// Arguments far outside both images select nothing and touch nothing.
+TEST(Geometry, ExtremeArgumentsAreHarmless)
+{
+    constexpr int kMax = 2147483647, kMin = -2147483647 - 1;
+    TPixelGraphic source, target, before;
+    FillRandom(source, 7, 5, bc8, 1);
+    FillRandom(target, 6, 4, bc4, 2);
+    before.Assign(&target);
+    target.CopyRect(kMin, kMin, source, kMax, kMax, kMax, kMax);
+    target.CopyRect(kMax, 0, source, kMin, 0, kMax, 3);
+    target.StretchCopyRect(0, 0, kMax, kMax, source, 0, 0, 7, 5);
+    target.StretchCopyRect(kMin, kMin, 3, 3, source, kMin, kMax, 7, 5);
+    target.StretchCopyRect(0, 0, 6, 4, source, kMax, kMax, kMax, kMax);
+    target.Rotate(source, kMin, kMin, kMax, kMax, kMax, kMin, kMin, kMax, 90);
+    target.Rotate(source, 0, 0, 7, 5, 3, 2, kMax, kMax, 45);
+    target.Rotate(source, 0, 0, 7, 5, 3, 2, 2, 2, std::numeric_limits<long double>::quiet_NaN());
+    target.Rotate(source, 0, 0, 7, 5, 3, 2, 2, 2, std::numeric_limits<long double>::infinity());
+    std::string why;
+    EXPECT_TRUE(SamePixels(target, before, &why)) << why;
+    // A rectangle of the largest size copies just the overlap.
+    TPixelGraphic overlap;
+    overlap.Assign(&before);
+    target.CopyRect(0, 0, source, 0, 0, kMax, kMax);
+    overlap.CopyRect(0, 0, source, 0, 0, 6, 4);
+    EXPECT_TRUE(SamePixels(target, overlap, &why)) << why;
 }
