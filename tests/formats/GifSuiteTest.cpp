@@ -438,7 +438,7 @@ TEST(GiflibDecodesTestEncoder, UnusualStreamsAgree)
     const TCase cases[] = {
         {2, 2, 1, 0, false, false, 64, 64},   {8, 8, 1, 0, false, true, 120, 90}, {8, 8, 255, 0, true, false, 160, 120},
         {2, 2, 255, 0, true, false, 300, 200}, {4, 4, 3, 17, false, true, 50, 40}, {1, 8, 255, 0, false, false, 40, 10},
-        {5, 5, 255, 1, false, false, 30, 20},
+        {5, 5, 255, 1, false, false, 30, 20},  {1, 1, 255, 0, false, false, 90, 70}, {1, 1, 2, 5, false, true, 33, 21},
     };
     std::mt19937 random(99);
     for (const TCase& c : cases) {

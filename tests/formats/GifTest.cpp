@@ -131,6 +131,10 @@ std::vector<TRoundTrip> RoundTripCases()
     // A code size larger than the table needs.
     cases.push_back({1, false, false, 255, 0, false, 8, 50, 10});
     cases.push_back({3, true, false, 255, 0, false, 11, 50, 10});
+    // Below the standard's minimum of 2: the first code already fills the
+    // table to its limit, and the code size must grow with it.
+    cases.push_back({1, false, false, 255, 0, false, 1, 90, 70});
+    cases.push_back({1, true, true, 3, 0, true, 1, 200, 150});
     return cases;
 }
 
