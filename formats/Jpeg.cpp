@@ -25,7 +25,11 @@ namespace {
 
 const char* const kTag = "JPG: ";
 const char* const kInvalidLibraryVersion = "Invalid library version";
-constexpr std::size_t kBufferSize = 4096;
+constexpr std::size_t kDestinationBufferSize = 4096;
+// libjpeg-turbo decodes Huffman data on its fast path only while 512 bytes per block
+// of an MCU (up to 5 KB) are buffered; with 4 KB refills most of a file would take
+// the slow path, about 10 % slower in all. The source therefore refills 64 KB at a time.
+constexpr std::size_t kSourceBufferSize = 65536;
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfImage = 0xD8;
 // Progressive files keep every coefficient of the image in memory while they are
@@ -179,7 +183,7 @@ struct TStreamSource {
 std::int64_t ReadStream(TJpegContext& context, TStream& stream, JOCTET* buffer)
 {
     try {
-        return stream.Read(buffer, kBufferSize);
+        return stream.Read(buffer, kSourceBufferSize);
     } catch (...) {
         context.exception = std::current_exception();
         context.stop = TJpegStop::Exception;
@@ -233,7 +237,8 @@ void CreateDecompress(jpeg_decompress_struct& info, TStream& stream)
     const auto common = reinterpret_cast<j_common_ptr>(&info);
     auto* source = static_cast<TStreamSource*>(
         (*info.mem->alloc_small)(common, JPOOL_PERMANENT, sizeof(TStreamSource)));
-    source->buffer = static_cast<JOCTET*>((*info.mem->alloc_small)(common, JPOOL_PERMANENT, kBufferSize));
+    source->buffer =
+        static_cast<JOCTET*>((*info.mem->alloc_small)(common, JPOOL_PERMANENT, kSourceBufferSize));
     source->stream = &stream;
     source->atStart = true;
     source->pub.init_source = InitSource;
@@ -282,19 +287,19 @@ void InitDestination(j_compress_ptr cinfo)
 {
     auto* destination = reinterpret_cast<TStreamDestination*>(cinfo->dest);
     destination->pub.next_output_byte = destination->buffer;
-    destination->pub.free_in_buffer = kBufferSize;
+    destination->pub.free_in_buffer = kDestinationBufferSize;
 }
 
 boolean EmptyOutputBuffer(j_compress_ptr cinfo)
 {
-    FlushDestination(cinfo, kBufferSize);
+    FlushDestination(cinfo, kDestinationBufferSize);
     InitDestination(cinfo);
     return TRUE;
 }
 
 void TermDestination(j_compress_ptr cinfo)
 {
-    FlushDestination(cinfo, kBufferSize - cinfo->dest->free_in_buffer);
+    FlushDestination(cinfo, kDestinationBufferSize - cinfo->dest->free_in_buffer);
 }
 
 void CreateCompress(jpeg_compress_struct& info, TStream& stream)
@@ -304,7 +309,7 @@ void CreateCompress(jpeg_compress_struct& info, TStream& stream)
     auto* destination = static_cast<TStreamDestination*>(
         (*info.mem->alloc_small)(common, JPOOL_PERMANENT, sizeof(TStreamDestination)));
     destination->buffer =
-        static_cast<JOCTET*>((*info.mem->alloc_small)(common, JPOOL_PERMANENT, kBufferSize));
+        static_cast<JOCTET*>((*info.mem->alloc_small)(common, JPOOL_PERMANENT, kDestinationBufferSize));
     destination->stream = &stream;
     destination->pub.init_destination = InitDestination;
     destination->pub.empty_output_buffer = EmptyOutputBuffer;
