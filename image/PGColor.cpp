@@ -713,7 +713,7 @@ TResolver MakeResolver(TRowStore& store)
         return CachedResolver(store.Target);
     else if constexpr (std::is_same_v<TResolver, TExactResolver>)
         return TExactResolver{store.Palette, store.PaletteCount};
-    else if constexpr (std::is_constructible_v<TResolver, bool>)
+    else if constexpr (requires { TResolver{true}; })  // the gray-sum kinds take the weighting
         return TResolver{store.Weighted};
     else
         return TResolver{};
