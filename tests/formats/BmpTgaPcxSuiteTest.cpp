@@ -153,8 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "image-rs/images/bmp/images/Info_1_Bit_Top_Down.bmp"},
         TSamePicture{"image-rs/images/bmp/images/Info_4_Bit.bmp",
                      "image-rs/images/bmp/images/Info_4_Bit_Top_Down.bmp"},
-        // Another decoder's output of the same picture (our PPM reader).
+        // Another decoder's output of the same picture (our PPM reader), also of
+        // a 256-colour run-length copy of it.
         TSamePicture{"libtiff/rgb-3c-8b.bmp", "libtiff/rgb-3c-8b.ppm"},
+        TSamePicture{"pillow/hopper.ppm", "pillow/hopper_rle8.bmp", rClose},
         // Targa: one picture, every origin and both storages.
         TSamePicture{"truevision-tga/utc24.tga", "truevision-tga/ctc24.tga"},
         TSamePicture{"truevision-tga/utc24.tga", "truevision-tga/utc32.tga"},
