@@ -264,9 +264,13 @@ void FillRow(const TTiffLayout& l, const TPixelGraphic& graphic, int y, std::uin
         break;
     case bc24:
         if (!l.cmyk) {
-            std::memcpy(row, line, bytes);
-            for (std::uint8_t *p = row, *end = row + bytes; p != end; p += 3)
-                std::swap(p[0], p[2]);
+            // Copied and turned from blue, green, red into red, green, blue in one pass.
+            for (std::size_t i = 0; i < bytes; i += 3) {
+                const std::uint8_t blue = line[i];
+                row[i] = line[i + 2];
+                row[i + 1] = line[i + 1];
+                row[i + 2] = blue;
+            }
         } else {
             for (int x = 0; x < l.width; ++x) {
                 const std::uint8_t* s = line + 3 * std::size_t(x);  // blue, green, red

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 using namespace rastova;
 
@@ -64,19 +65,21 @@ void BuildImage(TFuzzBytes& in, TPixelGraphic& image)
             image.SetPaletteColor(i, RGBValue(r, g, b));
         }
     }
-    // Pixel values stay inside the palette; raw bytes give runs when the input has them.
-    const std::uint32_t mask = bitCount == bc24 ? 0xFFFFFFu : std::uint32_t(image.PaletteCapacity() - 1);
-    const std::uint32_t limit = bitCount == bc24 || bitCount == bc1 ? 0 : std::uint32_t(image.PaletteCount());
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint32_t v = in.Next();
-            if (bitCount == bc24)
-                v |= std::uint32_t(in.Next()) << 8 | std::uint32_t(in.Next()) << 16;
-            v &= mask;
-            if (limit != 0)
-                v %= limit;
-            image.SetPixel(x, y, v);
-        }
+    // Rows are taken from the input as they are (runs in the input give PackBits
+    // runs); palette indices are then brought inside the palette.
+    const std::size_t rowBytes = (std::size_t(width) * std::size_t(image.BitCountNum()) + 7) / 8;
+    const int limit = bitCount == bc4 || bitCount == bc8 ? image.PaletteCount() : 0;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = image.ScanLine(y);
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            row[i] = in.Next();
+        if (bitCount == bc8)
+            for (int x = 0; x < width; ++x)
+                row[x] = std::uint8_t(row[x] % limit);
+        if (bitCount == bc4)
+            for (int x = 0; x < width; ++x)
+                image.SetPixel(x, y, image.GetPixel(x, y) % std::uint32_t(limit));
+    }
 }
 
 void ApplySettings(TFuzzBytes& in)
@@ -122,9 +125,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Mismatch("size", back.Width(), back.Height());
     if (back.BitCount() != image.BitCount())
         Mismatch("pixel format", 0, 0);
-    for (int y = 0; y < image.Height(); ++y)
-        for (int x = 0; x < image.Width(); ++x)
-            if (back.GetColor(x, y) != image.GetColor(x, y))
-                Mismatch("colour", x, y);
+    // Same indices (or colours) byte for byte, and the palette entries they name.
+    for (int i = 0; i < image.PaletteCount(); ++i)
+        if (back.GetPaletteColor(i) != image.GetPaletteColor(i))
+            Mismatch("palette entry", i, 0);
+    const int bits = image.BitCountNum();
+    const std::size_t fullBytes = std::size_t(image.Width()) * std::size_t(bits) / 8;
+    const int restBits = int((std::int64_t(image.Width()) * bits) % 8);
+    for (int y = 0; y < image.Height(); ++y) {
+        const std::uint8_t* a = image.ScanLine(y);
+        const std::uint8_t* b = back.ScanLine(y);
+        if (std::memcmp(a, b, fullBytes) != 0)
+            Mismatch("row bytes", 0, y);
+        const std::uint8_t mask = std::uint8_t(0xFF << (8 - restBits));
+        if (restBits != 0 && ((a[fullBytes] ^ b[fullBytes]) & mask) != 0)
+            Mismatch("last pixels of the row", image.Width() - 1, y);
+    }
     return 0;
 }
