@@ -128,6 +128,7 @@ public:
         m_end = m_clear + 1;
         for (int i = 0; i < m_clear; ++i)
             m_suffix[std::size_t(i)] = std::uint16_t(i);
+        // The tables start zeroed, so the reset has no entries to clear.
         m_nextFree = m_clear + 2;
         ResetTable();
         return true;
