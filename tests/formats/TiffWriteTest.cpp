@@ -387,7 +387,7 @@ TEST(TiffWrite, PackBitsEncoder)
     for (const Row& row : rows) {
         std::vector<std::int32_t> runs(row.in.size());
         Bytes out(2 * row.in.size());
-        const std::size_t n = tiff::PackBitsEncodeRow(row.in.data(), row.in.size(), runs.data(), out.data());
+        const std::size_t n = rastova::tiff::PackBitsEncodeRow(row.in.data(), row.in.size(), runs.data(), out.data());
         out.resize(n);
         EXPECT_EQ(out, row.out) << row.name;
     }
@@ -424,7 +424,7 @@ TEST(TiffWrite, PackBitsEncoderRoundTripsRandomRows)
             b = std::uint8_t(random() % alphabet);
         std::vector<std::int32_t> runs(n);
         Bytes out(2 * n);
-        const std::size_t size = tiff::PackBitsEncodeRow(row.data(), n, runs.data(), out.data());
+        const std::size_t size = rastova::tiff::PackBitsEncodeRow(row.data(), n, runs.data(), out.data());
         ASSERT_LE(size, 2 * n);
         out.resize(size);
         ASSERT_EQ(Unpack(out), row) << trial;
