@@ -270,3 +270,79 @@ TEST_F(ConversionJobTest, StopBetweenSaveAndNextFileKeepsTheSavedFile)
     EXPECT_FALSE(std::filesystem::exists(dir.File("out/b.pgm")));
     EXPECT_EQ(host.messages.back(), "The conversion was interrupted by user.");
 }
+
+TEST_F(ConversionJobTest, SixteenColoursAlwaysMeansTheSystemPalette)
+{
+    host.items = {Source("gray.pgm", "P2 4 1 255 0 60 120 250\n"), Source("colour.ppm")};
+    host.options.Destination = dir.File("out");
+    host.options.TargetFormat = tfBMP;
+    host.options.ColorResolution = jcr16Colors;
+    Run();
+    for (const char* name : {"out/gray.bmp", "out/colour.bmp"}) {
+        TPixelGraphic g;
+        g.LoadFromFile(dir.File(name));
+        EXPECT_EQ(g.BitCount(), bc4) << name;
+        EXPECT_EQ(g.PaletteIdent(), pSys16) << name;
+    }
+}
+
+TEST_F(ConversionJobTest, RotationsMapEveryPixel)
+{
+    // Source pixel (x, y) has gray level 10 * (y * W + x) + 10.
+    const auto source = [](int w, int h) {
+        std::string text = "P2 " + std::to_string(w) + " " + std::to_string(h) + " 255\n";
+        for (int i = 0; i < w * h; ++i)
+            text += std::to_string(10 * i + 10) + " ";
+        return text;
+    };
+    struct Row {
+        int rotate;
+        const char* label;
+    };
+    for (const auto& [w, h] : {std::pair{3, 2}, {4, 2}}) {
+        for (const Row r : {Row{jr180, "180"}, Row{jrLeft, "left"}, Row{jrRight, "right"}}) {
+            TRecordingHost h2;
+            const std::string name = "s" + std::to_string(w) + r.label + ".pgm";
+            h2.items = {Source(name, source(w, h))};
+            h2.options.Destination = dir.File("rot");
+            h2.options.TargetFormat = tfPGM;
+            h2.options.ColorResolution = jcrGray8;
+            h2.options.Rotate = r.rotate;
+            TConversionJob(h2).Convert();
+            TPixelGraphic out;
+            out.LoadFromFile(dir.File("rot/" + name));
+            const bool quarter = r.rotate != jr180;
+            ASSERT_EQ(out.Width(), quarter ? h : w) << r.label;
+            ASSERT_EQ(out.Height(), quarter ? w : h) << r.label;
+            for (int y = 0; y < out.Height(); ++y)
+                for (int x = 0; x < out.Width(); ++x) {
+                    int sx = 0, sy = 0;
+                    if (r.rotate == jr180) {
+                        sx = w - 1 - x;
+                        sy = h - 1 - y;
+                    } else if (r.rotate == jrLeft) {
+                        sx = w - 1 - y;
+                        sy = x;
+                    } else {
+                        sx = y;
+                        sy = h - 1 - x;
+                    }
+                    EXPECT_EQ(out.GetPixel(x, y), std::uint32_t(10 * (sy * w + sx) + 10))
+                        << w << "x" << h << " " << r.label << " at " << x << "," << y;
+                }
+        }
+    }
+}
+
+TEST_F(ConversionJobTest, MirrorsAndTwoColours)
+{
+    host.items = {Source("m.pgm", "P2 3 2 255 0 0 255 255 255 0\n")};
+    host.options.Destination = dir.File("mir");
+    host.options.TargetFormat = tfPBM;
+    host.options.ColorResolution = jcr2Colors;
+    host.options.Mirror = jmHorizontal;
+    Run();
+    const auto bytes = test::ReadAll(dir.File("mir/m.pbm"));
+    // Mirrored: row 0 is white, black, black; row 1 black, white, white. 1 means black.
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "P1\n3 2\n0 1 1\n1 0 0\n");
+}

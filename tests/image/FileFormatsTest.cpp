@@ -367,3 +367,36 @@ TEST_F(FileFormatsTest, ClipboardFormatsAreChecked)
         EXPECT_STREQ(e.what(), "Unknown clipboard format");
     }
 }
+
+TEST_F(FileFormatsTest, FallbackSavesWriteTheResolutionTheWriterStores)
+{
+    test::TTempDir dir;
+    struct Row {
+        int current;
+        const char* ext;
+        TBitCount loadedFormat;
+        TPaletteIdent loadedIdent;
+    };
+    const Row rows[] = {
+        {crTrueColor, "pbm", bc1, pBlackWhite},   // 7 -> 0
+        {cr2Colors, "jpg", bc24, pTrueColor},     // 1 -> 7
+        {crBlackWhite, "jpg", bc8, pGray256},     // 0 -> 5
+        {cr16Gray, "tga", bc8, pUnknown},         // 2 -> 6
+        {cr2Colors, "tif", bc4, pUnknown},        // 1 -> 4
+        {cr256Colors, "pgm", bc8, pGray256},      // 6 -> 5
+    };
+    for (const Row& r : rows) {
+        TPixelGraphic g;
+        MakeImageOfResolution(g, r.current);
+        g.SetSaveColorResWarningAction(pgwaIgnore);
+        const std::string file = dir.File(std::string("f") + std::to_string(r.current) + "." + r.ext);
+        g.SaveToFile(file);
+        EXPECT_EQ(g.ColorResolution(), r.current) << "the image itself is not changed";
+        TPixelGraphic back;
+        back.LoadFromFile(file);
+        EXPECT_EQ(back.BitCount(), r.loadedFormat) << file;
+        if (r.loadedIdent != pUnknown) {
+            EXPECT_EQ(back.PaletteIdent(), r.loadedIdent) << file;
+        }
+    }
+}
