@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "image/PGraphic.h"
+
 #include <cstdlib>
+#include <map>
 #include <sys/wait.h>
 
 using namespace rastova;
@@ -107,4 +110,37 @@ TEST_F(ConvertCliTest, InfoDescribesFiles)
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("b.xyz:  The subformat is not supported!   \n"), std::string::npos) << run.out;
+}
+
+TEST_F(ConvertCliTest, EverySourceFormatConvertsToEveryWriter)
+{
+    // One loadable suite file of each reader's format, plus files of our own writers.
+    std::map<std::string, std::string> sources;
+    for (const auto& row : test::ManifestRows({"bmp", "tga", "pcx", "tiff", "jpeg", "png", "gif", "ico", "pbm", "pgm", "ppm"}))
+        if (row.expectation == "loads" && !sources.count(row.format) &&
+            std::filesystem::file_size(test::TestSuitesDir() / row.path) < 200000)
+            sources[row.format] = (test::TestSuitesDir() / row.path).string();
+    if (sources.size() < 11)
+        GTEST_SKIP() << "the third-party suites are not beside the project";
+
+    std::string files;
+    for (const auto& [format, path] : sources) {
+        // Distinct base names, so the outputs of one run do not overwrite each other.
+        const std::string copy = dir.File("src-" + format + std::filesystem::path(path).extension().string());
+        std::filesystem::copy_file(path, copy);
+        files += " '" + copy + "'";
+    }
+    for (const std::string format : {"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif"}) {
+        for (const std::string colors : {"true", "256", "2"}) {
+            const std::string out = dir.File("out-" + format + "-" + colors);
+            const TRun run = Convert("-y -q 75 -f " + format + " -c " + colors + " -o '" + out + "'" + files);
+            EXPECT_EQ(run.status, 0) << format << " " << colors << ": " << run.err;
+            for (const auto& [source, path] : sources) {
+                const std::string written = out + "/src-" + source + "." + format;
+                TPixelGraphic back;
+                EXPECT_NO_THROW(back.LoadFromFile(written)) << written;
+                EXPECT_GT(back.Width(), 0) << written;
+            }
+        }
+    }
 }
