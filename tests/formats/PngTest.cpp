@@ -20,7 +20,7 @@ namespace {
 
 using test::EncodePng;
 using test::PackSamples;
-using test::TPngSpec;
+using test::TPngLayout;
 
 // ---- helpers ----------------------------------------------------------------------------
 
@@ -76,21 +76,21 @@ public:
 };
 
 // Rows of one repeated pattern of samples per row.
-TPngSpec GraySpec(int width, int height, int bitDepth, int colorType = PNG_COLOR_TYPE_GRAY)
+TPngLayout GraySpec(int width, int height, int bitDepth, int colorType = PNG_COLOR_TYPE_GRAY)
 {
-    TPngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitDepth = bitDepth;
-    spec.colorType = colorType;
+    TPngLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bitDepth = bitDepth;
+    layout.colorType = colorType;
     const int maxValue = (1 << std::min(bitDepth, 8)) - 1;
     for (int y = 0; y < height; ++y) {
         std::vector<int> samples;
         for (int x = 0; x < width; ++x)
             samples.push_back((x + 3 * y) % (maxValue + 1));
-        spec.rows.push_back(PackSamples(samples, std::min(bitDepth, 8)));
+        layout.rows.push_back(PackSamples(samples, std::min(bitDepth, 8)));
     }
-    return spec;
+    return layout;
 }
 
 // ---- round trips per colour resolution ---------------------------------------------------
@@ -174,7 +174,7 @@ TEST(PngTest, GammaChunkFollowsTheSetting)
 
 TEST(PngTest, SixteenBitFilesAreStrippedToEightBits)
 {
-    TPngSpec rgb;
+    TPngLayout rgb;
     rgb.width = 2;
     rgb.height = 1;
     rgb.bitDepth = 16;
@@ -186,7 +186,7 @@ TEST(PngTest, SixteenBitFilesAreStrippedToEightBits)
     EXPECT_EQ(image.GetColor(0, 0), RGBValue(0xAB, 0x12, 0x00));
     EXPECT_EQ(image.GetColor(1, 0), RGBValue(0xFF, 0x80, 0x01));
 
-    TPngSpec gray = GraySpec(2, 1, 16);
+    TPngLayout gray = GraySpec(2, 1, 16);
     gray.rows = {{0x7F, 0xFF, 0x01, 0x00}};
     ReadPng(EncodePng(gray), image);
     ASSERT_EQ(image.BitCount(), bc8);
@@ -205,10 +205,10 @@ TEST(PngTest, GrayDepthsMapToTheirPalettes)
     for (const TCase& c : {TCase{1, bc1, pBlackWhite}, TCase{2, bc4, pGray4}, TCase{4, bc4, pGray16},
                            TCase{8, bc8, pGray256}}) {
         for (const bool interlace : {false, true}) {
-            TPngSpec spec = GraySpec(13, 9, c.bitDepth);
-            spec.interlace = interlace;
+            TPngLayout layout = GraySpec(13, 9, c.bitDepth);
+            layout.interlace = interlace;
             TPixelGraphic image;
-            ReadPng(EncodePng(spec), image);
+            ReadPng(EncodePng(layout), image);
             ASSERT_EQ(image.BitCount(), c.bitCount) << c.bitDepth;
             EXPECT_EQ(image.PaletteIdent(), c.ident) << c.bitDepth;
             const int levels = 1 << c.bitDepth;
@@ -222,10 +222,10 @@ TEST(PngTest, GrayDepthsMapToTheirPalettes)
 
 TEST(PngTest, TwoBitPaletteExpandsAndKeepsPlteColours)
 {
-    TPngSpec spec = GraySpec(7, 3, 2, PNG_COLOR_TYPE_PALETTE);
-    spec.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 8, 7}};
+    TPngLayout layout = GraySpec(7, 3, 2, PNG_COLOR_TYPE_PALETTE);
+    layout.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 8, 7}};
     TPixelGraphic image;
-    ReadPng(EncodePng(spec), image);
+    ReadPng(EncodePng(layout), image);
     ASSERT_EQ(image.BitCount(), bc4);
     ASSERT_EQ(image.PaletteCount(), 4);
     EXPECT_EQ(image.GetPaletteColor(3), RGBValue(9, 8, 7));
@@ -235,12 +235,12 @@ TEST(PngTest, TwoBitPaletteExpandsAndKeepsPlteColours)
 
 TEST(PngTest, IndicesBeyondAShortPaletteGetBlackEntries)
 {
-    TPngSpec spec = GraySpec(16, 1, 4, PNG_COLOR_TYPE_PALETTE);
-    spec.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
-    spec.checkIndices = false;
+    TPngLayout layout = GraySpec(16, 1, 4, PNG_COLOR_TYPE_PALETTE);
+    layout.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+    layout.checkIndices = false;
     TPixelGraphic image;
     image.SetReadWarningAction(pgwaIgnore);
-    ReadPng(EncodePng(spec), image);
+    ReadPng(EncodePng(layout), image);
     ASSERT_EQ(image.PaletteCount(), 16);
     EXPECT_EQ(image.GetPaletteColor(2), RGBValue(7, 8, 9));
     EXPECT_EQ(image.GetColor(15, 0), RGBValue(0, 0, 0));
@@ -248,16 +248,16 @@ TEST(PngTest, IndicesBeyondAShortPaletteGetBlackEntries)
 
 // ---- transparency -------------------------------------------------------------------------
 
-TPngSpec RgbaSpec(std::optional<png_color_16> background)
+TPngLayout RgbaSpec(std::optional<png_color_16> background)
 {
-    TPngSpec spec;
-    spec.width = 3;
-    spec.height = 1;
-    spec.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+    TPngLayout layout;
+    layout.width = 3;
+    layout.height = 1;
+    layout.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
     // Opaque red, transparent green, half-transparent blue.
-    spec.rows = {{255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 128}};
-    spec.background = background;
-    return spec;
+    layout.rows = {{255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 128}};
+    layout.background = background;
+    return layout;
 }
 
 TEST(PngTest, AlphaIsCompositedOverFileOrImageBackground)
@@ -299,7 +299,7 @@ TEST(PngTest, AlphaIsCompositedOverFileOrImageBackground)
 // it would wrap around when the codec scales it up.
 TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
 {
-    TPngSpec grayAlpha = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
+    TPngLayout grayAlpha = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
     grayAlpha.rows = {{0x12, 0x34, 0xFF, 0xFF, 0x55, 0x55, 0x00, 0x00}};
     grayAlpha.background = png_color_16{0, 0, 0, 0, 0xAB84};
     TPixelGraphic image;
@@ -307,7 +307,7 @@ TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
     EXPECT_EQ(image.GetPixel(0, 0), 0x12u);
     EXPECT_EQ(image.GetPixel(1, 0), 0xABu);
 
-    TPngSpec rgba = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
+    TPngLayout rgba = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
     rgba.rows = {{1, 2, 3, 4, 5, 6, 0, 0}};
     TPixelGraphic colour;
     colour.SetBackGroundColor(RGBValue(200, 100, 50));
@@ -319,18 +319,18 @@ TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
 // codec at the file's depth, or the neighbouring pixels of a packed byte change.
 TEST(PngTest, LowDepthGrayTransparencyTouchesOnlyTransparentPixels)
 {
-    TPngSpec spec = GraySpec(16, 2, 1);
-    spec.transColor = png_color_16{0, 0, 0, 0, 0};
+    TPngLayout layout = GraySpec(16, 2, 1);
+    layout.transColor = png_color_16{0, 0, 0, 0, 0};
     TPixelGraphic image;
     image.SetBackGroundColor(RGBValue(255, 255, 255));
-    ReadPng(EncodePng(spec), image);
+    ReadPng(EncodePng(layout), image);
     ASSERT_EQ(image.BitCount(), bc1);
     for (int x = 0; x < 16; ++x)
         EXPECT_EQ(image.GetPixel(x, 0), 1u) << x;  // black pixels were transparent and became white
 
-    spec.transColor = png_color_16{0, 0, 0, 0, 1};
+    layout.transColor = png_color_16{0, 0, 0, 0, 1};
     TPixelGraphic other;
-    ReadPng(EncodePng(spec), other);  // black background
+    ReadPng(EncodePng(layout), other);  // black background
     for (int x = 0; x < 16; ++x)
         EXPECT_EQ(other.GetPixel(x, 1), 0u) << x;
 }
@@ -338,17 +338,17 @@ TEST(PngTest, LowDepthGrayTransparencyTouchesOnlyTransparentPixels)
 TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
 {
     struct TCase {
-        TPngSpec spec;
+        TPngLayout layout;
         png_color_16 background;
         TRGB expected;
     };
-    TPngSpec gray4 = GraySpec(4, 1, 4);
+    TPngLayout gray4 = GraySpec(4, 1, 4);
     gray4.transColor = png_color_16{0, 0, 0, 0, 3};
-    TPngSpec gray16 = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
+    TPngLayout gray16 = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
     gray16.rows = {{0, 0, 0, 0, 0, 0, 0, 0}};
-    TPngSpec rgb16 = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
+    TPngLayout rgb16 = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
     rgb16.rows = {{0, 0, 0, 0, 0, 0, 0, 0}};
-    TPngSpec palette = GraySpec(4, 1, 8, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout palette = GraySpec(4, 1, 8, PNG_COLOR_TYPE_PALETTE);
     palette.palette = {{1, 1, 1}, {2, 2, 2}, {10, 20, 30}, {4, 4, 4}};
     palette.transAlpha = {0};
     const TCase cases[] = {
@@ -358,18 +358,18 @@ TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
         {palette, png_color_16{2, 0, 0, 0, 0}, RGBValue(10, 20, 30)},
     };
     for (const TCase& c : cases) {
-        TPngSpec spec = c.spec;
-        spec.background = c.background;
+        TPngLayout layout = c.layout;
+        layout.background = c.background;
         TPixelGraphic image;
-        ReadPng(EncodePng(spec), image);
+        ReadPng(EncodePng(layout), image);
         EXPECT_EQ(image.BackGroundColor(), c.expected) << std::hex << image.BackGroundColor();
     }
     // Without the setting the file's background changes nothing.
-    TPngSpec spec = cases[0].spec;
-    spec.background = cases[0].background;
+    TPngLayout layout = cases[0].layout;
+    layout.background = cases[0].background;
     PNGUseFileBackground = false;
     TPixelGraphic image;
-    ReadPng(EncodePng(spec), image);
+    ReadPng(EncodePng(layout), image);
     PNGUseFileBackground = true;
     EXPECT_EQ(image.BackGroundColor(), 0u);
     EXPECT_EQ(image.GetPixel(3, 0), 0u);  // level 3 was transparent, composited over black
@@ -377,12 +377,12 @@ TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
 
 TEST(PngTest, PaletteWithTransparencyKeepsPlteAndIndices)
 {
-    TPngSpec spec = GraySpec(6, 2, 8, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout layout = GraySpec(6, 2, 8, PNG_COLOR_TYPE_PALETTE);
     for (int i = 0; i < 256; ++i)
-        spec.palette.push_back({std::uint8_t(i), std::uint8_t(255 - i), 7});
-    spec.transAlpha = {0, 128, 255, 0};
+        layout.palette.push_back({std::uint8_t(i), std::uint8_t(255 - i), 7});
+    layout.transAlpha = {0, 128, 255, 0};
     TPixelGraphic image;
-    ReadPng(EncodePng(spec), image);
+    ReadPng(EncodePng(layout), image);
     ASSERT_EQ(image.BitCount(), bc8);
     EXPECT_EQ(image.PaletteCount(), 256);
     EXPECT_EQ(image.GetPaletteColor(1), RGBValue(1, 254, 7));
@@ -395,31 +395,31 @@ TEST(PngTest, PaletteWithTransparencyKeepsPlteAndIndices)
 TEST(PngTest, InfoDescribesColourTypeChunksAndDepth)
 {
     struct TCase {
-        TPngSpec spec;
+        TPngLayout layout;
         const char* subFormat;
         const char* extra;
         const char* colors;
         int bits;
     };
-    TPngSpec offsOnly = GraySpec(4, 4, 8);
+    TPngLayout offsOnly = GraySpec(4, 4, 8);
     offsOnly.offs = true;
-    TPngSpec many = GraySpec(4, 4, 4, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout many = GraySpec(4, 4, 4, PNG_COLOR_TYPE_PALETTE);
     many.palette.assign(16, png_color{1, 1, 1});
     many.gamma = 0.45455;
     many.transAlpha = {0};
     many.background = png_color_16{1, 0, 0, 0, 0};
     many.phys = many.time = many.offs = many.sbit = true;
-    TPngSpec srgbOnly = GraySpec(4, 4, 8, PNG_COLOR_TYPE_RGB);
+    TPngLayout srgbOnly = GraySpec(4, 4, 8, PNG_COLOR_TYPE_RGB);
     srgbOnly.rows.assign(4, std::vector<std::uint8_t>(12, 9));
     srgbOnly.sRGB = true;
-    TPngSpec rgba = GraySpec(2, 2, 8, PNG_COLOR_TYPE_RGB_ALPHA);
+    TPngLayout rgba = GraySpec(2, 2, 8, PNG_COLOR_TYPE_RGB_ALPHA);
     rgba.rows.assign(2, std::vector<std::uint8_t>(8, 9));
     rgba.interlace = true;
-    TPngSpec gray16 = GraySpec(2, 2, 16);
+    TPngLayout gray16 = GraySpec(2, 2, 16);
     gray16.rows.assign(2, std::vector<std::uint8_t>(4, 9));
-    TPngSpec rgb16 = GraySpec(2, 2, 16, PNG_COLOR_TYPE_RGB);
+    TPngLayout rgb16 = GraySpec(2, 2, 16, PNG_COLOR_TYPE_RGB);
     rgb16.rows.assign(2, std::vector<std::uint8_t>(12, 9));
-    TPngSpec grayAlpha = GraySpec(2, 2, 8, PNG_COLOR_TYPE_GRAY_ALPHA);
+    TPngLayout grayAlpha = GraySpec(2, 2, 8, PNG_COLOR_TYPE_GRAY_ALPHA);
     grayAlpha.rows.assign(2, std::vector<std::uint8_t>(4, 9));
     const TCase cases[] = {
         {offsOnly, "GrayScale", "(offs)", "256", 8},
@@ -433,7 +433,7 @@ TEST(PngTest, InfoDescribesColourTypeChunksAndDepth)
         {GraySpec(9, 9, 2), "GrayScale", "", "4", 2},
     };
     for (const TCase& c : cases) {
-        const auto bytes = EncodePng(c.spec);
+        const auto bytes = EncodePng(c.layout);
         ASSERT_FALSE(bytes.empty());
         const TFileInfo info = InfoOf(bytes);
         EXPECT_EQ(info.SubFormatText, c.subFormat);
@@ -499,9 +499,9 @@ class PngWarningTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TPngSpec spec = GraySpec(8, 8, 8);
-        spec.texts = {{"Comment", "hello"}};
-        m_bytes = EncodePng(spec);
+        TPngLayout layout = GraySpec(8, 8, 8);
+        layout.texts = {{"Comment", "hello"}};
+        m_bytes = EncodePng(layout);
         const std::size_t text = test::FindPngChunk(m_bytes, "tEXt");
         ASSERT_NE(text, 0u);
         m_bytes[text + 8 + 13] ^= 0x01;  // the CRC after "Comment\0hello"
@@ -551,10 +551,10 @@ TEST_F(PngWarningTest, ThrowingQuestionFunctionComesBackAsItself)
 
 std::vector<std::uint8_t> NoisyRgb(int width, int height, bool interlace)
 {
-    TPngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.interlace = interlace;
+    TPngLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.interlace = interlace;
     std::uint32_t seed = 12345;
     for (int y = 0; y < height; ++y) {
         std::vector<std::uint8_t> row;
@@ -562,9 +562,9 @@ std::vector<std::uint8_t> NoisyRgb(int width, int height, bool interlace)
             seed = seed * 1103515245u + 12345u;
             row.push_back(std::uint8_t(seed >> 24));
         }
-        spec.rows.push_back(row);
+        layout.rows.push_back(row);
     }
-    return EncodePng(spec);
+    return EncodePng(layout);
 }
 
 TEST(PngTest, TruncatedDataKeepsTheRowsRead)

@@ -13,7 +13,7 @@
 
 namespace rastova::test {
 
-struct TPngSpec {
+struct TPngLayout {
     int width = 0;
     int height = 0;
     int bitDepth = 8;
@@ -45,54 +45,54 @@ inline void NoFlush(png_structp) {}
 }  // namespace detail
 
 // Empty on any libpng error.
-inline std::vector<std::uint8_t> EncodePng(const TPngSpec& spec)
+inline std::vector<std::uint8_t> EncodePng(const TPngLayout& layout)
 {
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     std::vector<png_bytep> rows;
-    for (const auto& row : spec.rows)
+    for (const auto& row : layout.rows)
         rows.push_back(const_cast<png_bytep>(row.data()));
     if (setjmp(png_jmpbuf(png)) != 0) {
         png_destroy_write_struct(&png, &info);
         return {};
     }
     png_set_write_fn(png, &out, detail::AppendPngBytes, detail::NoFlush);
-    if (!spec.checkIndices)
+    if (!layout.checkIndices)
         png_set_check_for_invalid_index(png, 0);
-    png_set_IHDR(png, info, png_uint_32(spec.width), png_uint_32(spec.height), spec.bitDepth, spec.colorType,
-                 spec.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, png_uint_32(layout.width), png_uint_32(layout.height), layout.bitDepth, layout.colorType,
+                 layout.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty())
-        png_set_PLTE(png, info, spec.palette.data(), int(spec.palette.size()));
-    if (!spec.transAlpha.empty())
-        png_set_tRNS(png, info, spec.transAlpha.data(), int(spec.transAlpha.size()), nullptr);
-    if (spec.transColor) {
-        png_color_16 trans = *spec.transColor;
+    if (!layout.palette.empty())
+        png_set_PLTE(png, info, layout.palette.data(), int(layout.palette.size()));
+    if (!layout.transAlpha.empty())
+        png_set_tRNS(png, info, layout.transAlpha.data(), int(layout.transAlpha.size()), nullptr);
+    if (layout.transColor) {
+        png_color_16 trans = *layout.transColor;
         png_set_tRNS(png, info, nullptr, 0, &trans);
     }
-    if (spec.background) {
-        png_color_16 background = *spec.background;
+    if (layout.background) {
+        png_color_16 background = *layout.background;
         png_set_bKGD(png, info, &background);
     }
-    if (spec.gamma)
-        png_set_gAMA(png, info, *spec.gamma);
-    if (spec.sRGB)
+    if (layout.gamma)
+        png_set_gAMA(png, info, *layout.gamma);
+    if (layout.sRGB)
         png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-    if (spec.offs)
+    if (layout.offs)
         png_set_oFFs(png, info, 3, 4, PNG_OFFSET_PIXEL);
-    if (spec.phys)
+    if (layout.phys)
         png_set_pHYs(png, info, 2835, 2835, PNG_RESOLUTION_METER);
-    if (spec.time) {
+    if (layout.time) {
         png_time time{2020, 1, 2, 3, 4, 5};
         png_set_tIME(png, info, &time);
     }
-    if (spec.sbit) {
+    if (layout.sbit) {
         png_color_8 bits{5, 5, 5, 5, 0};
         png_set_sBIT(png, info, &bits);
     }
     std::vector<png_text> texts;
-    for (const auto& [key, text] : spec.texts) {
+    for (const auto& [key, text] : layout.texts) {
         png_text entry{};
         entry.compression = PNG_TEXT_COMPRESSION_NONE;
         entry.key = const_cast<char*>(key.c_str());

@@ -23,7 +23,7 @@ constexpr std::uint16_t kShort = TTiffFileBuilder::kShort;
 constexpr std::uint16_t kLong = TTiffFileBuilder::kLong;
 
 // The directory of a plain strip image; tests change single fields.
-struct TImageSpec {
+struct TImageLayout {
     bool motorola = false;
     std::uint32_t width = 4;
     std::uint32_t height = 2;
@@ -35,22 +35,22 @@ struct TImageSpec {
 };
 
 // Lays out the given strips (already encoded) and the directory.
-Bytes BuildImage(const TImageSpec& spec, const std::vector<Bytes>& strips,
+Bytes BuildImage(const TImageLayout& layout, const std::vector<Bytes>& strips,
                  const std::function<void(TTiffFileBuilder&)>& extra = {})
 {
-    TTiffFileBuilder b(spec.motorola);
+    TTiffFileBuilder b(layout.motorola);
     std::vector<std::uint32_t> offsets, counts;
     for (const Bytes& s : strips) {
         offsets.push_back(b.Blob(s));
         counts.push_back(std::uint32_t(s.size()));
     }
-    b.Long(256, spec.width).Long(257, spec.height).Entry(258, kShort, spec.bits).Short(259, spec.compression);
-    b.Short(262, spec.photometric).Entry(273, kLong, offsets).Short(277, std::uint32_t(spec.bits.size()));
-    if (spec.rowsPerStrip != 0)
-        b.Long(278, spec.rowsPerStrip);
+    b.Long(256, layout.width).Long(257, layout.height).Entry(258, kShort, layout.bits).Short(259, layout.compression);
+    b.Short(262, layout.photometric).Entry(273, kLong, offsets).Short(277, std::uint32_t(layout.bits.size()));
+    if (layout.rowsPerStrip != 0)
+        b.Long(278, layout.rowsPerStrip);
     b.Entry(279, kLong, counts);
-    if (!spec.colorMap.empty())
-        b.Entry(320, kShort, spec.colorMap);
+    if (!layout.colorMap.empty())
+        b.Entry(320, kShort, layout.colorMap);
     if (extra)
         extra(b);
     return b.Build();
@@ -168,14 +168,14 @@ class TiffLayout : public ::testing::TestWithParam<std::tuple<TLayoutCase, bool>
 TEST_P(TiffLayout, DecodesRow)
 {
     const TLayoutCase& c = std::get<0>(GetParam());
-    TImageSpec spec;
-    spec.motorola = std::get<1>(GetParam());
-    spec.height = 1;
-    spec.photometric = c.photometric;
-    spec.bits = c.bits;
-    spec.colorMap = c.colorMap;
+    TImageLayout layout;
+    layout.motorola = std::get<1>(GetParam());
+    layout.height = 1;
+    layout.photometric = c.photometric;
+    layout.bits = c.bits;
+    layout.colorMap = c.colorMap;
     TPixelGraphic image;
-    ReadBytes(BuildImage(spec, {c.row}), image);
+    ReadBytes(BuildImage(layout, {c.row}), image);
     ASSERT_EQ(image.BitCount(), c.bitCount);
     ASSERT_EQ(image.Width(), 4);
     EXPECT_EQ(Colors(image)[0], c.colors);
@@ -236,19 +236,19 @@ TEST(TiffRead, EightBitPaletteAndOddWidths)
     map[7] = 0x1234;
     map[256 + 7] = 0xFF00;
     map[512 + 7] = 0x00FF;
-    TImageSpec spec;
-    spec.width = 3;
-    spec.height = 1;
-    spec.photometric = 3;
-    spec.colorMap = map;
+    TImageLayout layout;
+    layout.width = 3;
+    layout.height = 1;
+    layout.photometric = 3;
+    layout.colorMap = map;
     TPixelGraphic image;
-    ReadBytes(BuildImage(spec, {{7, 0, 7}}), image);
+    ReadBytes(BuildImage(layout, {{7, 0, 7}}), image);
     EXPECT_EQ(image.PaletteCount(), 256);
     EXPECT_EQ(image.GetColor(0, 0), RGBValue(0x12, 0xFF, 0x00));
     EXPECT_EQ(image.GetPixel(1, 0), 0u);
 
     // Widths that end inside a byte: 1-bit and 4-bit rows of 11 and 3 pixels.
-    TImageSpec one;
+    TImageLayout one;
     one.width = 11;
     one.height = 2;
     one.bits = {1};
@@ -260,7 +260,7 @@ TEST(TiffRead, EightBitPaletteAndOddWidths)
         EXPECT_EQ(int(image.GetPixel(x, 0)), top[std::size_t(x)]) << x;
         EXPECT_EQ(int(image.GetPixel(x, 1)), bottom[std::size_t(x)]) << x;
     }
-    TImageSpec four;
+    TImageLayout four;
     four.width = 3;
     four.height = 1;
     four.bits = {4};
@@ -271,21 +271,21 @@ TEST(TiffRead, EightBitPaletteAndOddWidths)
 
 TEST(TiffRead, ByteOrdersLoadIdentically)
 {
-    TImageSpec spec;
-    spec.width = 5;
-    spec.height = 7;
-    spec.bits = {8, 8, 8};
-    spec.photometric = 2;
-    spec.rowsPerStrip = 3;
+    TImageLayout layout;
+    layout.width = 5;
+    layout.height = 7;
+    layout.bits = {8, 8, 8};
+    layout.photometric = 2;
+    layout.rowsPerStrip = 3;
     Bytes data(5 * 7 * 3);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = std::uint8_t(i * 37 + 11);
     std::vector<Bytes> strips{Bytes(data.begin(), data.begin() + 45), Bytes(data.begin() + 45, data.begin() + 90),
                               Bytes(data.begin() + 90, data.end())};
     TPixelGraphic ii, mm;
-    ReadBytes(BuildImage(spec, strips), ii);
-    spec.motorola = true;
-    ReadBytes(BuildImage(spec, strips), mm);
+    ReadBytes(BuildImage(layout, strips), ii);
+    layout.motorola = true;
+    ReadBytes(BuildImage(layout, strips), mm);
     EXPECT_TRUE(test::SamePixels(ii, mm));
     EXPECT_EQ(ii.GetColor(1, 4), RGBValue(data[63], data[64], data[65]));
 }
@@ -347,13 +347,13 @@ TEST(TiffRead, PackBitsAcrossWindowBoundaries)
     // Rows of 3000 bytes, literal and replicate packets, long enough to cross
     // several 4096-byte windows, in two strips.
     const int width = 1000, height = 9;
-    TImageSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bits = {8, 8, 8};
-    spec.photometric = 2;
-    spec.compression = 32773;
-    spec.rowsPerStrip = 5;
+    TImageLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bits = {8, 8, 8};
+    layout.photometric = 2;
+    layout.compression = 32773;
+    layout.rowsPerStrip = 5;
     Bytes raw;
     std::vector<Bytes> strips(2);
     for (int y = 0; y < height; ++y) {
@@ -373,7 +373,7 @@ TEST(TiffRead, PackBitsAcrossWindowBoundaries)
         }
     }
     TPixelGraphic image;
-    ReadBytes(BuildImage(spec, strips), image);
+    ReadBytes(BuildImage(layout, strips), image);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; x += 37) {
             const std::size_t p = std::size_t(y * 3000 + x * 3);
@@ -386,48 +386,48 @@ TEST(TiffRead, DirectoryErrors)
 {
     struct Row {
         const char* name;
-        std::function<void(TImageSpec&)> change;
+        std::function<void(TImageLayout&)> change;
         std::function<void(TTiffFileBuilder&)> extra;
         const char* message;
     };
-    const auto none = [](TImageSpec&) {};
+    const auto none = [](TImageLayout&) {};
     const Row rows[] = {
         {"planar", none, [](TTiffFileBuilder& b) { b.Short(284, 2); }, "TIFF: PlanarConfiguration invalid"},
         {"planar 1 accepted", none, [](TTiffFileBuilder& b) { b.Short(284, 1); }, ""},
-        {"samples 2", [](TImageSpec& s) { s.bits = {8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"samples 2", [](TImageLayout& s) { s.bits = {8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
         {"bits count", none, [](TTiffFileBuilder& b) { b.Short(277, 3); }, "TIFF: Invalid count of SamplesPerPixel"},
-        {"bits 2", [](TImageSpec& s) { s.bits = {2}; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"bits 16", [](TImageSpec& s) { s.bits = {16}; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"rgb 16", [](TImageSpec& s) { s.bits = {16, 16, 16}; s.photometric = 2; }, {},
+        {"bits 2", [](TImageLayout& s) { s.bits = {2}; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"bits 16", [](TImageLayout& s) { s.bits = {16}; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"rgb 16", [](TImageLayout& s) { s.bits = {16, 16, 16}; s.photometric = 2; }, {},
          "TIFF: Invalid SamplesPerPixel"},
-        {"gray with 3 samples", [](TImageSpec& s) { s.bits = {8, 8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"ycbcr", [](TImageSpec& s) { s.bits = {8, 8, 8}; s.photometric = 6; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"cmyk 3 samples", [](TImageSpec& s) { s.bits = {8, 8, 8}; s.photometric = 5; }, {},
+        {"gray with 3 samples", [](TImageLayout& s) { s.bits = {8, 8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"ycbcr", [](TImageLayout& s) { s.bits = {8, 8, 8}; s.photometric = 6; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"cmyk 3 samples", [](TImageLayout& s) { s.bits = {8, 8, 8}; s.photometric = 5; }, {},
          "TIFF: Invalid SamplesPerPixel"},
-        {"photometric 4", [](TImageSpec& s) { s.photometric = 4; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"ccitt", [](TImageSpec& s) { s.compression = 2; }, {}, "TIFF: Unsupported compression CCITT 1D"},
-        {"g3", [](TImageSpec& s) { s.compression = 3; }, {}, "TIFF: Unsupported compression Group 3 Fax"},
-        {"g4", [](TImageSpec& s) { s.compression = 4; }, {}, "TIFF: Unsupported compression Group 4 Fax"},
-        {"lzw", [](TImageSpec& s) { s.compression = 5; }, {}, "TIFF: Unsupported compression LZW"},
-        {"jpeg", [](TImageSpec& s) { s.compression = 6; }, {}, "TIFF: Unsupported compression JPEG"},
-        {"deflate", [](TImageSpec& s) { s.compression = 32946; }, {}, "TIFF: Unsupported compression 32946"},
+        {"photometric 4", [](TImageLayout& s) { s.photometric = 4; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"ccitt", [](TImageLayout& s) { s.compression = 2; }, {}, "TIFF: Unsupported compression CCITT 1D"},
+        {"g3", [](TImageLayout& s) { s.compression = 3; }, {}, "TIFF: Unsupported compression Group 3 Fax"},
+        {"g4", [](TImageLayout& s) { s.compression = 4; }, {}, "TIFF: Unsupported compression Group 4 Fax"},
+        {"lzw", [](TImageLayout& s) { s.compression = 5; }, {}, "TIFF: Unsupported compression LZW"},
+        {"jpeg", [](TImageLayout& s) { s.compression = 6; }, {}, "TIFF: Unsupported compression JPEG"},
+        {"deflate", [](TImageLayout& s) { s.compression = 32946; }, {}, "TIFF: Unsupported compression 32946"},
         // Layout errors come before the compression check.
-        {"lzw and bits 2", [](TImageSpec& s) { s.compression = 5; s.bits = {2}; }, {},
+        {"lzw and bits 2", [](TImageLayout& s) { s.compression = 5; s.bits = {2}; }, {},
          "TIFF: Invalid SamplesPerPixel"},
         {"field type in a read tag", none, [](TTiffFileBuilder& b) { b.Raw(256, 2, 1, 4); },
          "TIFF: Unsupported field Type: 2"},
         {"field type in an array", none, [](TTiffFileBuilder& b) { b.Raw(279, 5, 1, 0); },
          "TIFF: Unsupported field Type: 5"},
         {"field type in an unread tag", none, [](TTiffFileBuilder& b) { b.Raw(305, 2, 100, 0xFFFFFF); }, ""},
-        {"rows per strip without a strip table", [](TImageSpec& s) { s.height = 3; }, [](TTiffFileBuilder& b) {
+        {"rows per strip without a strip table", [](TImageLayout& s) { s.height = 3; }, [](TTiffFileBuilder& b) {
              b.Raw(273, kLong, 0, 0);
          },
          "TIFF: Invalid RowsPerStrip"},
     };
     for (const Row& row : rows) {
-        TImageSpec spec;
-        row.change(spec);
-        const Bytes file = BuildImage(spec, {Bytes(64, 0)}, row.extra);
+        TImageLayout layout;
+        row.change(layout);
+        const Bytes file = BuildImage(layout, {Bytes(64, 0)}, row.extra);
         EXPECT_EQ(ReadError<EPGTIFFileFormatReader>(file), row.message) << row.name;
     }
 }
@@ -456,9 +456,9 @@ TEST(TiffRead, MissingTags)
 
 TEST(TiffRead, LastEntryWins)
 {
-    TImageSpec spec;
-    spec.width = 2;
-    spec.height = 1;
+    TImageLayout layout;
+    layout.width = 2;
+    layout.height = 1;
     // A second ImageWidth and a second StripOffsets later in the IFD.
     TTiffFileBuilder b;
     const std::uint32_t wrong = b.Blob({1, 1, 1, 1});
@@ -497,41 +497,41 @@ TEST(TiffRead, ArrayValuesInsideTheEntry)
 TEST(TiffRead, RowsPerStripRules)
 {
     // No RowsPerStrip and one strip: a single strip.
-    TImageSpec spec;
-    spec.height = 3;
+    TImageLayout layout;
+    layout.height = 3;
     TPixelGraphic image;
-    ReadBytes(BuildImage(spec, {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}), image);
+    ReadBytes(BuildImage(layout, {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}), image);
     EXPECT_EQ(image.GetPixel(0, 2), 9u);
 
     // No RowsPerStrip and two strips.
-    EXPECT_EQ(ReadError(BuildImage(spec, {Bytes(8, 0), Bytes(4, 0)})), "TIFF: Invalid RowsPerStrip");
+    EXPECT_EQ(ReadError(BuildImage(layout, {Bytes(8, 0), Bytes(4, 0)})), "TIFF: Invalid RowsPerStrip");
 
     // A RowsPerStrip that reads as a negative 32-bit value would index outside the table.
-    spec.rowsPerStrip = 0xFFFFFFF0u;
-    EXPECT_EQ(ReadError(BuildImage(spec, {Bytes(12, 0)}), pgwaIgnore), "TIFF: Invalid RowsPerStrip");
+    layout.rowsPerStrip = 0xFFFFFFF0u;
+    EXPECT_EQ(ReadError(BuildImage(layout, {Bytes(12, 0)}), pgwaIgnore), "TIFF: Invalid RowsPerStrip");
 
     // ImageLength 0, no RowsPerStrip, one strip: RowsPerStrip would end up 0.
-    TImageSpec empty;
+    TImageLayout empty;
     empty.height = 0;
     EXPECT_EQ(ReadError(BuildImage(empty, {Bytes(4, 0)}), pgwaIgnore), "TIFF: Invalid RowsPerStrip");
 
     // RowsPerStrip larger than the image: one strip.
-    spec.rowsPerStrip = 1000;
-    ReadBytes(BuildImage(spec, {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}), image);
+    layout.rowsPerStrip = 1000;
+    ReadBytes(BuildImage(layout, {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}), image);
     EXPECT_EQ(image.GetPixel(3, 2), 12u);
 }
 
 // RowsPerStrip 16, 100 rows, one strip: the warning action decides.
 TEST(TiffRead, SingleStripMismatchWarning)
 {
-    TImageSpec spec;
-    spec.width = 2;
-    spec.height = 100;
-    spec.rowsPerStrip = 16;
+    TImageLayout layout;
+    layout.width = 2;
+    layout.height = 100;
+    layout.rowsPerStrip = 16;
     Bytes data(200);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = std::uint8_t(i);
-    const Bytes file = BuildImage(spec, {data});
+    const Bytes file = BuildImage(layout, {data});
     const std::string text = "TIFF: NumStripOffsets<>(ImageLength+RowsPerStrip-1) div RowsPerStrip";
 
     struct Row {
@@ -574,7 +574,7 @@ TEST(TiffRead, SingleStripMismatchWarning)
     }
 
     // Several strips that disagree are an error whatever the action.
-    EXPECT_EQ(ReadError(BuildImage(spec, {Bytes(64, 0), Bytes(64, 0)}), pgwaIgnore), text);
+    EXPECT_EQ(ReadError(BuildImage(layout, {Bytes(64, 0), Bytes(64, 0)}), pgwaIgnore), text);
 }
 
 TEST(TiffRead, MultiPageChain)
@@ -666,13 +666,13 @@ TEST(TiffRead, BrokenChains)
 
 TEST(TiffRead, ReadsFromItsBasePosition)
 {
-    TImageSpec spec;
-    spec.motorola = true;
-    spec.photometric = 2;
-    spec.bits = {8, 8, 8};
-    spec.width = 1;
-    spec.height = 2;
-    const Bytes tiff = BuildImage(spec, {Bytes{1, 2, 3, 4, 5, 6}});
+    TImageLayout layout;
+    layout.motorola = true;
+    layout.photometric = 2;
+    layout.bits = {8, 8, 8};
+    layout.width = 1;
+    layout.height = 2;
+    const Bytes tiff = BuildImage(layout, {Bytes{1, 2, 3, 4, 5, 6}});
     Bytes stream(333, 0xEE);
     stream.insert(stream.end(), tiff.begin(), tiff.end());
     stream.insert(stream.end(), 50, 0xEE);
@@ -692,10 +692,10 @@ TEST(TiffRead, ReadsFromItsBasePosition)
 // before the cut are kept.
 TEST(TiffRead, Truncation)
 {
-    TImageSpec spec;
-    spec.width = 4;
-    spec.height = 6;
-    spec.rowsPerStrip = 2;
+    TImageLayout layout;
+    layout.width = 4;
+    layout.height = 6;
+    layout.rowsPerStrip = 2;
     Bytes data(24);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = std::uint8_t(100 + i);
@@ -750,8 +750,8 @@ TEST(TiffRead, OutOfRangeValues)
          }},
     };
     for (const Row& row : rows) {
-        TImageSpec spec;
-        const Bytes file = BuildImage(spec, {Bytes(8, 0)}, row.extra);
+        TImageLayout layout;
+        const Bytes file = BuildImage(layout, {Bytes(8, 0)}, row.extra);
         EXPECT_EQ(ReadError<EReadError>(file), "Stream read error") << row.name;
     }
 
@@ -769,21 +769,21 @@ TEST(TiffRead, ColorMapSizes)
 {
     // A 4-bit palette file whose map has 4 entries: the rest are black, and every
     // index a pixel can hold has an entry.
-    TImageSpec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.bits = {4};
-    spec.photometric = 3;
-    spec.colorMap = {0xFF00, 0, 0, 0, 0, 0xFF00, 0, 0, 0, 0, 0xFF00, 0};
+    TImageLayout layout;
+    layout.width = 2;
+    layout.height = 1;
+    layout.bits = {4};
+    layout.photometric = 3;
+    layout.colorMap = {0xFF00, 0, 0, 0, 0, 0xFF00, 0, 0, 0, 0, 0xFF00, 0};
     TPixelGraphic image;
-    ReadBytes(BuildImage(spec, {{0x2F}}), image);
+    ReadBytes(BuildImage(layout, {{0x2F}}), image);
     ASSERT_EQ(image.PaletteCount(), 16);
     EXPECT_EQ(image.GetColor(0, 0), RGBValue(0, 0, 255));
     EXPECT_EQ(image.GetColor(1, 0), RGBValue(0, 0, 0));
 
     // No ColorMap at all.
-    spec.colorMap.clear();
-    ReadBytes(BuildImage(spec, {{0x2F}}), image);
+    layout.colorMap.clear();
+    ReadBytes(BuildImage(layout, {{0x2F}}), image);
     ASSERT_EQ(image.PaletteCount(), 16);
     EXPECT_EQ(image.GetColor(1, 0), RGBValue(0, 0, 0));
 
@@ -792,27 +792,27 @@ TEST(TiffRead, ColorMapSizes)
     big[3] = 0x1100;
     big[256 + 3] = 0x2200;
     big[512 + 3] = 0x3300;
-    spec.colorMap = big;
-    ReadBytes(BuildImage(spec, {{0x30}}), image);
+    layout.colorMap = big;
+    ReadBytes(BuildImage(layout, {{0x30}}), image);
     ASSERT_EQ(image.PaletteCount(), 16);
     EXPECT_EQ(image.GetColor(0, 0), RGBValue(0x11, 0x22, 0x33));
 
     // A ColorMap count that is not a multiple of 3 uses count div 3 entries.
-    spec.colorMap = {0xFF00, 0x1000, 0, 0x2000, 0x3000, 0x4000, 0x5000};
-    ReadBytes(BuildImage(spec, {{0x01}}), image);
+    layout.colorMap = {0xFF00, 0x1000, 0, 0x2000, 0x3000, 0x4000, 0x5000};
+    ReadBytes(BuildImage(layout, {{0x01}}), image);
     EXPECT_EQ(image.GetColor(0, 0), RGBValue(0xFF, 0x00, 0x30));
     EXPECT_EQ(image.GetColor(1, 0), RGBValue(0x10, 0x20, 0x40));
 }
 
 TEST(TiffRead, ProgressAndAbort)
 {
-    TImageSpec spec;
-    spec.height = 5;
-    spec.rowsPerStrip = 1;
+    TImageLayout layout;
+    layout.height = 5;
+    layout.rowsPerStrip = 1;
     std::vector<Bytes> strips;
     for (std::uint8_t y = 0; y < 5; ++y)
         strips.push_back(Bytes(4, std::uint8_t(y + 1)));
-    const Bytes file = BuildImage(spec, strips);
+    const Bytes file = BuildImage(layout, strips);
 
     TTIFFileFormatReader reader;
     TPixelGraphic image;
@@ -869,14 +869,14 @@ TEST(TiffRead, GetInfoTexts)
         {false, 1, 5, {8, 8, 8, 8}, "I, Uncompr., CMYK", "", 32, "16.7 M"},
     };
     for (const Row& row : rows) {
-        TImageSpec spec;
-        spec.motorola = row.motorola;
-        spec.compression = row.compression;
-        spec.photometric = row.photometric;
-        spec.bits = row.bits;
-        spec.width = 31;
-        spec.height = 17;
-        const TFileInfo info = InfoOf(BuildImage(spec, {Bytes(8, 0)}));
+        TImageLayout layout;
+        layout.motorola = row.motorola;
+        layout.compression = row.compression;
+        layout.photometric = row.photometric;
+        layout.bits = row.bits;
+        layout.width = 31;
+        layout.height = 17;
+        const TFileInfo info = InfoOf(BuildImage(layout, {Bytes(8, 0)}));
         EXPECT_EQ(info.SubFormatText, row.sub);
         EXPECT_EQ(info.ExtraText, row.extra) << row.sub;
         EXPECT_EQ(info.BitsPerPixel, row.bitsPerPixel) << row.sub;
@@ -886,7 +886,7 @@ TEST(TiffRead, GetInfoTexts)
         EXPECT_EQ(info.ImageCount, 1);
     }
     // Directory errors reach GetInfo too.
-    TImageSpec bad;
+    TImageLayout bad;
     bad.bits = {2};
     TTIFFileFormatReader reader;
     const Bytes file = BuildImage(bad, {Bytes(8, 0)});
@@ -897,8 +897,8 @@ TEST(TiffRead, GetInfoTexts)
 
 TEST(TiffRead, LoadPathChoosesTheReaderByContent)
 {
-    TImageSpec spec;
-    const Bytes file = BuildImage(spec, {Bytes{0, 85, 170, 255, 1, 2, 3, 4}});
+    TImageLayout layout;
+    const Bytes file = BuildImage(layout, {Bytes{0, 85, 170, 255, 1, 2, 3, 4}});
     test::TTempDir dir;
     test::WriteAll(dir.File("gray.dat"), file);
     TPixelGraphic image;
