@@ -370,6 +370,12 @@ std::vector<std::uint8_t> EncodeWithGiflib(int screenWidth, int screenHeight, co
                                            f.indices.begin() + std::ptrdiff_t(y + 1) * f.width);
             ok = ok && EGifPutLine(gif, line.data(), f.width) == GIF_OK;
         }
+        // giflib 5.2 copies each local table into the file object and drops the
+        // previous copy without freeing it; release it once the frame is written.
+        if (gif->Image.ColorMap) {
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
+        }
     }
     if (EGifCloseFile(gif, &error) != GIF_OK)
         ok = false;
