@@ -7,7 +7,11 @@
 
 #include <cstdlib>
 #include <map>
+#include <csignal>
+#include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace rastova;
 
@@ -143,4 +147,41 @@ TEST_F(ConvertCliTest, EverySourceFormatConvertsToEveryWriter)
             }
         }
     }
+}
+
+TEST_F(ConvertCliTest, CtrlCStopsAfterTheStepInHand)
+{
+    // The second source is a FIFO: the converter blocks opening it, which gives
+    // the test a fixed moment to press Ctrl-C.
+    const std::string first = dir.File("a.ppm"), fifo = dir.File("b.ppm"), last = dir.File("c.ppm");
+    test::WriteAll(first, kPpm);
+    test::WriteAll(last, kPpm);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = dir.File("out"), log = dir.File("log.txt");
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        freopen(log.c_str(), "w", stdout);
+        execl(RASTOVA_CONVERT_EXE, RASTOVA_CONVERT_EXE, "-y", "-f", "pgm", "-o", out.c_str(), first.c_str(),
+              fifo.c_str(), last.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 1000 && !std::filesystem::exists(out + "/a.pgm"); ++i)
+        usleep(10000);
+    ASSERT_TRUE(std::filesystem::exists(out + "/a.pgm"));
+    kill(child, SIGINT);
+    usleep(50000);
+    {
+        std::ofstream writer(fifo, std::ios::binary);  // releases the blocked open
+        writer << kPpm;
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_FALSE(std::filesystem::exists(out + "/c.pgm"));
+    const auto bytes = test::ReadAll(log);
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("The conversion was interrupted by user."),
+              std::string::npos);
 }
