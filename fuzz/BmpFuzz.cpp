@@ -1,6 +1,7 @@
 // BMP reader on arbitrary bytes: signature, information and decoding; what it
 // decodes must come back unchanged through the writer.
 #include "formats/Bmp.h"
+#include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
@@ -38,25 +39,11 @@ void CheckRoundTrip(TPixelGraphic& image)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     PGInitialize();
-    TSignatureHeader header;
-    header.Count = int(size < 17 ? size : 17);
-    if (header.Count > 0)
-        std::memcpy(header.Bytes.data(), data, std::size_t(header.Count));
-
     TBMPFileFormatReader reader;
-    reader.CheckSignature(header);
-    try {
-        TReadOnlyMemoryStream stream(data, size);
-        TFileInfo info;
-        reader.GetInfo(stream, 0, info);
-    } catch (const EPixelGraphic&) {
-    }
-    try {
-        TReadOnlyMemoryStream stream(data, size);
-        TPixelGraphic image;
-        reader.Read(stream, image, 0);
+    fuzz::CheckSignatureOf(reader, data, size);
+    fuzz::TryGetInfo(reader, data, size);
+    TPixelGraphic image;
+    if (fuzz::TryRead(reader, data, size, image))
         CheckRoundTrip(image);
-    } catch (const EPixelGraphic&) {
-    }
     return 0;
 }

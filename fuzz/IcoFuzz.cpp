@@ -1,6 +1,7 @@
 // Icon reader on arbitrary bytes: signature, information and decoding of the
 // first two directory entries, as true colour and as palette images.
 #include "formats/Ico.h"
+#include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
@@ -14,12 +15,8 @@ namespace {
 
 void ReadEntry(TFileFormatReader& reader, const std::uint8_t* data, std::size_t size, int index)
 {
-    try {
-        TReadOnlyMemoryStream stream(data, size);
-        TPixelGraphic image;
-        reader.Read(stream, image, index);
-    } catch (const EPixelGraphic&) {
-    }
+    TPixelGraphic image;
+    fuzz::TryRead(reader, data, size, image, index);
 }
 
 }  // namespace
@@ -27,18 +24,9 @@ void ReadEntry(TFileFormatReader& reader, const std::uint8_t* data, std::size_t 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     PGInitialize();
-    TSignatureHeader header;
-    header.Count = int(size < 17 ? size : 17);
-    std::memcpy(header.Bytes.data(), data, std::size_t(header.Count));
-
     tIcoFileFormatReader reader;
-    reader.CheckSignature(header);
-    try {
-        TReadOnlyMemoryStream stream(data, size);
-        TFileInfo info;
-        reader.GetInfo(stream, 0, info);
-    } catch (const EPixelGraphic&) {
-    }
+    fuzz::CheckSignatureOf(reader, data, size);
+    fuzz::TryGetInfo(reader, data, size);
     IcoTrueColor = true;
     ReadEntry(reader, data, size, 0);
     ReadEntry(reader, data, size, 1);

@@ -1,5 +1,6 @@
 // PBM/PGM/PPM reader on arbitrary bytes: signature, information and decoding.
 #include "formats/Pxm.h"
+#include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
@@ -12,23 +13,10 @@ using namespace rastova;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     PGInitialize();
-    TSignatureHeader header;
-    header.Count = int(size < 17 ? size : 17);
-    std::memcpy(header.Bytes.data(), data, std::size_t(header.Count));
-
     TPPMFileFormatReader reader;  // every variant is decoded by the shared reader
-    reader.CheckSignature(header);
-    try {
-        TReadOnlyMemoryStream stream(data, size);
-        TFileInfo info;
-        reader.GetInfo(stream, 0, info);
-    } catch (const EPixelGraphic&) {
-    }
-    try {
-        TReadOnlyMemoryStream stream(data, size);
-        TPixelGraphic image;
-        reader.Read(stream, image, 0);
-    } catch (const EPixelGraphic&) {
-    }
+    fuzz::CheckSignatureOf(reader, data, size);
+    fuzz::TryGetInfo(reader, data, size);
+    TPixelGraphic image;
+    fuzz::TryRead(reader, data, size, image);
     return 0;
 }

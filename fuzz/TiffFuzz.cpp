@@ -1,6 +1,7 @@
 // TIFF reader on arbitrary bytes: signature, information and decoding, with the
 // library defaults and again walking the whole IFD chain to read its last image.
 #include "formats/Tiff.h"
+#include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
@@ -38,11 +39,8 @@ int InfoAndRead(const std::uint8_t* data, std::size_t size, int imageIndex)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     PGInitialize();
-    TSignatureHeader header;
-    header.Count = int(size < 17 ? size : 17);
-    std::memcpy(header.Bytes.data(), data, std::size_t(header.Count));
     TTIFFileFormatReader reader;
-    reader.CheckSignature(header);
+    fuzz::CheckSignatureOf(reader, data, size);
 
     TIFFScanAllIFDs = false;
     InfoAndRead(data, size, 0);
