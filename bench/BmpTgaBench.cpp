@@ -1,8 +1,10 @@
-// Reading and writing a 6000 x 4000 true-colour BMP memory to memory. The
-// pixel block moves in one piece (ten slices), so these run near memory speed.
+// Reading and writing a 6000 x 4000 true-colour BMP and Targa memory to memory.
+// BMP moves its pixel block in one piece (ten slices), Targa one row at a time,
+// straight between the file and the image, so both run near memory speed.
 #include "BenchImages.h"
 
 #include "formats/Bmp.h"
+#include "formats/Tga.h"
 #include "image/Streams.h"
 
 #include <benchmark/benchmark.h>
@@ -13,22 +15,24 @@ using namespace rastova;
 
 namespace {
 
-const std::vector<std::uint8_t>& PhotoBmp()
+template <class Writer>
+const std::vector<std::uint8_t>& PhotoFile()
 {
     static const std::vector<std::uint8_t> bytes = [] {
         TMemoryStream stream;
-        TBMPFileFormatWriter().Write(stream, const_cast<TPixelGraphic&>(bench::Photo()));
+        Writer().Write(stream, const_cast<TPixelGraphic&>(bench::Photo()));
         return stream.Data();
     }();
     return bytes;
 }
 
 // As a load does it: a fresh image for every file.
-void BM_BmpRead24(benchmark::State& state)
+template <class Reader, class Writer>
+void BM_Read24(benchmark::State& state)
 {
     PGInitialize();
-    const std::vector<std::uint8_t>& file = PhotoBmp();
-    TBMPFileFormatReader reader;
+    const std::vector<std::uint8_t>& file = PhotoFile<Writer>();
+    Reader reader;
     for (auto _ : state) {
         TReadOnlyMemoryStream stream(file.data(), file.size());
         TPixelGraphic image;
@@ -37,14 +41,14 @@ void BM_BmpRead24(benchmark::State& state)
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(file.size()));
 }
-BENCHMARK(BM_BmpRead24)->Unit(benchmark::kMillisecond);
 
 // Into an image of the same size again (SetSize then clears instead of allocating).
-void BM_BmpRead24Reused(benchmark::State& state)
+template <class Reader, class Writer>
+void BM_Read24Reused(benchmark::State& state)
 {
     PGInitialize();
-    const std::vector<std::uint8_t>& file = PhotoBmp();
-    TBMPFileFormatReader reader;
+    const std::vector<std::uint8_t>& file = PhotoFile<Writer>();
+    Reader reader;
     TPixelGraphic image;
     for (auto _ : state) {
         TReadOnlyMemoryStream stream(file.data(), file.size());
@@ -53,13 +57,13 @@ void BM_BmpRead24Reused(benchmark::State& state)
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(file.size()));
 }
-BENCHMARK(BM_BmpRead24Reused)->Unit(benchmark::kMillisecond);
 
-void BM_BmpWrite24(benchmark::State& state)
+template <class Writer>
+void BM_Write24(benchmark::State& state)
 {
     PGInitialize();
     TPixelGraphic& photo = const_cast<TPixelGraphic&>(bench::Photo());
-    TBMPFileFormatWriter writer;
+    Writer writer;
     std::int64_t bytes = 0;
     for (auto _ : state) {
         TMemoryStream stream;
@@ -69,16 +73,16 @@ void BM_BmpWrite24(benchmark::State& state)
     }
     state.SetBytesProcessed(bytes);
 }
-BENCHMARK(BM_BmpWrite24)->Unit(benchmark::kMillisecond);
 
 // The memory stream's own growth left out: the stream keeps its buffer.
-void BM_BmpWrite24PresizedStream(benchmark::State& state)
+template <class Writer>
+void BM_Write24PresizedStream(benchmark::State& state)
 {
     PGInitialize();
     TPixelGraphic& photo = const_cast<TPixelGraphic&>(bench::Photo());
-    TBMPFileFormatWriter writer;
+    Writer writer;
     TMemoryStream stream;
-    stream.SetSize(std::int64_t(PhotoBmp().size()));
+    stream.SetSize(std::int64_t(PhotoFile<Writer>().size()));
     for (auto _ : state) {
         stream.SetPosition(0);
         writer.Write(stream, photo);
@@ -86,6 +90,14 @@ void BM_BmpWrite24PresizedStream(benchmark::State& state)
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * stream.Size());
 }
-BENCHMARK(BM_BmpWrite24PresizedStream)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_TEMPLATE(BM_Read24, TBMPFileFormatReader, TBMPFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Read24Reused, TBMPFileFormatReader, TBMPFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Write24, TBMPFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Write24PresizedStream, TBMPFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Read24, TTGAFileFormatReader, TTGAFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Read24Reused, TTGAFileFormatReader, TTGAFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Write24, TTGAFileFormatWriter)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Write24PresizedStream, TTGAFileFormatWriter)->Unit(benchmark::kMillisecond);
 
 }  // namespace
