@@ -89,9 +89,16 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count)
     if (count <= 0)
         return 0;
     const std::int64_t end = m_position + count;
-    if (end > Size())
-        m_data.resize(std::size_t(end));
-    std::memcpy(m_data.data() + m_position, buffer, std::size_t(count));
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    if (m_position >= Size()) {
+        // Appending: grow without zero-filling bytes that are overwritten at once.
+        m_data.resize(std::size_t(m_position));
+        m_data.insert(m_data.end(), bytes, bytes + count);
+    } else {
+        if (end > Size())
+            m_data.resize(std::size_t(end));
+        std::memcpy(m_data.data() + m_position, bytes, std::size_t(count));
+    }
     m_position = end;
     return count;
 }
