@@ -99,16 +99,7 @@ std::vector<std::uint8_t> BuildIco(const std::vector<TIconImage>& images, int ty
     return b.Data();
 }
 
-template <class F>
-std::string MessageOf(F&& call)
-{
-    try {
-        call();
-    } catch (const EPixelGraphic& e) {
-        return e.what();
-    }
-    return "";
-}
+using test::MessageOf;
 
 void ReadIco(const std::vector<std::uint8_t>& bytes, int index, TPixelGraphic& image)
 {

@@ -94,33 +94,9 @@ std::vector<std::uint8_t> EncodeDirect(int width, int height, J_COLOR_SPACE spac
     return bytes;
 }
 
-template <typename TException>
-std::string MessageOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const TException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
+using test::MessageOf;
 
-// Answers the library's warning boxes and remembers what it was asked.
-class TQuestionRecorder {
-public:
-    explicit TQuestionRecorder(TQuestionAnswer answer)
-    {
-        SetQuestionFunction([this, answer](const std::string& text, const std::string& caption, TQuestionButtons b) {
-            texts.push_back(text);
-            captions.push_back(caption);
-            buttons.push_back(b);
-            return answer;
-        });
-    }
-    ~TQuestionRecorder() { SetQuestionFunction(nullptr); }
-    std::vector<std::string> texts, captions;
-    std::vector<TQuestionButtons> buttons;
-};
+using test::TQuestionRecorder;
 
 const std::vector<TRGB> kBlockColors = {RGBValue(255, 0, 0), RGBValue(0, 0, 255), RGBValue(0, 200, 0),
                                         RGBValue(255, 255, 255), RGBValue(40, 40, 40)};

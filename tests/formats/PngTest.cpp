@@ -48,32 +48,9 @@ TFileInfo InfoOf(const std::vector<std::uint8_t>& bytes, int index = 0)
     return info;
 }
 
-template <typename TException>
-std::string MessageOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const TException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
+using test::MessageOf;
 
-class TQuestionRecorder {
-public:
-    explicit TQuestionRecorder(TQuestionAnswer answer)
-    {
-        SetQuestionFunction([this, answer](const std::string& text, const std::string& caption, TQuestionButtons b) {
-            texts.push_back(text);
-            captions.push_back(caption);
-            buttons.push_back(b);
-            return answer;
-        });
-    }
-    ~TQuestionRecorder() { SetQuestionFunction(nullptr); }
-    std::vector<std::string> texts, captions;
-    std::vector<TQuestionButtons> buttons;
-};
+using test::TQuestionRecorder;
 
 // Rows of one repeated pattern of samples per row.
 TPngLayout GraySpec(int width, int height, int bitDepth, int colorType = PNG_COLOR_TYPE_GRAY)

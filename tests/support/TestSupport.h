@@ -80,3 +80,44 @@ std::vector<TManifestRow> ManifestRows(const std::vector<std::string>& formats =
 std::string LoadLikeConverter(const std::filesystem::path& file, TPixelGraphic& image);
 
 }  // namespace rastova::test
+
+#include "image/FileFormats.h"
+#include "image/PGExceptions.h"
+
+namespace rastova::test {
+
+// The message of the TException that the call raises; "(nothing raised)" when
+// it raises nothing. Any other exception passes through and fails the test.
+template <class TException = EPixelGraphic, class TCall>
+std::string MessageOf(TCall&& call)
+{
+    try {
+        call();
+    } catch (const TException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+// Answers the library's warning boxes with a fixed answer and records what
+// it was asked; the host's question function is removed again afterwards.
+class TQuestionRecorder {
+public:
+    explicit TQuestionRecorder(TQuestionAnswer answer)
+    {
+        SetQuestionFunction([this, answer](const std::string& text, const std::string& caption, TQuestionButtons b) {
+            texts.push_back(text);
+            captions.push_back(caption);
+            buttons.push_back(b);
+            return answer;
+        });
+    }
+    ~TQuestionRecorder() { SetQuestionFunction(nullptr); }
+    TQuestionRecorder(const TQuestionRecorder&) = delete;
+    TQuestionRecorder& operator=(const TQuestionRecorder&) = delete;
+
+    std::vector<std::string> texts, captions;
+    std::vector<TQuestionButtons> buttons;
+};
+
+}  // namespace rastova::test
