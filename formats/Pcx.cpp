@@ -236,17 +236,9 @@ std::string VersionText(int version)
 
 // ---- byte source and scan-line decoder -------------------------------------------------------
 
-std::uint8_t TPcxByteSource::Next()
+void FailPcxEndOfData()
 {
-    if (m_pos == m_count) {
-        const std::int64_t wanted = std::min<std::int64_t>(kBufferSize, m_stream.Remaining());
-        const std::int64_t got = wanted > 0 ? m_stream.Read(m_buffer, wanted) : 0;
-        if (got <= 0)
-            Fail(MessageText(kMsgUnexpectedEndOfFile));
-        m_count = int(got);
-        m_pos = 0;
-    }
-    return m_buffer[m_pos++];
+    Fail(MessageText(kMsgUnexpectedEndOfFile));
 }
 
 void DecodePcxScanLine(TPcxByteSource& source, std::uint8_t* line, int length)

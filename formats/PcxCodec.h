@@ -1,25 +1,21 @@
 // The PCX reader's byte source and scan-line decoder, on their own.
 #pragma once
 
+#include "formats/ByteSource.h"
+
 #include <cstdint>
 
 namespace rastova {
 
 class TStream;
 
-// Bytes of the stream through a 1024-byte buffer; running dry raises
-// EPGPCXFileFormatReader "PCX: Unexpected end of file".
-class TPcxByteSource {
-public:
-    explicit TPcxByteSource(TStream& stream) : m_stream(stream) {}
-    std::uint8_t Next();
+// Raises EPGPCXFileFormatReader "PCX: Unexpected end of file".
+[[noreturn]] void FailPcxEndOfData();
 
-private:
-    static constexpr int kBufferSize = 1024;
-    TStream& m_stream;
-    std::uint8_t m_buffer[kBufferSize];
-    int m_count = 0;
-    int m_pos = 0;
+// Running dry raises the PCX end-of-file error.
+class TPcxByteSource : public TBufferedByteSource {
+public:
+    explicit TPcxByteSource(TStream& stream) : TBufferedByteSource(stream, &FailPcxEndOfData) {}
 };
 
 // One scan line of length bytes. A byte with both top bits set is a run of

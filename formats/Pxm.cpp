@@ -1,5 +1,6 @@
 #include "formats/Pxm.h"
 
+#include "formats/ByteSource.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -23,17 +24,17 @@ constexpr std::int64_t kMaxNumber = std::numeric_limits<std::int32_t>::max();
     throw EPGPxMFileFormatReader(kReaderTag + message);
 }
 
-// Byte and token source over the stream, refilled 1024 bytes at a time.
+void FailEndOfData()
+{
+    FailRead(MessageText(kMsgUnexpectedEndOfFile));
+}
+
+// Characters and numbers over the buffered bytes of the stream.
 class TPxMSource {
 public:
-    explicit TPxMSource(TStream& stream) : m_stream(stream) {}
+    explicit TPxMSource(TStream& stream) : m_bytes(stream, &FailEndOfData) {}
 
-    std::uint8_t NextByte()
-    {
-        if (m_pos == m_count)
-            Refill();
-        return m_buffer[m_pos++];
-    }
+    std::uint8_t NextByte() { return m_bytes.Next(); }
 
     // A '#' swallows the rest of its line and reads as the line feed ending it.
     std::uint8_t NextChar()
@@ -57,33 +58,17 @@ public:
         std::int64_t value = 0;
         while (c >= '0' && c <= '9') {
             value = std::min(value * 10 + (c - '0'), kMaxNumber);
-            if (AtEnd())
+            if (m_bytes.AtEnd())
                 break;
             c = NextChar();
         }
         return value;
     }
 
-    bool AtEnd() { return m_pos == m_count && m_stream.Remaining() == 0; }
-
-    // Bytes still to come, buffered or not.
-    std::int64_t Available() { return std::int64_t(m_count - m_pos) + m_stream.Remaining(); }
+    std::int64_t Available() { return m_bytes.Available(); }
 
 private:
-    void Refill()
-    {
-        const std::int64_t wanted = std::min<std::int64_t>(kBufferSize, m_stream.Remaining());
-        const std::int64_t got = wanted > 0 ? m_stream.Read(m_buffer, wanted) : 0;
-        if (got <= 0)
-            FailRead(MessageText(kMsgUnexpectedEndOfFile));
-        m_count = int(got);
-        m_pos = 0;
-    }
-
-    TStream& m_stream;
-    std::uint8_t m_buffer[kBufferSize];
-    int m_count = 0;
-    int m_pos = 0;
+    TBufferedByteSource m_bytes;
 };
 
 struct TVariantInfo {

@@ -181,34 +181,9 @@ std::string ColorsTextOf(int depth)
 
 // ---- byte source and run-length decoder -------------------------------------------------
 
-void TTgaByteSource::Refill()
+void FailTgaEndOfData()
 {
-    const std::int64_t wanted = std::min<std::int64_t>(kBufferSize, m_stream.Remaining());
-    const std::int64_t got = wanted > 0 ? m_stream.Read(m_buffer, wanted) : 0;
-    if (got <= 0)
-        Fail(MessageText(kMsgUnexpectedEndOfFile));
-    m_count = int(got);
-    m_pos = 0;
-}
-
-std::uint8_t TTgaByteSource::Next()
-{
-    if (m_pos == m_count)
-        Refill();
-    return m_buffer[m_pos++];
-}
-
-void TTgaByteSource::Read(std::uint8_t* dest, int count)
-{
-    while (count > 0) {
-        if (m_pos == m_count)
-            Refill();
-        const int n = std::min(count, m_count - m_pos);
-        std::memcpy(dest, m_buffer + m_pos, std::size_t(n));
-        m_pos += n;
-        dest += n;
-        count -= n;
-    }
+    Fail(MessageText(kMsgUnexpectedEndOfFile));
 }
 
 void TTgaRleDecoder::DecodeRow(std::uint8_t* row, int width)

@@ -1,28 +1,21 @@
 // The Targa reader's byte source and run-length decoder, on their own.
 #pragma once
 
+#include "formats/ByteSource.h"
+
 #include <cstdint>
 
 namespace rastova {
 
 class TStream;
 
-// Bytes of the stream through a 1024-byte buffer; running dry raises
-// EPGTGAFileFormatReader "TGA: Unexpected end of file".
-class TTgaByteSource {
+// Raises EPGTGAFileFormatReader "TGA: Unexpected end of file".
+[[noreturn]] void FailTgaEndOfData();
+
+// Running dry raises the Targa end-of-file error.
+class TTgaByteSource : public TBufferedByteSource {
 public:
-    explicit TTgaByteSource(TStream& stream) : m_stream(stream) {}
-    std::uint8_t Next();
-    void Read(std::uint8_t* dest, int count);
-
-private:
-    void Refill();
-
-    static constexpr int kBufferSize = 1024;
-    TStream& m_stream;
-    std::uint8_t m_buffer[kBufferSize];
-    int m_count = 0;
-    int m_pos = 0;
+    explicit TTgaByteSource(TStream& stream) : TBufferedByteSource(stream, &FailTgaEndOfData) {}
 };
 
 // Run-length packets: a header byte h, n = (h and 0x7F) + 1 pixels; with bit 7
