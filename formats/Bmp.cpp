@@ -1,5 +1,6 @@
 #include "formats/Bmp.h"
 
+#include "image/ByteOrder.h"
 #include "formats/BmpCodec.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
@@ -41,32 +42,6 @@ constexpr std::uint32_t kBiBitFields = 3;
     Fail(MessageText(kMsgInvalid, field));
 }
 
-std::uint16_t U16(const std::uint8_t* p)
-{
-    const std::uint16_t lo = p[0];
-    const std::uint16_t hi = p[1];
-    return std::uint16_t(lo | hi << 8);
-}
-
-std::uint32_t U32(const std::uint8_t* p)
-{
-    const std::uint32_t lo = U16(p);
-    const std::uint32_t hi = U16(p + 2);
-    return lo | hi << 16;
-}
-
-void PutU16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v)
-{
-    PutU16(p, v);
-    PutU16(p + 2, v >> 16);
-}
-
 struct TCoreHeader {
     int width = 0;
     int height = 0;
@@ -91,7 +66,7 @@ std::uint32_t ReadHeaderSize(TStream& stream)
     std::uint8_t bytes[kFileHeaderSize + kHeaderSizeField];
     stream.ReadBuffer(bytes, sizeof bytes);
     stream.Seek(-kHeaderSizeField, soCurrent);
-    return U32(bytes + kFileHeaderSize);
+    return U32LE(bytes + kFileHeaderSize);
 }
 
 TCoreHeader ReadCoreHeader(TStream& stream)
@@ -99,10 +74,10 @@ TCoreHeader ReadCoreHeader(TStream& stream)
     std::uint8_t bytes[kCoreHeaderSize];
     stream.ReadBuffer(bytes, sizeof bytes);
     TCoreHeader h;
-    h.width = U16(bytes + 4);
-    h.height = U16(bytes + 6);
-    h.planes = U16(bytes + 8);
-    h.bitCount = U16(bytes + 10);
+    h.width = U16LE(bytes + 4);
+    h.height = U16LE(bytes + 6);
+    h.planes = U16LE(bytes + 8);
+    h.bitCount = U16LE(bytes + 10);
     if (h.planes != 1)
         FailInvalid("BitmapCoreHeader.bcPlanes");
     if (h.bitCount != 1 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 24)
@@ -127,13 +102,13 @@ TInfoHeader ReadInfoHeader(TStream& stream)
     std::uint8_t bytes[kInfoHeaderSize];
     stream.ReadBuffer(bytes, sizeof bytes);
     TInfoHeader h;
-    h.width = std::int32_t(U32(bytes + 4));
-    h.height = std::int32_t(U32(bytes + 8));
-    h.planes = U16(bytes + 12);
-    h.bitCount = U16(bytes + 14);
-    h.compression = U32(bytes + 16);
-    h.sizeImage = U32(bytes + 20);
-    h.clrUsed = U32(bytes + 32);
+    h.width = std::int32_t(U32LE(bytes + 4));
+    h.height = std::int32_t(U32LE(bytes + 8));
+    h.planes = U16LE(bytes + 12);
+    h.bitCount = U16LE(bytes + 14);
+    h.compression = U32LE(bytes + 16);
+    h.sizeImage = U32LE(bytes + 20);
+    h.clrUsed = U32LE(bytes + 32);
     if (h.planes != 1)
         FailInvalid("BitmapInfoHeader.biPlanes");
     static constexpr int kBitCounts[] = {1, 4, 8, 16, 24, 32};
@@ -241,7 +216,7 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
         std::uint8_t* dest = graphic.ScanLine(topDown ? r : height - 1 - r);
         const std::uint8_t* src = row.data();
         for (int x = 0; x < pixels; ++x, src += bytesPerPixel, dest += 3) {
-            const std::uint32_t p = bytesPerPixel == 2 ? U16(src) : U32(src);
+            const std::uint32_t p = bytesPerPixel == 2 ? U16LE(src) : U32LE(src);
             dest[0] = fields[2].Extract(p);
             dest[1] = fields[1].Extract(p);
             dest[2] = fields[0].Extract(p);
@@ -258,7 +233,7 @@ std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoH
         std::uint8_t bytes[kMaskCount * 4];
         stream.ReadBuffer(bytes, sizeof bytes);
         for (int i = 0; i < kMaskCount; ++i)
-            masks[std::size_t(i)] = U32(bytes + 4 * i);
+            masks[std::size_t(i)] = U32LE(bytes + 4 * i);
     } else if (h.bitCount == 16) {
         masks = {0x7C00, 0x03E0, 0x001F};
     } else {
@@ -414,8 +389,8 @@ void TBMPFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
     const std::uint32_t offBits = kFileHeaderSize + kInfoHeaderSize + kInfoEntrySize * std::uint32_t(graphic.PaletteCount());
     std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
-    PutU32(header + 2, offBits + std::uint32_t(graphic.ImageSize()));
-    PutU32(header + 10, offBits);
+    PutU32LE(header + 2, offBits + std::uint32_t(graphic.ImageSize()));
+    PutU32LE(header + 10, offBits);
     stream.WriteBuffer(header, sizeof header);
     graphic.WriteDIB(stream);
 }
@@ -450,14 +425,14 @@ void TPixelGraphic::WriteDIB(TStream& stream)
     const int paletteCount = PaletteCount();
     std::vector<std::uint8_t> head(kInfoHeaderSize + std::size_t(kInfoEntrySize) * std::size_t(paletteCount), 0);
     std::uint8_t* h = head.data();
-    PutU32(h + 0, kInfoHeaderSize);
-    PutU32(h + 4, std::uint32_t(Width()));
-    PutU32(h + 8, std::uint32_t(Height()));
-    PutU16(h + 12, 1);
-    PutU16(h + 14, std::uint32_t(BitCountNum()));
-    PutU32(h + 16, kBiRgb);
-    PutU32(h + 20, std::uint32_t(ImageSize()));
-    PutU32(h + 32, std::uint32_t(paletteCount));
+    PutU32LE(h + 0, kInfoHeaderSize);
+    PutU32LE(h + 4, std::uint32_t(Width()));
+    PutU32LE(h + 8, std::uint32_t(Height()));
+    PutU16LE(h + 12, 1);
+    PutU16LE(h + 14, std::uint32_t(BitCountNum()));
+    PutU32LE(h + 16, kBiRgb);
+    PutU32LE(h + 20, std::uint32_t(ImageSize()));
+    PutU32LE(h + 32, std::uint32_t(paletteCount));
     for (int i = 0; i < paletteCount; ++i) {
         const TRGB c = PaletteColors()[i];
         std::uint8_t* e = h + kInfoHeaderSize + kInfoEntrySize * i;

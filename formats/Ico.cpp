@@ -1,5 +1,6 @@
 #include "formats/Ico.h"
 
+#include "image/ByteOrder.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
@@ -35,33 +36,6 @@ constexpr int kTypeIcon = 1;
 constexpr int kTypeCursor = 2;
 constexpr int kMinSize = 8;
 constexpr int kMaxSize = 64;
-
-std::uint16_t U16(const std::uint8_t* p)
-{
-    const std::uint16_t low = p[0];
-    const std::uint16_t high = p[1];
-    return std::uint16_t(low | (high << 8));
-}
-
-std::uint32_t U32(const std::uint8_t* p)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
-void PutU16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = std::uint8_t(v >> (8 * i));
-}
 
 // Puts the stream back where it was, also when an error passes.
 class TPositionKeeper {
@@ -101,7 +75,7 @@ struct TEntry {
 
 TEntry ParseEntry(const std::uint8_t* p)
 {
-    return {U32(p + kEntryBytesInResource), U32(p + kEntryImageOffset)};
+    return {U32LE(p + kEntryBytesInResource), U32LE(p + kEntryImageOffset)};
 }
 
 bool ReadEntry(TStream& stream, std::int64_t offset, int index, TEntry& entry)
@@ -118,7 +92,7 @@ bool ReadEntry(TStream& stream, std::int64_t offset, int index, TEntry& entry)
 int DirectoryCount(TStream& stream, std::int64_t offset)
 {
     std::array<std::uint8_t, kDirectoryHeaderSize> header{};
-    return ReadAt(stream, offset, header.data(), kDirectoryHeaderSize) ? U16(header.data() + 4) : 0;
+    return ReadAt(stream, offset, header.data(), kDirectoryHeaderSize) ? U16LE(header.data() + 4) : 0;
 }
 
 struct TInfoHeader {
@@ -132,10 +106,10 @@ bool ReadInfoHeader(TStream& stream, std::int64_t position, TInfoHeader& info)
     std::array<std::uint8_t, kInfoHeaderSize> bytes{};
     if (!ReadAt(stream, position, bytes.data(), kInfoHeaderSize))
         return false;
-    info.width = std::int32_t(U32(bytes.data() + kInfoWidth));
+    info.width = std::int32_t(U32LE(bytes.data() + kInfoWidth));
     // Twice the icon height: it covers the colour bitmap and the mask.
-    info.height = std::int32_t(U32(bytes.data() + kInfoHeight)) / 2;
-    info.bitCount = U16(bytes.data() + kInfoBitCount);
+    info.height = std::int32_t(U32LE(bytes.data() + kInfoHeight)) / 2;
+    info.bitCount = U16LE(bytes.data() + kInfoBitCount);
     return true;
 }
 
@@ -168,9 +142,9 @@ TIconDirectory tIconHandler::ReadDirectory(TStream& stream, std::int64_t offset)
     std::array<std::uint8_t, kDirectoryHeaderSize> header{};
     if (!ReadAt(stream, offset, header.data(), kDirectoryHeaderSize))
         return {};
-    const int reserved = U16(header.data());
-    const int type = U16(header.data() + 2);
-    const int count = U16(header.data() + 4);
+    const int reserved = U16LE(header.data());
+    const int type = U16LE(header.data() + 2);
+    const int count = U16LE(header.data() + 4);
     if (reserved != 0 || (type != kTypeIcon && type != kTypeCursor) || count == 0)
         return {};
     remaining -= std::int64_t(kDirectoryEntrySize) * count;
@@ -251,21 +225,21 @@ bool tIconHandler::Prepare(int width, int height, int type, int bitCount)
     m_block.assign(m_maskOffset + m_maskSize, 0);
 
     std::uint8_t* b = m_block.data();
-    PutU16(b + 2, std::uint32_t(type));
-    PutU16(b + 4, 1);
+    PutU16LE(b + 2, std::uint32_t(type));
+    PutU16LE(b + 4, 1);
     std::uint8_t* e = b + kBlockEntryOffset;
     e[0] = std::uint8_t(width);
     e[1] = std::uint8_t(height);
     e[2] = std::uint8_t(m_colorCount);  // 256 is stored as 0
-    PutU32(e + kEntryBytesInResource, std::uint32_t(m_block.size() - kBlockInfoOffset));
-    PutU32(e + kEntryImageOffset, kBlockInfoOffset);
+    PutU32LE(e + kEntryBytesInResource, std::uint32_t(m_block.size() - kBlockInfoOffset));
+    PutU32LE(e + kEntryImageOffset, kBlockInfoOffset);
     std::uint8_t* h = b + kBlockInfoOffset;
-    PutU32(h, kInfoHeaderSize);
-    PutU32(h + kInfoWidth, std::uint32_t(width));
-    PutU32(h + kInfoHeight, std::uint32_t(height * 2));
-    PutU16(h + kInfoPlanes, 1);
-    PutU16(h + kInfoBitCount, std::uint32_t(bitCount));
-    PutU32(h + kInfoImageSize, std::uint32_t(m_bitmapSize + m_maskSize));
+    PutU32LE(h, kInfoHeaderSize);
+    PutU32LE(h + kInfoWidth, std::uint32_t(width));
+    PutU32LE(h + kInfoHeight, std::uint32_t(height * 2));
+    PutU16LE(h + kInfoPlanes, 1);
+    PutU16LE(h + kInfoBitCount, std::uint32_t(bitCount));
+    PutU32LE(h + kInfoImageSize, std::uint32_t(m_bitmapSize + m_maskSize));
     m_colorValueOrder = true;
     return true;
 }
@@ -307,7 +281,7 @@ TRGB tIconHandler::PaletteEntry(int index) const
     if (m_block.empty() || index < 0 || index >= m_colorCount)
         return 0;
     // The fourth byte of an entry is reserved, not part of the colour.
-    return U32(m_block.data() + m_paletteOffset + 4 * std::size_t(index)) & 0x00FFFFFF;
+    return U32LE(m_block.data() + m_paletteOffset + 4 * std::size_t(index)) & 0x00FFFFFF;
 }
 
 void tIconHandler::SetPaletteOrder(bool colorValueOrder)
@@ -346,7 +320,7 @@ bool tIcoFileFormatReader::CheckSignature(const TSignatureHeader& header)
     if (header.Count < kDirectoryHeaderSize)
         return false;
     const std::uint8_t* b = header.Bytes.data();
-    return U16(b) == 0 && U16(b + 2) == kTypeIcon && U16(b + 4) != 0;
+    return U16LE(b) == 0 && U16LE(b + 2) == kTypeIcon && U16LE(b + 4) != 0;
 }
 
 void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)

@@ -1,5 +1,6 @@
 #include "formats/Pcx.h"
 
+#include "image/ByteOrder.h"
 #include "formats/PcxCodec.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
@@ -25,13 +26,6 @@ constexpr std::uint8_t kRunLength = 0x3F;
 [[noreturn]] void Fail(const std::string& message)
 {
     throw EPGPCXFileFormatReader(kTag + message);
-}
-
-std::uint16_t U16(const std::uint8_t* p)
-{
-    const std::uint16_t lo = p[0];
-    const std::uint16_t hi = p[1];
-    return std::uint16_t(lo | hi << 8);
 }
 
 struct TPcxHeader {
@@ -60,15 +54,15 @@ TPcxHeader ReadHeader(TStream& stream)
     TPcxHeader h;
     h.version = b[1];
     h.bitsPerPixel = b[3];
-    h.xMin = std::int16_t(U16(b + 4));
-    h.yMin = std::int16_t(U16(b + 6));
-    h.xMax = std::int16_t(U16(b + 8));
-    h.yMax = std::int16_t(U16(b + 10));
+    h.xMin = std::int16_t(U16LE(b + 4));
+    h.yMin = std::int16_t(U16LE(b + 6));
+    h.xMax = std::int16_t(U16LE(b + 8));
+    h.yMax = std::int16_t(U16LE(b + 10));
     std::memcpy(h.colorMap, b + kHeaderColorMap, sizeof h.colorMap);
     h.reserved = b[64];
     h.planes = b[65];
-    h.bytesPerLine = U16(b + 66);
-    h.paletteInfo = U16(b + 68);
+    h.bytesPerLine = U16LE(b + 66);
+    h.paletteInfo = U16LE(b + 68);
     return h;
 }
 

@@ -1,5 +1,6 @@
 #include "formats/Tga.h"
 
+#include "image/ByteOrder.h"
 #include "formats/TgaCodec.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
@@ -27,13 +28,6 @@ constexpr int kMaxDimension = 0xFFFF;
     throw EPGTGAFileFormatReader(kTag + message);
 }
 
-std::uint16_t U16(const std::uint8_t* p)
-{
-    const std::uint16_t lo = p[0];
-    const std::uint16_t hi = p[1];
-    return std::uint16_t(lo | hi << 8);
-}
-
 struct TTgaHeader {
     int idLength = 0;
     int colorMapType = 0;
@@ -59,11 +53,11 @@ TTgaHeader ReadHeader(TStream& stream)
     h.idLength = b[0];
     h.colorMapType = b[1];
     h.imageType = b[2];
-    h.firstEntry = U16(b + 3);
-    h.mapLength = U16(b + 5);
+    h.firstEntry = U16LE(b + 3);
+    h.mapLength = U16LE(b + 5);
     h.entrySize = b[7];
-    h.width = U16(b + 12);
-    h.height = U16(b + 14);
+    h.width = U16LE(b + 12);
+    h.height = U16LE(b + 14);
     h.depth = b[16];
     h.descriptor = b[17];
     return h;
@@ -72,7 +66,7 @@ TTgaHeader ReadHeader(TStream& stream)
 TRGB DecodeMapEntry(const std::uint8_t* e, int entrySize)
 {
     if (entrySize == 16) {
-        const std::uint32_t v = U16(e);
+        const std::uint32_t v = U16LE(e);
         return RGBValue(std::uint8_t((v & 0x7C00) >> 7), std::uint8_t((v & 0x3E0) >> 2), std::uint8_t((v & 0x1F) << 3));
     }
     return RGBValue(e[2], e[1], e[0]);

@@ -1,6 +1,7 @@
 #include "image/FileFormats.h"
 
 #include "formats/Register.h"
+#include "image/ByteOrder.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -468,9 +469,8 @@ void TPixelGraphic::WriteData(TStream& stream)
     stream.WriteBuffer(placeholder, 4);
     StreamBmpWriter().Write(stream, *this);
     const std::int64_t end = stream.Position();
-    const std::uint32_t count = std::uint32_t(end - start - 4);
-    const std::uint8_t bytes[4] = {std::uint8_t(count), std::uint8_t(count >> 8), std::uint8_t(count >> 16),
-                                   std::uint8_t(count >> 24)};
+    std::uint8_t bytes[4];
+    PutU32LE(bytes, std::uint32_t(end - start - 4));
     stream.SetPosition(start);
     stream.WriteBuffer(bytes, 4);
     stream.SetPosition(end);
@@ -480,8 +480,7 @@ void TPixelGraphic::ReadData(TStream& stream)
 {
     std::uint8_t bytes[4];
     stream.ReadBuffer(bytes, 4);
-    const std::uint32_t count = std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
-                                std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24;
+    const std::uint32_t count = U32LE(bytes);
     const std::int64_t position = stream.Position();
     struct TRestore {
         TStream& s;

@@ -1,5 +1,6 @@
 #include "image/PGraphic.h"
 
+#include "image/ByteOrder.h"
 #include "image/PGColorState.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
@@ -16,20 +17,6 @@ bool GammaCorrection = true;
 namespace {
 
 constexpr int kBitmapInfoHeaderSize = 40;
-
-void PutU32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
-
-void PutU16(std::uint8_t* p, std::uint16_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
 
 }  // namespace
 
@@ -165,13 +152,13 @@ std::vector<std::uint8_t> TPixelGraphic::BitmapInfo() const
     const int capacity = PaletteCapacity();
     std::vector<std::uint8_t> info(std::size_t(kBitmapInfoHeaderSize + capacity * 4), 0);
     std::uint8_t* h = info.data();
-    PutU32(h + 0, kBitmapInfoHeaderSize);
-    PutU32(h + 4, std::uint32_t(m_width));
-    PutU32(h + 8, std::uint32_t(m_height));
-    PutU16(h + 12, 1);
-    PutU16(h + 14, std::uint16_t(BitCountNum()));
-    PutU32(h + 20, std::uint32_t(m_imageSize));
-    PutU32(h + 32, std::uint32_t(m_headerColorsUsed));
+    PutU32LE(h + 0, kBitmapInfoHeaderSize);
+    PutU32LE(h + 4, std::uint32_t(m_width));
+    PutU32LE(h + 8, std::uint32_t(m_height));
+    PutU16LE(h + 12, 1);
+    PutU16LE(h + 14, std::uint16_t(BitCountNum()));
+    PutU32LE(h + 20, std::uint32_t(m_imageSize));
+    PutU32LE(h + 32, std::uint32_t(m_headerColorsUsed));
     for (int i = 0; i < capacity; ++i) {
         TRGB c = 0;
         if (i < PaletteCount())

@@ -51,11 +51,7 @@ void LoadGif(const std::vector<std::uint8_t>& bytes, int index, TPixelGraphic& i
 
 TFileInfo InfoOf(const std::vector<std::uint8_t>& bytes, int index)
 {
-    tGifFileFormatReader reader;
-    TMemoryStream stream(bytes);
-    TFileInfo info;
-    reader.GetInfo(stream, index, info);
-    return info;
+    return test::InfoWith<tGifFileFormatReader>(bytes, index);
 }
 
 using test::MessageOf;

@@ -110,11 +110,7 @@ void ReadIco(const std::vector<std::uint8_t>& bytes, int index, TPixelGraphic& i
 
 TFileInfo InfoOf(const std::vector<std::uint8_t>& bytes, int index = 0)
 {
-    tIcoFileFormatReader reader;
-    TMemoryStream stream(bytes);
-    TFileInfo info;
-    reader.GetInfo(stream, index, info);
-    return info;
+    return test::InfoWith<tIcoFileFormatReader>(bytes, index);
 }
 
 // Restores a library-wide setting at the end of a test.

@@ -38,26 +38,17 @@ void FillGrayRamp(TPixelGraphic& image, int width, int height)
 
 std::vector<std::uint8_t> WriteJpeg(TPixelGraphic& image)
 {
-    TMemoryStream stream;
-    TJPGFileFormatWriter writer;
-    writer.Write(stream, image);
-    return stream.Data();
+    return test::WriteWith<TJPGFileFormatWriter>(image);
 }
 
 void ReadJpeg(const std::vector<std::uint8_t>& bytes, TPixelGraphic& image, int index = 0)
 {
-    TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
-    TJPGFileFormatReader reader;
-    reader.Read(stream, image, index);
+    test::ReadWith<TJPGFileFormatReader>(bytes, image, index);
 }
 
 TFileInfo InfoOf(const std::vector<std::uint8_t>& bytes, int index = 0)
 {
-    TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
-    TJPGFileFormatReader reader;
-    TFileInfo info;
-    reader.GetInfo(stream, index, info);
-    return info;
+    return test::InfoWith<TJPGFileFormatReader>(bytes, index);
 }
 
 bool CloseColor(TRGB a, TRGB b, int tolerance)

@@ -26,26 +26,17 @@ using test::TPngLayout;
 
 std::vector<std::uint8_t> WritePng(TPixelGraphic& image)
 {
-    TMemoryStream stream;
-    TPNGFileFormatWriter writer;
-    writer.Write(stream, image);
-    return stream.Data();
+    return test::WriteWith<TPNGFileFormatWriter>(image);
 }
 
 void ReadPng(const std::vector<std::uint8_t>& bytes, TPixelGraphic& image, int index = 0)
 {
-    TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
-    TPNGFileFormatReader reader;
-    reader.Read(stream, image, index);
+    test::ReadWith<TPNGFileFormatReader>(bytes, image, index);
 }
 
 TFileInfo InfoOf(const std::vector<std::uint8_t>& bytes, int index = 0)
 {
-    TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
-    TPNGFileFormatReader reader;
-    TFileInfo info;
-    reader.GetInfo(stream, index, info);
-    return info;
+    return test::InfoWith<TPNGFileFormatReader>(bytes, index);
 }
 
 using test::MessageOf;

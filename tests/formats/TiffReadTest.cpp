@@ -86,11 +86,7 @@ void ReadBytes(const Bytes& file, TPixelGraphic& image, int index = 0)
 
 TFileInfo InfoOf(const Bytes& file, int index = 0)
 {
-    TTIFFileFormatReader reader;
-    TReadOnlyMemoryStream stream(file.data(), file.size());
-    TFileInfo info;
-    reader.GetInfo(stream, index, info);
-    return info;
+    return test::InfoWith<TTIFFileFormatReader>(file, index);
 }
 
 // The exception text of reading file, or "" when it loads.

@@ -121,3 +121,35 @@ public:
 };
 
 }  // namespace rastova::test
+
+namespace rastova::test {
+
+// One reader or writer call on bytes in memory.
+template <class TReader>
+TFileInfo InfoWith(const std::vector<std::uint8_t>& bytes, int imageIndex = 0)
+{
+    TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
+    TReader reader;
+    TFileInfo info;
+    reader.GetInfo(stream, imageIndex, info);
+    return info;
+}
+
+template <class TReader>
+void ReadWith(const std::vector<std::uint8_t>& bytes, TPixelGraphic& image, int imageIndex = 0)
+{
+    TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
+    TReader reader;
+    reader.Read(stream, image, imageIndex);
+}
+
+template <class TWriter>
+std::vector<std::uint8_t> WriteWith(TPixelGraphic& image)
+{
+    TMemoryStream stream;
+    TWriter writer;
+    writer.Write(stream, image);
+    return stream.Data();
+}
+
+}  // namespace rastova::test
