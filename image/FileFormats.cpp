@@ -4,6 +4,7 @@
 #include "image/ByteOrder.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/PGSettings.h"
 #include "image/Streams.h"
 
 #include <algorithm>
@@ -254,10 +255,10 @@ struct TUpdateBracket {
     TPixelGraphic& g;
 };
 
-void ApplyGammaCorrection(TPixelGraphic& graphic)
+void ApplyGammaCorrection(TPixelGraphic& graphic, const TPGSettings& settings)
 {
-    const long double ratio = graphic.Gamma() / DisplayGamma;
-    if (!GammaCorrection || std::fabs(ratio - 1.0L) <= 0.05L)
+    const long double ratio = graphic.Gamma() / settings.DisplayGamma;
+    if (!settings.GammaCorrection || std::fabs(ratio - 1.0L) <= 0.05L)
         return;
     std::uint8_t table[256];
     for (int i = 0; i < 256; ++i) {
@@ -278,22 +279,29 @@ void ApplyGammaCorrection(TPixelGraphic& graphic)
                 row[i] = table[row[i]];
         }
     }
-    graphic.SetGamma(DisplayGamma);
+    graphic.SetGamma(settings.DisplayGamma);
 }
 
 }  // namespace
 
-void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex)
+void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex,
+                                      const TPGSettings& settings)
 {
+    const TSettingsScope scope(settings);
     TUpdateBracket bracket(*this);
     SetSize(0, 0, bc24);
-    SetGamma(DisplayGamma);
+    SetGamma(settings.DisplayGamma);
     TFileFormatReader* reader = SelectReader(stream, ext);
     if (!reader)
         throw EPGUnknownFileFormat(MessageText(kMsgUnknownFileFormat));
     reader->Read(stream, *this, imageIndex);
-    ApplyGammaCorrection(*this);
+    ApplyGammaCorrection(*this, settings);
     DetectPaletteIdent();
+}
+
+void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex)
+{
+    LoadFromStreamExt(stream, ext, imageIndex, SettingsForNewCall());
 }
 
 void TPixelGraphic::LoadFromStream(TStream& stream)
@@ -301,10 +309,20 @@ void TPixelGraphic::LoadFromStream(TStream& stream)
     LoadFromStreamExt(stream, "", 0);
 }
 
-void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex)
+void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings)
 {
     TFileStream stream(fileName, fmOpenRead);
-    LoadFromStreamExt(stream, ExtractExtensionLower(fileName), imageIndex);
+    LoadFromStreamExt(stream, ExtractExtensionLower(fileName), imageIndex, settings);
+}
+
+void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex)
+{
+    LoadFromFileIndex(fileName, imageIndex, SettingsForNewCall());
+}
+
+void TPixelGraphic::LoadFromFile(const std::string& fileName, const TPGSettings& settings)
+{
+    LoadFromFileIndex(fileName, 0, settings);
 }
 
 void TPixelGraphic::LoadFromFile(const std::string& fileName)
@@ -441,13 +459,20 @@ private:
 
 }  // namespace
 
-void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext)
+void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext, const TPGSettings& settings)
 {
+    const TSettingsScope scope(settings);
     CommonSave(*this, ext, [&stream](TFileFormatWriter& writer, TPixelGraphic& image) { writer.Write(stream, image); });
 }
 
-void TPixelGraphic::SaveToFile(const std::string& fileName)
+void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext)
 {
+    SaveToStreamExt(stream, ext, SettingsForNewCall());
+}
+
+void TPixelGraphic::SaveToFile(const std::string& fileName, const TPGSettings& settings)
+{
+    const TSettingsScope scope(settings);
     CommonSave(*this, ExtractExtensionLower(fileName), [&fileName](TFileFormatWriter& writer, TPixelGraphic& image) {
         TTemporaryFile temporary(fileName);
         TFileStream stream(temporary.Name(), fmOpenReadWrite);
@@ -455,6 +480,11 @@ void TPixelGraphic::SaveToFile(const std::string& fileName)
         stream.Close();
         temporary.CommitTo(fileName);
     });
+}
+
+void TPixelGraphic::SaveToFile(const std::string& fileName)
+{
+    SaveToFile(fileName, SettingsForNewCall());
 }
 
 void TPixelGraphic::SaveToStream(TStream& stream)
