@@ -196,6 +196,18 @@ QImage DecodeAlpha32(TRecordBytes info, TRecordBytes bits, std::int32_t width, s
     return image;
 }
 
+// Bytes of the masks and colour entries after an info header of `headerSize`.
+std::uint64_t ColorTableBytes(const TRecordBytes& info, std::uint32_t headerSize)
+{
+    const std::uint16_t bitCount = info.U16(14);
+    const std::uint32_t compression = info.U32(16);
+    const std::uint32_t used = info.U32(32);
+    const std::uint64_t capacity = bitCount <= 8 ? std::uint64_t(1) << bitCount : 0;
+    const std::uint64_t colors = used != 0 ? used : capacity;
+    const std::uint64_t masks = compression == kBiBitFields && headerSize == kInfoHeaderSize ? 12 : 0;
+    return masks + colors * 4;
+}
+
 }  // namespace
 
 QImage DecodeDib(TRecordBytes info, TRecordBytes bits, bool keepAlpha)
@@ -227,7 +239,11 @@ QImage DecodeDib(TRecordBytes info, TRecordBytes bits, bool keepAlpha)
     PutU32LE(packed.data(), kInfoHeaderSize);
     if (headerSize > kInfoHeaderSize && compression == kBiBitFields && headerSize >= kV4MaskEnd)
         packed.insert(packed.end(), info.Data() + kInfoHeaderSize, info.Data() + kV4MaskEnd);
-    packed.insert(packed.end(), info.Data() + headerSize, info.Data() + info.Size());
+    // Writers may leave slack after the colour table; the bits must follow the
+    // entries the header announces.
+    const std::size_t tableEnd =
+        std::size_t(std::min<std::uint64_t>(info.Size(), headerSize + ColorTableBytes(info, headerSize)));
+    packed.insert(packed.end(), info.Data() + headerSize, info.Data() + tableEnd);
     packed.insert(packed.end(), bits.Data(), bits.Data() + bits.Size());
     return DecodeWithReader(packed, false);
 }
@@ -242,12 +258,7 @@ QImage DecodePackedDib(TRecordBytes packed)
         const std::uint16_t bitCount = packed.U16(10);
         infoSize = kCoreHeaderSize + (bitCount <= 8 ? (std::uint64_t(1) << bitCount) * 3 : 0);
     } else if (headerSize >= kInfoHeaderSize && packed.Has(0, headerSize)) {
-        const std::uint16_t bitCount = packed.U16(14);
-        const std::uint32_t compression = packed.U32(16);
-        const std::uint32_t used = packed.U32(32);
-        const std::uint64_t colors = used != 0 ? used : bitCount <= 8 ? std::uint64_t(1) << bitCount : 0;
-        const std::uint64_t masks = compression == kBiBitFields && headerSize == kInfoHeaderSize ? 12 : 0;
-        infoSize = headerSize + masks + colors * 4;
+        infoSize = headerSize + ColorTableBytes(packed, headerSize);
     } else {
         return {};
     }
