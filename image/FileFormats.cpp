@@ -2,6 +2,7 @@
 
 #include "formats/Register.h"
 #include "image/ByteOrder.h"
+#include "image/LiveTemporaries.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/PGSettings.h"
@@ -419,6 +420,7 @@ class TTemporaryFile {
 public:
     explicit TTemporaryFile(const std::string& target)
     {
+        const auto live = LockLiveTemporaries();
         const std::filesystem::path path(target);
         const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
         std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
@@ -426,6 +428,7 @@ public:
         if (fd < 0)
             throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
         m_name = pattern;
+        RegisterLiveTemporary(m_name);
         // mkstemp makes the file private; give it the mode a new file would get,
         // or the mode of the file it replaces.
         struct stat existing {};
@@ -442,14 +445,19 @@ public:
     }
     ~TTemporaryFile()
     {
-        if (!m_name.empty())
-            ::unlink(m_name.c_str());
+        if (m_name.empty())
+            return;
+        const auto live = LockLiveTemporaries();
+        ::unlink(m_name.c_str());
+        UnregisterLiveTemporary(m_name);
     }
     const std::string& Name() const { return m_name; }
     void CommitTo(const std::string& target)
     {
+        const auto live = LockLiveTemporaries();
         if (std::rename(m_name.c_str(), target.c_str()) != 0)
             throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
+        UnregisterLiveTemporary(m_name);
         m_name.clear();
     }
 
