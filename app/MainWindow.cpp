@@ -101,6 +101,7 @@ int TRadioGroup::Count() const
 TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     : QMainWindow(parent), m_iniFileName(iniFileName), m_host(*this)
 {
+    InstallComboBoxAccessibleNames();
     setWindowTitle(QString("Rastova v") + kProgramVersion);
     auto* central = new QWidget(this);
     auto* groups = new QHBoxLayout;

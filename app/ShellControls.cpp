@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -357,6 +358,55 @@ void TShellCombo::GoUp()
         return;
     SetFolder(dir.absolutePath());
     emit FolderChosen(m_folder);
+}
+
+}  // namespace rastova
+
+namespace rastova {
+
+namespace {
+
+class TNamedComboBoxAccessible : public QAccessibleWidget {
+public:
+    explicit TNamedComboBoxAccessible(QComboBox* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        const auto* combo = static_cast<const QComboBox*>(widget());
+        switch (kind) {
+        case QAccessible::Name: return combo->accessibleName();
+        case QAccessible::Value: return combo->currentText();
+        default: return QAccessibleWidget::text(kind);
+        }
+    }
+    QStringList actionNames() const override
+    {
+        return {showMenuAction(), pressAction()};
+    }
+    void doAction(const QString& action) override
+    {
+        if (action == showMenuAction() || action == pressAction())
+            static_cast<QComboBox*>(widget())->showPopup();
+    }
+};
+
+QAccessibleInterface* NamedComboBoxFactory(const QString&, QObject* object)
+{
+    auto* combo = qobject_cast<QComboBox*>(object);
+    if (combo && !combo->accessibleName().isEmpty())
+        return new TNamedComboBoxAccessible(combo);
+    return nullptr;
+}
+
+}  // namespace
+
+void InstallComboBoxAccessibleNames()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(NamedComboBoxFactory);
+        return true;
+    }();
+    (void)installed;
 }
 
 }  // namespace rastova

@@ -96,4 +96,10 @@ private:
     QString m_folder;
 };
 
+// On Linux Qt reports a combo box's current text as its accessible name; screen
+// readers and desktop automation then cannot tell the folder combo from the
+// filter combo. After this call a combo box with an accessible name of its own
+// reports that name, and its text as its value.
+void InstallComboBoxAccessibleNames();
+
 }  // namespace rastova
