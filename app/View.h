@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class QStatusBar;
 
 namespace rastova {
 
 class TMetafileHolder;
+class TPGImage;
 struct TFileInfo;
 
 // The file size in kilobytes with one decimal, as the status line shows it:
@@ -37,12 +39,18 @@ public:
     // Loads and describes the file; what each showing does first.
     void LoadAndDescribe(const QString& fileName);
     QString StatusText() const;
+    TPGImage* PGImage1() const { return m_pgImage1; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    std::string Describe(const std::string& fileName);
+    std::string DescribeMetafile(const std::string& fileName, const std::string& extension);
+
+    TPGImage* m_pgImage1;
     QStatusBar* m_sBar1;
+    QLabel* m_status;
     TMetafileHolder* m_metafiles = nullptr;
 };
 
