@@ -23,9 +23,7 @@ std::string Clock(double seconds)
 
 std::string FailureReason(const TFileOutcome& outcome)
 {
-    static const char* const kSteps[] = {"cannot load",  "cannot mirror", "cannot rotate", "cannot convert colours",
-                                         "cannot save",  "cannot turn upright", "cannot fit"};
-    return std::string(kSteps[outcome.FailedStep]) + ": " + outcome.Message;
+    return std::string(JobStepFailureText(outcome.FailedStep)) + ": " + outcome.Message;
 }
 
 TConsoleReport::TConsoleReport(std::string programName, TVerbosity verbosity, bool progressBar)

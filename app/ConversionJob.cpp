@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -133,6 +134,14 @@ bool AddItemWarning(const std::string& text)
         return false;
     t_itemWarnings->push_back(text);
     return true;
+}
+
+const char* JobStepFailureText(TJobStep step)
+{
+    static const char* const kTexts[] = {"cannot load",  "cannot mirror",       "cannot rotate", "cannot convert colours",
+                                         "cannot save",  "cannot turn upright", "cannot fit"};
+    const auto index = std::size_t(step);
+    return index < std::size(kTexts) ? kTexts[index] : "cannot convert";
 }
 
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, int targetFormat)

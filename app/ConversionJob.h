@@ -66,6 +66,9 @@ public:
 
 enum TJobStep { jsLoad, jsMirror, jsRotate, jsColor, jsSave, jsOrient, jsFit };
 
+// What failed at a step, as hosts put it before the library's message: "cannot load", ...
+const char* JobStepFailureText(TJobStep step);
+
 // What became of one item, for hosts that report per file.
 struct TFileOutcome {
     int ItemIndex = 0;
