@@ -144,7 +144,9 @@ int RunInfo(const std::vector<std::string>& files)
 {
     int status = 0;
     for (const std::string& file : files) {
-        const std::string problem = FileProblem(file);
+        std::string problem = FileProblem(file);
+        if (problem == kFolderWithoutRecursion)
+            problem = "is a folder";
         if (!problem.empty()) {
             std::cerr << kProgram << ": " << file << ": " << problem << std::endl;
             status = kExitFailed;
@@ -396,6 +398,8 @@ int main(int argc, char** argv)
             {"none", jmNone}, {"vertical", jmVertical}, {"horizontal", jmHorizontal}};
         static const std::map<std::string, int> kRotations = {
             {"none", jrNone}, {"180", jr180}, {"left", jrLeft}, {"right", jrRight}};
+        if (line.quality > 0 && line.format != "jpg")
+            std::cerr << kProgram << ": warning: -q sets the quality of JPG output only" << std::endl;
         TConversionOptions options;
         options.Destination = line.destination;
         options.TargetFormat = kFormats.at(line.format);
