@@ -223,6 +223,19 @@ TEST(PaintThread, LoadingWhilePreparingDiscardsTheResult)
     }
 }
 
+TEST(PaintThread, AResultPostedBeforeTheStopIsDiscarded)
+{
+    auto view = MakeView(100, 80);
+    view->SetDisplayDepthOverride(8);
+    view->SetPixelGraphic(RandomImage(40, 30, bc24, 59));
+    Grab(*view);
+    QThread::msleep(300);  // the small preparation is done and its result queued
+    view->SetDisplayDepthOverride(24);
+    view->SetPixelGraphic(RandomImage(50, 20, bc24, 61));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+}
+
 // Collects what a worker posts, in arrival order.
 class TPostBox : public QObject {
 public:
