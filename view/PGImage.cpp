@@ -138,6 +138,11 @@ TPGImage::TPGImage(QWidget* parent) : QScrollArea(parent)
     m_scrollTimer = new QTimer(this);
     m_scrollTimer->setInterval(50);
     connect(m_scrollTimer, &QTimer::timeout, this, &TPGImage::AutoScrollTick);
+    // A new screen may have another depth: the paint image is made again.
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, [this] {
+        m_paintInvalid = true;
+        Repaint();
+    });
     resize(100, 100);
 }
 
@@ -580,8 +585,16 @@ void TPGImage::TakePaintImage(std::unique_ptr<TPixelGraphic> image)
     // The worker's progress hook dies with the worker.
     image->SetOnProgress({});
     if (m_reduceOnLoad) {
+        // Taken over without a layout update: that would mark the new picture
+        // invalid, and on a palette display whose palette kind differs from the
+        // wanted one each reduced picture would be reduced again without end.
+        m_thread->Stop();
         m_paint.reset();
-        SetPixelGraphic(std::move(image));
+        m_image = std::move(image);
+        HookImageEvents(*m_image, true);
+        m_pictureWidth = m_image->Width();
+        m_pictureHeight = m_image->Height();
+        Place(false);
     } else {
         m_paint = std::move(image);
     }
@@ -875,7 +888,8 @@ void TPGImage::PicBoxMouseDown(QMouseEvent* event)
     } else {
         return;
     }
-    m_picBox->grabMouse();
+    // The press already holds the mouse for the box until release (Qt's
+    // implicit grab), which is the capture the drags need.
     if (m_drag != dkScroll)
         m_scrollTimer->start();
 }
@@ -939,7 +953,6 @@ void TPGImage::PicBoxMouseUp(QMouseEvent*)
         return;
     const bool selectionDrag = m_drag != dkScroll;
     m_drag = dkNone;
-    m_picBox->releaseMouse();
     m_scrollTimer->stop();
     UpdatePicBoxCursor(m_lastBoxX, m_lastBoxY);
     if (selectionDrag) {

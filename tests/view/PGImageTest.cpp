@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,28 @@ TEST(PaintPath, ResizingAPreciseViewPreparesAgain)
     EXPECT_EQ(view->PaintPixelGraphic()->Height(), 45);
 }
 
+TEST(PaintPath, ReduceOnLoadReplacesThePictureOnce)
+{
+    for (int depth : {4, 8, 24}) {
+        auto view = MakeView(120, 100);
+        view->SetUseThread(false);
+        view->SetReduceOnLoad(true);
+        view->SetDisplayDepthOverride(depth);
+        view->SetStretch(sShrinkKAR);
+        view->SetStretchMode(smPrecise);
+        view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
+        Grab(*view);
+        const TPixelGraphic* reduced = view->PixelGraphic();
+        ASSERT_NE(reduced, nullptr);
+        EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
+        EXPECT_EQ(reduced->Width(), 120) << depth;
+        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        Grab(*view);  // the reduced picture is shown as it is
+        EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
+        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+    }
+}
+
 // ---- the worker ------------------------------------------------------------------------------------
 
 TEST(PaintThread, ThreadedPreparationArrivesThroughTheEventLoop)
@@ -197,6 +220,93 @@ TEST(PaintThread, LoadingWhilePreparingDiscardsTheResult)
         EXPECT_EQ(view->PixelGraphic()->Width(), 40);
         view->SetDisplayDepthOverride(8);
         view->SetPixelGraphic(RandomImage(1500, 1000, bc24, 11 + round));
+    }
+}
+
+TEST(PaintThread, AResultPostedBeforeTheStopIsDiscarded)
+{
+    auto view = MakeView(100, 80);
+    view->SetDisplayDepthOverride(8);
+    view->SetPixelGraphic(RandomImage(40, 30, bc24, 59));
+    Grab(*view);
+    QThread::msleep(300);  // the small preparation is done and its result queued
+    view->SetDisplayDepthOverride(24);
+    view->SetPixelGraphic(RandomImage(50, 20, bc24, 61));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+}
+
+// Collects what a worker posts, in arrival order.
+class TPostBox : public QObject {
+public:
+    std::vector<std::pair<int, int>> progress;  // stage, percent
+    int ready = 0;
+    bool event(QEvent* e) override
+    {
+        if (e->type() == TPaintProgressEvent::kType) {
+            auto* p = static_cast<TPaintProgressEvent*>(e);
+            progress.emplace_back(p->Stage(), p->Percent());
+            return true;
+        }
+        if (e->type() == TPaintImageReadyEvent::kType) {
+            ++ready;
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+TEST(PaintThread, ProgressIsThrottledAndAbortFollowsTermination)
+{
+    TPostBox box;
+    TCreatePaintPGThread worker(true, true, &box, 1);
+    worker.DoTheWork();  // no images: nothing is posted, but the throttle is reset
+    bool abort = true;
+    for (int step = 1; step <= 100; ++step)
+        worker.Progress(nullptr, step, 100, abort);
+    EXPECT_FALSE(abort);
+    QCoreApplication::sendPostedEvents(&box);
+    // A tight loop spans at most two 50 ms slots.
+    EXPECT_LE(box.progress.size(), 2u);
+    const std::size_t before = box.progress.size();
+    QThread::msleep(60);
+    worker.Progress(nullptr, 100, 100, abort);  // same percent as the last report: nothing
+    QCoreApplication::sendPostedEvents(&box);
+    if (before > 0 && box.progress.back().second == 100) {
+        EXPECT_EQ(box.progress.size(), before);
+    }
+    QThread::msleep(60);
+    worker.Progress(nullptr, 0, 0, abort);  // Max 0 counts as 100 percent
+    worker.Progress(nullptr, 1, 4, abort);
+    QCoreApplication::sendPostedEvents(&box);
+    ASSERT_FALSE(box.progress.empty());
+    EXPECT_EQ(box.progress.back(), std::make_pair(1, 25));
+    worker.Terminate();
+    worker.Progress(nullptr, 2, 4, abort);
+    EXPECT_TRUE(abort);
+    EXPECT_EQ(box.ready, 0);
+}
+
+TEST(PaintThread, ATerminatedWorkerPostsNoImage)
+{
+    for (bool terminate : {false, true}) {
+        TPostBox box;
+        TPixelGraphic source;
+        FillRandom(source, 64, 48, bc24, 53);
+        TCreatePaintPGThread worker(true, true, &box, 1);
+        worker.FPixelGraphic = &source;
+        worker.FHelpPixelGraphic = &source;
+        worker.FPaintPixelGraphic = std::make_unique<TPixelGraphic>();
+        worker.FPaintPixelGraphic->SetSize(64, 48, bc8);
+        worker.OptimalPalette = true;
+        if (terminate)
+            worker.Terminate();
+        worker.Resume();
+        worker.WaitFor();
+        QCoreApplication::sendPostedEvents(&box);
+        EXPECT_EQ(box.ready, terminate ? 0 : 1);
+        EXPECT_EQ(worker.FPaintPixelGraphic, nullptr);  // handed over or freed
+        EXPECT_EQ(worker.Stage(), terminate ? 1 : 3);
     }
 }
 
