@@ -4,7 +4,9 @@
 #include "image/PGMessages.h"
 #include "view/PGDraw.h"
 
+#include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -103,6 +105,14 @@ void TPicBox::mouseReleaseEvent(QMouseEvent* event)
     m_owner->PicBoxMouseUp(event);
     if (rect().contains(p))
         emit m_owner->PicBoxOnClick(m_owner);
+}
+
+void TPicBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (QMenu* menu = m_owner->PicBoxPopupMenu())
+        menu->popup(event->globalPos());
+    else
+        QWidget::contextMenuEvent(event);
 }
 
 void TPicBox::mouseDoubleClickEvent(QMouseEvent* event)
@@ -426,7 +436,7 @@ RASTOVA_WRITER(ProgressClockVisible, m_progressClockVisible, Repaint())
 RASTOVA_WRITER(Progress5Clocks, m_progress5Clocks, Repaint())
 RASTOVA_WRITER(ProgressClockBkColor, m_clockBkColor, Repaint())
 RASTOVA_WRITER(ProgressClockLineColor, m_clockLineColor, Repaint())
-RASTOVA_WRITER(Color, m_color, Repaint())
+RASTOVA_WRITER(Color, m_color, if (m_picBoxParentColor) m_picBox->SetColor(value); Repaint())
 RASTOVA_WRITER(PicBoxFrameColor, m_picBoxFrameColor, Repaint())
 RASTOVA_WRITER(ActionMode, m_actionMode, m_picBox->update())
 RASTOVA_WRITER(SelectionColor1, m_selColor1, m_selBrushesMade = false; m_picBox->update())
@@ -442,7 +452,17 @@ void TPGImage::SetAutoSize(bool value)
 }
 
 QColor TPGImage::PicBoxColor() const { return m_picBox->Color(); }
-void TPGImage::SetPicBoxColor(const QColor& value) { m_picBox->SetColor(value); }
+void TPGImage::SetPicBoxColor(const QColor& value)
+{
+    m_picBoxParentColor = false;
+    m_picBox->SetColor(value);
+}
+void TPGImage::SetPicBoxParentColor(bool value)
+{
+    m_picBoxParentColor = value;
+    if (value)
+        m_picBox->SetColor(m_color);
+}
 void TPGImage::SetPicBoxCursor(const QCursor& value)
 {
     m_picBoxCursor = value;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+class QMenu;
 class QTimer;
 
 namespace rastova {
@@ -45,6 +46,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     TPGImage* m_owner;
@@ -180,6 +182,14 @@ public:
     void SetPicBoxHint(const QString& value);
     QColor PicBoxFrameColor() const { return m_picBoxFrameColor; }
     void SetPicBoxFrameColor(QColor value);
+    // With ParentColor the picture box takes the control's Color.
+    bool PicBoxParentColor() const { return m_picBoxParentColor; }
+    void SetPicBoxParentColor(bool value);
+    // Shown on a right click over the picture box (not owned).
+    QMenu* PicBoxPopupMenu() const { return m_picBoxPopupMenu; }
+    void SetPicBoxPopupMenu(QMenu* menu) { m_picBoxPopupMenu = menu; }
+    long long PicBoxTag() const { return m_picBoxTag; }
+    void SetPicBoxTag(long long value) { m_picBoxTag = value; }
 
     // ---- selection and mouse ---------------------------------------------------------
     TActionMode ActionMode() const { return m_actionMode; }
@@ -304,6 +314,9 @@ private:
     bool m_showHourGlass = true, m_progressClockVisible = true, m_progress5Clocks = true;
     QColor m_clockBkColor, m_clockLineColor, m_color, m_picBoxFrameColor;
     QCursor m_picBoxCursor;
+    bool m_picBoxParentColor = false;
+    QMenu* m_picBoxPopupMenu = nullptr;
+    long long m_picBoxTag = 0;
     TRGB m_backGroundColor = 0;
     TPGWarningAction m_readWarningAction = pgwaOKCancelBox, m_saveWarningAction = pgwaOKCancelBox;
 

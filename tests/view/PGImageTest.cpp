@@ -476,6 +476,14 @@ TEST(Properties, WritersRunWhatTheyShould)
     EXPECT_EQ(layoutUpdates, 2);
     view->SetAutoSize(false);  // always updates, even unchanged
     EXPECT_EQ(layoutUpdates, 3);
+
+    view->SetPicBoxParentColor(true);  // the box follows the control's colour
+    view->SetColor(QColor(9, 8, 7));
+    EXPECT_EQ(view->PicBoxColor(), QColor(9, 8, 7));
+    view->SetPicBoxColor(QColor(1, 1, 1));  // its own colour ends that
+    EXPECT_FALSE(view->PicBoxParentColor());
+    view->SetColor(QColor(2, 2, 2));
+    EXPECT_EQ(view->PicBoxColor(), QColor(1, 1, 1));
 }
 
 TEST(Properties, AutoSizeCenterAndConversions)
