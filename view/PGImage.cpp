@@ -5,6 +5,8 @@
 #include "view/PGDraw.h"
 
 #include <QContextMenuEvent>
+#include <QDrag>
+#include <QMimeData>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -67,6 +69,7 @@ TPicBox::TPicBox(TPGImage* owner) : QWidget(owner->viewport()), m_owner(owner)
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
     setMouseTracking(true);
+    setAcceptDrops(true);
     m_color = palette().color(QPalette::Button);
 }
 
@@ -86,6 +89,10 @@ void TPicBox::paintEvent(QPaintEvent*)
 
 void TPicBox::mousePressEvent(QMouseEvent* event)
 {
+    if (m_owner->PicBoxDragMode() == dmAutomatic && event->button() == Qt::LeftButton) {
+        m_owner->PicBoxBeginDrag();
+        return;
+    }
     m_owner->PicBoxMouseDown(event);
     const QPoint p = event->position().toPoint();
     emit m_owner->PicBoxOnMouseDown(m_owner, event->button(), event->modifiers(), p.x(), p.y());
@@ -113,6 +120,26 @@ void TPicBox::contextMenuEvent(QContextMenuEvent* event)
         menu->popup(event->globalPos());
     else
         QWidget::contextMenuEvent(event);
+}
+
+void TPicBox::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+
+void TPicBox::dragMoveEvent(QDragMoveEvent* event)
+{
+    bool accept = false;
+    const QPoint p = event->position().toPoint();
+    emit m_owner->PicBoxOnDragOver(m_owner, event->source(), p.x(), p.y(), accept);
+    if (accept)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TPicBox::dropEvent(QDropEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    event->acceptProposedAction();
+    emit m_owner->PicBoxOnDragDrop(m_owner, event->source(), p.x(), p.y());
 }
 
 void TPicBox::mouseDoubleClickEvent(QMouseEvent* event)
@@ -457,6 +484,16 @@ void TPGImage::SetPicBoxColor(const QColor& value)
     m_picBoxParentColor = false;
     m_picBox->SetColor(value);
 }
+void TPGImage::PicBoxBeginDrag()
+{
+    emit PicBoxOnStartDrag(this);
+    auto* drag = new QDrag(m_picBox);
+    drag->setMimeData(new QMimeData);
+    drag->setDragCursor(m_picBoxDragCursor.pixmap(), Qt::MoveAction);
+    const Qt::DropAction done = drag->exec(Qt::MoveAction);
+    emit PicBoxOnEndDrag(this, done != Qt::IgnoreAction);
+}
+
 void TPGImage::SetPicBoxParentColor(bool value)
 {
     m_picBoxParentColor = value;

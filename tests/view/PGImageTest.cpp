@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -605,6 +606,29 @@ TEST(Mouse, ImageDragScrolls)
     EXPECT_EQ(h->value(), 130);
     EXPECT_EQ(v->value(), 120);
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
+}
+
+TEST(Mouse, DropsAreOfferedToTheHandlers)
+{
+    auto view = MakeView(200, 200);
+    view->SetPixelGraphic(RandomImage(100, 100, bc24, 67));
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragOver,
+                     [](TPGImage*, QObject*, int x, int, bool& accept) { accept = x >= 50; });
+    QPoint dropped(-1, -1);
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragDrop,
+                     [&](TPGImage*, QObject*, int x, int y) { dropped = QPoint(x, y); });
+    // Delivered straight to the box: the application routes drag events only
+    // while a platform drag is running.
+    QObject* box = view->PicBox();
+    QMimeData data;
+    for (int x : {20, 70}) {
+        QDragMoveEvent move(QPoint(x, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        box->event(&move);
+        EXPECT_EQ(move.isAccepted(), x >= 50) << x;
+    }
+    QDropEvent drop(QPointF(70, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    box->event(&drop);
+    EXPECT_EQ(dropped, QPoint(70, 30));
 }
 
 TEST(Mouse, CursorsAreDistinct32By32WithTheirHotSpots)
