@@ -450,8 +450,6 @@ RASTOVA_WRITER(DitherErrorLimitAuto, m_ditherErrorLimitAuto, UpdateLayout())
 RASTOVA_WRITER(DitherErrorLimitSoft, m_ditherErrorLimitSoft, UpdateLayout())
 RASTOVA_WRITER(RGBWeighting, m_rgbWeighting, UpdateLayout())
 RASTOVA_WRITER(Allow24BitStretch, m_allow24BitStretch, UpdateLayout())
-RASTOVA_WRITER(Palette8BitSys24BitGraphic, m_palette24, UpdateLayout())
-RASTOVA_WRITER(Palette8BitSys8BitGraphic, m_palette8, UpdateLayout())
 RASTOVA_WRITER(AutoSizeMinWidth, m_autoSizeMinWidth, if (m_autoSize) UpdateLayout())
 RASTOVA_WRITER(AutoSizeMinHeight, m_autoSizeMinHeight, if (m_autoSize) UpdateLayout())
 RASTOVA_WRITER(AutoSizeMaxWidth, m_autoSizeMaxWidth, if (m_autoSize) UpdateLayout())
@@ -471,6 +469,23 @@ RASTOVA_WRITER(SelectionColor2, m_selColor2, m_selBrushesMade = false; m_picBox-
 RASTOVA_WRITER(UseThread, m_useThread, StopThread(); m_paintInvalid = true; Repaint())
 RASTOVA_WRITER(DisplayDepthOverride, m_displayDepthOverride, m_paintInvalid = true; Repaint())
 #undef RASTOVA_WRITER
+
+// Only the kinds an 8-bit paint image can be given are taken.
+void TPGImage::SetPalette8BitSys24BitGraphic(TPaletteIdent value)
+{
+    if (value == m_palette24 || value < pBlackWhite || value > pOptimized252Sys16)
+        return;
+    m_palette24 = value;
+    UpdateLayout();
+}
+
+void TPGImage::SetPalette8BitSys8BitGraphic(TPaletteIdent value)
+{
+    if (value == m_palette8 || value < pBlackWhite || value > pSource)
+        return;
+    m_palette8 = value;
+    UpdateLayout();
+}
 
 void TPGImage::SetAutoSize(bool value)
 {

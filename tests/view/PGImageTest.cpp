@@ -60,6 +60,7 @@ struct TPathCase {
     TBitCount paintBits;
     int stageCount;
     bool boxSized;  // the paint image has the picture box's size
+    TPaletteIdent palette = pOptimized252Sys16;  // wanted on an 8-bit display
 };
 
 const TPathCase kPathCases[] = {
@@ -71,6 +72,8 @@ const TPathCase kPathCases[] = {
     {"8 display, stretched through 24 bits", 8, bc24, smPrecise, true, true, bc8, 3, true},
     {"4 display, 24-bit picture: system colours", 4, bc24, smFast, false, true, bc4, 1, false},
     {"4 display, 8-bit picture: system colours", 4, bc8, smFast, false, true, bc4, 1, false},
+    {"8 display, 24-bit picture, fixed 252 palette", 8, bc24, smFast, false, true, bc8, 1, false, pSpecial252},
+    {"8 display, 8-bit picture, own palette: drawn directly", 8, bc8, smFast, false, false, bc8, 1, false, pSource},
 };
 
 class PaintPathTest : public testing::TestWithParam<TPathCase> {};
@@ -84,6 +87,10 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
     view->SetStretch(sShrinkKAR);
     view->SetStretchMode(c.mode);
     view->SetAllow24BitStretch(c.allow24BitStretch);
+    if (c.bits == bc24)
+        view->SetPalette8BitSys24BitGraphic(c.palette);
+    else
+        view->SetPalette8BitSys8BitGraphic(c.palette);
     view->SetPixelGraphic(RandomImage(200, 150, c.bits, 7));
     const QImage shot = Grab(*view);
     const TPixelGraphic& image = *view->PixelGraphic();
@@ -113,14 +120,18 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
         source.Assign(&help);
     }
     TPixelGraphic expected;
-    const bool throughTable = c.paintBits == bc8 && source.BitCount() == bc8;
+    const bool optimal = c.paintBits == bc8 && c.palette == pOptimized252Sys16;
+    const bool throughTable = optimal && source.BitCount() == bc8;
     if (c.paintBits == bc4) {
         expected.SetBitCount(bc4);
         expected.SetPaletteIdent(pSys16);
-    } else if (c.paintBits == bc8) {
+    } else if (optimal) {
         expected.SetBitCount(bc8);
         expected.CreateOptimalPalette(source, 252, true);
         EXPECT_EQ(paint->PaletteCount(), expected.PaletteCount());
+    } else if (c.paintBits == bc8) {
+        expected.SetBitCount(bc8);
+        expected.SetPaletteIdent(c.palette);
     }
     expected.SetSize(w, h, c.paintBits);
     expected.SetStretchMode(c.mode);
