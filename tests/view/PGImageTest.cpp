@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -59,6 +60,7 @@ struct TPathCase {
     TBitCount paintBits;
     int stageCount;
     bool boxSized;  // the paint image has the picture box's size
+    TPaletteIdent palette = pOptimized252Sys16;  // wanted on an 8-bit display
 };
 
 const TPathCase kPathCases[] = {
@@ -70,6 +72,8 @@ const TPathCase kPathCases[] = {
     {"8 display, stretched through 24 bits", 8, bc24, smPrecise, true, true, bc8, 3, true},
     {"4 display, 24-bit picture: system colours", 4, bc24, smFast, false, true, bc4, 1, false},
     {"4 display, 8-bit picture: system colours", 4, bc8, smFast, false, true, bc4, 1, false},
+    {"8 display, 24-bit picture, fixed 252 palette", 8, bc24, smFast, false, true, bc8, 1, false, pSpecial252},
+    {"8 display, 8-bit picture, own palette: drawn directly", 8, bc8, smFast, false, false, bc8, 1, false, pSource},
 };
 
 class PaintPathTest : public testing::TestWithParam<TPathCase> {};
@@ -83,6 +87,10 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
     view->SetStretch(sShrinkKAR);
     view->SetStretchMode(c.mode);
     view->SetAllow24BitStretch(c.allow24BitStretch);
+    if (c.bits == bc24)
+        view->SetPalette8BitSys24BitGraphic(c.palette);
+    else
+        view->SetPalette8BitSys8BitGraphic(c.palette);
     view->SetPixelGraphic(RandomImage(200, 150, c.bits, 7));
     const QImage shot = Grab(*view);
     const TPixelGraphic& image = *view->PixelGraphic();
@@ -112,14 +120,18 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
         source.Assign(&help);
     }
     TPixelGraphic expected;
-    const bool throughTable = c.paintBits == bc8 && source.BitCount() == bc8;
+    const bool optimal = c.paintBits == bc8 && c.palette == pOptimized252Sys16;
+    const bool throughTable = optimal && source.BitCount() == bc8;
     if (c.paintBits == bc4) {
         expected.SetBitCount(bc4);
         expected.SetPaletteIdent(pSys16);
-    } else if (c.paintBits == bc8) {
+    } else if (optimal) {
         expected.SetBitCount(bc8);
         expected.CreateOptimalPalette(source, 252, true);
         EXPECT_EQ(paint->PaletteCount(), expected.PaletteCount());
+    } else if (c.paintBits == bc8) {
+        expected.SetBitCount(bc8);
+        expected.SetPaletteIdent(c.palette);
     }
     expected.SetSize(w, h, c.paintBits);
     expected.SetStretchMode(c.mode);
@@ -476,6 +488,14 @@ TEST(Properties, WritersRunWhatTheyShould)
     EXPECT_EQ(layoutUpdates, 2);
     view->SetAutoSize(false);  // always updates, even unchanged
     EXPECT_EQ(layoutUpdates, 3);
+
+    view->SetPicBoxParentColor(true);  // the box follows the control's colour
+    view->SetColor(QColor(9, 8, 7));
+    EXPECT_EQ(view->PicBoxColor(), QColor(9, 8, 7));
+    view->SetPicBoxColor(QColor(1, 1, 1));  // its own colour ends that
+    EXPECT_FALSE(view->PicBoxParentColor());
+    view->SetColor(QColor(2, 2, 2));
+    EXPECT_EQ(view->PicBoxColor(), QColor(1, 1, 1));
 }
 
 TEST(Properties, AutoSizeCenterAndConversions)
@@ -597,6 +617,29 @@ TEST(Mouse, ImageDragScrolls)
     EXPECT_EQ(h->value(), 130);
     EXPECT_EQ(v->value(), 120);
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
+}
+
+TEST(Mouse, DropsAreOfferedToTheHandlers)
+{
+    auto view = MakeView(200, 200);
+    view->SetPixelGraphic(RandomImage(100, 100, bc24, 67));
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragOver,
+                     [](TPGImage*, QObject*, int x, int, bool& accept) { accept = x >= 50; });
+    QPoint dropped(-1, -1);
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragDrop,
+                     [&](TPGImage*, QObject*, int x, int y) { dropped = QPoint(x, y); });
+    // Delivered straight to the box: the application routes drag events only
+    // while a platform drag is running.
+    QObject* box = view->PicBox();
+    QMimeData data;
+    for (int x : {20, 70}) {
+        QDragMoveEvent move(QPoint(x, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        box->event(&move);
+        EXPECT_EQ(move.isAccepted(), x >= 50) << x;
+    }
+    QDropEvent drop(QPointF(70, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    box->event(&drop);
+    EXPECT_EQ(dropped, QPoint(70, 30));
 }
 
 TEST(Mouse, CursorsAreDistinct32By32WithTheirHotSpots)
