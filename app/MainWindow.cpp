@@ -258,6 +258,9 @@ void TForm1::SetDialogs(TForm2* jpegQuality, TForm3* about, TForm4* viewer)
     m_form2 = jpegQuality;
     m_form3 = about;
     m_form4 = viewer;
+    if (m_form4)
+        m_form4->SetNeighbour(
+            [this](const QString& fileName, int step) { return m_shellList->NeighbourFile(fileName, step); });
     if (m_form2)
         m_form2->TrBar1()->setValue(m_settings.JpegQuality);
 }

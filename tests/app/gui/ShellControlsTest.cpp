@@ -163,5 +163,24 @@ TEST(ShellList, DoubleClickOpensTheFocusedItem)
     EXPECT_EQ(list.SelectedPaths(), (QStringList{folder + "/a.bmp", folder + "/c.bmp"}));
 }
 
+TEST(ShellList, NeighbourFilesSkipFolders)
+{
+    TTempDir dir;
+    const QString folder = Q(dir.Path().string());
+    for (const char* name : {"a.bmp", "c.bmp"})
+        test::WriteAll(dir.Path() / name, std::string("x"));
+    QDir(folder).mkdir("b.bmp");  // a folder that matches the mask
+    TShellList list;
+    list.SetFolder(folder);
+    ASSERT_TRUE(test::WaitForList(list, folder, 3));
+    QCoreApplication::processEvents();
+    const std::tuple<const char*, int, QString> cases[] = {
+        {"a.bmp", 1, folder + "/c.bmp"}, {"c.bmp", -1, folder + "/a.bmp"}, {"c.bmp", 1, ""},
+        {"a.bmp", -1, ""},               {"gone.bmp", 1, ""},
+    };
+    for (const auto& [from, step, expected] : cases)
+        EXPECT_EQ(list.NeighbourFile(folder + "/" + from, step), expected) << from << " " << step;
+}
+
 }  // namespace
 }  // namespace rastova

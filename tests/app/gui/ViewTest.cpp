@@ -53,6 +53,45 @@ TEST(Viewer, ShowsTheFileAndDescribesIt)
     }
 }
 
+TEST(Viewer, KeysZoomFitAndStepThroughTheList)
+{
+    test::TTempDir dir;
+    QStringList files;
+    for (int i = 0; i < 2; ++i) {
+        TPixelGraphic picture;
+        test::FillRandom(picture, 800 + i, 600, bc24, std::uint32_t(i));
+        files << QString::fromStdString(dir.File("p" + std::to_string(i) + ".bmp"));
+        picture.SaveToFile(files.back().toStdString());
+    }
+    TForm4 viewer;
+    viewer.SetNeighbour([&files](const QString& file, int step) {
+        const qsizetype at = files.indexOf(file) + step;
+        return at >= 0 && at < files.size() ? files[at] : QString();
+    });
+    viewer.show();
+    viewer.LoadAndDescribe(files[0]);
+    TPGImage* image = viewer.PGImage1();
+    const long double fitted = image->EffectiveZoom();
+    ASSERT_LT(fitted, 1.0L);  // 800 x 600 shrinks into the window
+
+    QTest::keyClick(&viewer, Qt::Key_Plus);
+    EXPECT_EQ(image->Stretch(), sZoomKAR);
+    EXPECT_NEAR(double(image->ZoomFactor()), double(fitted * 1.25L), 1e-9);
+    QTest::keyClick(&viewer, Qt::Key_Minus);
+    QTest::keyClick(&viewer, Qt::Key_Minus);
+    EXPECT_NEAR(double(image->ZoomFactor()), double(fitted / 1.25L), 1e-9);
+    QTest::keyClick(&viewer, Qt::Key_0);
+    EXPECT_EQ(image->Stretch(), sShrinkKAR);
+
+    QTest::keyClick(&viewer, Qt::Key_PageDown);
+    EXPECT_EQ(viewer.windowTitle(), "View - " + files[1]);
+    EXPECT_EQ(image->PixelGraphic()->Width(), 801);
+    QTest::keyClick(&viewer, Qt::Key_PageDown);  // the last file stays
+    EXPECT_EQ(viewer.windowTitle(), "View - " + files[1]);
+    QTest::keyClick(&viewer, Qt::Key_PageUp);
+    EXPECT_EQ(viewer.windowTitle(), "View - " + files[0]);
+}
+
 TEST(Viewer, EscapeCloses)
 {
     TForm4 viewer;
