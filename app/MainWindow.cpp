@@ -146,7 +146,10 @@ TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     m_shellList->setFocus();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    m_host.Shutdown();
+}
 
 QWidget* TForm1::CreateSourceGroup()
 {

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -138,7 +137,6 @@ std::string TForm4::DescribeMetafile(const std::string& fileName, const std::str
         TPixelGraphic scratch;
         scratch.SetSize(width, height, bc24);
         // The picture starts one pixel in: the top row and left column stay the background.
-        std::memset(scratch.Bits(), 0xFF, std::size_t(scratch.ImageSize()));
         m_metafiles->Draw(scratch, 1, 1);
         if (!m_pgImage1->PixelGraphic())
             m_pgImage1->SetPixelGraphic(std::make_unique<TPixelGraphic>());

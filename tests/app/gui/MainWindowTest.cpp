@@ -34,16 +34,17 @@ struct TWindowFixture {
     fs::path destination = dir.Path() / "out";
     QString ini = Q(dir.Path() / "Rastova.ini");
 
-    explicit TWindowFixture(int pictures)
+    // Pictures of width + i by height pixels; options are extra [Options] lines.
+    TWindowFixture(int pictures, const std::string& options = "", int width = 40, int height = 30)
     {
         fs::create_directories(source);
         for (int i = 0; i < pictures; ++i) {
             TPixelGraphic picture;
-            test::FillRandom(picture, 40 + i, 30, bc24, std::uint32_t(i + 1));
+            test::FillRandom(picture, width + i, height, bc24, std::uint32_t(i + 1));
             picture.SaveToFile((source / ("picture" + std::to_string(i) + ".bmp")).string());
         }
         test::WriteAll(dir.Path() / "Rastova.ini", "[Path]\nOpen=" + source.string() + "\nSave=" + destination.string() +
-                                                       "\n[Options]\nTargetFormat=4\n");
+                                                       "\n[Options]\nTargetFormat=4\n" + options);
     }
 
     void SelectAll(TForm1& form, int count)
@@ -51,6 +52,13 @@ struct TWindowFixture {
         ASSERT_TRUE(test::WaitForList(*form.PTSList1(), Q(source), count));
         QCoreApplication::processEvents();
         form.PTSList1()->ActiveView()->selectAll();
+    }
+
+    // Start, then wait for the end of the run.
+    static void Convert(TForm1& form)
+    {
+        form.Button1Click();
+        ASSERT_TRUE(test::WaitUntil([&form] { return !form.Running(); }));
     }
 
     int Outputs() const
@@ -68,7 +76,7 @@ TEST(MainWindow, ConvertsAFolderAndListsTheFileThatFailed)
     fixture.SelectAll(form, 4);
     EXPECT_EQ(form.RG4()->ItemIndex(), 4);  // PNG, remembered
 
-    form.Button1Click();
+    TWindowFixture::Convert(form);
 
     // Missing destination: asked, created, then every good file converted.
     ASSERT_EQ(messages.Texts.size(), 2);
@@ -96,7 +104,8 @@ TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
     constexpr int kPictures = 6;
     for (const bool stop : {false, true}) {
         SCOPED_TRACE(stop ? "Yes" : "No");
-        TWindowFixture fixture(kPictures);
+        // One converter, and pictures large enough that the stop comes before the last.
+        TWindowFixture fixture(kPictures, "Jobs=1\nColorResolution=2\n", 600, 400);
         fs::create_directories(fixture.destination);
         test::TMessageRecorder messages;
         messages.Answers = {stop ? QMessageBox::Yes : QMessageBox::No};
@@ -113,7 +122,7 @@ TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
             }
         });
 
-        form.Button1Click();
+        TWindowFixture::Convert(form);
 
         ASSERT_EQ(messages.Texts.size(), 2);
         EXPECT_EQ(messages.Texts[0], "The conversion will be interrupted.");
