@@ -12,6 +12,9 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QComboBox>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -164,6 +167,36 @@ TEST(MainWindow, ClosingStoresTheSettingsForTheNextStart)
     EXPECT_EQ(form.RG2()->ItemIndex(), 2);
     EXPECT_EQ(quality.TrBar1()->value(), 35);
     EXPECT_EQ(form.size(), QSize(900, 700));
+}
+
+TEST(MainWindow, TabOrderFollowsTheReadingOrder)
+{
+    TWindowFixture fixture(0);
+    TForm1 form(fixture.ini);
+    form.show();
+    const QList<QWidget*> expected = {form.PTShellCombo1(),
+                                      form.SpeedButton(1),
+                                      form.SpeedButton(2),
+                                      form.SpeedButton(3),
+                                      form.SpeedButton(4),
+                                      form.PTSList1()->ActiveView(),
+                                      form.FilterComboBox1(),
+                                      form.Edit1(),
+                                      form.RG4()->findChildren<QRadioButton*>().front(),
+                                      form.RG3()->findChildren<QRadioButton*>().front(),
+                                      form.RG1()->findChildren<QRadioButton*>().front(),
+                                      form.RG2()->findChildren<QRadioButton*>().front(),
+                                      form.Button1(),
+                                      form.Button2()};
+    QList<QWidget*> chain;
+    for (QWidget* w = form.nextInFocusChain(); w != &form && chain.size() < 1000; w = w->nextInFocusChain())
+        chain << w;
+    qsizetype previous = -1;
+    for (QWidget* control : expected) {
+        const qsizetype position = chain.indexOf(control);
+        EXPECT_GT(position, previous) << control->accessibleName().toStdString() << " is out of order";
+        previous = position;
+    }
 }
 
 // Collects (role, name) of every accessible object below iface.
