@@ -1,3 +1,4 @@
+#include "app/MetafileSupport.h"
 #include "app/View.h"
 
 #include "image/PGraphic.h"
@@ -7,6 +8,8 @@
 #include <QKeyEvent>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace rastova {
 namespace {
@@ -50,6 +53,31 @@ TEST(Viewer, ShowsTheFileAndDescribesIt)
         EXPECT_EQ(viewer.StatusText(), c.status);
         const TPixelGraphic* shown = viewer.PGImage1()->PixelGraphic();
         EXPECT_EQ(shown ? shown->Width() : 0, c.width);
+    }
+}
+
+TEST(Viewer, PlaysMetafilesIntoThe252ColourPalette)
+{
+    const std::filesystem::path suite = test::TestSuitesDir() / "metafile";
+    if (!std::filesystem::is_directory(suite))
+        GTEST_SKIP() << "no metafile samples beside the project";
+    const std::tuple<const char*, QString, int, int> cases[] = {
+        {"inkscape-shapes.emf", "File info: Enhanced Metafile, 401x302 pixeles, colors: 256, File size: 30.7 Kb", 401,
+         302},
+        {"inkscape-shapes.wmf", "File info: Windows Metafile, 400x300 pixeles, colors: 256, File size: 8 Kb", 400, 300},
+    };
+    TForm4 viewer;
+    viewer.SetMetafileHolder(&WindowlessMetafileHolder());
+    for (const auto& [name, status, width, height] : cases) {
+        SCOPED_TRACE(name);
+        viewer.LoadAndDescribe(QString::fromStdString((suite / name).string()));
+        EXPECT_EQ(viewer.StatusText(), status);
+        const TPixelGraphic* shown = viewer.PGImage1()->PixelGraphic();
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->Width(), width);
+        EXPECT_EQ(shown->Height(), height);
+        EXPECT_EQ(shown->BitCount(), bc8);
+        EXPECT_EQ(shown->PaletteIdent(), pSpecial252);
     }
 }
 
