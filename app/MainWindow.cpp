@@ -170,7 +170,8 @@ QWidget* TForm1::CreateSourceGroup()
 
     m_shellList = new TShellList(m_gb2);
     m_shellList->setAccessibleName("Files");
-    m_shellList->ActiveView()->setAccessibleName("Files");
+    for (QAbstractItemView* view : m_shellList->findChildren<QAbstractItemView*>())
+        view->setAccessibleName("Files");
     m_filterCombo = new QComboBox(m_gb2);
     m_filterCombo->setAccessibleName("File extension");
 
@@ -183,7 +184,6 @@ QWidget* TForm1::CreateSourceGroup()
     });
     connect(m_speedButtons[3], &QToolButton::clicked, this, [this] {
         m_shellList->SetViewStyle(TShellList::vsDetails);
-        m_shellList->ActiveView()->setAccessibleName("Files");
     });
     connect(m_shellList, &TShellList::OpenRequested, this, &TForm1::ShowViewer);
     connect(m_filterCombo, &QComboBox::currentIndexChanged, this, &TForm1::FilterComboBox1Change);
