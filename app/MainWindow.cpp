@@ -247,7 +247,10 @@ void TForm1::SetTabOrder()
     QList<QWidget*> order = {m_shellCombo};
     for (QToolButton* button : m_speedButtons)
         order << button;
-    order << m_shellList->ActiveView() << m_filterCombo << m_edit1 << m_button3;
+    // Both file views, so whichever is shown follows the toggles.
+    for (QAbstractItemView* view : m_shellList->findChildren<QAbstractItemView*>())
+        order << view;
+    order << m_filterCombo << m_edit1 << m_button3;
     for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2})
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
