@@ -83,7 +83,7 @@ private:
 };
 
 enum : std::uint32_t {
-    EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17,
+    EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17, EMR_SETBKMODE = 18, EMR_SETBKCOLOR = 25, EMR_EXTTEXTOUTW = 84,
     EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35, EMR_SELECTOBJECT = 37, EMR_RECTANGLE = 43
 };
 constexpr std::int32_t kBlackBrush = std::int32_t(0x80000004u), kNullBrush = std::int32_t(0x80000005u);
@@ -158,6 +158,17 @@ std::vector<TPixelCase> PixelCases()
                          .Record(EMR_RECTANGLE, {10, 10, 20, 20})
                          .Bytes(),
                      kSquareProbes});
+    // Text in transparent mode after an opaque fill with a black background
+    // leaves the cell around the glyph untouched.
+    cases.push_back({"transparent text keeps its cell",
+                     TEmfBuilder()
+                         .Record(EMR_SETBKCOLOR, {0})
+                         .Record(EMR_SETBKMODE, {2})
+                         .Record(EMR_RECTANGLE, {0, 0, 5, 5})
+                         .Record(EMR_SETBKMODE, {1})
+                         .Record(EMR_EXTTEXTOUTW, {0, 0, 0, 0, 1, 0, 0, 40, 40, 1, 76, 0, 0, 0, 0, 0, 0, '.'})
+                         .Bytes(),
+                     {{43, 44, kWhite}, {46, 43, kWhite}}});
     // Slots 0..2 hold a pen, a red and a blue brush; deleting the red one frees
     // slot 1, which the green brush created next must take.
     constexpr std::int16_t kSolid = 0;
