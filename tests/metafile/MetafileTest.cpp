@@ -1,6 +1,7 @@
 // The metafile player: sizes and refusals over the sample suite, pixel rules
 // on tiny metafiles built here, damaged files, and the command-line hook.
 #include "app/MetafileSupport.h"
+#include "metafile/GdiPlayer.h"
 #include "metafile/Metafile.h"
 #include "support/TestSupport.h"
 
@@ -84,8 +85,35 @@ private:
 
 enum : std::uint32_t {
     EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17, EMR_SETBKMODE = 18, EMR_SETBKCOLOR = 25, EMR_EXTTEXTOUTW = 84,
-    EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35, EMR_SELECTOBJECT = 37, EMR_RECTANGLE = 43
+    EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35, EMR_SELECTOBJECT = 37, EMR_RECTANGLE = 43,
+    EMR_SETROP2 = 20, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT = 30, EMR_CREATEBRUSHINDIRECT = 39,
+    EMR_BEGINPATH = 59, EMR_ENDPATH = 60, EMR_FILLPATH = 62, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT = 76,
+    EMR_STRETCHDIBITS = 81, EMR_POLYGON16 = 86
 };
+constexpr std::int32_t kBlackPen = std::int32_t(0x80000007u), kNullPen = std::int32_t(0x80000008u);
+
+// Little-endian words of a byte string, zero-padded to whole words.
+std::vector<std::int32_t> Words(const std::vector<std::uint8_t>& bytes)
+{
+    std::vector<std::int32_t> words((bytes.size() + 3) / 4, 0);
+    std::memcpy(words.data(), bytes.data(), bytes.size());
+    return words;
+}
+
+// A 2 x 2 bottom-up 24-bit DIB: bottom row red, green; top row blue, white.
+std::vector<std::uint8_t> Dib2x2()
+{
+    TByteBuilder b;
+    b.U32LE(40).U32LE(2).U32LE(2).U16LE(1).U16LE(24).U32LE(0).U32LE(16).U32LE(0).U32LE(0).U32LE(0).U32LE(0);
+    b.Bytes({0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0});
+    return b.Data();
+}
+
+std::vector<std::int32_t> Concat(std::vector<std::int32_t> a, const std::vector<std::int32_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 constexpr std::int32_t kBlackBrush = std::int32_t(0x80000004u), kNullBrush = std::int32_t(0x80000005u);
 
 std::int32_t FloatBits(float f)
@@ -169,6 +197,69 @@ std::vector<TPixelCase> PixelCases()
                          .Record(EMR_EXTTEXTOUTW, {0, 0, 0, 0, 1, 0, 0, 40, 40, 1, 76, 0, 0, 0, 0, 0, 0, '.'})
                          .Bytes(),
                      {{43, 44, kWhite}, {46, 43, kWhite}}});
+    // The DIB fills device (10, 10)-(30, 30): its first stored row is the bottom one.
+    cases.push_back({"StretchDIBits scales a bottom-up DIB",
+                     TEmfBuilder()
+                         .Record(EMR_STRETCHDIBITS, Concat({0, 0, 0, 0, 10, 10, 0, 0, 2, 2, 80, 40, 120, 16, 0,
+                                                            0x00CC0020, 20, 20},
+                                                           Words(Dib2x2())))
+                         .Bytes(),
+                     {{11, 11, 0x0000FF}, {30, 11, kWhite}, {11, 30, 0xFF0000}, {30, 30, 0x00FF00}, {31, 31, kWhite}}});
+    cases.push_back({"clip rectangles intersect and exclude",
+                     TEmfBuilder()
+                         .Record(EMR_INTERSECTCLIPRECT, {10, 10, 20, 20})
+                         .Record(EMR_EXCLUDECLIPRECT, {10, 10, 15, 20})
+                         .Record(EMR_SELECTOBJECT, {kBlackBrush})
+                         .Record(EMR_SELECTOBJECT, {kNullPen})
+                         .Record(EMR_RECTANGLE, {0, 0, 90, 90})
+                         .Bytes(),
+                     {{16, 16, kBlack}, {20, 20, kBlack}, {21, 16, kWhite}, {14, 16, kWhite}, {16, 21, kWhite}}});
+    cases.push_back({"region clip in device units",
+                     TEmfBuilder()
+                         .Record(EMR_EXTSELECTCLIPRGN, {48, 5, 32, 1, 1, 16, 30, 30, 40, 40, 30, 30, 40, 40})
+                         .Record(EMR_SELECTOBJECT, {kBlackBrush})
+                         .Record(EMR_RECTANGLE, {0, 0, 90, 90})
+                         .Bytes(),
+                     {{31, 31, kBlack}, {40, 40, kBlack}, {41, 35, kWhite}, {30, 35, kWhite}}});
+    cases.push_back({"path filled with the polygon fill mode",
+                     TEmfBuilder()
+                         .Record(EMR_SELECTOBJECT, {kBlackBrush})
+                         .Record(EMR_BEGINPATH, {})
+                         .Record(EMR_RECTANGLE, {10, 10, 20, 20})
+                         .Record(EMR_RECTANGLE, {12, 12, 18, 18})
+                         .Record(EMR_ENDPATH, {})
+                         .Record(EMR_FILLPATH, {0, 0, 0, 0})
+                         .Bytes(),
+                     {{12, 12, kBlack}, {16, 16, kWhite}, {5, 5, kWhite}}});
+    cases.push_back({"XOR pen inverts what is below",
+                     TEmfBuilder()
+                         .Record(EMR_SELECTOBJECT, {kBlackBrush})
+                         .Record(EMR_SELECTOBJECT, {kNullPen})
+                         .Record(EMR_RECTANGLE, {10, 10, 30, 30})
+                         .Record(EMR_SETROP2, {7})
+                         .Record(EMR_CREATEBRUSHINDIRECT, {1, 0, 0x0000FF, 0})  // red
+                         .Record(EMR_SELECTOBJECT, {1})
+                         .Record(EMR_RECTANGLE, {20, 20, 40, 40})
+                         .Bytes(),
+                     {{15, 15, kBlack}, {25, 25, 0xFF0000}, {35, 35, 0x00FFFF}}});
+    cases.push_back({"hatch lines on an opaque background",
+                     TEmfBuilder()
+                         .Record(EMR_SETBKCOLOR, {0x0000FF})  // red
+                         .Record(EMR_CREATEBRUSHINDIRECT, {1, 2, 0x000000, 0})  // horizontal hatch
+                         .Record(EMR_SELECTOBJECT, {1})
+                         .Record(EMR_SELECTOBJECT, {kNullPen})
+                         .Record(EMR_RECTANGLE, {0, 0, 32, 32})
+                         .Bytes(),
+                     {{20, 3, kBlack}, {20, 11, kBlack}, {20, 5, 0xFF0000}, {20, 9, 0xFF0000}}});
+    // A polygon whose point count runs past its record ends the picture there.
+    cases.push_back({"damaged record ends playback, keeps what was drawn",
+                     TEmfBuilder()
+                         .Record(EMR_SELECTOBJECT, {kBlackBrush})
+                         .Record(EMR_RECTANGLE, {10, 10, 20, 20})
+                         .Record(EMR_POLYGON16, {0, 0, 0, 0, 0x40000000, 5, 5})
+                         .Record(EMR_RECTANGLE, {50, 50, 60, 60})
+                         .Bytes(),
+                     {{15, 15, kBlack}, {55, 55, kWhite}}});
     // Slots 0..2 hold a pen, a red and a blue brush; deleting the red one frees
     // slot 1, which the green brush created next must take.
     constexpr std::int16_t kSolid = 0;
@@ -197,6 +288,80 @@ TEST(MetafilePixels, ProbesOnTinyMetafiles)
         for (const TProbe& p : c.probes)
             EXPECT_EQ(image.pixel(p.x, p.y) & 0xFFFFFF, p.rgb) << "at " << p.x << "," << p.y;
     }
+}
+
+// ---- bitmaps, text and faces ---------------------------------------------------------
+
+// A 1-bit 8 x 2 DIB header whose colour entries (black, white) may be followed by slack.
+std::vector<std::uint8_t> MonoInfo(std::size_t slack, std::uint32_t height = 2, std::uint32_t width = 8)
+{
+    TByteBuilder b;
+    b.U32LE(40).U32LE(width).U32LE(height).U16LE(1).U16LE(1).U32LE(0).U32LE(8).U32LE(0).U32LE(0).U32LE(2).U32LE(0);
+    b.U32LE(0x000000).U32LE(0xFFFFFF).Fill(slack, 0xAB);
+    return b.Data();
+}
+
+TEST(MetafileBitmaps, DecodeDibTable)
+{
+    const std::vector<std::uint8_t> bits = {0xF0, 0, 0, 0, 0x0F, 0, 0, 0};  // bottom row, then top row
+    const std::vector<std::uint8_t> full = MonoInfo(0);
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> info;
+        bool decodes;
+    } rows[] = {
+        {"exact colour table", MonoInfo(0), true},
+        {"slack after the colour table", MonoInfo(260), true},
+        {"header only, no colours", std::vector<std::uint8_t>(full.begin(), full.begin() + 40), true},
+        {"header size beyond the block", std::vector<std::uint8_t>(full.begin(), full.begin() + 30), false},
+        {"zero width", MonoInfo(0, 2, 0), false},
+        {"too many pixels", MonoInfo(0, 0x10000, 0x10000), false},
+    };
+    for (const TRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const QImage image = gdi::DecodeDib(TRecordBytes(r.info.data(), r.info.size()), TRecordBytes(bits.data(), bits.size()));
+        ASSERT_EQ(!image.isNull(), r.decodes);
+        if (!r.decodes || r.info.size() < 48)
+            continue;
+        // Top row: 0x0F -> four black then four white; bottom row the reverse.
+        EXPECT_EQ(image.pixel(0, 0) & 0xFFFFFF, kBlack);
+        EXPECT_EQ(image.pixel(7, 0) & 0xFFFFFF, kWhite);
+        EXPECT_EQ(image.pixel(0, 1) & 0xFFFFFF, kWhite);
+        EXPECT_EQ(image.pixel(7, 1) & 0xFFFFFF, kBlack);
+    }
+}
+
+TEST(MetafileText, AnsiCodePagesAndFaces)
+{
+    struct TAnsi {
+        std::vector<std::uint8_t> bytes;
+        std::uint8_t charSet;
+        QString expected;
+    } ansi[] = {{{'A', 0x80, 0x9F, 0xE9}, 0, QString::fromUtf8("A€Ÿé")},
+                {{'A', 0x80, 0xE9}, 1, QString::fromUtf8("A€é")},
+                {{0x41, 0xE9}, 2, QString::fromUtf8("Aé")}};
+    for (const TAnsi& a : ansi)
+        EXPECT_EQ(gdi::DecodeAnsi(a.bytes.data(), a.bytes.size(), a.charSet), a.expected);
+
+    const std::uint8_t cyrillic[] = {0xC0, 0xE1};
+    const QString russian = gdi::DecodeAnsi(cyrillic, 2, 204);
+    // Without a converter for the code page the bytes fall back to Windows-1252.
+    EXPECT_TRUE(russian == QString::fromUtf8("Аб") || russian == QString::fromUtf8("Àá")) << russian.toStdString();
+
+    constexpr std::uint8_t kRoman = 0x10, kModern = 0x30, kFixedPitch = 1, kSwiss = 0x20;
+    struct TFace {
+        const char* face;
+        std::uint8_t pitchAndFamily;
+        const char* expected;
+    } faces[] = {{"Arial", 0, "Liberation Sans"},           {"times new roman", 0, "Liberation Serif"},
+                 {"Courier New", 0, "Liberation Mono"},      {"Unknown Face", kRoman, "Liberation Serif"},
+                 {"Unknown Face", kModern, "Liberation Mono"}, {"Unknown Face", kFixedPitch | kSwiss, "Liberation Mono"},
+                 {"", kSwiss, "Liberation Sans"},            {"DejaVu Sans", 0, "DejaVu Sans"}};
+    const bool liberation = gdi::MapFontFace("Arial", 0) == "Liberation Sans";
+    if (!liberation)
+        GTEST_SKIP() << "Liberation fonts are not installed";
+    for (const TFace& f : faces)
+        EXPECT_EQ(gdi::MapFontFace(f.face, f.pitchAndFamily).toStdString(), f.expected) << f.face;
 }
 
 // ---- sizes and refusals ----------------------------------------------------------------
