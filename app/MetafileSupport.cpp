@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace rastova {
 
@@ -32,7 +31,10 @@ void EnsureGuiApplication()
     static int argc = 1;
     static char name[] = "rastova";
     static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
+    // Kept until the process ends: destroying it among the exit handlers would
+    // run after Qt's own globals are gone.
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
+    (void)application;
 }
 
 class TQtMetafileHolder : public TMetafileHolder {

@@ -9,22 +9,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 using namespace rastova;
 
 namespace {
 
+// The application lives until the process ends: destroying it among the exit
+// handlers would run after Qt's own globals are gone.
 void EnsureGuiApplication()
 {
-    static std::unique_ptr<QGuiApplication> application;
-    if (application)
+    if (QGuiApplication::instance())
         return;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
-    application = std::make_unique<QGuiApplication>(argc, argv);
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
+    (void)application;
 }
 
 }  // namespace
