@@ -816,15 +816,12 @@ void TRowStore::Store(int y, const std::uint8_t* bgr, int x0, int x1, const std:
 
 void TRowStore::StoreGeneric(int y, const std::uint8_t* bgr, int x0, int x1, const std::uint8_t* skip)
 {
-    const int n = x1 - x0 + 1;
-    const bool odd = (y & 1) != 0;
-    for (int k = 0; k < n; ++k) {
-        const int o = odd ? n - 1 - k : k;
-        if (skip && skip[o])
-            continue;
-        const std::uint8_t* c = bgr + 3 * o;
-        StorePixel(x0 + o, y, RGBValue(c[2], c[1], c[0]));
-    }
+    StorePixels(y, x0, x1, [bgr, x0, skip](int x) -> std::optional<TRGB> {
+        if (skip && skip[x - x0])
+            return std::nullopt;
+        const std::uint8_t* c = bgr + 3 * std::size_t(x - x0);
+        return RGBValue(c[2], c[1], c[0]);
+    });
 }
 
 void TRowStore::StorePixel(int x, int y, TRGB color)

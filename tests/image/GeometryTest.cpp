@@ -310,6 +310,40 @@ TEST(Rotate, LargerQuarterTurnsMatchReference)
         }
 }
 
+TEST(Rotate, QuarterTurnsSpanningManyTilesMatchReference)
+{
+    // Sizes that leave odd remainders after blocks of 64 and 512 rows and
+    // tiles of 64 columns, one of them with rows that have no padding; with a progress handler the rows
+    // are staged, without one a 24-bit target is written in place.
+    const std::pair<int, int> sizes[] = {{150, 203}, {200, 129}, {601, 67}};
+    for (const TBitCount format : {bc24, bc8, bc4, bc1})
+        for (const auto& [w, h] : sizes)
+            for (const int rotation : {90, -90, 180})
+                for (const bool watched : {false, true}) {
+                    TPixelGraphic source, mine, theirs;
+                    FillRandom(source, w, h, format, std::uint32_t(w + h + rotation));
+                    const int tw = rotation == 180 ? w : h, th = rotation == 180 ? h : w;
+                    mine.SetSize(tw, th, bc24);
+                    theirs.SetSize(tw, th, bc24);
+                    int events = 0;
+                    if (watched)
+                        mine.SetOnProgress([&events](TObject*, int, int, bool&) { ++events; });
+                    JobRotate(source, mine, rotation);
+                    const int ew = w % 2 == 0, eh = h % 2 == 0;
+                    if (rotation == 180)
+                        ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, w / 2 - ew, h / 2 - eh, 180);
+                    else if (rotation == -90)
+                        ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, h / 2, w / 2 - ew, -90);
+                    else
+                        ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, h / 2 - eh, w / 2, 90);
+                    std::string why;
+                    EXPECT_TRUE(SamePixels(mine, theirs, &why))
+                        << why << ": " << w << "x" << h << " bc" << TPixelGraphic::BitCountNumOf(format) << " by "
+                        << rotation << (watched ? " watched" : "");
+                    EXPECT_EQ(events, watched ? th : 0);
+                }
+}
+
 TEST(Rotate, BilinearEdgesBlendWithTheBackground)
 {
     TPixelGraphic source;
@@ -397,15 +431,16 @@ TEST(Rotate, EventsAbortAndFailures)
             for (int x = 0; x < 6; ++x)
                 bad.SetPixel(x, y, std::uint32_t(x + y));
         bad.SetPixel(4, 2, 77);
-        for (const long double angle : {90.0L, 33.0L}) {
-            TPixelGraphic mine, theirs;
-            SetUpTarget(mine, 7, 7, 3, true, 1);
-            SetUpTarget(theirs, 7, 7, 3, true, 1);
-            EXPECT_THROW(mine.Rotate(bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
-            EXPECT_THROW(ref::Rotate(theirs, bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
-            std::string why;
-            EXPECT_TRUE(SamePixels(mine, theirs, &why)) << why;
-        }
+        for (const long double angle : {90.0L, 33.0L, 180.0L})
+            for (const int kind : {3, 0}) {
+                TPixelGraphic mine, theirs;
+                SetUpTarget(mine, 7, 7, kind, true, 1);
+                SetUpTarget(theirs, 7, 7, kind, true, 1);
+                EXPECT_THROW(mine.Rotate(bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
+                EXPECT_THROW(ref::Rotate(theirs, bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
+                std::string why;
+                EXPECT_TRUE(SamePixels(mine, theirs, &why)) << why << " angle " << double(angle) << " kind " << kind;
+            }
     }
 }
 
