@@ -789,6 +789,158 @@ struct TColumnPlan {
     TDivider divide;
 };
 
+// Every target column of a resampling copy, planned once: its taps, and the
+// same flattened with offsets into a decoded source row that starts at needFirst.
+struct TColumnPlans {
+    std::vector<TTap> columns;
+    std::vector<std::uint8_t> skip;  // one flag per column: reads outside the source
+    std::vector<TColumnPlan> plans;
+    std::vector<std::int64_t> tapOffset, tapWeight;
+    std::int64_t needFirst = 0, needLast = -1;  // source columns any valid column reads
+    bool allValid = true;
+
+    int Count() const { return int(columns.size()); }
+};
+
+TColumnPlans PlanColumns(TStretchMode mode, std::int64_t x0, std::int64_t x1, int destX, int srcX, int srcWidth,
+                         int destWidth, int sourceWidth)
+{
+    TColumnPlans p;
+    p.needFirst = sourceWidth;
+    for (std::int64_t x = x0; x <= x1; ++x) {
+        p.columns.push_back(AxisTap(mode, srcX, srcWidth, destWidth, x - destX, sourceWidth));
+        const TTap& t = p.columns.back();
+        p.allValid = p.allValid && t.valid;
+        if (t.valid) {
+            p.needFirst = std::min(p.needFirst, std::min(t.first, t.last));
+            p.needLast = std::max(p.needLast, std::max(t.first, t.last));
+        }
+    }
+    p.skip.resize(p.columns.size());
+    p.plans.resize(p.columns.size());
+    for (int k = 0; k < p.Count(); ++k) {
+        const TTap& t = p.columns[std::size_t(k)];
+        p.skip[std::size_t(k)] = !t.valid;
+        if (!t.valid)
+            continue;
+        TColumnPlan& plan = p.plans[std::size_t(k)];
+        plan.firstTap = int(p.tapOffset.size());
+        plan.tapCount = t.count;
+        plan.unit = t.count == 1 && t.Weight(0) == t.divisor;
+        plan.divide = TDivider(t.divisor);
+        for (int j = 0; j < t.count; ++j) {
+            p.tapOffset.push_back(3 * (t.Position(j) - p.needFirst));
+            p.tapWeight.push_back(t.Weight(j));
+        }
+    }
+    return p;
+}
+
+// Source rows as blue, green, red bytes of columns needFirst..needLast; a
+// palette source is decoded into a buffer that keeps the last row.
+class TDecodedRows {
+public:
+    TDecodedRows(const TPixelGraphic& source, const TSourcePalette& palette, std::int64_t first, std::int64_t last)
+        : m_source(source), m_palette(palette), m_first(first), m_last(last)
+    {
+        if (source.BitCount() != bc24 && last >= first)
+            m_decoded.resize(3 * std::size_t(last - first + 1));
+    }
+
+    // Row sr; nullptr when a value lies outside the source palette.
+    const std::uint8_t* Row(std::int64_t sr)
+    {
+        if (m_source.BitCount() == bc24)
+            return m_source.ScanLine(int(sr)) + 3 * m_first;
+        if (sr != m_decodedRow) {
+            m_decodedRow = -1;
+            if (!DecodeRow(m_source, m_palette, int(sr), int(m_first), int(m_last), m_decoded.data()))
+                return nullptr;
+            m_decodedRow = sr;
+        }
+        return m_decoded.data();
+    }
+
+private:
+    const TPixelGraphic& m_source;
+    const TSourcePalette& m_palette;
+    std::int64_t m_first, m_last;
+    std::vector<std::uint8_t> m_decoded;
+    std::int64_t m_decodedRow = -1;
+};
+
+// Adds one source row, weighted by the row tap, to the red, green, blue sums of every column.
+void AccumulateRow(const TColumnPlans& p, const std::uint8_t* row, std::int64_t rowWeight, std::int64_t* sums)
+{
+    for (int o = 0; o < p.Count(); ++o) {
+        const TColumnPlan& plan = p.plans[std::size_t(o)];
+        std::int64_t* sum = sums + 3 * o;
+        if (plan.unit) {
+            const std::uint8_t* c = row + p.tapOffset[std::size_t(plan.firstTap)];
+            sum[0] += rowWeight * c[2];
+            sum[1] += rowWeight * c[1];
+            sum[2] += rowWeight * c[0];
+            continue;
+        }
+        std::int64_t inner[3] = {0, 0, 0};
+        for (int j = plan.firstTap; j < plan.firstTap + plan.tapCount; ++j) {
+            const std::uint8_t* c = row + p.tapOffset[std::size_t(j)];
+            const std::int64_t weight = p.tapWeight[std::size_t(j)];
+            inner[0] += weight * c[2];
+            inner[1] += weight * c[1];
+            inner[2] += weight * c[0];
+        }
+        if (plan.tapCount > 0) {
+            sum[0] += rowWeight * plan.divide(inner[0]);
+            sum[1] += rowWeight * plan.divide(inner[1]);
+            sum[2] += rowWeight * plan.divide(inner[2]);
+        }
+    }
+}
+
+// The colours of one target row from decoded source rows, into bgr; false
+// when a source row holds a value outside its palette.
+bool ResampleRow(const TColumnPlans& p, const TTap& rowTap, TDecodedRows& rows, std::vector<std::int64_t>& sums,
+                 std::uint8_t* bgr)
+{
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int i = 0; i < rowTap.count && p.needLast >= p.needFirst; ++i) {
+        const std::uint8_t* row = rows.Row(rowTap.Position(i));
+        if (!row)
+            return false;
+        AccumulateRow(p, row, rowTap.Weight(i), sums.data());
+    }
+    const TDivider rowDivide(rowTap.divisor);
+    for (int o = 0; o < p.Count(); ++o) {
+        const std::int64_t* sum = sums.data() + 3 * o;
+        std::uint8_t* c = bgr + 3 * o;
+        c[0] = std::uint8_t(rowDivide(sum[2]));
+        c[1] = std::uint8_t(rowDivide(sum[1]));
+        c[2] = std::uint8_t(rowDivide(sum[0]));
+    }
+    return true;
+}
+
+// The colour of one target column with GetColor's reads, in the defined
+// arithmetic; for the pixel-by-pixel order.
+TRGB ResampledColor(const TTap& col, const TTap& rowTap, const TSourceReader& reader)
+{
+    std::int64_t sum[3] = {0, 0, 0};
+    for (int i = 0; i < rowTap.count; ++i) {
+        std::int64_t inner[3] = {0, 0, 0};
+        for (int j = 0; j < col.count; ++j) {
+            const TRGB c = reader.Color(int(col.Position(j)), int(rowTap.Position(i)));
+            inner[0] += col.Weight(j) * RedOf(c);
+            inner[1] += col.Weight(j) * GreenOf(c);
+            inner[2] += col.Weight(j) * BlueOf(c);
+        }
+        for (int ch = 0; ch < 3; ++ch)
+            sum[ch] += rowTap.Weight(i) * (inner[ch] / col.divisor);
+    }
+    return RGBValue(std::uint8_t(sum[0] / rowTap.divisor), std::uint8_t(sum[1] / rowTap.divisor),
+                    std::uint8_t(sum[2] / rowTap.divisor));
+}
+
 }  // namespace
 
 // ---- mirrors ---------------------------------------------------------------------------------
@@ -902,44 +1054,12 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
     if (destWidth < 1 || destHeight < 1 || srcWidth < 1 || srcHeight < 1 || destWidth > kMaxStretchSize ||
         destHeight > kMaxStretchSize || srcWidth > kMaxStretchSize || srcHeight > kMaxStretchSize)
         return;
-    const TStretchMode mode = m_stretchMode;
     const std::int64_t x0 = std::max(destX, 0);
     const std::int64_t x1 = std::min<std::int64_t>(std::int64_t(destX) + destWidth - 1, m_width - 1);
     const std::int64_t firstRow = std::max(destY, 0);
     const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + destHeight - 1, m_height - 1);
-
-    // One record per target column, computed once.
-    std::vector<TTap> columns;
-    std::int64_t needFirst = source.m_width, needLast = -1;  // source columns any valid record reads
-    bool allValid = true;
-    for (std::int64_t x = x0; x <= x1; ++x) {
-        columns.push_back(AxisTap(mode, srcX, srcWidth, destWidth, x - destX, source.m_width));
-        const TTap& t = columns.back();
-        allValid = allValid && t.valid;
-        if (t.valid) {
-            needFirst = std::min(needFirst, std::min(t.first, t.last));
-            needLast = std::max(needLast, std::max(t.first, t.last));
-        }
-    }
-    const int n = int(columns.size());
-    std::vector<std::uint8_t> skip(static_cast<std::size_t>(n));
-    std::vector<TColumnPlan> plans(static_cast<std::size_t>(n));
-    std::vector<std::int64_t> tapOffset, tapWeight;
-    for (int k = 0; k < n; ++k) {
-        const TTap& t = columns[std::size_t(k)];
-        skip[std::size_t(k)] = !t.valid;
-        if (!t.valid)
-            continue;
-        TColumnPlan& plan = plans[std::size_t(k)];
-        plan.firstTap = int(tapOffset.size());
-        plan.tapCount = t.count;
-        plan.unit = t.count == 1 && t.Weight(0) == t.divisor;
-        plan.divide = TDivider(t.divisor);
-        for (int j = 0; j < t.count; ++j) {
-            tapOffset.push_back(3 * (t.Position(j) - needFirst));
-            tapWeight.push_back(t.Weight(j));
-        }
-    }
+    const TColumnPlans plans = PlanColumns(m_stretchMode, x0, x1, destX, srcX, srcWidth, destWidth, source.m_width);
+    const int n = plans.Count();
 
     const bool dither = m_dither && m_bitCount != bc24;
     {
@@ -947,107 +1067,27 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
         ProgressStart(this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
+        TDecodedRows rows(source, reader.Palette(), plans.needFirst, plans.needLast);
         std::vector<std::int64_t> sums(3 * std::size_t(n));
         std::vector<std::uint8_t> colors(3 * std::size_t(n));
-        std::vector<std::uint8_t> decoded;
-        std::int64_t decodedRow = -1;
-        if (source.m_bitCount != bc24 && needLast >= needFirst)
-            decoded.resize(3 * std::size_t(needLast - needFirst + 1));
-
-        // Source row sr, columns needFirst..needLast, as blue, green, red bytes;
-        // nullptr when a value lies outside the source palette.
-        const auto sourceRow = [&](std::int64_t sr) -> const std::uint8_t* {
-            if (source.m_bitCount == bc24)
-                return source.ScanLine(int(sr)) + 3 * needFirst;
-            if (sr != decodedRow) {
-                decodedRow = -1;
-                if (!DecodeRow(source, reader.Palette(), int(sr), int(needFirst), int(needLast), decoded.data()))
-                    return nullptr;
-                decodedRow = sr;
-            }
-            return decoded.data();
-        };
-        // The defined order, pixel by pixel with GetColor: used where a value
-        // outside the source palette must fail at exactly its pixel.
-        const auto genericRow = [&](int y, const TTap& rowTap) {
-            const bool odd = (y & 1) != 0;
-            for (int k = 0; k < n; ++k) {
-                const int o = odd ? n - 1 - k : k;
-                const TTap& col = columns[std::size_t(o)];
-                if (!col.valid)
-                    continue;
-                std::int64_t sum[3] = {0, 0, 0};
-                for (int i = 0; i < rowTap.count; ++i) {
-                    std::int64_t inner[3] = {0, 0, 0};
-                    for (int j = 0; j < col.count; ++j) {
-                        const TRGB c = reader.Color(int(col.Position(j)), int(rowTap.Position(i)));
-                        inner[0] += col.Weight(j) * RedOf(c);
-                        inner[1] += col.Weight(j) * GreenOf(c);
-                        inner[2] += col.Weight(j) * BlueOf(c);
-                    }
-                    for (int ch = 0; ch < 3; ++ch)
-                        sum[ch] += rowTap.Weight(i) * (inner[ch] / col.divisor);
-                }
-                store.StorePixel(int(x0) + o, y,
-                                 RGBValue(std::uint8_t(sum[0] / rowTap.divisor), std::uint8_t(sum[1] / rowTap.divisor),
-                                          std::uint8_t(sum[2] / rowTap.divisor)));
-            }
-        };
-
         for (std::int64_t y = firstRow; y <= lastRow; ++y) {
-            const TTap rowTap = AxisTap(mode, srcY, srcHeight, destHeight, y - destY, source.m_height);
+            const TTap rowTap = AxisTap(m_stretchMode, srcY, srcHeight, destHeight, y - destY, source.m_height);
             if (!rowTap.valid)
                 continue;
             if (dither)
                 DitherNextRow(*this);
-            // Reading and writing one image must follow the defined order.
-            bool fast = &source != this;
-            std::fill(sums.begin(), sums.end(), 0);
-            for (int i = 0; i < rowTap.count && fast && needLast >= needFirst; ++i) {
-                const std::uint8_t* row = sourceRow(rowTap.Position(i));
-                if (!row) {
-                    fast = false;
-                    break;
-                }
-                const std::int64_t rowWeight = rowTap.Weight(i);
-                for (int o = 0; o < n; ++o) {
-                    const TColumnPlan& plan = plans[std::size_t(o)];
-                    std::int64_t* sum = sums.data() + 3 * o;
-                    if (plan.unit) {
-                        const std::uint8_t* c = row + tapOffset[std::size_t(plan.firstTap)];
-                        sum[0] += rowWeight * c[2];
-                        sum[1] += rowWeight * c[1];
-                        sum[2] += rowWeight * c[0];
-                        continue;
-                    }
-                    std::int64_t inner[3] = {0, 0, 0};
-                    for (int j = plan.firstTap; j < plan.firstTap + plan.tapCount; ++j) {
-                        const std::uint8_t* c = row + tapOffset[std::size_t(j)];
-                        const std::int64_t weight = tapWeight[std::size_t(j)];
-                        inner[0] += weight * c[2];
-                        inner[1] += weight * c[1];
-                        inner[2] += weight * c[0];
-                    }
-                    if (plan.tapCount > 0) {
-                        sum[0] += rowWeight * plan.divide(inner[0]);
-                        sum[1] += rowWeight * plan.divide(inner[1]);
-                        sum[2] += rowWeight * plan.divide(inner[2]);
-                    }
-                }
-            }
-            if (fast) {
-                const TDivider rowDivide(rowTap.divisor);
-                for (int o = 0; o < n; ++o) {
-                    const std::int64_t* sum = sums.data() + 3 * o;
-                    std::uint8_t* c = colors.data() + 3 * o;
-                    c[0] = std::uint8_t(rowDivide(sum[2]));
-                    c[1] = std::uint8_t(rowDivide(sum[1]));
-                    c[2] = std::uint8_t(rowDivide(sum[0]));
-                }
+            // Reading and writing one image must follow the defined order, and
+            // a value outside the source palette must fail at exactly its pixel.
+            if (&source != this && ResampleRow(plans, rowTap, rows, sums, colors.data())) {
                 if (n > 0)
-                    store.Store(int(y), colors.data(), int(x0), int(x1), allValid ? nullptr : skip.data());
+                    store.Store(int(y), colors.data(), int(x0), int(x1), plans.allValid ? nullptr : plans.skip.data());
             } else {
-                genericRow(int(y), rowTap);
+                store.StorePixels(int(y), int(x0), int(x1), [&](int x) -> std::optional<TRGB> {
+                    const TTap& col = plans.columns[std::size_t(x - x0)];
+                    if (!col.valid)
+                        return std::nullopt;
+                    return ResampledColor(col, rowTap, reader);
+                });
             }
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;
