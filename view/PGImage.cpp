@@ -305,6 +305,11 @@ void TPGImage::UpdateScrollRanges()
         vert = ch > ah - (horz ? hsb : 0);
     }
     const int clientW = aw - (vert ? vsb : 0), clientH = ah - (horz ? hsb : 0);
+    // Kept here because a hidden area lays its viewport out only when shown.
+    m_clientW = clientW;
+    m_clientH = clientH;
+    m_horzBar = horz;
+    m_vertBar = vert;
     horizontalScrollBar()->setRange(0, horz ? cw - clientW : 0);
     horizontalScrollBar()->setPageStep(std::max(1, clientW));
     verticalScrollBar()->setRange(0, vert ? ch - clientH : 0);
@@ -342,7 +347,7 @@ void TPGImage::Place(bool force)
     QScrollBar* vbar = verticalScrollBar();
     bool move = m_boxRect.Width() != size.width || m_boxRect.Height() != size.height;
     if (!move && (m_rearrangeAlways || force)) {
-        const int clientW = viewport()->width(), clientH = viewport()->height();
+        const int clientW = m_clientW, clientH = m_clientH;
         move = m_boxRect.left != at.left || m_boxRect.top != at.top;
         if (m_center)
             move = move || (at.horzBar && hbar->value() != (size.width - clientW) / 2) ||
@@ -363,9 +368,9 @@ void TPGImage::Place(bool force)
         PositionPicBox();
         if (m_center) {
             if (at.horzBar)
-                hbar->setValue((size.width - viewport()->width()) / 2);
+                hbar->setValue((size.width - m_clientW) / 2);
             if (at.vertBar)
-                vbar->setValue((size.height - viewport()->height()) / 2);
+                vbar->setValue((size.height - m_clientH) / 2);
         }
     } else {
         UpdateScrollRanges();
@@ -822,8 +827,7 @@ void TPGImage::SetSelectionHeight(int value) { SetSelectionRect(m_sel.left, m_se
 
 bool TPGImage::CanScrollPicture() const
 {
-    return (m_boxRect.Width() > viewport()->width() && horizontalScrollBar()->isVisible()) ||
-           (m_boxRect.Height() > viewport()->height() && verticalScrollBar()->isVisible());
+    return (m_boxRect.Width() > m_clientW && m_horzBar) || (m_boxRect.Height() > m_clientH && m_vertBar);
 }
 
 int TPGImage::HandleAt(int x, int y) const

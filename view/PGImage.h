@@ -279,6 +279,8 @@ private:
     TViewSize m_preparedSize;
     int m_progressStage = 1, m_progressStageCount = 1, m_progressPercent = 0;
     TViewRect m_boxRect;  // content coordinates
+    int m_clientW = 0, m_clientH = 0;  // visible area beside the scroll bars shown
+    bool m_horzBar = false, m_vertBar = false;
     std::string m_fileName;
 
     TStretch m_stretch = sNeverKAR;
