@@ -154,20 +154,21 @@ TEST(Mirror, EventsAbortAndEmptyImages)
             for (int x = 0; x < 6; ++x)
                 EXPECT_EQ(g.GetPixel(x, y), theirs.GetPixel(x, y));
     }
-    for (const TBitCount format : {bc1, bc4, bc24}) {
-        // Stopped after column 2: columns 0..2 are exchanged, the others not.
-        TPixelGraphic g, theirs;
-        FillRandom(g, 11, 5, format, 3);
-        FillRandom(theirs, 11, 5, format, 3);
-        TEventLog log;
-        log.abortAt = 2;
-        log.Attach(g);
-        g.MirrorVertical();
-        EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/10", "1/10", "2/10", "end", "changed"}));
-        for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 11; ++x)
-                ASSERT_EQ(g.GetPixel(x, y), theirs.GetPixel(x, x <= 2 ? 4 - y : y)) << x << "," << y;
-    }
+    for (const TBitCount format : {bc1, bc4, bc24})
+        for (const int h : {5, 4}) {
+            // Stopped after column 2: columns 0..2 are exchanged, the others not.
+            TPixelGraphic g, theirs;
+            FillRandom(g, 11, h, format, 3);
+            FillRandom(theirs, 11, h, format, 3);
+            TEventLog log;
+            log.abortAt = 2;
+            log.Attach(g);
+            g.MirrorVertical();
+            EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/10", "1/10", "2/10", "end", "changed"}));
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < 11; ++x)
+                    ASSERT_EQ(g.GetPixel(x, y), theirs.GetPixel(x, x <= 2 ? h - 1 - y : y)) << x << "," << y;
+        }
     {
         // A handler that fails at column 1 leaves columns 0 and 1 exchanged.
         TPixelGraphic g, theirs;
