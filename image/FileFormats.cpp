@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,8 +90,9 @@ std::once_flag g_initialized;
 void PGInitialize()
 {
     std::call_once(g_initialized, [] {
+        // English is LanguageIndex's initial value; a host that chose another
+        // language before the first load keeps it.
         CheckMessageOrder(PGLangStrEntries.data(), kMessageCount);
-        LanguageIndex = 0;
         RegisterAllFormats();
         Registry().streamBmpWriter = MakeStreamBmpWriter();
     });
@@ -421,23 +424,26 @@ public:
     {
         const std::filesystem::path path(target);
         const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-        std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0)
-            throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
-        m_name = pattern;
-        // mkstemp makes the file private; give it the mode a new file would get,
-        // or the mode of the file it replaces.
+        const std::string prefix = (folder / ("." + path.filename().string() + ".")).string();
+        // A new file gets the mode the kernel gives any new file (0666 less the
+        // umask); a replaced file keeps its own mode.
         struct stat existing {};
-        mode_t mode = 0666;
-        if (::stat(target.c_str(), &existing) == 0)
-            mode = existing.st_mode & 07777;
-        else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode &= ~mask;
+        const bool replacing = ::stat(target.c_str(), &existing) == 0;
+        int fd = -1;
+        int error = 0;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            m_name = prefix + RandomSuffix();
+            fd = ::open(m_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            error = errno;
+            if (fd < 0 && error != EEXIST)
+                break;
         }
-        ::fchmod(fd, mode);
+        if (fd < 0) {
+            m_name.clear();
+            throw EFCreateError("Cannot create file \"" + target + "\". " + SystemErrorText(error));
+        }
+        if (replacing)
+            ::fchmod(fd, existing.st_mode & 07777);
         ::close(fd);
     }
     ~TTemporaryFile()
@@ -449,11 +455,22 @@ public:
     void CommitTo(const std::string& target)
     {
         if (std::rename(m_name.c_str(), target.c_str()) != 0)
-            throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
+            throw EFCreateError("Cannot create file \"" + target + "\". " + SystemErrorText(errno));
         m_name.clear();
     }
 
 private:
+    // Six characters like mkstemp's, from a generator of this thread.
+    static std::string RandomSuffix()
+    {
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        thread_local std::mt19937_64 generator(std::random_device{}());
+        std::string suffix(6, 'x');
+        for (char& c : suffix)
+            c = kLetters[generator() % (sizeof kLetters - 1)];
+        return suffix;
+    }
+
     std::string m_name;
 };
 
