@@ -1,5 +1,6 @@
 // rastova-convert: the conversion job without a window.
 #include "app/ConversionJob.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 

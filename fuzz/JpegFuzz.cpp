@@ -2,6 +2,7 @@
 // converter's warning action and the raising one; what decodes must encode again
 // and come back with the same size and kind.
 #include "formats/Jpeg.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
