@@ -1,6 +1,7 @@
 #include "image/FileFormats.h"
 
 #include "image/ByteOrder.h"
+#include "image/LiveTemporaries.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/PGSettings.h"
@@ -359,6 +360,7 @@ class TTemporaryFile {
 public:
     explicit TTemporaryFile(const std::string& target)
     {
+        const auto live = LockLiveTemporaries();
         const std::filesystem::path path(target);
         const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
         const std::string prefix = (folder / ("." + path.filename().string() + ".")).string();
@@ -379,20 +381,26 @@ public:
             m_name.clear();
             throw EFCreateError("Cannot create file \"" + target + "\". " + SystemErrorText(error));
         }
+        RegisterLiveTemporary(m_name);
         if (replacing)
             ::fchmod(fd, existing.st_mode & 07777);
         ::close(fd);
     }
     ~TTemporaryFile()
     {
-        if (!m_name.empty())
-            ::unlink(m_name.c_str());
+        if (m_name.empty())
+            return;
+        const auto live = LockLiveTemporaries();
+        ::unlink(m_name.c_str());
+        UnregisterLiveTemporary(m_name);
     }
     const std::string& Name() const { return m_name; }
     void CommitTo(const std::string& target)
     {
+        const auto live = LockLiveTemporaries();
         if (std::rename(m_name.c_str(), target.c_str()) != 0)
             throw EFCreateError("Cannot create file \"" + target + "\". " + SystemErrorText(errno));
+        UnregisterLiveTemporary(m_name);
         m_name.clear();
     }
 
