@@ -619,6 +619,47 @@ TEST(Mouse, ImageDragScrolls)
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
 }
 
+TEST(Mouse, CursorRulesOverThePicture)
+{
+    // Selection (50, 50, 40, 30) on a 1:1 picture; -1: a standard shape.
+    struct TCase {
+        const char* what;
+        TActionMode mode;
+        bool scrollable;
+        int x, y;
+        int custom;  // TViewCursor, or -1
+        Qt::CursorShape shape;
+    } cases[] = {
+        {"scrollable picture", amMoveImage, true, 10, 10, vcScroll, Qt::BitmapCursor},
+        {"picture that fits", amMoveImage, false, 10, 10, -1, Qt::ArrowCursor},
+        {"create mode", amCreateSelection, false, 10, 10, vcSelection, Qt::BitmapCursor},
+        {"create mode over the selection", amCreateSelection, false, 60, 60, vcSelection, Qt::BitmapCursor},
+        {"over the selection", amMoveResizeCreateSelection, false, 60, 60, vcMove, Qt::BitmapCursor},
+        {"move beats scroll", amMoveSelectionMoveImage, true, 60, 60, vcMove, Qt::BitmapCursor},
+        {"scroll outside the selection", amMoveSelectionMoveImage, true, 10, 10, vcScroll, Qt::BitmapCursor},
+        {"move mode outside", amMoveSelection, false, 10, 10, -1, Qt::ArrowCursor},
+        {"top-left handle", amMoveResizeCreateSelection, false, 44, 44, -1, Qt::SizeFDiagCursor},
+        {"top handle", amMoveResizeCreateSelection, false, 70, 44, -1, Qt::SizeVerCursor},
+        {"top-right handle", amMoveResizeCreateSelection, false, 95, 44, -1, Qt::SizeBDiagCursor},
+        {"right handle", amMoveResizeCreateSelection, false, 95, 65, -1, Qt::SizeHorCursor},
+        {"bottom-left handle", amMoveResizeCreateSelection, false, 44, 85, -1, Qt::SizeBDiagCursor},
+        {"handles only in their mode", amMoveSelection, false, 44, 44, -1, Qt::ArrowCursor},
+    };
+    for (const TCase& c : cases) {
+        auto view = MakeView(c.scrollable ? 150 : 300, c.scrollable ? 120 : 300);
+        view->SetPixelGraphic(RandomImage(200, 150, bc24, 71));
+        view->SetActionMode(c.mode);
+        view->SetSelectionRect(50, 50, 40, 30);
+        view->SetSelection(true);
+        Mouse(view->PicBox(), QEvent::MouseMove, c.x, c.y, Qt::NoButton);
+        const QCursor got = view->PicBox()->cursor();
+        EXPECT_EQ(got.shape(), c.shape) << c.what;
+        if (c.custom >= 0) {
+            EXPECT_EQ(got.pixmap().cacheKey(), ViewCursor(TViewCursor(c.custom)).pixmap().cacheKey()) << c.what;
+        }
+    }
+}
+
 TEST(Mouse, DropsAreOfferedToTheHandlers)
 {
     auto view = MakeView(200, 200);
