@@ -619,6 +619,32 @@ TEST(Mouse, ImageDragScrolls)
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
 }
 
+TEST(Mouse, SelectionDragScrollsWhileOutsideTheVisibleArea)
+{
+    auto view = MakeView(150, 120);
+    view->show();
+    view->SetPixelGraphic(RandomImage(400, 300, bc24, 73));
+    view->SetActionMode(amCreateSelection);
+    QWidget* box = view->PicBox();
+    Mouse(box, QEvent::MouseButtonPress, 10, 10, Qt::LeftButton);
+    QCursor::setPos(view->viewport()->mapToGlobal(QPoint(view->viewport()->width() + 20, 30)));
+    if (view->viewport()->mapFromGlobal(QCursor::pos()).x() <= view->viewport()->width())
+        GTEST_SKIP() << "the platform cannot place the pointer";
+    for (int i = 0; i < 20 && view->horizontalScrollBar()->value() == 0; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+    }
+    const int scrolled = view->horizontalScrollBar()->value();
+    EXPECT_GT(scrolled, 0);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    // The selection followed the pointer into the newly shown part.
+    EXPECT_GT(view->SelectionLeft() + view->SelectionWidth(), view->viewport()->width());
+    Mouse(box, QEvent::MouseButtonRelease, 10, 10, Qt::NoButton);
+    QThread::msleep(60);
+    QApplication::processEvents();
+    EXPECT_EQ(view->horizontalScrollBar()->value(), scrolled);  // the timer stopped with the release
+}
+
 TEST(Mouse, CursorRulesOverThePicture)
 {
     // Selection (50, 50, 40, 30) on a 1:1 picture; -1: a standard shape.
