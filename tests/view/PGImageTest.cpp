@@ -173,22 +173,26 @@ TEST(PaintPath, ResizingAPreciseViewPreparesAgain)
 TEST(PaintPath, ReduceOnLoadReplacesThePictureOnce)
 {
     for (int depth : {4, 8, 24}) {
-        auto view = MakeView(120, 100);
-        view->SetUseThread(false);
-        view->SetReduceOnLoad(true);
-        view->SetDisplayDepthOverride(depth);
-        view->SetStretch(sShrinkKAR);
-        view->SetStretchMode(smPrecise);
-        view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
-        Grab(*view);
-        const TPixelGraphic* reduced = view->PixelGraphic();
-        ASSERT_NE(reduced, nullptr);
-        EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
-        EXPECT_EQ(reduced->Width(), 120) << depth;
-        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
-        Grab(*view);  // the reduced picture is shown as it is
-        EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
-        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        for (bool threaded : {false, true}) {
+            auto view = MakeView(120, 100);
+            view->SetUseThread(threaded);
+            view->SetReduceOnLoad(true);
+            view->SetDisplayDepthOverride(depth);
+            view->SetStretch(sShrinkKAR);
+            view->SetStretchMode(smPrecise);
+            view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
+            Grab(*view);
+            view->WaitForPaintImage();
+            const TPixelGraphic* reduced = view->PixelGraphic();
+            ASSERT_NE(reduced, nullptr);
+            EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
+            EXPECT_EQ(reduced->Width(), 120) << depth;
+            EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+            Grab(*view);  // the reduced picture is shown as it is
+            view->WaitForPaintImage();
+            EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
+            EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        }
     }
 }
 
