@@ -31,9 +31,7 @@ QString ProgressText(int position, qint64 elapsedMs)
 
 QString FailureLine(const TFileOutcome& outcome)
 {
-    static const char* const kSteps[] = {"cannot load", "cannot mirror", "cannot rotate", "cannot convert colours",
-                                         "cannot save"};
-    return QString::fromStdString(outcome.SourcePath) + ": " + kSteps[outcome.FailedStep] + ": " +
+    return QString::fromStdString(outcome.SourcePath) + ": " + JobStepFailureText(outcome.FailedStep) + ": " +
            QString::fromStdString(outcome.Message);
 }
 
