@@ -349,13 +349,14 @@ private:
 
 static_assert(std::endian::native == std::endian::little, "pixels are read and written as little-endian words");
 
-// Stores count pixel values (blue, green, red in the low three bytes) as bytes;
-// four at a time in three words.
-inline void StorePixelValues(std::uint8_t* to, const std::uint32_t* values, int count)
+// Stores the pixel values fetch(k) for k = 0..count-1 (blue, green, red in
+// the low three bytes) as bytes, four at a time in three words.
+template <class TFetch>
+inline void StorePixelValues(std::uint8_t* to, int count, TFetch fetch)
 {
     int k = 0;
     for (; k + 4 <= count; k += 4, to += 12) {
-        const std::uint32_t p0 = values[k], p1 = values[k + 1], p2 = values[k + 2], p3 = values[k + 3];
+        const std::uint32_t p0 = fetch(k), p1 = fetch(k + 1), p2 = fetch(k + 2), p3 = fetch(k + 3);
         const std::uint64_t first =
             (p0 & 0xFFFFFFu) | std::uint64_t(p1 & 0xFFFFFFu) << 24 | std::uint64_t(p2 & 0xFFFFu) << 48;
         const std::uint32_t last = ((p2 >> 16) & 0xFFu) | p3 << 8;
@@ -363,9 +364,10 @@ inline void StorePixelValues(std::uint8_t* to, const std::uint32_t* values, int 
         std::memcpy(to + 8, &last, 4);
     }
     for (; k < count; ++k, to += 3) {
-        to[0] = std::uint8_t(values[k]);
-        to[1] = std::uint8_t(values[k] >> 8);
-        to[2] = std::uint8_t(values[k] >> 16);
+        const std::uint32_t v = fetch(k);
+        to[0] = std::uint8_t(v);
+        to[1] = std::uint8_t(v >> 8);
+        to[2] = std::uint8_t(v >> 16);
     }
 }
 
@@ -410,7 +412,6 @@ void WalkQuarterTurn(const TRotation& rot, const TIntegerMap& map, const TWholeP
     const std::ptrdiff_t runBytes = std::max(offsetFirst, offsetLast) - runStart + bytes;
     const auto sourceRow = [&](int x) { return source.Image().ScanLine(int(SourceV(rot, map, x, block.y0 + run.first))); };
     const std::uint8_t* rows[kTileColumns];
-    std::uint32_t values[kTileColumns];
     for (int x0 = lo; x0 <= hi; x0 += kTileColumns) {
         const int count = std::min(kTileColumns, hi - x0 + 1);
         bool wide = true;
@@ -423,9 +424,10 @@ void WalkQuarterTurn(const TRotation& rot, const TIntegerMap& map, const TWholeP
                 __builtin_prefetch(sourceRow(x) + runStart + b, 0, 1);
         for (int r = run.first; r <= run.last; ++r) {
             const std::ptrdiff_t offset = bytes * SourceU(rot, map, x0, block.y0 + r);
-            for (int k = 0; k < count; ++k)
-                values[k] = fetch(rows[k] + offset, wide);
-            StorePixelValues(block.At(r, x0), values, count);
+            if (wide)
+                StorePixelValues(block.At(r, x0), count, [&](int k) { return fetch(rows[k] + offset, true); });
+            else
+                StorePixelValues(block.At(r, x0), count, [&](int k) { return fetch(rows[k] + offset, false); });
         }
     }
 }
@@ -436,7 +438,6 @@ void WalkHalfTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixe
                   const TRotateBlock& block, TFetch fetch)
 {
     const std::ptrdiff_t bytes = source.BytesPerPixel(), step = bytes * map.a00;
-    std::uint32_t values[kTileColumns];
     for (int r = 0; r < block.rows; ++r) {
         const int y = block.y0 + r;
         if (block.lo[r] > block.hi[r])
@@ -451,9 +452,11 @@ void WalkHalfTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixe
         const bool wide = source.WideReadFits(from);
         for (int x0 = block.lo[r]; x0 <= block.hi[r]; x0 += kTileColumns) {
             const int count = std::min(kTileColumns, block.hi[r] - x0 + 1);
-            for (int k = 0; k < count; ++k, from += step)
-                values[k] = fetch(from, wide);
-            StorePixelValues(block.At(r, x0), values, count);
+            if (wide)
+                StorePixelValues(block.At(r, x0), count, [&](int k) { return fetch(from + k * step, true); });
+            else
+                StorePixelValues(block.At(r, x0), count, [&](int k) { return fetch(from + k * step, false); });
+            from += count * step;
         }
     }
 }
