@@ -84,7 +84,7 @@ private:
 };
 
 enum : std::uint32_t {
-    EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17, EMR_SETBKMODE = 18, EMR_SETBKCOLOR = 25, EMR_EXTTEXTOUTW = 84,
+    EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17, EMR_MOVETOEX = 27, EMR_LINETO = 54, EMR_SETBKMODE = 18, EMR_SETBKCOLOR = 25, EMR_EXTTEXTOUTW = 84,
     EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35, EMR_SELECTOBJECT = 37, EMR_RECTANGLE = 43,
     EMR_SETROP2 = 20, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT = 30, EMR_CREATEBRUSHINDIRECT = 39,
     EMR_BEGINPATH = 59, EMR_ENDPATH = 60, EMR_FILLPATH = 62, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT = 76,
@@ -260,6 +260,14 @@ std::vector<TPixelCase> PixelCases()
                          .Record(EMR_RECTANGLE, {50, 50, 60, 60})
                          .Bytes(),
                      {{15, 15, kBlack}, {55, 55, kWhite}}});
+    cases.push_back({"lines leave out their last pixel",
+                     TEmfBuilder()
+                         .Record(EMR_MOVETOEX, {10, 10})
+                         .Record(EMR_LINETO, {20, 10})
+                         .Record(EMR_MOVETOEX, {10, 30})
+                         .Record(EMR_LINETO, {11, 30})
+                         .Bytes(),
+                     {{11, 11, kBlack}, {20, 11, kBlack}, {21, 11, kWhite}, {11, 31, kBlack}, {12, 31, kWhite}}});
     // Slots 0..2 hold a pen, a red and a blue brush; deleting the red one frees
     // slot 1, which the green brush created next must take.
     constexpr std::int16_t kSolid = 0;
