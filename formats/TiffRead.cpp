@@ -14,9 +14,6 @@
 
 namespace rastova {
 
-bool TIFFScanAllIFDs = false;
-int TIFFMaxIFDCount = 1000;
-
 using namespace tiff;
 
 namespace {
