@@ -260,6 +260,10 @@ int RunJob(const TCommandLine& line, const TConversionOptions& options)
     MaxImagePixels = line.maxPixels;
 
     TConsoleHost host(line, inputs.Items(), options, report);
+    // Qt's application object, needed to play metafiles, belongs on this thread.
+    if (std::any_of(inputs.Items().begin(), inputs.Items().end(),
+                    [](const TBatchInput& input) { return IsMetafileName(input.Path); }))
+        StartMetafilePlayback();
     TSignalStop signals([&host] { host.StopRequested = true; });
 
     std::optional<TConversionPlan> plan;
