@@ -14,7 +14,7 @@
 #include <fstream>
 #include <cstring>
 #include <set>
-#include <regex>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace rastova {
@@ -407,14 +407,21 @@ std::vector<TSample> Samples()
 {
     std::vector<TSample> samples;
     std::ifstream list(test::TestSuitesDir() / "metafile" / "SOURCE.txt");
-    const std::regex sized(R"(^(\S+\.(?:wmf|emf))\s+(\d+) x (\d+)\b)"), unsized(R"(^(\S+\.wmf)\s+-\s)");
     std::string line;
-    std::smatch m;
     while (std::getline(list, line)) {
-        if (std::regex_search(line, m, sized))
-            samples.push_back({m[1], std::stoi(m[2]), std::stoi(m[3])});
-        else if (std::regex_search(line, m, unsized))
-            samples.push_back({m[1], 0, 0});
+        // "name.emf   W x H   tool ..." or "name.wmf   -   ..."
+        std::istringstream fields(line);
+        std::string name, width, cross, height;
+        fields >> name >> width;
+        if (!name.ends_with(".wmf") && !name.ends_with(".emf"))
+            continue;
+        if (width == "-") {
+            samples.push_back({name, 0, 0});
+        } else if (fields >> cross >> height && cross == "x" && !width.empty() &&
+                   width.find_first_not_of("0123456789") == std::string::npos &&
+                   height.find_first_not_of("0123456789") == std::string::npos) {
+            samples.push_back({name, std::stoi(width), std::stoi(height)});
+        }
     }
     return samples;
 }
