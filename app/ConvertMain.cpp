@@ -7,6 +7,7 @@
 #include "app/OutputNames.h"
 #include "app/SignalStop.h"
 #include "formats/Pxm.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGSettings.h"

@@ -6,6 +6,7 @@
 #include "app/MetafileSupport.h"
 #include "app/Settings.h"
 #include "app/View.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "app/View.h"
 
 #include "app/ConversionJob.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "view/PGImage.h"
 

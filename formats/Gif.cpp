@@ -514,6 +514,7 @@ private:
     {
         TPixelGraphic& graphic = *m_graphic;
         const TBitCount format = FormatOfTableBits(frame.tableBits);
+        CheckImagePixels(frame.width, frame.height);
         graphic.SetSize(frame.width, frame.height, format);
         const int colors = 1 << frame.tableBits;
         graphic.SetPaletteCount(colors);

@@ -241,7 +241,7 @@ TChainResult WalkIfdChain(TTiffSource& source, std::uint32_t first, int imageInd
             return broken;
         d = source.ReadU32At(next);
         ++result.imageCount;
-        if (result.imageCount > TIFFMaxIFDCount)
+        if (result.imageCount > Settings().TIFFMaxIFDCount)
             return broken;
     }
     return result;
@@ -292,7 +292,7 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     dir.motorola = source.Motorola();
 
     TChainResult chain{1, first};
-    if (TIFFScanAllIFDs)
+    if (Settings().TIFFScanAllIFDs)
         chain = WalkIfdChain(source, first, imageIndex);
     dir.imageCount = chain.imageCount;
     if (imageIndex < 0 || imageIndex > dir.imageCount - 1)
@@ -600,6 +600,7 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     TTiffDirectory dir = ParseDirectory(source, imageIndex);
     CheckCompression(dir.compression);
     CheckStripCount(dir, graphic);
+    CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
     ReadRows(source, dir, graphic, this);

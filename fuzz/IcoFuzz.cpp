@@ -1,6 +1,7 @@
 // Icon reader on arbitrary bytes: signature, information and decoding of the
 // first two directory entries, as true colour and as palette images.
 #include "formats/Ico.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

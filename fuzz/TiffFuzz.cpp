@@ -1,5 +1,6 @@
 // TIFF reader on arbitrary bytes: signature, information and decoding, with the
 // library defaults and again walking the whole IFD chain to read its last image.
+#include "formats/Register.h"
 #include "formats/Tiff.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"

@@ -1,5 +1,6 @@
 #include "formats/Pxm.h"
 
+#include "formats/Register.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,7 @@
 #include "tests/app/gui/GuiTestSupport.h"
 
 #include "app/ShellControls.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 
 #include <QApplication>
