@@ -48,7 +48,7 @@ std::string FileProblem(const std::string& path)
     if (::stat(path.c_str(), &info) != 0)
         return errno == ENOENT ? "does not exist" : SystemReason(errno);
     if (S_ISDIR(info.st_mode))
-        return "is a folder; use -R";
+        return kFolderWithoutRecursion;
     if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode))
         return "is not a regular file";
     // Opening a FIFO would wait for its writer; the loader does that in its turn.

@@ -34,6 +34,9 @@ private:
 // paths; empty entries are left out.
 std::vector<std::string> ReadPathList(std::istream& in, bool nulSeparated);
 
+// The problem of a folder given where files are expected.
+inline constexpr const char* kFolderWithoutRecursion = "is a folder; use -R";
+
 // Why a path cannot be read as a file, or "" when it can.
 std::string FileProblem(const std::string& path);
 

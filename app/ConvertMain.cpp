@@ -8,6 +8,7 @@
 #include "app/SignalStop.h"
 #include "formats/Pxm.h"
 #include "formats/Register.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGSettings.h"
@@ -145,7 +146,9 @@ int RunInfo(const std::vector<std::string>& files)
 {
     int status = 0;
     for (const std::string& file : files) {
-        const std::string problem = FileProblem(file);
+        std::string problem = FileProblem(file);
+        if (problem == kFolderWithoutRecursion)
+            problem = "is a folder";
         if (!problem.empty()) {
             std::cerr << kProgram << ": " << file << ": " << problem << std::endl;
             status = kExitFailed;
@@ -401,6 +404,8 @@ int main(int argc, char** argv)
             {"none", jmNone}, {"vertical", jmVertical}, {"horizontal", jmHorizontal}};
         static const std::map<std::string, int> kRotations = {
             {"none", jrNone}, {"180", jr180}, {"left", jrLeft}, {"right", jrRight}};
+        if (line.quality > 0 && line.format != "jpg")
+            std::cerr << kProgram << ": warning: -q sets the quality of JPG output only" << std::endl;
         TConversionOptions options;
         options.Destination = line.destination;
         options.TargetFormat = kFormats.at(line.format);

@@ -3,12 +3,14 @@
 #include "image/LiveTemporaries.h"
 
 #include <csignal>
-#include <ctime>
 #include <pthread.h>
 
 namespace rastova {
 
 namespace {
+
+// Sent by the destructor to end the wait at once; from outside it does nothing.
+constexpr int kWakeSignal = SIGUSR2;
 
 sigset_t WatchedSignals()
 {
@@ -17,6 +19,7 @@ sigset_t WatchedSignals()
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, kWakeSignal);
     return set;
 }
 
@@ -32,6 +35,7 @@ TSignalStop::TSignalStop(std::function<void()> onFirstInterrupt) : m_onFirstInte
 TSignalStop::~TSignalStop()
 {
     m_done = true;
+    pthread_kill(m_thread.native_handle(), kWakeSignal);
     // The signals stay blocked: the process is about to end, and a late one
     // must not kill it half way through its last words.
     m_thread.join();
@@ -40,11 +44,9 @@ TSignalStop::~TSignalStop()
 void TSignalStop::Watch()
 {
     const sigset_t set = WatchedSignals();
-    // A short wait, so that the destructor's request to end is seen.
-    const timespec wait{0, 100 * 1000 * 1000};
     while (!m_done) {
-        const int signal = sigtimedwait(&set, nullptr, &wait);
-        if (signal < 0)
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0 || signal == kWakeSignal)
             continue;
         if (signal == SIGINT && !m_interrupted.exchange(true)) {
             m_onFirstInterrupt();

@@ -542,10 +542,14 @@ TEST_F(ConvertCliTest, OptionsReachTheWrittenFiles)
         const auto bytes = test::ReadAll(dir.File(c.file));
         EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 2), c.expectStart) << c.arguments;
     }
-    // --verbose: one line per converted file.
+    // --verbose: one line per converted file; --max-pixels refuses larger images.
     const TRun verbose = Convert("--verbose -o " + Out() + " -y " + source);
     EXPECT_TRUE(Contains(verbose.out, dir.File("p.png") + " -> ")) << verbose.out;
     EXPECT_TRUE(Contains(verbose.out, "5x4")) << verbose.out;
+    const TRun limited = Convert("--max-pixels 19 -o " + Out() + " -y " + source);
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_TRUE(Contains(limited.err, "p.png: cannot load: ")) << limited.err;
+    EXPECT_EQ(Convert("--max-pixels 20 -o " + Out() + " -y " + source).status, 0);
 }
 
 TEST_F(ConvertCliTest, SignalsRemoveTheTemporaryBeingWritten)
