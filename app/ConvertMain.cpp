@@ -8,7 +8,6 @@
 #include "app/SignalStop.h"
 #include "formats/Pxm.h"
 #include "formats/Register.h"
-#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGSettings.h"
