@@ -8,7 +8,6 @@
 #include "app/SignalStop.h"
 #include "formats/Pxm.h"
 #include "formats/Register.h"
-#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGSettings.h"
@@ -264,6 +263,10 @@ int RunJob(const TCommandLine& line, const TConversionOptions& options)
     MaxImagePixels = line.maxPixels;
 
     TConsoleHost host(line, inputs.Items(), options, report);
+    // Qt's application object, needed to play metafiles, belongs on this thread.
+    if (std::any_of(inputs.Items().begin(), inputs.Items().end(),
+                    [](const TBatchInput& input) { return IsMetafileName(input.Path); }))
+        StartMetafilePlayback();
     TSignalStop signals([&host] { host.StopRequested = true; });
 
     std::optional<TConversionPlan> plan;

@@ -59,6 +59,11 @@ private:
 
 }  // namespace
 
+void StartMetafilePlayback()
+{
+    EnsureGuiApplication();
+}
+
 bool IsMetafileName(const std::string& fileName)
 {
     const std::size_t dot = fileName.find_last_of('.');

@@ -16,6 +16,11 @@ bool IsMetafileName(const std::string& fileName);
 // The holder of a host without a window; it lives as long as the program.
 TMetafileHolder& WindowlessMetafileHolder();
 
+// Starts the offscreen GUI application on the calling thread, which should be
+// the main one; hosts that convert on worker threads call it before the run.
+// The holder starts it itself when nobody did.
+void StartMetafilePlayback();
+
 // The one-line description of a metafile ("File info: Enhanced Metafile, 401x302
 // pixeles, colors: 256"); nullopt when the name is not a metafile's. `ok` is
 // false when the file cannot be played.

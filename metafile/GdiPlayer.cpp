@@ -364,6 +364,7 @@ QPen TGdiPlayer::MakePen() const
         pen.setCapStyle(cap == PS_ENDCAP_SQUARE ? Qt::SquareCap : cap == PS_ENDCAP_FLAT ? Qt::FlatCap : Qt::RoundCap);
         pen.setJoinStyle(join == PS_JOIN_BEVEL ? Qt::BevelJoin : join == PS_JOIN_MITER ? Qt::MiterJoin : Qt::RoundJoin);
     } else {
+        // Flat ends leave out a line's last pixel, as GDI does.
         pen.setCapStyle(Qt::FlatCap);
     }
     // Cosmetic styles are in pixels; geometric ones in multiples of the width.
@@ -467,21 +468,35 @@ void TGdiPlayer::LineTo(QPointF p)
             m_path.moveTo(Map(m_state.Position));
         m_path.lineTo(Map(p));
     } else {
-        QPainterPath line(Map(m_state.Position));
-        line.lineTo(Map(p));
-        Draw(line, false, true);
+        DrawOpen(QPolygonF{Map(m_state.Position), Map(p)});
     }
     m_state.Position = p;
+}
+
+void TGdiPlayer::DrawOpen(QPolygonF device)
+{
+    if (device.size() < 2)
+        return;
+    QPainterPath path(device[0]);
+    for (qsizetype i = 1; i < device.size(); ++i)
+        path.lineTo(device[i]);
+    Draw(path, false, true);
 }
 
 void TGdiPlayer::Polyline(const QPolygonF& points)
 {
     if (points.size() < 2)
         return;
-    QPainterPath path(Map(points[0]));
-    for (qsizetype i = 1; i < points.size(); ++i)
-        path.lineTo(Map(points[i]));
-    AddToPathOrDraw(path, false, true);
+    QPolygonF device;
+    for (const QPointF& p : points)
+        device.append(Map(p));
+    if (!m_pathOpen) {
+        DrawOpen(device);
+        return;
+    }
+    m_path.moveTo(device[0]);
+    for (qsizetype i = 1; i < device.size(); ++i)
+        m_path.lineTo(device[i]);
 }
 
 void TGdiPlayer::PolylineTo(const QPolygonF& points)
@@ -494,10 +509,10 @@ void TGdiPlayer::PolylineTo(const QPolygonF& points)
         for (const QPointF& p : points)
             m_path.lineTo(Map(p));
     } else {
-        QPainterPath path(Map(m_state.Position));
+        QPolygonF device{Map(m_state.Position)};
         for (const QPointF& p : points)
-            path.lineTo(Map(p));
-        Draw(path, false, true);
+            device.append(Map(p));
+        DrawOpen(device);
     }
     m_state.Position = points.back();
 }

@@ -183,6 +183,7 @@ private:
     QPainterPath MapPath(const QPainterPath& logical) const;
     QRectF DeviceBox(QRectF logical, bool& axisAligned, QPolygonF& corners) const;
     void Draw(const QPainterPath& output, bool fill, bool stroke);
+    void DrawOpen(QPolygonF device);  // an open polyline in output pixels
     void AddToPathOrDraw(const QPainterPath& output, bool fill, bool stroke);
     QPen MakePen() const;
     QBrush MakeBrush(const TBrush& brush) const;

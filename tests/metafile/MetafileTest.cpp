@@ -14,7 +14,7 @@
 #include <fstream>
 #include <cstring>
 #include <set>
-#include <regex>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace rastova {
@@ -84,7 +84,7 @@ private:
 };
 
 enum : std::uint32_t {
-    EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17, EMR_SETBKMODE = 18, EMR_SETBKCOLOR = 25, EMR_EXTTEXTOUTW = 84,
+    EMR_SETWINDOWEXTEX = 9, EMR_SETWINDOWORGEX = 10, EMR_SETVIEWPORTEXTEX = 11, EMR_SETMAPMODE = 17, EMR_PIE = 47, EMR_MOVETOEX = 27, EMR_LINETO = 54, EMR_SETBKMODE = 18, EMR_SETBKCOLOR = 25, EMR_EXTTEXTOUTW = 84,
     EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35, EMR_SELECTOBJECT = 37, EMR_RECTANGLE = 43,
     EMR_SETROP2 = 20, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT = 30, EMR_CREATEBRUSHINDIRECT = 39,
     EMR_BEGINPATH = 59, EMR_ENDPATH = 60, EMR_FILLPATH = 62, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT = 76,
@@ -260,6 +260,28 @@ std::vector<TPixelCase> PixelCases()
                          .Record(EMR_RECTANGLE, {50, 50, 60, 60})
                          .Bytes(),
                      {{15, 15, kBlack}, {55, 55, kWhite}}});
+    cases.push_back({"lines leave out their last pixel",
+                     TEmfBuilder()
+                         .Record(EMR_MOVETOEX, {10, 10})
+                         .Record(EMR_LINETO, {20, 10})
+                         .Record(EMR_MOVETOEX, {10, 30})
+                         .Record(EMR_LINETO, {11, 30})
+                         .Bytes(),
+                     {{11, 11, kBlack}, {20, 11, kBlack}, {21, 11, kWhite}, {11, 31, kBlack}, {12, 31, kWhite}}});
+    cases.push_back({"pie runs counterclockwise from start to end",
+                     TEmfBuilder()
+                         .Record(EMR_SELECTOBJECT, {kBlackBrush})
+                         .Record(EMR_PIE, {10, 10, 30, 30, 30, 20, 20, 10})
+                         .Bytes(),
+                     {{25, 15, kBlack}, {15, 15, kWhite}, {15, 25, kWhite}, {25, 25, kWhite}}});
+    cases.push_back({"blits without a bitmap paint by raster operation",
+                     TEmfBuilder()
+                         .Record(EMR_BITBLT, {0, 0, 0, 0, 10, 10, 10, 10, 0x00000042, 0, 0, FloatBits(1), 0, 0,
+                                              FloatBits(1), 0, 0, 0, 0, 0, 0, 0, 0})
+                         .Record(EMR_BITBLT, {0, 0, 0, 0, 15, 15, 10, 10, 0x00550009, 0, 0, FloatBits(1), 0, 0,
+                                              FloatBits(1), 0, 0, 0, 0, 0, 0, 0, 0})
+                         .Bytes(),
+                     {{12, 12, kBlack}, {17, 17, kWhite}, {23, 23, kBlack}, {26, 26, kWhite}}});
     // Slots 0..2 hold a pen, a red and a blue brush; deleting the red one frees
     // slot 1, which the green brush created next must take.
     constexpr std::int16_t kSolid = 0;
@@ -276,6 +298,17 @@ std::vector<TPixelCase> PixelCases()
                          .Record(0x041B, {20, 20, 10, 10})               // rectangle: bottom, right, top, left
                          .Bytes(),
                      {{15, 15, 0x00FF00}, {11, 11, kBlack}, {21, 15, kWhite}}});
+    // A window with its y axis upwards (negative extent) turns the picture over.
+    cases.push_back({"WMF window with an upward y axis",
+                     TWmfBuilder()
+                         .Record(0x020B, {96, 0})                   // window origin (0, 96)
+                         .Record(0x020C, {-96, 96})                 // window extent (96, -96)
+                         .Record(0x02FC, {kSolid, 0, 0, 0})        // black brush
+                         .Record(0x012D, {0})
+                         .Record(0x041B, {76, 20, 86, 10})          // rectangle (10, 86)-(20, 76)
+                         .Record(0x061D, {0x0009, 0x0055, 10, 10, 50, 50})  // DSTINVERT on (50, 50)-(60, 60)
+                         .Bytes(),
+                     {{15, 15, kBlack}, {11, 11, kBlack}, {15, 22, kWhite}, {55, 40, kBlack}, {55, 30, kWhite}}});
     return cases;
 }
 
@@ -389,6 +422,47 @@ TEST(MetafileSize, RoundingAndLimits)
     }
 }
 
+TEST(MetafileSize, HeadersThatAreRefused)
+{
+    const auto placeable = [](std::uint32_t key, std::uint16_t inch, std::uint16_t type) {
+        TByteBuilder b;
+        b.U32LE(key).U16LE(0).U16LE(0).U16LE(0).U16LE(96).U16LE(96).U16LE(inch).U32LE(0).U16LE(0);
+        b.U16LE(type).U16LE(9).U16LE(0x300).U32LE(12).U16LE(0).U32LE(3).U16LE(0).U32LE(3).U16LE(0);
+        return b.Data();
+    };
+    const auto plain = [] {
+        TByteBuilder b;
+        b.U16LE(1).U16LE(9).U16LE(0x300).U32LE(12).U16LE(0).U32LE(3).U16LE(0).U32LE(3).U16LE(0);
+        return b.Data();
+    };
+    std::vector<std::uint8_t> badSignature = TEmfBuilder().Bytes();
+    badSignature[40] ^= 0xFF;
+    std::vector<std::uint8_t> noDevice = TEmfBuilder().Bytes();
+    std::fill(noDevice.begin() + 72, noDevice.begin() + 80, 0);
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        bool loads;
+    } rows[] = {
+        {"placeable", placeable(0x9AC6CDD7, 96, 1), true},
+        {"placeable, Inch 0", placeable(0x9AC6CDD7, 0, 1), false},
+        {"placeable, bad key", placeable(0x9AC6CDD8, 96, 1), false},
+        {"placeable, bad metafile type", placeable(0x9AC6CDD7, 96, 3), false},
+        {"without a placeable header", plain(), false},
+        {"enhanced", TEmfBuilder().Bytes(), true},
+        {"enhanced, bad signature", badSignature, false},
+        {"enhanced, no reference device", noDevice, false},
+        {"enhanced, cut in the header", {noDevice.begin(), noDevice.begin() + 60}, false},
+        {"empty", {}, false},
+    };
+    for (const TRow& r : rows) {
+        TMetafile metafile;
+        const std::string message = test::MessageOf<EPGMetafile>([&] { metafile.LoadFromBytes(r.bytes); });
+        EXPECT_EQ(message == "(nothing raised)", r.loads) << r.name << ": " << message;
+        EXPECT_EQ(metafile.Empty(), !r.loads) << r.name;
+    }
+}
+
 struct TSample {
     std::string name;
     int width = 0, height = 0;  // 0: no size, refused
@@ -399,14 +473,21 @@ std::vector<TSample> Samples()
 {
     std::vector<TSample> samples;
     std::ifstream list(test::TestSuitesDir() / "metafile" / "SOURCE.txt");
-    const std::regex sized(R"(^(\S+\.(?:wmf|emf))\s+(\d+) x (\d+)\b)"), unsized(R"(^(\S+\.wmf)\s+-\s)");
     std::string line;
-    std::smatch m;
     while (std::getline(list, line)) {
-        if (std::regex_search(line, m, sized))
-            samples.push_back({m[1], std::stoi(m[2]), std::stoi(m[3])});
-        else if (std::regex_search(line, m, unsized))
-            samples.push_back({m[1], 0, 0});
+        // "name.emf   W x H   tool ..." or "name.wmf   -   ..."
+        std::istringstream fields(line);
+        std::string name, width, cross, height;
+        fields >> name >> width;
+        if (!name.ends_with(".wmf") && !name.ends_with(".emf"))
+            continue;
+        if (width == "-") {
+            samples.push_back({name, 0, 0});
+        } else if (fields >> cross >> height && cross == "x" && !width.empty() &&
+                   width.find_first_not_of("0123456789") == std::string::npos &&
+                   height.find_first_not_of("0123456789") == std::string::npos) {
+            samples.push_back({name, std::stoi(width), std::stoi(height)});
+        }
     }
     return samples;
 }
