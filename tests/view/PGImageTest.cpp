@@ -9,9 +9,11 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,7 @@ struct TPathCase {
     TBitCount paintBits;
     int stageCount;
     bool boxSized;  // the paint image has the picture box's size
+    TPaletteIdent palette = pOptimized252Sys16;  // wanted on an 8-bit display
 };
 
 const TPathCase kPathCases[] = {
@@ -69,6 +72,8 @@ const TPathCase kPathCases[] = {
     {"8 display, stretched through 24 bits", 8, bc24, smPrecise, true, true, bc8, 3, true},
     {"4 display, 24-bit picture: system colours", 4, bc24, smFast, false, true, bc4, 1, false},
     {"4 display, 8-bit picture: system colours", 4, bc8, smFast, false, true, bc4, 1, false},
+    {"8 display, 24-bit picture, fixed 252 palette", 8, bc24, smFast, false, true, bc8, 1, false, pSpecial252},
+    {"8 display, 8-bit picture, own palette: drawn directly", 8, bc8, smFast, false, false, bc8, 1, false, pSource},
 };
 
 class PaintPathTest : public testing::TestWithParam<TPathCase> {};
@@ -82,6 +87,10 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
     view->SetStretch(sShrinkKAR);
     view->SetStretchMode(c.mode);
     view->SetAllow24BitStretch(c.allow24BitStretch);
+    if (c.bits == bc24)
+        view->SetPalette8BitSys24BitGraphic(c.palette);
+    else
+        view->SetPalette8BitSys8BitGraphic(c.palette);
     view->SetPixelGraphic(RandomImage(200, 150, c.bits, 7));
     const QImage shot = Grab(*view);
     const TPixelGraphic& image = *view->PixelGraphic();
@@ -111,14 +120,18 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
         source.Assign(&help);
     }
     TPixelGraphic expected;
-    const bool throughTable = c.paintBits == bc8 && source.BitCount() == bc8;
+    const bool optimal = c.paintBits == bc8 && c.palette == pOptimized252Sys16;
+    const bool throughTable = optimal && source.BitCount() == bc8;
     if (c.paintBits == bc4) {
         expected.SetBitCount(bc4);
         expected.SetPaletteIdent(pSys16);
-    } else if (c.paintBits == bc8) {
+    } else if (optimal) {
         expected.SetBitCount(bc8);
         expected.CreateOptimalPalette(source, 252, true);
         EXPECT_EQ(paint->PaletteCount(), expected.PaletteCount());
+    } else if (c.paintBits == bc8) {
+        expected.SetBitCount(bc8);
+        expected.SetPaletteIdent(c.palette);
     }
     expected.SetSize(w, h, c.paintBits);
     expected.SetStretchMode(c.mode);
@@ -155,6 +168,35 @@ TEST(PaintPath, ResizingAPreciseViewPreparesAgain)
     ASSERT_NE(view->PaintPixelGraphic(), nullptr);
     EXPECT_EQ(view->PaintPixelGraphic()->Width(), 60);
     EXPECT_EQ(view->PaintPixelGraphic()->Height(), 45);
+}
+
+TEST(PaintPath, ReduceOnLoadReplacesThePictureOnce)
+{
+    for (int depth : {4, 8, 24}) {
+        for (bool threaded : {false, true}) {
+            auto view = MakeView(120, 100);
+            view->SetUseThread(threaded);
+            view->SetReduceOnLoad(true);
+            view->SetDisplayDepthOverride(depth);
+            view->SetStretch(sShrinkKAR);
+            view->SetStretchMode(smPrecise);
+            view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
+            const QImage first = Grab(*view);
+            view->WaitForPaintImage();
+            const TPixelGraphic* reduced = view->PixelGraphic();
+            ASSERT_NE(reduced, nullptr);
+            EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
+            EXPECT_EQ(reduced->Width(), 120) << depth;
+            EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+            if (!threaded) {  // the paint that made it already shows it
+                EXPECT_EQ(first.pixel(5, 5), Rgb(reduced->GetColor(5, 5))) << depth;
+            }
+            Grab(*view);  // the reduced picture is shown as it is
+            view->WaitForPaintImage();
+            EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
+            EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        }
+    }
 }
 
 // ---- the worker ------------------------------------------------------------------------------------
@@ -197,6 +239,93 @@ TEST(PaintThread, LoadingWhilePreparingDiscardsTheResult)
         EXPECT_EQ(view->PixelGraphic()->Width(), 40);
         view->SetDisplayDepthOverride(8);
         view->SetPixelGraphic(RandomImage(1500, 1000, bc24, 11 + round));
+    }
+}
+
+TEST(PaintThread, AResultPostedBeforeTheStopIsDiscarded)
+{
+    auto view = MakeView(100, 80);
+    view->SetDisplayDepthOverride(8);
+    view->SetPixelGraphic(RandomImage(40, 30, bc24, 59));
+    Grab(*view);
+    QThread::msleep(300);  // the small preparation is done and its result queued
+    view->SetDisplayDepthOverride(24);
+    view->SetPixelGraphic(RandomImage(50, 20, bc24, 61));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+}
+
+// Collects what a worker posts, in arrival order.
+class TPostBox : public QObject {
+public:
+    std::vector<std::pair<int, int>> progress;  // stage, percent
+    int ready = 0;
+    bool event(QEvent* e) override
+    {
+        if (e->type() == TPaintProgressEvent::kType) {
+            auto* p = static_cast<TPaintProgressEvent*>(e);
+            progress.emplace_back(p->Stage(), p->Percent());
+            return true;
+        }
+        if (e->type() == TPaintImageReadyEvent::kType) {
+            ++ready;
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+TEST(PaintThread, ProgressIsThrottledAndAbortFollowsTermination)
+{
+    TPostBox box;
+    TCreatePaintPGThread worker(true, true, &box, 1);
+    worker.DoTheWork();  // no images: nothing is posted, but the throttle is reset
+    bool abort = true;
+    for (int step = 1; step <= 100; ++step)
+        worker.Progress(nullptr, step, 100, abort);
+    EXPECT_FALSE(abort);
+    QCoreApplication::sendPostedEvents(&box);
+    // A tight loop spans at most two 50 ms slots.
+    EXPECT_LE(box.progress.size(), 2u);
+    const std::size_t before = box.progress.size();
+    QThread::msleep(60);
+    worker.Progress(nullptr, 100, 100, abort);  // same percent as the last report: nothing
+    QCoreApplication::sendPostedEvents(&box);
+    if (before > 0 && box.progress.back().second == 100) {
+        EXPECT_EQ(box.progress.size(), before);
+    }
+    QThread::msleep(60);
+    worker.Progress(nullptr, 0, 0, abort);  // Max 0 counts as 100 percent
+    worker.Progress(nullptr, 1, 4, abort);
+    QCoreApplication::sendPostedEvents(&box);
+    ASSERT_FALSE(box.progress.empty());
+    EXPECT_EQ(box.progress.back(), std::make_pair(1, 25));
+    worker.Terminate();
+    worker.Progress(nullptr, 2, 4, abort);
+    EXPECT_TRUE(abort);
+    EXPECT_EQ(box.ready, 0);
+}
+
+TEST(PaintThread, ATerminatedWorkerPostsNoImage)
+{
+    for (bool terminate : {false, true}) {
+        TPostBox box;
+        TPixelGraphic source;
+        FillRandom(source, 64, 48, bc24, 53);
+        TCreatePaintPGThread worker(true, true, &box, 1);
+        worker.FPixelGraphic = &source;
+        worker.FHelpPixelGraphic = &source;
+        worker.FPaintPixelGraphic = std::make_unique<TPixelGraphic>();
+        worker.FPaintPixelGraphic->SetSize(64, 48, bc8);
+        worker.OptimalPalette = true;
+        if (terminate)
+            worker.Terminate();
+        worker.Resume();
+        worker.WaitFor();
+        QCoreApplication::sendPostedEvents(&box);
+        EXPECT_EQ(box.ready, terminate ? 0 : 1);
+        EXPECT_EQ(worker.FPaintPixelGraphic, nullptr);  // handed over or freed
+        EXPECT_EQ(worker.Stage(), terminate ? 1 : 3);
     }
 }
 
@@ -366,6 +495,14 @@ TEST(Properties, WritersRunWhatTheyShould)
     EXPECT_EQ(layoutUpdates, 2);
     view->SetAutoSize(false);  // always updates, even unchanged
     EXPECT_EQ(layoutUpdates, 3);
+
+    view->SetPicBoxParentColor(true);  // the box follows the control's colour
+    view->SetColor(QColor(9, 8, 7));
+    EXPECT_EQ(view->PicBoxColor(), QColor(9, 8, 7));
+    view->SetPicBoxColor(QColor(1, 1, 1));  // its own colour ends that
+    EXPECT_FALSE(view->PicBoxParentColor());
+    view->SetColor(QColor(2, 2, 2));
+    EXPECT_EQ(view->PicBoxColor(), QColor(1, 1, 1));
 }
 
 TEST(Properties, AutoSizeCenterAndConversions)
@@ -487,6 +624,96 @@ TEST(Mouse, ImageDragScrolls)
     EXPECT_EQ(h->value(), 130);
     EXPECT_EQ(v->value(), 120);
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
+}
+
+TEST(Mouse, SelectionDragScrollsWhileOutsideTheVisibleArea)
+{
+    auto view = MakeView(150, 120);
+    view->show();
+    view->SetPixelGraphic(RandomImage(400, 300, bc24, 73));
+    view->SetActionMode(amCreateSelection);
+    QWidget* box = view->PicBox();
+    Mouse(box, QEvent::MouseButtonPress, 10, 10, Qt::LeftButton);
+    QCursor::setPos(view->viewport()->mapToGlobal(QPoint(view->viewport()->width() + 20, 30)));
+    if (view->viewport()->mapFromGlobal(QCursor::pos()).x() <= view->viewport()->width())
+        GTEST_SKIP() << "the platform cannot place the pointer";
+    for (int i = 0; i < 20 && view->horizontalScrollBar()->value() == 0; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+    }
+    const int scrolled = view->horizontalScrollBar()->value();
+    EXPECT_GT(scrolled, 0);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    // The selection followed the pointer into the newly shown part.
+    EXPECT_GT(view->SelectionLeft() + view->SelectionWidth(), view->viewport()->width());
+    Mouse(box, QEvent::MouseButtonRelease, 10, 10, Qt::NoButton);
+    QThread::msleep(60);
+    QApplication::processEvents();
+    EXPECT_EQ(view->horizontalScrollBar()->value(), scrolled);  // the timer stopped with the release
+}
+
+TEST(Mouse, CursorRulesOverThePicture)
+{
+    // Selection (50, 50, 40, 30) on a 1:1 picture; -1: a standard shape.
+    struct TCase {
+        const char* what;
+        TActionMode mode;
+        bool scrollable;
+        int x, y;
+        int custom;  // TViewCursor, or -1
+        Qt::CursorShape shape;
+    } cases[] = {
+        {"scrollable picture", amMoveImage, true, 10, 10, vcScroll, Qt::BitmapCursor},
+        {"picture that fits", amMoveImage, false, 10, 10, -1, Qt::ArrowCursor},
+        {"create mode", amCreateSelection, false, 10, 10, vcSelection, Qt::BitmapCursor},
+        {"create mode over the selection", amCreateSelection, false, 60, 60, vcSelection, Qt::BitmapCursor},
+        {"over the selection", amMoveResizeCreateSelection, false, 60, 60, vcMove, Qt::BitmapCursor},
+        {"move beats scroll", amMoveSelectionMoveImage, true, 60, 60, vcMove, Qt::BitmapCursor},
+        {"scroll outside the selection", amMoveSelectionMoveImage, true, 10, 10, vcScroll, Qt::BitmapCursor},
+        {"move mode outside", amMoveSelection, false, 10, 10, -1, Qt::ArrowCursor},
+        {"top-left handle", amMoveResizeCreateSelection, false, 44, 44, -1, Qt::SizeFDiagCursor},
+        {"top handle", amMoveResizeCreateSelection, false, 70, 44, -1, Qt::SizeVerCursor},
+        {"top-right handle", amMoveResizeCreateSelection, false, 95, 44, -1, Qt::SizeBDiagCursor},
+        {"right handle", amMoveResizeCreateSelection, false, 95, 65, -1, Qt::SizeHorCursor},
+        {"bottom-left handle", amMoveResizeCreateSelection, false, 44, 85, -1, Qt::SizeBDiagCursor},
+        {"handles only in their mode", amMoveSelection, false, 44, 44, -1, Qt::ArrowCursor},
+    };
+    for (const TCase& c : cases) {
+        auto view = MakeView(c.scrollable ? 150 : 300, c.scrollable ? 120 : 300);
+        view->SetPixelGraphic(RandomImage(200, 150, bc24, 71));
+        view->SetActionMode(c.mode);
+        view->SetSelectionRect(50, 50, 40, 30);
+        view->SetSelection(true);
+        Mouse(view->PicBox(), QEvent::MouseMove, c.x, c.y, Qt::NoButton);
+        const QCursor got = view->PicBox()->cursor();
+        EXPECT_EQ(got.shape(), c.shape) << c.what;
+        if (c.custom >= 0) {
+            EXPECT_EQ(got.pixmap().cacheKey(), ViewCursor(TViewCursor(c.custom)).pixmap().cacheKey()) << c.what;
+        }
+    }
+}
+
+TEST(Mouse, DropsAreOfferedToTheHandlers)
+{
+    auto view = MakeView(200, 200);
+    view->SetPixelGraphic(RandomImage(100, 100, bc24, 67));
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragOver,
+                     [](TPGImage*, QObject*, int x, int, bool& accept) { accept = x >= 50; });
+    QPoint dropped(-1, -1);
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragDrop,
+                     [&](TPGImage*, QObject*, int x, int y) { dropped = QPoint(x, y); });
+    // Delivered straight to the box: the application routes drag events only
+    // while a platform drag is running.
+    QObject* box = view->PicBox();
+    QMimeData data;
+    for (int x : {20, 70}) {
+        QDragMoveEvent move(QPoint(x, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        box->event(&move);
+        EXPECT_EQ(move.isAccepted(), x >= 50) << x;
+    }
+    QDropEvent drop(QPointF(70, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    box->event(&drop);
+    EXPECT_EQ(dropped, QPoint(70, 30));
 }
 
 TEST(Mouse, CursorsAreDistinct32By32WithTheirHotSpots)

@@ -42,6 +42,15 @@ bool WaitForList(TShellList& list, const QString& folder, int count)
     return false;
 }
 
+bool WaitUntil(const std::function<bool()>& done, int seconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
 void WhenModal(std::function<void()> action)
 {
     QTimer::singleShot(0, [action = std::move(action)] {
