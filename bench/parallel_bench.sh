@@ -21,16 +21,20 @@ run() {  # label threads target colours files...
     local label="$1" n="$2" target="$3" colours="$4"; shift 4
     rm -rf "$work/out"
     /usr/bin/time -v "$driver" "$n" "$target" "$colours" "$work/out" "$@" >"$work/run.txt" 2>"$work/time.txt"
-    local rss
+    local rss cpu user
     rss=$(grep 'Maximum resident set size' "$work/time.txt" | awk '{print $NF}')
-    printf '%-34s %s   peak %5d MB\n' "$label" "$(cat "$work/run.txt")" $((rss / 1024))
+    cpu=$(grep 'Percent of CPU' "$work/time.txt" | awk '{print $NF}')
+    user=$(grep 'User time' "$work/time.txt" | awk '{print $NF}')
+    # On a busy machine the CPU share shows how much parallelism the run was given.
+    printf '%-34s %s   cpu %5s  user %6s s   peak %5d MB\n' "$label" "$(cat "$work/run.txt")" "$cpu" "$user" \
+        $((rss / 1024))
 }
 
 for set in kodak big; do
     if [ "$set" = kodak ]; then files=("$kodak"/kodim*.png); else files=("$work/big"/*.jpg); fi
     for pass in 1 2; do
-        run "$set png->jpg, 1 thread" 1 jpg 4 "${files[@]}"
-        run "$set png->jpg, $threads threads" "$threads" jpg 4 "${files[@]}"
+        run "$set ->jpg, 1 thread" 1 jpg 4 "${files[@]}"
+        run "$set ->jpg, $threads threads" "$threads" jpg 4 "${files[@]}"
     done
     run "$set ->png 256 colours, 1 thread" 1 png 2 "${files[@]}"
     run "$set ->png 256 colours, $threads threads" "$threads" png 2 "${files[@]}"

@@ -444,8 +444,8 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (info.out_color_space == JCS_RGB)
         info.out_color_space = JCS_EXT_BGR;
     codec.Call([&] { jpeg_calc_output_dimensions(&info); });
-    CheckImagePixels(info.output_width, info.output_height);
     RefuseOversizedOutput(graphic, info);
+    CheckImagePixels(info.output_width, info.output_height);
 
     codec.Call([&] { jpeg_start_decompress(&info); });
     const TBitCount bitCount = BitCountOfComponents(info.output_components);

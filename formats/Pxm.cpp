@@ -185,10 +185,10 @@ void TPxMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     const std::int64_t width = source.NextNumber();
     graphic.SetWidth(int(width));
     const std::int64_t height = source.NextNumber();
-    CheckImagePixels(width, height);
     // Refuse before allocating when the file cannot hold the pixels it announces.
     if (width > 0 && height > 0 && MinimumDataBytes(variant, width, height) > source.Available())
         FailRead(MessageText(kMsgUnexpectedEndOfFile));
+    CheckImagePixels(width, height);
     graphic.SetHeight(int(height));
     const std::int64_t maxval = (variant == 1 || variant == 4) ? 1 : source.NextNumber();
     // A maxval of 0 would divide by zero when scaling.

@@ -147,6 +147,9 @@ TFileFormatReader* TFormatRegistry::SelectReader(TStream& stream, const std::str
 bool TFormatRegistry::GetFileInfoFromStream(TStream& stream, const std::string& ext, int imageIndex,
                                             TFileInfo& info) const
 {
+    // Describing reads the same settings as loading: one copy for the whole call.
+    const TPGSettings settings = SettingsForNewCall();
+    const TSettingsScope scope(settings);
     info = TFileInfo{};
     info.ImageCount = 0;
     try {
