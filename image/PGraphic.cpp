@@ -11,7 +11,7 @@
 
 namespace rastova {
 
-long double DisplayGamma = 1.8L;
+long double DisplayGamma = 2.2L;
 bool GammaCorrection = true;
 
 namespace {
