@@ -1,5 +1,6 @@
 // TIFF reader: header, IFD chain, directory checks, uncompressed, PackBits, LZW and Deflate
 // strips, and the one-line file description.
+#include "formats/AlphaBlend.h"
 #include "formats/Tiff.h"
 #include "formats/TiffDecode.h"
 #include "formats/TiffTags.h"
@@ -546,14 +547,6 @@ inline std::uint8_t Reduce16(const std::uint8_t* p, bool motorola)
     return std::uint8_t((v + 128) / 257);
 }
 
-// The colour sample c with alpha a laid over the background sample bg.
-inline std::uint8_t OverBackground(unsigned c, unsigned a, unsigned bg, bool associated)
-{
-    if (associated)  // c already holds c x a
-        return std::uint8_t(std::min(255u, (c * 255 + bg * (255 - a) + 127) / 255));
-    return std::uint8_t((c * a + bg * (255 - a) + 127) / 255);
-}
-
 // How rows are stored: the directory, and the background alpha is laid over.
 struct TRowLayout {
     const TTiffDirectory& dir;
@@ -570,10 +563,10 @@ inline void PutColor(const TRowLayout& layout, std::uint8_t* out, const std::uin
         out[2] = rgb[0];
         return;
     }
-    const bool associated = layout.dir.extraSample == kExtraAssociatedAlpha;
-    out[0] = OverBackground(rgb[2], alpha, layout.background[0], associated);
-    out[1] = OverBackground(rgb[1], alpha, layout.background[1], associated);
-    out[2] = OverBackground(rgb[0], alpha, layout.background[2], associated);
+    const auto blend = layout.dir.extraSample == kExtraAssociatedAlpha ? PremultipliedOverBackground : OverBackground;
+    out[0] = blend(rgb[2], alpha, layout.background[0]);
+    out[1] = blend(rgb[1], alpha, layout.background[1]);
+    out[2] = blend(rgb[0], alpha, layout.background[2]);
 }
 
 // 16-bit samples: gray becomes 8-bit gray, RGB and RGB with alpha become 24-bit.

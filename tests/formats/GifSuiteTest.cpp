@@ -50,6 +50,27 @@ int NotedBitCount(const std::string& note)
     return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos ? std::stoi(digits) : 0;
 }
 
+// Icons with 24-bit, 32-bit or PNG-compressed first entries, refused when the
+// manifest was written and read now. 24-bit ones are transparent (masked
+// pixels in IcoMaskColor), 32-bit ones are laid over the background; PNG
+// entries come in the format and transparency the PNG reader gives them.
+enum class TIconKind { Masked, Alpha, Png };
+const std::map<std::string, TIconKind> kIconsNowLoading = {
+    {"image-rs/images/ico/images/bmp-24bpp-mask.ico", TIconKind::Masked},
+    {"image-rs/images/ico/images/bmp-32bpp-alpha.ico", TIconKind::Alpha},
+    {"image-rs/images/ico/images/bmp-32bpp-conflicting-and-mask.ico", TIconKind::Alpha},
+    {"image-rs/images/ico/images/bmp_v5_with_icc.ico", TIconKind::Masked},
+    {"image-rs/images/ico/images/lenient-bpp.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/png-32bpp-alpha.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/png_l8.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/png_rgb8.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/truncated_mask_32bpp.ico", TIconKind::Alpha},
+    {"pillow/hopper_256x256.ico", TIconKind::Masked},
+    {"pillow/hopper_draw.ico", TIconKind::Png},
+    {"pillow/pillow.ico", TIconKind::Png},
+    {"pillow/python.ico", TIconKind::Alpha},
+};
+
 TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
 {
     const std::vector<test::TManifestRow> rows = test::ManifestRows({"gif", "ico"});
@@ -63,6 +84,15 @@ TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
         TPixelGraphic image;
         const std::string error = test::LoadLikeConverter(test::TestSuitesDir() / row.path, image);
         EXPECT_EQ(error.rfind("FOREIGN", 0), std::string::npos) << error;
+        if (const auto icon = kIconsNowLoading.find(row.path); icon != kIconsNowLoading.end()) {
+            ++loads;
+            EXPECT_EQ(error, "");
+            if (icon->second != TIconKind::Png) {
+                EXPECT_EQ(image.BitCount(), bc24);
+                EXPECT_EQ(image.Transparent(), icon->second == TIconKind::Masked);
+            }
+            continue;
+        }
         if (row.expectation == "loads") {
             ++loads;
             EXPECT_EQ(error, "");
