@@ -201,6 +201,7 @@ struct TOracleFrame {
     int height = 0;
     std::vector<TRGB> palette;  // empty when the frame has no colour table at all
     std::vector<std::uint8_t> indices;
+    int transparentIndex = -1;  // from the frame's graphic control block
 };
 
 struct TMemorySource {
@@ -242,6 +243,9 @@ bool GiflibDecode(const std::vector<std::uint8_t>& bytes, std::vector<TOracleFra
                     frame.palette.push_back(RGBValue(map->Colors[c].Red, map->Colors[c].Green, map->Colors[c].Blue));
             const std::size_t n = std::size_t(frame.width) * std::size_t(frame.height);
             frame.indices.assign(saved.RasterBits, saved.RasterBits + n);
+            GraphicsControlBlock control{};
+            if (DGifSavedExtensionToGCB(gif, i, &control) == GIF_OK)
+                frame.transparentIndex = control.TransparentColor;
             frames.push_back(std::move(frame));
         }
     }
@@ -256,12 +260,18 @@ std::string CompareFrame(const TPixelGraphic& image, const TOracleFrame& want, i
         return "size " + std::to_string(image.Width()) + "x" + std::to_string(image.Height()) + " instead of " +
                std::to_string(want.width) + "x" + std::to_string(want.height);
     if (!want.palette.empty()) {
-        if (image.PaletteCount() != int(want.palette.size()))
+        // Entries past the table (for pixels or a transparent index beyond it)
+        // are black; the transparent entry shows a new image's background, black.
+        const std::size_t count = std::max<std::size_t>(want.palette.size(), std::size_t(image.PaletteCount()));
+        if (image.PaletteCount() < int(want.palette.size()))
             return "palette of " + std::to_string(image.PaletteCount()) + " instead of " +
                    std::to_string(want.palette.size());
-        for (std::size_t i = 0; i < want.palette.size(); ++i)
-            if (image.PaletteColors()[i] != want.palette[i])
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool transparent = int(i) == want.transparentIndex;
+            const TRGB expected = transparent || i >= want.palette.size() ? 0 : want.palette[i];
+            if (image.PaletteColors()[i] != expected)
                 return "palette entry " + std::to_string(i);
+        }
     }
     for (int y = 0; y < want.height; ++y)
         for (int x = 0; x < want.width; ++x) {
