@@ -49,42 +49,6 @@ TLzwDecoder::TLzwDecoder(const std::uint8_t* data, std::size_t size)
     }
 }
 
-void TLzwDecoder::Reset()
-{
-    m_width = 9;
-    m_next = kFirstCode;
-    m_previous = -1;
-}
-
-// -1 when the data holds no further whole code.
-int TLzwDecoder::NextCode()
-{
-    if (m_oldStyle) {
-        while (m_bitCount < m_width && m_position < m_size) {
-            m_bits |= std::uint64_t(m_data[m_position++]) << m_bitCount;
-            m_bitCount += 8;
-        }
-        if (m_bitCount < m_width)
-            return -1;
-        const int code = int(m_bits & ((1u << m_width) - 1));
-        m_bits >>= m_width;
-        m_bitCount -= m_width;
-        return code;
-    }
-    if (m_bitCount < m_width) {
-        while (m_bitCount <= 56 && m_position < m_size) {
-            m_bits |= std::uint64_t(m_data[m_position++]) << (56 - m_bitCount);
-            m_bitCount += 8;
-        }
-        if (m_bitCount < m_width)
-            return -1;
-    }
-    const int code = int(m_bits >> (64 - m_width));
-    m_bits <<= m_width;
-    m_bitCount -= m_width;
-    return code;
-}
-
 void TLzwDecoder::Expand(int code, std::uint8_t* end) const
 {
     std::size_t c = std::size_t(code);
@@ -96,6 +60,8 @@ void TLzwDecoder::Expand(int code, std::uint8_t* end) const
     }
 }
 
+// The decoding state lives in locals while codes are taken, so the loop does
+// not go through memory for every field; it is stored back on the way out.
 std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
 {
     std::size_t done = 0;
@@ -104,40 +70,81 @@ std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
         std::memcpy(out, m_pending.data() + m_pendingStart, done);
         m_pendingStart += done;
     }
+    const std::uint8_t* const data = m_data;
+    const std::size_t size = m_size;
+    std::size_t position = m_position;
+    std::uint64_t bits = m_bits;
+    int bitCount = m_bitCount;
+    int width = m_width;
+    int next = m_next;
+    int previous = m_previous;
+    const bool oldStyle = m_oldStyle;
+    const int growth = oldStyle ? 0 : 1;  // the newer variant grows one code early
+
     while (done < count && !m_ended) {
-        const int code = NextCode();
-        if (code < 0 || code == kEndCode) {
+        if (bitCount < width) {
+            if (oldStyle) {
+                while (bitCount <= 56 && position < size) {
+                    bits |= std::uint64_t(data[position++]) << bitCount;
+                    bitCount += 8;
+                }
+            } else {
+                while (bitCount <= 56 && position < size) {
+                    bits |= std::uint64_t(data[position++]) << (56 - bitCount);
+                    bitCount += 8;
+                }
+            }
+            if (bitCount < width) {
+                m_ended = true;  // no further whole code
+                break;
+            }
+        }
+        int code;
+        if (oldStyle) {
+            code = int(bits & ((1u << width) - 1));
+            bits >>= width;
+        } else {
+            code = int(bits >> (64 - width));
+            bits <<= width;
+        }
+        bitCount -= width;
+
+        if (code == kEndCode) {
             m_ended = true;
             break;
         }
         if (code == kClearCode) {
-            Reset();
+            width = 9;
+            next = kFirstCode;
+            previous = -1;
             continue;
         }
-        if (m_previous < 0) {
+        if (previous < 0) {
             // Right after a clear only single bytes have codes.
             if (code > 255)
                 Fail("Invalid LZW code " + std::to_string(code));
             out[done++] = std::uint8_t(code);
-            m_previous = code;
+            previous = code;
             continue;
         }
-        if (code > m_next)
+        if (code > next)
             Fail("Invalid LZW code " + std::to_string(code));
-        if (m_next < kTableSize) {
-            // code == m_next names the entry being made: previous string plus its own first byte.
-            const auto n = std::size_t(m_next);
-            const auto p = std::size_t(m_previous);
-            m_prefix[n] = std::uint16_t(m_previous);
+        if (next < kTableSize) {
+            // code == next names the entry being made: previous string plus its own first byte.
+            const auto n = std::size_t(next);
+            const auto p = std::size_t(previous);
+            m_prefix[n] = std::uint16_t(previous);
             m_first[n] = m_first[p];
-            m_last[n] = code == m_next ? m_first[p] : m_first[std::size_t(code)];
+            m_last[n] = code == next ? m_first[p] : m_first[std::size_t(code)];
             m_length[n] = std::uint16_t(m_length[p] + 1);
-            ++m_next;
-            if (m_next + (m_oldStyle ? 0 : 1) >= (1 << m_width) && m_width < 12)
-                ++m_width;
+            ++next;
+            if (next + growth >= (1 << width) && width < 12)
+                ++width;
         }
         const std::size_t length = m_length[std::size_t(code)];
-        if (length <= count - done) {
+        if (length == 1) {
+            out[done++] = m_last[std::size_t(code)];
+        } else if (length <= count - done) {
             Expand(code, out + done + length);
             done += length;
         } else {
@@ -148,8 +155,14 @@ std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
             m_pendingStart = part;
             m_pendingEnd = length;
         }
-        m_previous = code;
+        previous = code;
     }
+    m_position = position;
+    m_bits = bits;
+    m_bitCount = bitCount;
+    m_width = width;
+    m_next = next;
+    m_previous = previous;
     return done;
 }
 
@@ -209,6 +222,16 @@ void UndoHorizontalPredictor(std::uint8_t* row, std::size_t pixels, int samplesP
 {
     const auto spp = std::size_t(samplesPerPixel);
     const std::size_t samples = pixels * spp;
+    if (bitsPerSample == 8 && spp == 3 && pixels > 0) {
+        // RGB, the common case: the running sums stay in registers.
+        std::uint8_t r = row[0], g = row[1], b = row[2];
+        for (std::uint8_t *p = row + 3, *end = row + samples; p != end; p += 3) {
+            p[0] = r = std::uint8_t(r + p[0]);
+            p[1] = g = std::uint8_t(g + p[1]);
+            p[2] = b = std::uint8_t(b + p[2]);
+        }
+        return;
+    }
     if (bitsPerSample == 8) {
         for (std::size_t i = spp; i < samples; ++i)
             row[i] = std::uint8_t(row[i] + row[i - spp]);
@@ -223,6 +246,19 @@ void UndoHorizontalPredictor(std::uint8_t* row, std::size_t pixels, int samplesP
         const unsigned sum = (unsigned(p[hi]) << 8 | p[lo]) + (unsigned(q[hi]) << 8 | q[lo]);
         p[hi] = std::uint8_t(sum >> 8);
         p[lo] = std::uint8_t(sum);
+    }
+}
+
+void UndoHorizontalPredictorToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t pixels)
+{
+    std::uint8_t r = 0, g = 0, b = 0;
+    for (std::size_t x = 0; x < pixels; ++x, rgb += 3, bgr += 3) {
+        r = std::uint8_t(r + rgb[0]);
+        g = std::uint8_t(g + rgb[1]);
+        b = std::uint8_t(b + rgb[2]);
+        bgr[0] = b;
+        bgr[1] = g;
+        bgr[2] = r;
     }
 }
 

@@ -37,8 +37,6 @@ private:
     static constexpr int kEndCode = 257;
     static constexpr int kFirstCode = 258;
 
-    int NextCode();
-    void Reset();
     // Writes the string of code backwards so that it ends just before end.
     void Expand(int code, std::uint8_t* end) const;
 
@@ -52,12 +50,14 @@ private:
     int m_previous = -1;
     bool m_ended = false;
     bool m_oldStyle = false;
-    std::array<std::uint16_t, kTableSize> m_prefix{};
-    std::array<std::uint16_t, kTableSize> m_length{};
-    std::array<std::uint8_t, kTableSize> m_first{};
-    std::array<std::uint8_t, kTableSize> m_last{};
+    // Entries from kFirstCode on are written before any code can name them, so
+    // the tables are not cleared: a strip costs no 28 KB of zeros.
+    std::array<std::uint16_t, kTableSize> m_prefix;
+    std::array<std::uint16_t, kTableSize> m_length;
+    std::array<std::uint8_t, kTableSize> m_first;
+    std::array<std::uint8_t, kTableSize> m_last;
     // The part of a string that did not fit the caller's buffer.
-    std::array<std::uint8_t, kTableSize> m_pending{};
+    std::array<std::uint8_t, kTableSize> m_pending;
     std::size_t m_pendingStart = 0;
     std::size_t m_pendingEnd = 0;
 };
@@ -81,6 +81,9 @@ private:
 // byte order).
 void UndoHorizontalPredictor(std::uint8_t* row, std::size_t pixels, int samplesPerPixel, int bitsPerSample,
                              bool motorola);
+
+// The same for 8-bit RGB rows, written to out as blue, green, red in one pass.
+void UndoHorizontalPredictorToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t pixels);
 
 // FillOrder 2: the lowest bit of each byte comes first.
 void ReverseBits(std::uint8_t* bytes, std::size_t count);

@@ -715,6 +715,13 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
         if (compressed) {
             if (std::int64_t(decoder->Read(row, std::size_t(rowSize))) != rowSize)
                 Fail("Strip " + std::to_string(stripIndex) + " ends before row " + std::to_string(y));
+            if (predictor && bits == 24) {
+                // RGB rows, the bulk of such files: summed and reordered in one pass.
+                UndoHorizontalPredictorToBgr(row, line, std::size_t(width));
+                if (graphic.Progress(sender, y, height))
+                    break;
+                continue;
+            }
             if (predictor)
                 UndoHorizontalPredictor(row, std::size_t(width), dir.samplesPerPixel, dir.bitsPerSample[0],
                                         dir.motorola);

@@ -145,6 +145,11 @@ TEST(TiffDecode, PredictorAndFillOrder)
     Bytes motorola{0x00, 0xFF, 0x00, 0x01, 0xFF, 0x00};
     tiff::UndoHorizontalPredictor(motorola.data(), 3, 1, 16, true);
     EXPECT_EQ(motorola, (Bytes{0x00, 0xFF, 0x01, 0x00, 0x00, 0x00}));
+    // RGB rows summed and turned into blue, green, red in one pass.
+    const Bytes rgb{10, 20, 30, 1, 2, 3, 255, 1, 1};
+    Bytes bgr(9);
+    tiff::UndoHorizontalPredictorToBgr(rgb.data(), bgr.data(), 3);
+    EXPECT_EQ(bgr, (Bytes{30, 20, 10, 33, 22, 11, 34, 23, 10}));
     Bytes bits{0x01, 0x80, 0xF0, 0x35};
     tiff::ReverseBits(bits.data(), bits.size());
     EXPECT_EQ(bits, (Bytes{0x80, 0x01, 0x0F, 0xAC}));
