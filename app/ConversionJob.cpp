@@ -1,13 +1,17 @@
 #include "app/ConversionJob.h"
 
-#include "formats/Jpeg.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 namespace rastova {
 
@@ -80,131 +84,157 @@ std::string OutputPathFor(const std::string& sourcePath, const std::string& dest
     return NamesOf(sourcePath, destination, targetFormat).outputPath;
 }
 
-struct TConversionJob::TRun {
-    TConversionOptions options;
-    std::string destination;
-    double step = 0;
-    double accumulator = 0;
-    TPixelGraphic images[2];
-    // Advances the bar by one step; true when a stop was requested.
-    bool Advance(TConversionHost& host)
-    {
-        accumulator += step;
-        host.SetProgress(NearestEven(accumulator));
-        host.Pump();
-        return host.StopRequested;
-    }
-};
+// ---- plan ---------------------------------------------------------------------------
 
-bool TConversionJob::StartChecks(const TConversionOptions& options, std::string& destination, int& selected)
+namespace {
+
+// The checks of the start of a run, up to the JPEG quality. False when no run
+// takes place; the host has then been told and set idle.
+bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConversionPlan& plan)
 {
-    const auto endQuietly = [this] {
-        m_host.SetBusy(false);
-        m_host.Pump();
+    const auto endQuietly = [&host] {
+        host.SetBusy(false);
+        host.Pump();
     };
-    selected = 0;
-    const int count = m_host.ItemCount();
+    int selected = 0;
+    const int count = host.ItemCount();
     for (int i = 0; i < count; ++i)
-        if (m_host.ItemSelected(i))
+        if (host.ItemSelected(i))
             ++selected;
     if (selected == 0) {
         endQuietly();
-        m_host.Inform("No files are selected!");
+        host.Inform("No files are selected!");
         return false;
     }
-    destination = TrimBlanks(options.Destination);
+    plan.Destination = TrimBlanks(options.Destination);
+    const std::string& destination = plan.Destination;
     if (destination.empty()) {
         endQuietly();
-        m_host.Inform("Please, fill destination path.");
-        m_host.FocusDestination();
+        host.Inform("Please, fill destination path.");
+        host.FocusDestination();
         return false;
     }
     std::error_code error;
     if (!std::filesystem::is_directory(destination, error)) {
-        if (!m_host.Confirm("Directory " + destination + " does not exist. Create?")) {
+        if (!host.Confirm("Directory " + destination + " does not exist. Create?")) {
             endQuietly();
             return false;
         }
         // One level only: a missing parent makes this fail.
         if (!std::filesystem::create_directory(destination, error) || error) {
             endQuietly();
-            m_host.Inform("Can not create directory " + destination);
+            host.Inform("Can not create directory " + destination);
             return false;
         }
     }
     if (options.TargetFormat == tfJPG) {
-        m_host.AskJpegQuality();
-        if (m_host.JpegQualityChoice > 0)
-            JPEGQuality = m_host.JpegQualityChoice;
-        m_host.Pump();
-        if (m_host.JpegQualityChoice == -1) {
+        host.AskJpegQuality();
+        // The choice applies to this run only; the process-wide default stays.
+        if (host.JpegQualityChoice > 0)
+            plan.Settings.JPEGQuality = host.JpegQualityChoice;
+        host.Pump();
+        if (host.JpegQualityChoice == -1) {
             endQuietly();
-            m_host.Inform("The conversion was interrupted by user.");
+            host.Inform("The conversion was interrupted by user.");
             return false;
         }
     }
     return true;
 }
 
-void TConversionJob::Convert()
+// One spelling per file for comparing paths: absolute, with "." and ".." and
+// symbolic links of the existing part resolved.
+std::string PathKey(const std::string& path)
 {
-    m_host.SetBusy(true);
-    m_host.Pump();
-    const TConversionOptions options = m_host.Options();
-    std::string destination;
-    int selected = 0;
-    if (!StartChecks(options, destination, selected))
-        return;
+    std::error_code error;
+    std::filesystem::path key = std::filesystem::weakly_canonical(path, error);
+    if (error)
+        key = std::filesystem::absolute(path, error).lexically_normal();
+    return key.string();
+}
 
-    auto run = std::make_unique<TRun>();
-    run->options = options;
-    run->destination = destination;
-    run->step = 100.0 / (3.0 * selected);
-    for (TPixelGraphic& image : run->images) {
+}  // namespace
+
+std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
+{
+    host.SetBusy(true);
+    host.Pump();
+    TConversionPlan plan;
+    plan.Options = host.Options();
+    plan.Settings = DefaultSettings();
+    if (!StartChecks(host, plan.Options, plan))
+        return std::nullopt;
+    plan.ListCount = host.ItemCount();
+    for (int index = 0; index < plan.ListCount; ++index) {
+        if (!host.ItemSelected(index))
+            continue;
+        TPlannedItem item;
+        item.ItemIndex = index;
+        item.SourcePath = host.ItemPath(index);
+        const TItemNames names = NamesOf(item.SourcePath, plan.Destination, plan.Options.TargetFormat);
+        item.Extension = names.extension;
+        item.OutputPath = names.outputPath;
+        plan.Items.push_back(std::move(item));
+    }
+    RefuseCollisions(plan);
+    return plan;
+}
+
+void RefuseCollisions(TConversionPlan& plan)
+{
+    std::map<std::string, const TPlannedItem*> sources;
+    for (const TPlannedItem& item : plan.Items)
+        sources.emplace(PathKey(item.SourcePath), &item);
+    std::map<std::string, const TPlannedItem*> outputs;
+    for (TPlannedItem& item : plan.Items) {
+        if (item.Skip || !item.Refusal.empty())
+            continue;
+        const std::string key = PathKey(item.OutputPath);
+        const auto source = sources.find(key);
+        if (source != sources.end() && PathKey(item.SourcePath) != key) {
+            item.Refusal = "Not written: " + item.OutputPath + " is the source file " +
+                           source->second->SourcePath + " of this run";
+            continue;
+        }
+        const auto [output, added] = outputs.emplace(key, &item);
+        if (!added)
+            item.Refusal = "Not written: " + item.OutputPath + " is already the output of " +
+                           output->second->SourcePath;
+    }
+}
+
+// ---- one item -------------------------------------------------------------------------
+
+TWorkImages::TWorkImages()
+{
+    // A batch never asks questions: neither loading nor saving shows a dialog.
+    for (TPixelGraphic& image : Images) {
         image.SetReadWarningAction(pgwaIgnore);
         image.SetSaveColorResWarningAction(pgwaIgnore);
     }
-    m_host.SetProgress(0);
-    m_host.StopRequested = false;
-    m_host.Running = true;
-    m_host.SetStopCaption(true);
-
-    const int count = m_host.ItemCount();
-    for (int index = 0; index < count && !m_host.StopRequested; ++index) {
-        m_host.Pump();
-        // The host's list may shrink while events are processed; stop at its end.
-        if (index >= m_host.ItemCount())
-            break;
-        if (!m_host.ItemSelected(index))
-            continue;
-        ConvertItem(*run, index);
-    }
-
-    m_host.Pump();
-    run.reset();
-    m_host.SetBusy(false);
-    m_host.Pump();
-    m_host.Inform(m_host.StopRequested ? "The conversion was interrupted by user." : "The conversion is complete!");
-    m_host.SetProgress(0);
-    m_host.Running = false;
-    m_host.SetStopCaption(false);
 }
 
 namespace {
 
-void LoadMetafile(TMetafileHolder* holder, const std::string& path, TPixelGraphic& target)
+void LoadMetafile(TMetafileAccess access, const std::string& path, TPixelGraphic& target,
+                  const TPGSettings& settings)
 {
-    if (!holder)
+    if (!access.Holder)
         throw EPixelGraphic("No metafile renderer is installed");
-    holder->LoadFromFile(path);
-    const int width = holder->Width();
-    const int height = holder->Height();
+    std::unique_lock<std::mutex> lock;
+    if (access.Lock)
+        lock = std::unique_lock(*access.Lock);
+    TMetafileHolder& holder = *access.Holder;
+    holder.LoadFromFile(path);
+    const int width = holder.Width();
+    const int height = holder.Height();
     TPixelGraphic bitmap;
     bitmap.SetSize(width, height, bc24);
     // The picture starts one pixel in, so its top row and left column keep the
     // bitmap's background.
-    holder->Draw(bitmap, 1, 1);
-    bitmap.SetGamma(DisplayGamma);
+    holder.Draw(bitmap, 1, 1);
+    lock = {};
+    bitmap.SetGamma(settings.DisplayGamma);
     bitmap.DetectPaletteIdent();
     target.SetSize(width, height, bc8);
     target.SetPaletteIdent(pSpecial252);
@@ -247,88 +277,349 @@ void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, int option)
     target.CopyFrom(source);
 }
 
+// True for items answered without being read: skipped or refused.
+bool LeftAlone(const TPlannedItem& item)
+{
+    return item.Skip || !item.Refusal.empty();
+}
+
 }  // namespace
 
-void TConversionJob::ConvertItem(TRun& run, int index)
+TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& item, TWorkImages& work,
+                            const TStopFlag& stop, TItemObserver& observer, TMetafileAccess metafiles)
 {
-    const std::string sourcePath = m_host.ItemPath(index);
-    const TItemNames names = NamesOf(sourcePath, run.destination, run.options.TargetFormat);
     TFileOutcome outcome;
-    outcome.ItemIndex = index;
-    outcome.SourcePath = sourcePath;
-    outcome.OutputPath = names.outputPath;
-    const auto fail = [&outcome](TJobStep step, const std::exception& e) {
+    outcome.ItemIndex = item.ItemIndex;
+    outcome.SourcePath = item.SourcePath;
+    outcome.OutputPath = item.OutputPath;
+    const auto fail = [&outcome](TJobStep step, const std::string& message) {
         if (!outcome.Failed) {
             outcome.Failed = true;
             outcome.FailedStep = step;
-            outcome.Message = FailureText(e);
+            outcome.Message = message;
         }
     };
-
-    if (run.Advance(m_host))
-        return;
-
-    TPixelGraphic* current = &run.images[0];
-    TPixelGraphic* other = &run.images[1];
-    try {
-        if (names.extension == ".wmf" || names.extension == ".emf")
-            LoadMetafile(m_host.MetafileHolder(), sourcePath, *current);
-        else
-            current->LoadFromFile(sourcePath);
-    } catch (const std::exception& e) {
-        // A skipped file still accounts for its three steps, so the bar ends at 100.
-        fail(jsLoad, e);
-        m_host.FileDone(outcome);
-        run.accumulator += 2 * run.step;
-        m_host.SetProgress(NearestEven(run.accumulator));
-        return;
+    if (item.Skip) {
+        outcome.Skipped = true;
+        return outcome;
+    }
+    if (!item.Refusal.empty()) {
+        fail(jsSave, item.Refusal);
+        return outcome;
     }
 
-    m_host.Pump();
+    TPixelGraphic* current = &work.Images[0];
+    TPixelGraphic* other = &work.Images[1];
     try {
-        if (run.options.Mirror == jmVertical)
+        if (item.Extension == ".wmf" || item.Extension == ".emf")
+            LoadMetafile(metafiles, item.SourcePath, *current, plan.Settings);
+        else
+            current->LoadFromFile(item.SourcePath, plan.Settings);
+    } catch (const std::exception& e) {
+        fail(jsLoad, FailureText(e));
+        return outcome;
+    }
+
+    observer.Pump();
+    const TConversionOptions& options = plan.Options;
+    try {
+        if (options.Mirror == jmVertical)
             current->MirrorVertical();
-        else if (run.options.Mirror == jmHorizontal)
+        else if (options.Mirror == jmHorizontal)
             current->MirrorHorizontal();
     } catch (const std::exception& e) {
-        fail(jsMirror, e);
+        fail(jsMirror, FailureText(e));
     }
-    if (m_host.StopRequested) {
-        m_host.FileDone(outcome);
-        return;
+    observer.Loaded();
+    if (stop) {
+        outcome.Stopped = true;
+        return outcome;
     }
-    m_host.Pump();
+    observer.Pump();
 
-    if (run.options.Rotate != jrNone) {
+    if (options.Rotate != jrNone) {
         try {
-            Rotate(*current, *other, run.options.Rotate);
+            Rotate(*current, *other, options.Rotate);
             std::swap(current, other);
         } catch (const std::exception& e) {
-            fail(jsRotate, e);
+            fail(jsRotate, FailureText(e));
         }
     }
-    const auto finish = [&] { m_host.FileDone(outcome); };
-    if (run.Advance(m_host))
-        return finish();
+    observer.Rotated();
+    if (stop) {
+        outcome.Stopped = true;
+        return outcome;
+    }
 
     try {
-        ConvertColor(*current, *other, run.options.ColorResolution);
+        ConvertColor(*current, *other, options.ColorResolution);
         std::swap(current, other);
     } catch (const std::exception& e) {
-        fail(jsColor, e);
+        fail(jsColor, FailureText(e));
     }
-    m_host.Pump();
-    if (m_host.StopRequested)
-        return finish();
+    observer.Pump();
+    if (stop) {
+        outcome.Stopped = true;
+        return outcome;
+    }
 
     try {
-        current->SaveToFile(names.outputPath);
+        current->SaveToFile(item.OutputPath, plan.Settings);
         outcome.Saved = true;
     } catch (const std::exception& e) {
-        fail(jsSave, e);
+        fail(jsSave, FailureText(e));
     }
-    finish();
-    run.Advance(m_host);
+    return outcome;
+}
+
+// ---- runners --------------------------------------------------------------------------
+
+namespace {
+
+void StartRun(TConversionHost& host)
+{
+    host.SetProgress(0);
+    host.StopRequested = false;
+    host.Running = true;
+    host.SetStopCaption(true);
+}
+
+void EndRun(TConversionHost& host)
+{
+    host.SetBusy(false);
+    host.Pump();
+    host.Inform(host.StopRequested ? "The conversion was interrupted by user." : "The conversion is complete!");
+    host.SetProgress(0);
+    host.Running = false;
+    host.SetStopCaption(false);
+}
+
+// Progress of the sequential run: a third of an item per step, shown at once.
+class TSequentialProgress : public TItemObserver {
+public:
+    TSequentialProgress(TConversionHost& host, double step) : m_host(host), m_step(step) {}
+    void Pump() override { m_host.Pump(); }
+    void Rotated() override { Advance(); }
+    // One step on, with a chance for events. True when a stop was requested.
+    bool Advance()
+    {
+        m_accumulator += m_step;
+        m_host.SetProgress(NearestEven(m_accumulator));
+        m_host.Pump();
+        return m_host.StopRequested;
+    }
+    // Steps an item did not take, so the bar still ends at 100.
+    void Skip(int steps)
+    {
+        m_accumulator += steps * m_step;
+        m_host.SetProgress(NearestEven(m_accumulator));
+    }
+
+private:
+    TConversionHost& m_host;
+    double m_step;
+    double m_accumulator = 0;
+};
+
+}  // namespace
+
+void RunSequential(TConversionHost& host, const TConversionPlan& plan)
+{
+    TSequentialProgress progress(host, 100.0 / (3.0 * double(std::max<std::size_t>(plan.Items.size(), 1))));
+    auto work = std::make_unique<TWorkImages>();
+    StartRun(host);
+    const TMetafileAccess metafiles{host.MetafileHolder(), nullptr};
+
+    std::size_t next = 0;  // the first planned item not yet passed
+    for (int index = 0; index < plan.ListCount && !host.StopRequested; ++index) {
+        host.Pump();
+        // The host's list may shrink while events are processed; stop at its end.
+        if (index >= host.ItemCount())
+            break;
+        while (next < plan.Items.size() && plan.Items[next].ItemIndex < index)
+            ++next;
+        if (!host.ItemSelected(index) || next == plan.Items.size() || plan.Items[next].ItemIndex != index)
+            continue;
+        const TPlannedItem& item = plan.Items[next];
+
+        if (progress.Advance())
+            break;
+        const TFileOutcome outcome = ConvertOneItem(plan, item, *work, host.StopRequested, progress, metafiles);
+        host.FileDone(outcome);
+        if (LeftAlone(item) || (outcome.Failed && outcome.FailedStep == jsLoad))
+            progress.Skip(2);
+        else if (!outcome.Stopped)
+            progress.Advance();
+    }
+
+    host.Pump();
+    work.reset();
+    EndRun(host);
+}
+
+namespace {
+
+// What the workers of a parallel run share with the thread that reports.
+struct TParallelState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<TFileOutcome> finished;
+    std::size_t next = 0;     // the next item to start
+    long thirdsDone = 0;      // completed thirds of all items
+    int workersLeft = 0;
+    bool abandon = false;     // the reporting thread failed: start nothing more
+
+    void AddThirds(long thirds)
+    {
+        {
+            std::lock_guard lock(mutex);
+            thirdsDone += thirds;
+        }
+        changed.notify_one();
+    }
+};
+
+class TParallelProgress : public TItemObserver {
+public:
+    explicit TParallelProgress(TParallelState& state) : m_state(state) {}
+    void Loaded() override { Credit(); }
+    void Rotated() override { Credit(); }
+    int Credited() const { return m_credited; }
+
+private:
+    void Credit()
+    {
+        ++m_credited;
+        m_state.AddThirds(1);
+    }
+    TParallelState& m_state;
+    int m_credited = 0;
+};
+
+}  // namespace
+
+TParallelRunner::TParallelRunner(const TConversionPlan& plan, int threads, TMetafileHolder* metafiles)
+    : m_plan(plan), m_threads(std::max(threads, 1)), m_metafiles(metafiles)
+{
+}
+
+bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
+{
+    const std::size_t count = m_plan.Items.size();
+    TParallelState state;
+    std::mutex metafileLock;
+    const TMetafileAccess metafiles{m_metafiles, &metafileLock};
+
+    const auto work = [&] {
+        TWorkImages images;
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::lock_guard lock(state.mutex);
+                if (stop || state.abandon || state.next >= count)
+                    break;
+                index = state.next++;
+            }
+            const TPlannedItem& item = m_plan.Items[index];
+            TParallelProgress progress(state);
+            TFileOutcome outcome;
+            try {
+                outcome = ConvertOneItem(m_plan, item, images, stop, progress, metafiles);
+            } catch (...) {
+                outcome.ItemIndex = item.ItemIndex;
+                outcome.SourcePath = item.SourcePath;
+                outcome.OutputPath = item.OutputPath;
+                outcome.Failed = true;
+                outcome.Message = "Unexpected failure";
+            }
+            {
+                std::lock_guard lock(state.mutex);
+                if (!outcome.Stopped)
+                    state.thirdsDone += 3 - progress.Credited();
+                state.finished.push_back(std::move(outcome));
+            }
+            state.changed.notify_one();
+        }
+        {
+            std::lock_guard lock(state.mutex);
+            --state.workersLeft;
+        }
+        state.changed.notify_one();
+    };
+
+    const int workers = int(std::min<std::size_t>(std::size_t(m_threads), count));
+    state.workersLeft = workers;
+    std::vector<std::thread> threads;
+    threads.reserve(std::size_t(workers));
+    for (int i = 0; i < workers; ++i)
+        threads.emplace_back(work);
+    const auto joinAll = [&threads] {
+        for (std::thread& thread : threads)
+            if (thread.joinable())
+                thread.join();
+    };
+
+    const double allThirds = 3.0 * double(std::max<std::size_t>(count, 1));
+    long reportedThirds = 0;
+    try {
+        for (;;) {
+            std::deque<TFileOutcome> finished;
+            long thirds = 0;
+            bool last = false;
+            {
+                std::unique_lock lock(state.mutex);
+                state.changed.wait_for(lock, std::chrono::milliseconds(IdleIntervalMs), [&] {
+                    return !state.finished.empty() || state.thirdsDone != reportedThirds || state.workersLeft == 0;
+                });
+                finished.swap(state.finished);
+                thirds = state.thirdsDone;
+                last = state.workersLeft == 0;
+            }
+            for (const TFileOutcome& outcome : finished)
+                observer.FileDone(outcome);
+            if (thirds != reportedThirds) {
+                reportedThirds = thirds;
+                observer.Progress(NearestEven(100.0 * double(thirds) / allThirds));
+            }
+            if (last)
+                break;
+            observer.Idle();
+        }
+    } catch (...) {
+        {
+            std::lock_guard lock(state.mutex);
+            state.abandon = true;
+        }
+        joinAll();
+        throw;
+    }
+    joinAll();
+    return stop;
+}
+
+void RunParallel(TConversionHost& host, const TConversionPlan& plan, int threads)
+{
+    class TReporter : public TRunObserver {
+    public:
+        explicit TReporter(TConversionHost& host) : m_host(host) {}
+        void Progress(int position) override { m_host.SetProgress(position); }
+        void FileDone(const TFileOutcome& outcome) override { m_host.FileDone(outcome); }
+        void Idle() override { m_host.Pump(); }
+
+    private:
+        TConversionHost& m_host;
+    } reporter(host);
+
+    StartRun(host);
+    TParallelRunner(plan, threads, host.MetafileHolder()).Run(reporter, host.StopRequested);
+    host.Pump();
+    EndRun(host);
+}
+
+void TConversionJob::Convert()
+{
+    if (const std::optional<TConversionPlan> plan = PlanConversion(m_host))
+        RunSequential(m_host, *plan);
 }
 
 }  // namespace rastova

@@ -1,5 +1,6 @@
 // rastova-convert: the conversion job without a window.
 #include "app/ConversionJob.h"
+#include "app/MetafileSupport.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 
@@ -93,6 +94,7 @@ public:
         return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
     }
     void FocusDestination() override {}
+    TMetafileHolder* MetafileHolder() override { return &WindowlessMetafileHolder(); }
     void AskJpegQuality() override
     {
         if (m_line.quality > 0)
@@ -143,6 +145,12 @@ int RunInfo(const std::vector<std::string>& files)
 {
     int status = 0;
     for (const std::string& file : files) {
+        bool played = false;
+        if (const auto line = DescribeMetafile(file, played)) {
+            status = played ? status : 1;
+            std::cout << file << ": " << *line << "\n";
+            continue;
+        }
         TFileInfo info;
         if (!GetFileInfo(file, 0, info))
             status = 1;

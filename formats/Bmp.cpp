@@ -16,8 +16,6 @@
 
 namespace rastova {
 
-bool Correct16BitColors = true;
-
 namespace {
 
 const char* const kTag = "BMP: ";

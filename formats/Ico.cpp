@@ -12,12 +12,6 @@
 
 namespace rastova {
 
-bool IcoTrueColor = true;
-TColor IcoMaskColor = 0xFFFFFF;
-std::string IcoNotAnIconMessage = "Not an Icon file";
-std::string IcoSizesWord = "Sizes";
-std::string IcoColorsWord = "Colors";
-
 namespace {
 
 const char* const kMsgIndexOutOfBounds = "Index out of bounds";

@@ -16,11 +16,6 @@
 
 namespace rastova {
 
-int JPEGQuality = 80;
-bool JPEGProgressive = false;
-J_DCT_METHOD JPEGWriteDCTMethod = JDCT_FLOAT;
-J_DCT_METHOD JPEGReadDCTMethod = JDCT_ISLOW;
-
 namespace {
 
 const char* const kTag = "JPG: ";
@@ -441,7 +436,7 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 
     info.scale_num = 1;
     info.scale_denom = 1;
-    info.dct_method = graphic.JPEGFastDCT() ? JDCT_IFAST : JPEGReadDCTMethod;
+    info.dct_method = graphic.JPEGFastDCT() ? JDCT_IFAST : J_DCT_METHOD(Settings().JPEGReadDCTMethod);
     info.quantize_colors = FALSE;
     info.dither_mode = JDITHER_NONE;
     info.two_pass_quantize = FALSE;
@@ -526,9 +521,9 @@ void TJPGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     // Colour rows go in as stored: blue, green, red.
     info.in_color_space = gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
 
-    const int quality = JPEGQuality;
-    const bool progressive = JPEGProgressive;
-    const J_DCT_METHOD dctMethod = JPEGWriteDCTMethod;
+    const int quality = Settings().JPEGQuality;
+    const bool progressive = Settings().JPEGProgressive;
+    const J_DCT_METHOD dctMethod = J_DCT_METHOD(Settings().JPEGWriteDCTMethod);
     codec.Call([&] {
         jpeg_set_defaults(&info);
         if (progressive)

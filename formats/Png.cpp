@@ -21,9 +21,6 @@
 
 namespace rastova {
 
-bool PNGUseFileBackground = true;
-bool PNGWriteGamma = true;
-
 namespace {
 
 const char* const kTag = "PNG: ";

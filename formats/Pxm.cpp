@@ -11,8 +11,6 @@
 
 namespace rastova {
 
-bool PxMWriteBinary = false;
-
 namespace {
 
 const char* const kReaderTag = "PBM, PGM, PPM: ";

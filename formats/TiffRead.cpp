@@ -17,9 +17,6 @@
 
 namespace rastova {
 
-bool TIFFScanAllIFDs = false;
-int TIFFMaxIFDCount = 1000;
-
 using namespace tiff;
 
 namespace {

@@ -13,16 +13,6 @@
 
 namespace rastova {
 
-int TIFFWriteCompression = 1;
-bool TIFFWriteCMYK = false;
-bool TIFFWriteWhiteIsZero = false;
-bool TIFFWriteMotorola = false;
-int TIFFWriteResolutionUnit = 1;
-std::uint32_t TIFFWriteXResNum = 300;
-std::uint32_t TIFFWriteXResDen = 1;
-std::uint32_t TIFFWriteYResNum = 300;
-std::uint32_t TIFFWriteYResDen = 1;
-
 using namespace tiff;
 
 namespace {

@@ -1,7 +1,8 @@
-// JPEG reader on arbitrary bytes: signature, information and decoding, under the
+// JPEG reader on arbitrary bytes: signature, EXIF orientation, information and decoding, under the
 // converter's warning action and the raising one; what decodes must encode again
 // and come back with the same size and kind.
 #include "formats/Jpeg.h"
+#include "formats/JpegExif.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
@@ -41,6 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TJPGFileFormatReader reader;
     fuzz::CheckSignatureOf(reader, data, size);
     fuzz::TryGetInfo(reader, data, size);
+    {
+        TReadOnlyMemoryStream stream(data, size);
+        const TExifOrientation orientation = ReadJpegOrientation(stream);
+        if (orientation < eoNone || orientation > eoLeftBottom)
+            std::abort();
+    }
     TPixelGraphic image;
     // The last byte picks the warning action, so both ways through a warning are explored.
     image.SetReadWarningAction(size > 0 && (data[size - 1] & 1) ? pgwaRaise : pgwaIgnore);

@@ -2,8 +2,10 @@
 
 #include "formats/Register.h"
 #include "image/ByteOrder.h"
+#include "image/LiveTemporaries.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/PGSettings.h"
 #include "image/Streams.h"
 
 #include <algorithm>
@@ -254,10 +256,10 @@ struct TUpdateBracket {
     TPixelGraphic& g;
 };
 
-void ApplyGammaCorrection(TPixelGraphic& graphic)
+void ApplyGammaCorrection(TPixelGraphic& graphic, const TPGSettings& settings)
 {
-    const long double ratio = graphic.Gamma() / DisplayGamma;
-    if (!GammaCorrection || std::fabs(ratio - 1.0L) <= 0.05L)
+    const long double ratio = graphic.Gamma() / settings.DisplayGamma;
+    if (!settings.GammaCorrection || std::fabs(ratio - 1.0L) <= 0.05L)
         return;
     std::uint8_t table[256];
     for (int i = 0; i < 256; ++i) {
@@ -278,22 +280,29 @@ void ApplyGammaCorrection(TPixelGraphic& graphic)
                 row[i] = table[row[i]];
         }
     }
-    graphic.SetGamma(DisplayGamma);
+    graphic.SetGamma(settings.DisplayGamma);
 }
 
 }  // namespace
 
-void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex)
+void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex,
+                                      const TPGSettings& settings)
 {
+    const TSettingsScope scope(settings);
     TUpdateBracket bracket(*this);
     SetSize(0, 0, bc24);
-    SetGamma(DisplayGamma);
+    SetGamma(settings.DisplayGamma);
     TFileFormatReader* reader = SelectReader(stream, ext);
     if (!reader)
         throw EPGUnknownFileFormat(MessageText(kMsgUnknownFileFormat));
     reader->Read(stream, *this, imageIndex);
-    ApplyGammaCorrection(*this);
+    ApplyGammaCorrection(*this, settings);
     DetectPaletteIdent();
+}
+
+void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex)
+{
+    LoadFromStreamExt(stream, ext, imageIndex, SettingsForNewCall());
 }
 
 void TPixelGraphic::LoadFromStream(TStream& stream)
@@ -301,10 +310,20 @@ void TPixelGraphic::LoadFromStream(TStream& stream)
     LoadFromStreamExt(stream, "", 0);
 }
 
-void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex)
+void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings)
 {
     TFileStream stream(fileName, fmOpenRead);
-    LoadFromStreamExt(stream, ExtractExtensionLower(fileName), imageIndex);
+    LoadFromStreamExt(stream, ExtractExtensionLower(fileName), imageIndex, settings);
+}
+
+void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex)
+{
+    LoadFromFileIndex(fileName, imageIndex, SettingsForNewCall());
+}
+
+void TPixelGraphic::LoadFromFile(const std::string& fileName, const TPGSettings& settings)
+{
+    LoadFromFileIndex(fileName, 0, settings);
 }
 
 void TPixelGraphic::LoadFromFile(const std::string& fileName)
@@ -401,6 +420,7 @@ class TTemporaryFile {
 public:
     explicit TTemporaryFile(const std::string& target)
     {
+        const auto live = LockLiveTemporaries();
         const std::filesystem::path path(target);
         const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
         std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
@@ -408,6 +428,7 @@ public:
         if (fd < 0)
             throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
         m_name = pattern;
+        RegisterLiveTemporary(m_name);
         // mkstemp makes the file private; give it the mode a new file would get,
         // or the mode of the file it replaces.
         struct stat existing {};
@@ -424,14 +445,19 @@ public:
     }
     ~TTemporaryFile()
     {
-        if (!m_name.empty())
-            ::unlink(m_name.c_str());
+        if (m_name.empty())
+            return;
+        const auto live = LockLiveTemporaries();
+        ::unlink(m_name.c_str());
+        UnregisterLiveTemporary(m_name);
     }
     const std::string& Name() const { return m_name; }
     void CommitTo(const std::string& target)
     {
+        const auto live = LockLiveTemporaries();
         if (std::rename(m_name.c_str(), target.c_str()) != 0)
             throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
+        UnregisterLiveTemporary(m_name);
         m_name.clear();
     }
 
@@ -441,13 +467,20 @@ private:
 
 }  // namespace
 
-void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext)
+void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext, const TPGSettings& settings)
 {
+    const TSettingsScope scope(settings);
     CommonSave(*this, ext, [&stream](TFileFormatWriter& writer, TPixelGraphic& image) { writer.Write(stream, image); });
 }
 
-void TPixelGraphic::SaveToFile(const std::string& fileName)
+void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext)
 {
+    SaveToStreamExt(stream, ext, SettingsForNewCall());
+}
+
+void TPixelGraphic::SaveToFile(const std::string& fileName, const TPGSettings& settings)
+{
+    const TSettingsScope scope(settings);
     CommonSave(*this, ExtractExtensionLower(fileName), [&fileName](TFileFormatWriter& writer, TPixelGraphic& image) {
         TTemporaryFile temporary(fileName);
         TFileStream stream(temporary.Name(), fmOpenReadWrite);
@@ -455,6 +488,11 @@ void TPixelGraphic::SaveToFile(const std::string& fileName)
         stream.Close();
         temporary.CommitTo(fileName);
     });
+}
+
+void TPixelGraphic::SaveToFile(const std::string& fileName)
+{
+    SaveToFile(fileName, SettingsForNewCall());
 }
 
 void TPixelGraphic::SaveToStream(TStream& stream)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "image/PGTypes.h"
+#include "image/PGSettings.h"
 #include "image/PGraphic.h"
 
 #include <array>

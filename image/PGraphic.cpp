@@ -11,9 +11,6 @@
 
 namespace rastova {
 
-long double DisplayGamma = 2.2L;
-bool GammaCorrection = true;
-
 namespace {
 
 constexpr int kBitmapInfoHeaderSize = 40;

@@ -17,6 +17,7 @@
 namespace rastova {
 
 class TStream;
+struct TPGSettings;
 struct TColorState;  // nearest-colour caches and dithering buffers (PGColor)
 
 // Library-wide settings of the image core.
@@ -180,6 +181,13 @@ public:
     void LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex);
     void SaveToFile(const std::string& fileName);
     virtual void SaveToStreamExt(TStream& stream, const std::string& ext);
+    // The same with the library-wide settings given as one value instead of the
+    // process-wide defaults; the forms above use a copy of those taken at their start.
+    void LoadFromFile(const std::string& fileName, const TPGSettings& settings);
+    void LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings);
+    void LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex, const TPGSettings& settings);
+    void SaveToFile(const std::string& fileName, const TPGSettings& settings);
+    void SaveToStreamExt(TStream& stream, const std::string& ext, const TPGSettings& settings);
     void SaveToStream(TStream& stream);
     void ReadData(TStream& stream);
     void WriteData(TStream& stream);

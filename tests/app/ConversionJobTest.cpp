@@ -2,11 +2,13 @@
 
 #include "formats/Jpeg.h"
 #include "image/PGraphic.h"
+#include "image/Streams.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 using namespace rastova;
 
@@ -166,6 +168,16 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     EXPECT_TRUE(host.progress.empty());  // no run took place
     EXPECT_FALSE(std::filesystem::exists(dir.File("a.jpg")));
 
+    // The bytes the job should write at a given quality.
+    const auto encoded = [this](int quality) {
+        TPixelGraphic image;
+        image.LoadFromFile(dir.File("a.ppm"));
+        TPGSettings settings = DefaultSettings();
+        settings.JPEGQuality = quality;
+        TMemoryStream stream;
+        image.SaveToStreamExt(stream, "jpg", settings);
+        return stream.Data();
+    };
     const int before = JPEGQuality;
     host = TRecordingHost();
     host.items = {dir.File("a.ppm")};
@@ -173,11 +185,13 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     host.options.TargetFormat = tfJPG;
     host.jpegAnswer = 0;  // dialog closed by its title bar: the previous choice applies
     Run();
-    EXPECT_EQ(JPEGQuality, before);
+    EXPECT_EQ(test::ReadAll(dir.File("a.jpg")), encoded(before));
     host.jpegAnswer = 42;
     Run();
-    EXPECT_EQ(JPEGQuality, 42);
-    JPEGQuality = before;
+    EXPECT_EQ(test::ReadAll(dir.File("a.jpg")), encoded(42));
+    EXPECT_NE(encoded(42), encoded(before));
+    // The run's choice travels with the run; the library-wide default stays.
+    EXPECT_EQ(JPEGQuality, before);
 }
 
 TEST_F(ConversionJobTest, ACorruptFileIsSkippedAndTheRestConverted)
@@ -345,4 +359,201 @@ TEST_F(ConversionJobTest, MirrorsAndTwoColours)
     const auto bytes = test::ReadAll(dir.File("mir/m.pbm"));
     // Mirrored: row 0 is white, black, black; row 1 black, white, white. 1 means black.
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "P1\n3 2\n0 1 1\n1 0 0\n");
+}
+
+// ---- runners ------------------------------------------------------------------------------
+
+namespace {
+
+// 0 threads: the classic job; otherwise the plan run on that many threads.
+void RunWith(TRecordingHost& host, int threads)
+{
+    if (threads == 0)
+        return TConversionJob(host).Convert();
+    if (const auto plan = PlanConversion(host))
+        RunParallel(host, *plan, threads);
+}
+
+std::map<std::string, std::vector<std::uint8_t>> FolderBytes(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files[entry.path().filename().string()] = test::ReadAll(entry.path());
+    return files;
+}
+
+// A mixed batch: several source formats and sizes, one corrupt file.
+std::vector<std::string> MixedBatch(const test::TTempDir& dir)
+{
+    std::vector<std::string> items;
+    const TBitCount formats[] = {bc24, bc8, bc4, bc1, bc24, bc8};
+    const char* const extensions[] = {"bmp", "png", "tif", "pbm", "tga", "pgm"};
+    for (int i = 0; i < 6; ++i) {
+        TPixelGraphic image;
+        test::FillRandom(image, 37 + 11 * i, 23 + 7 * i, formats[i], std::uint32_t(i + 1));
+        if (std::string(extensions[i]) == "pgm")
+            image.SetPaletteIdent(pGray256);
+        const std::string path = dir.File("src" + std::to_string(i) + "." + extensions[i]);
+        image.SaveToFile(path);
+        items.push_back(path);
+        if (i == 2) {
+            items.push_back(dir.File("broken.pcx"));
+            test::WriteAll(items.back(), std::string("\x0a\x05\x01\x08 truncated", 14));
+        }
+    }
+    return items;
+}
+
+}  // namespace
+
+TEST_F(ConversionJobTest, ParallelRunWritesWhatTheSequentialRunWrites)
+{
+    const std::vector<std::string> items = MixedBatch(dir);
+    struct Row {
+        int format, colors, mirror, rotate;
+    };
+    for (const Row r : {Row{tfBMP, jcr256Colors, jmNone, jrLeft}, Row{tfJPG, jcrTrueColor, jmVertical, jrNone},
+                        Row{tfPNG, jcr16Colors, jmHorizontal, jr180}, Row{tfTIF, jcr2Colors, jmNone, jrRight},
+                        Row{tfTGA, jcrGray8, jmNone, jrNone}, Row{tfPPM, jcrTrueColor, jmNone, jrNone}}) {
+        const std::string label = TargetExtension(r.format);
+        std::map<int, std::vector<std::string>> outcomes;  // per runner: item, saved, failed step
+        std::map<int, std::map<std::string, std::vector<std::uint8_t>>> written;
+        for (const int threads : {0, 1, 3}) {
+            TRecordingHost h;
+            h.items = items;
+            h.options = {dir.File("out" + label + std::to_string(threads)), r.format, r.colors, r.mirror, r.rotate};
+            h.jpegAnswer = 60;
+            h.confirmAnswer = true;
+            RunWith(h, threads);
+            EXPECT_EQ(h.messages.back(), "The conversion is complete!") << label;
+            EXPECT_EQ(h.progress[h.progress.size() - 2], 100) << label << " " << threads;
+            EXPECT_TRUE(std::is_sorted(h.progress.begin(), h.progress.end() - 1)) << label << " " << threads;
+            std::vector<std::string> summary;
+            for (const TFileOutcome& o : h.outcomes)
+                summary.push_back(std::to_string(o.ItemIndex) + (o.Saved ? " saved" : "") +
+                                  (o.Failed ? " failed at " + std::to_string(o.FailedStep) : ""));
+            std::sort(summary.begin(), summary.end());
+            outcomes[threads] = summary;
+            written[threads] = FolderBytes(h.options.Destination);
+        }
+        ASSERT_EQ(written[0].size(), items.size() - 1) << label;  // all but the broken file
+        for (const int threads : {1, 3}) {
+            EXPECT_EQ(outcomes[threads], outcomes[0]) << label << " on " << threads << " threads";
+            EXPECT_TRUE(written[threads] == written[0]) << label << " on " << threads << " threads";
+        }
+    }
+}
+
+TEST_F(ConversionJobTest, ParallelStopLetsNoNewItemStart)
+{
+    // The first item is a "metafile" whose loading asks for the stop, so the
+    // request arrives while that item runs.
+    class TStoppingHolder : public TMetafileHolder {
+    public:
+        explicit TStoppingHolder(TStopFlag& stop) : m_stop(stop) {}
+        void LoadFromFile(const std::string&) override { m_stop = true; }
+        int Width() const override { return 4; }
+        int Height() const override { return 4; }
+        void Draw(TPixelGraphic&, int, int) override {}
+
+    private:
+        TStopFlag& m_stop;
+    };
+    class TRecorder : public TRunObserver {
+    public:
+        void FileDone(const TFileOutcome& outcome) override { outcomes.push_back(outcome); }
+        std::vector<TFileOutcome> outcomes;
+    };
+    std::vector<std::string> items = {Source("first.wmf", "drawing")};
+    for (int i = 0; i < 8; ++i) {
+        TPixelGraphic image;
+        test::FillRandom(image, 300, 200, bc24, std::uint32_t(i));
+        items.push_back(dir.File("p" + std::to_string(i) + ".bmp"));
+        image.SaveToFile(items.back());
+    }
+    for (const int threads : {1, 2, 3}) {
+        TRecordingHost h;
+        h.items = items;
+        h.options = {dir.File("stop" + std::to_string(threads)), tfPNG, jcr256Colors, jmNone, jrLeft};
+        const auto plan = PlanConversion(h);
+        ASSERT_TRUE(plan);
+        TStopFlag stop;
+        TStoppingHolder holder(stop);
+        TRecorder recorder;
+        EXPECT_TRUE(TParallelRunner(*plan, threads, &holder).Run(recorder, stop));
+        ASSERT_FALSE(recorder.outcomes.empty());
+        EXPECT_LT(recorder.outcomes.size(), items.size()) << threads;
+        if (threads == 1) {
+            EXPECT_EQ(recorder.outcomes.size(), 1u);
+        }
+        std::size_t saved = 0;
+        for (const TFileOutcome& o : recorder.outcomes) {
+            EXPECT_FALSE(o.Failed) << o.Message;
+            EXPECT_NE(o.Saved, o.Stopped) << o.SourcePath;
+            EXPECT_EQ(o.Stopped, o.ItemIndex == 0) << o.SourcePath;
+            EXPECT_EQ(std::filesystem::exists(o.OutputPath), o.Saved);
+            saved += o.Saved ? 1 : 0;
+        }
+        // No temporary file is left behind, and nothing else was written.
+        EXPECT_EQ(FolderBytes(plan->Destination).size(), saved) << threads;
+    }
+}
+
+TEST_F(ConversionJobTest, CollidingOutputsAreRefusedBeforeAnythingIsWritten)
+{
+    const std::string gray = "P2 2 1 255 10 200\n";
+    const std::string colour = "P3 1 1 255 9 8 7\n";
+    struct Row {
+        const char* label;
+        std::vector<std::string> sources;  // names in the temp folder, in list order
+        const char* destination;           // "" = the sources' own folder
+        int format;
+        std::vector<int> refused;          // indexes into sources
+        std::vector<const char*> named;    // the other file each refusal names
+    };
+    const Row rows[] = {
+        {"same output name", {"a.ppm", "a.pgm"}, "out", tfBMP, {1}, {"a.ppm"}},
+        {"output is a later source", {"b.pgm", "b.ppm"}, "", tfPPM, {0}, {"b.ppm"}},
+        {"output is an earlier source", {"c.ppm", "c.pgm"}, "", tfPPM, {1}, {"c.ppm"}},
+        {"same file twice", {"d.ppm", "d.ppm"}, "out", tfPGM, {1}, {"d.ppm"}},
+        {"onto itself", {"e.ppm"}, "", tfPPM, {}, {}},
+    };
+    for (const int threads : {0, 2}) {
+        for (const Row& r : rows) {
+            const std::string where = std::string(r.label) + " on " + std::to_string(threads) + " threads";
+            test::TTempDir folder;
+            TRecordingHost h;
+            std::map<std::string, std::vector<std::uint8_t>> before;
+            for (const std::string& name : r.sources) {
+                test::WriteAll(folder.File(name), name.back() == 'm' && name[name.size() - 2] == 'g' ? gray : colour);
+                h.items.push_back(folder.File(name));
+                before[name] = test::ReadAll(folder.File(name));
+            }
+            h.options.Destination = *r.destination ? folder.File(r.destination) : folder.Path().string();
+            h.options.TargetFormat = r.format;
+            RunWith(h, threads);
+            ASSERT_EQ(h.outcomes.size(), r.sources.size()) << where;
+            for (std::size_t i = 0; i < r.sources.size(); ++i) {
+                const TFileOutcome& o = h.outcomes[i];
+                const auto refused = std::find(r.refused.begin(), r.refused.end(), int(o.ItemIndex));
+                if (refused == r.refused.end()) {
+                    EXPECT_TRUE(o.Saved && !o.Failed) << where << ": " << o.Message;
+                    continue;
+                }
+                EXPECT_TRUE(o.Failed && !o.Saved) << where;
+                EXPECT_EQ(o.FailedStep, jsSave) << where;
+                const std::string other = folder.File(r.named[std::size_t(refused - r.refused.begin())]);
+                EXPECT_NE(o.Message.find(other), std::string::npos) << where << ": " << o.Message;
+            }
+            // A source is replaced only by its own conversion.
+            for (const auto& [name, bytes] : before) {
+                const bool convertedOntoItself =
+                    !*r.destination && OutputPathFor(folder.File(name), folder.Path().string(), r.format) ==
+                                           folder.File(name);
+                if (!convertedOntoItself) {
+                    EXPECT_EQ(test::ReadAll(folder.File(name)), bytes) << where << ": " << name;
+                }
+            }
+        }
+    }
 }

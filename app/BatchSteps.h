@@ -1,0 +1,52 @@
+// Steps a batch adds around the job's mirror, rotate and colour steps: turning
+// a photo upright from its EXIF orientation and fitting it into a box. Also the
+// parsing of their option texts, shared by every host.
+#pragma once
+
+#include "formats/JpegExif.h"
+#include "image/PGTypes.h"
+
+#include <string>
+
+namespace rastova {
+
+class TPixelGraphic;
+
+// The box of --fit: scale down (and up when Enlarge) to fit inside, keeping the aspect ratio.
+struct TFitBox {
+    int Width = 0;  // 0: no fitting
+    int Height = 0;
+    bool Enlarge = false;
+    bool Active() const { return Width > 0 && Height > 0; }
+};
+
+// "WxH" or "WxH!" with positive sizes; false for anything else.
+bool ParseFitBox(const std::string& text, TFitBox& box);
+
+struct TImageSize {
+    int Width = 0;
+    int Height = 0;
+};
+
+// The size an image of width x height gets in the box: both sides scaled by the
+// same factor, rounded to the nearest pixel and at least 1; unchanged when the
+// box is inactive or the image already fits and may not be enlarged.
+TImageSize FittedSize(int width, int height, const TFitBox& box);
+
+// Resamples source into target (bc24, precise resampling) at the fitted size.
+// False, with target untouched, when the size does not change.
+bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box);
+
+// Turns the image so that the stored picture appears as the orientation says.
+// current holds the image; the result is in current afterwards, which may now
+// point at what was other (the two are swapped when a quarter turn is made).
+void ApplyOrientation(TPixelGraphic*& current, TPixelGraphic*& other, TExifOrientation orientation);
+
+// A quarter turn of source into target (resized to H x W, bc24), with the pivots
+// that keep every pixel: clockwise is the job's "Right (90 degrees)".
+void RotateQuarter(const TPixelGraphic& source, TPixelGraphic& target, bool clockwise);
+
+// "#rrggbb" or a colour name ("white", "black", "gray", ...); false when unknown.
+bool ParseColor(const std::string& text, TRGB& color);
+
+}  // namespace rastova

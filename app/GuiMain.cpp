@@ -1,0 +1,47 @@
+// rastova: the desktop application.
+#include "app/About.h"
+#include "app/Dialogs.h"
+#include "app/JQuality.h"
+#include "app/MainWindow.h"
+#include "app/Settings.h"
+#include "app/View.h"
+#include "image/FileFormats.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+// Qt aborts when it finds no display; say what is wrong instead.
+bool DisplayAvailable()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace rastova;
+    if (!DisplayAvailable()) {
+        std::fprintf(stderr, "rastova: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                             "use rastova-convert for batch conversion without a window\n");
+        return 1;
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(kApplicationTitle);
+    PGInitialize();
+    InstallLibraryQuestions();
+
+    TForm1 form1(SettingsFilePath(QApplication::applicationDirPath()));
+    TForm2 form2(&form1);
+    TForm3 form3(&form1);
+    TForm4 form4(&form1);
+    form1.SetDialogs(&form2, &form3, &form4);
+    form1.show();
+    form1.activateWindow();
+    return QApplication::exec();
+}

@@ -1,0 +1,132 @@
+#include "image/PGSettings.h"
+
+#include "image/PGraphic.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <jpeglib.h>
+
+namespace rastova {
+
+extern bool Correct16BitColors;
+extern bool IcoTrueColor;
+extern TColor IcoMaskColor;
+extern std::string IcoNotAnIconMessage;
+extern std::string IcoSizesWord;
+extern std::string IcoColorsWord;
+extern int JPEGQuality;
+extern bool JPEGProgressive;
+extern J_DCT_METHOD JPEGWriteDCTMethod;
+extern J_DCT_METHOD JPEGReadDCTMethod;
+extern bool PNGUseFileBackground;
+extern bool PNGWriteGamma;
+extern bool PxMWriteBinary;
+extern bool TIFFScanAllIFDs;
+extern int TIFFMaxIFDCount;
+extern int TIFFWriteCompression;
+extern bool TIFFWriteCMYK;
+extern bool TIFFWriteWhiteIsZero;
+extern bool TIFFWriteMotorola;
+extern int TIFFWriteResolutionUnit;
+extern std::uint32_t TIFFWriteXResNum;
+extern std::uint32_t TIFFWriteXResDen;
+extern std::uint32_t TIFFWriteYResNum;
+extern std::uint32_t TIFFWriteYResDen;
+
+// The process-wide defaults. They are declared beside the code that reads them
+// (image/PGraphic.h and the format headers) and kept together here, so one copy
+// can be taken without the core knowing any format.
+long double DisplayGamma = 2.2L;
+bool GammaCorrection = true;
+std::uint64_t MaxImagePixels = std::uint64_t(1) << 30;
+bool Correct16BitColors = true;
+bool IcoTrueColor = true;
+TColor IcoMaskColor = 0xFFFFFF;
+std::string IcoNotAnIconMessage = "Not an Icon file";
+std::string IcoSizesWord = "Sizes";
+std::string IcoColorsWord = "Colors";
+int JPEGQuality = 80;
+bool JPEGProgressive = false;
+J_DCT_METHOD JPEGWriteDCTMethod = JDCT_FLOAT;
+J_DCT_METHOD JPEGReadDCTMethod = JDCT_ISLOW;
+bool PNGUseFileBackground = true;
+bool PNGWriteGamma = true;
+bool PxMWriteBinary = false;
+bool TIFFScanAllIFDs = false;
+int TIFFMaxIFDCount = 1000;
+int TIFFWriteCompression = 1;
+bool TIFFWriteCMYK = false;
+bool TIFFWriteWhiteIsZero = false;
+bool TIFFWriteMotorola = false;
+int TIFFWriteResolutionUnit = 1;
+std::uint32_t TIFFWriteXResNum = 300;
+std::uint32_t TIFFWriteXResDen = 1;
+std::uint32_t TIFFWriteYResNum = 300;
+std::uint32_t TIFFWriteYResDen = 1;
+
+TPGSettings DefaultSettings()
+{
+    TPGSettings s;
+    s.DisplayGamma = DisplayGamma;
+    s.GammaCorrection = GammaCorrection;
+    s.MaxImagePixels = MaxImagePixels;
+    s.Correct16BitColors = Correct16BitColors;
+    s.IcoTrueColor = IcoTrueColor;
+    s.IcoMaskColor = IcoMaskColor;
+    s.IcoNotAnIconMessage = IcoNotAnIconMessage;
+    s.IcoSizesWord = IcoSizesWord;
+    s.IcoColorsWord = IcoColorsWord;
+    s.JPEGQuality = JPEGQuality;
+    s.JPEGProgressive = JPEGProgressive;
+    s.JPEGWriteDCTMethod = int(JPEGWriteDCTMethod);
+    s.JPEGReadDCTMethod = int(JPEGReadDCTMethod);
+    s.PNGUseFileBackground = PNGUseFileBackground;
+    s.PNGWriteGamma = PNGWriteGamma;
+    s.PxMWriteBinary = PxMWriteBinary;
+    s.TIFFScanAllIFDs = TIFFScanAllIFDs;
+    s.TIFFMaxIFDCount = TIFFMaxIFDCount;
+    s.TIFFWriteCompression = TIFFWriteCompression;
+    s.TIFFWriteCMYK = TIFFWriteCMYK;
+    s.TIFFWriteWhiteIsZero = TIFFWriteWhiteIsZero;
+    s.TIFFWriteMotorola = TIFFWriteMotorola;
+    s.TIFFWriteResolutionUnit = TIFFWriteResolutionUnit;
+    s.TIFFWriteXResNum = TIFFWriteXResNum;
+    s.TIFFWriteXResDen = TIFFWriteXResDen;
+    s.TIFFWriteYResNum = TIFFWriteYResNum;
+    s.TIFFWriteYResDen = TIFFWriteYResDen;
+    return s;
+}
+
+namespace {
+
+thread_local const TPGSettings* t_current = nullptr;
+
+}  // namespace
+
+const TPGSettings& Settings()
+{
+    if (t_current)
+        return *t_current;
+    thread_local TPGSettings fresh;
+    fresh = DefaultSettings();
+    return fresh;
+}
+
+TSettingsScope::TSettingsScope(const TPGSettings& settings) : m_previous(t_current)
+{
+    t_current = &settings;
+}
+
+TSettingsScope::~TSettingsScope()
+{
+    t_current = m_previous;
+}
+
+TPGSettings SettingsForNewCall()
+{
+    return t_current ? *t_current : DefaultSettings();
+}
+
+}  // namespace rastova

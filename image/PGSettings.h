@@ -1,0 +1,79 @@
+// The library-wide settings as one value. The process-wide variables stay the
+// defaults a host edits; every load and save copies them once at its start and
+// reads only that copy, so a host changing a setting while another thread
+// loads or saves cannot tear a file, and a host may pass a copy of its own.
+#pragma once
+
+#include "image/PGTypes.h"
+
+#include <cstdint>
+#include <string>
+
+namespace rastova {
+
+// Images claiming more pixels than this are refused before anything is
+// allocated; 0 means no limit.
+extern std::uint64_t MaxImagePixels;  // 2^30
+
+struct TPGSettings {
+    // image core
+    long double DisplayGamma = 2.2L;  // an sRGB display
+    bool GammaCorrection = true;
+    std::uint64_t MaxImagePixels = std::uint64_t(1) << 30;
+    // BMP
+    bool Correct16BitColors = true;
+    // icon reader
+    bool IcoTrueColor = true;
+    TColor IcoMaskColor = 0xFFFFFF;
+    std::string IcoNotAnIconMessage = "Not an Icon file";
+    std::string IcoSizesWord = "Sizes";
+    std::string IcoColorsWord = "Colors";
+    // JPEG; the DCT methods are libjpeg's J_DCT_METHOD values
+    int JPEGQuality = 80;
+    bool JPEGProgressive = false;
+    int JPEGWriteDCTMethod = 2;  // JDCT_FLOAT
+    int JPEGReadDCTMethod = 0;   // JDCT_ISLOW
+    // PNG
+    bool PNGUseFileBackground = true;
+    bool PNGWriteGamma = true;
+    // PBM, PGM, PPM
+    bool PxMWriteBinary = false;
+    // TIFF
+    bool TIFFScanAllIFDs = false;
+    int TIFFMaxIFDCount = 1000;
+    int TIFFWriteCompression = 1;
+    bool TIFFWriteCMYK = false;
+    bool TIFFWriteWhiteIsZero = false;
+    bool TIFFWriteMotorola = false;
+    int TIFFWriteResolutionUnit = 1;
+    std::uint32_t TIFFWriteXResNum = 300;
+    std::uint32_t TIFFWriteXResDen = 1;
+    std::uint32_t TIFFWriteYResNum = 300;
+    std::uint32_t TIFFWriteYResDen = 1;
+};
+
+// A copy of the process-wide values as they are now.
+TPGSettings DefaultSettings();
+
+// The settings of the load or save running on this thread; outside one, a
+// fresh copy of the process-wide values. Readers and writers read only this.
+const TPGSettings& Settings();
+
+// Makes settings the ones Settings() returns on this thread until the scope
+// ends; scopes nest.
+class TSettingsScope {
+public:
+    explicit TSettingsScope(const TPGSettings& settings);
+    ~TSettingsScope();
+    TSettingsScope(const TSettingsScope&) = delete;
+    TSettingsScope& operator=(const TSettingsScope&) = delete;
+
+private:
+    const TPGSettings* m_previous;
+};
+
+// The settings a load or save without explicit ones uses: the enclosing
+// scope's, or else a copy of the process-wide values.
+TPGSettings SettingsForNewCall();
+
+}  // namespace rastova
