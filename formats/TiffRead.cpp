@@ -424,6 +424,27 @@ void CheckCompressedStrips(const TTiffDirectory& dir)
         Fail(MessageText(kMsgInvalid, "Predictor"));
 }
 
+// The rows a directory announces against the bytes the stream holds, before
+// anything is allocated: no strip layout turns a byte into more than the
+// scheme's largest expansion (LZW: a 9-bit code for a string of up to 4094
+// bytes; Deflate: about 1032 to 1). Uncompressed strips may repeat each other,
+// hence a margin, and anything up to 16 MB passes, so that truncated files
+// still load the rows they hold.
+void CheckDataPresent(TTiffSource& source, const TTiffDirectory& dir)
+{
+    std::int64_t expansion = 16;
+    if (dir.compression == kCompressionPackBits)
+        expansion = 64;
+    else if (dir.compression == kCompressionLZW)
+        expansion = 3700;
+    else if (dir.Compressed())
+        expansion = 1100;
+    const std::int64_t rowSize = (std::int64_t(dir.BitsPerPixel()) * dir.width + 7) / 8;
+    const std::int64_t imageBytes = rowSize * dir.length;
+    if (imageBytes > source.Available(0) * expansion + (std::int64_t(16) << 20))
+        FailStreamRead();
+}
+
 TBitCount BitCountOf(const TTiffDirectory& dir)
 {
     if (dir.samplesPerPixel > 1)
@@ -762,6 +783,7 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     CheckStripCount(dir, graphic);
     if (dir.Compressed())
         CheckCompressedStrips(dir);
+    CheckDataPresent(source, dir);
     TRowLayout layout{dir, dir.width, {0, 0, 0}};
     if (dir.Alpha()) {
         const TRGB background = graphic.GetBackGroundColor();

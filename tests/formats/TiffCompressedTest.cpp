@@ -385,3 +385,36 @@ TEST(TiffCompressed, AlphaOverBackground)
 }
 
 #endif  // RASTOVA_HAVE_LIBTIFF
+
+// Rows the stream cannot hold are refused before the image is allocated: a
+// few bytes never become gigabytes, however the directory describes them.
+TEST(TiffCompressed, AnnouncedRowsAgainstTheBytesPresent)
+{
+    struct Row {
+        const char* name;
+        std::uint32_t compression;
+        std::uint32_t width;
+        std::uint32_t height;
+        std::uint32_t bits;
+        bool refused;
+    };
+    const Row rows[] = {
+        {"uncompressed bilevel, 2^31 pixels a row", 1, 0x7FFFFFF0u, 8, 1, true},
+        {"LZW gray, 20000 x 20000", 5, 20000, 20000, 8, true},
+        {"Deflate gray, 20000 x 20000", 8, 20000, 20000, 8, true},
+        {"PackBits gray, 20000 x 20000", 32773, 20000, 20000, 8, true},
+        // Small images pass whatever they hold: truncated files keep their rows.
+        {"LZW gray, 1000 x 1000", 5, 1000, 1000, 8, false},
+    };
+    for (const Row& row : rows) {
+        test::TTiffFileBuilder b;
+        const std::uint32_t at = b.Blob(Bytes(16, 0x80));
+        b.Long(256, row.width).Long(257, row.height).Short(258, row.bits).Short(259, row.compression);
+        b.Short(262, 1).Long(273, at).Long(279, 16);
+        TPixelGraphic image;
+        const Bytes file = b.Build();
+        const std::string message =
+            test::MessageOf<std::exception>([&] { test::ReadWith<TTIFFileFormatReader>(file, image); });
+        EXPECT_EQ(message == "Stream read error" && image.Width() == 0, row.refused) << row.name << ": " << message;
+    }
+}
