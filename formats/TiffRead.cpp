@@ -440,7 +440,8 @@ void CheckDataPresent(TTiffSource& source, const TTiffDirectory& dir)
     else if (dir.Compressed())
         expansion = 1100;
     const std::int64_t rowSize = (std::int64_t(dir.BitsPerPixel()) * dir.width + 7) / 8;
-    const std::int64_t imageBytes = rowSize * dir.length;
+    // One row at least: the row buffer is allocated even for an image without rows.
+    const std::int64_t imageBytes = rowSize * std::max<std::int64_t>(dir.length, 1);
     if (imageBytes > source.Available(0) * expansion + (std::int64_t(16) << 20))
         FailStreamRead();
 }

@@ -403,6 +403,7 @@ TEST(TiffCompressed, AnnouncedRowsAgainstTheBytesPresent)
         {"LZW gray, 20000 x 20000", 5, 20000, 20000, 8, true},
         {"Deflate gray, 20000 x 20000", 8, 20000, 20000, 8, true},
         {"PackBits gray, 20000 x 20000", 32773, 20000, 20000, 8, true},
+        {"PackBits bilevel, one row of 2^31 pixels", 32773, 0x7FFFFFF0u, 1, 1, true},
         // Small images pass whatever they hold: truncated files keep their rows.
         {"LZW gray, 1000 x 1000", 5, 1000, 1000, 8, false},
     };
