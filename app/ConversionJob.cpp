@@ -1,13 +1,16 @@
 #include "app/ConversionJob.h"
 
+#include "formats/JpegExif.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -78,6 +81,68 @@ TItemNames NamesOf(const std::string& sourcePath, const std::string& destination
 }
 
 }  // namespace
+
+namespace {
+
+std::string JoinedPath(const std::string& folder, const std::string& name)
+{
+    if (name.empty())
+        return folder;
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// Skip and rename are decided here, in list order, so parallel items never
+// race for a name and every run names alike.
+void ApplyExistingPolicy(TConversionPlan& plan)
+{
+    if (plan.Options.Existing == epOverwrite)
+        return;
+    std::vector<std::string> sources, outputs;
+    for (const TPlannedItem& item : plan.Items) {
+        sources.push_back(item.SourcePath);
+        outputs.push_back(item.OutputPath);
+    }
+    const std::vector<TPlannedOutput> planned = PlanOutputs(sources, outputs, plan.Options.Existing, PathIsTaken);
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        plan.Items[i].OutputPath = planned[i].Path;
+        plan.Items[i].Skip = planned[i].Skip;
+    }
+}
+
+// The warnings of the item the thread converts.
+thread_local std::vector<std::string>* t_itemWarnings = nullptr;
+
+class TItemWarnings {
+public:
+    explicit TItemWarnings(std::vector<std::string>& warnings) : m_previous(t_itemWarnings)
+    {
+        t_itemWarnings = &warnings;
+    }
+    ~TItemWarnings() { t_itemWarnings = m_previous; }
+    TItemWarnings(const TItemWarnings&) = delete;
+    TItemWarnings& operator=(const TItemWarnings&) = delete;
+
+private:
+    std::vector<std::string>* m_previous;
+};
+
+}  // namespace
+
+bool AddItemWarning(const std::string& text)
+{
+    if (!t_itemWarnings)
+        return false;
+    t_itemWarnings->push_back(text);
+    return true;
+}
+
+const char* JobStepFailureText(TJobStep step)
+{
+    static const char* const kTexts[] = {"cannot load",  "cannot mirror",       "cannot rotate", "cannot convert colours",
+                                         "cannot save",  "cannot turn upright", "cannot fit"};
+    const auto index = std::size_t(step);
+    return index < std::size(kTexts) ? kTexts[index] : "cannot convert";
+}
 
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, int targetFormat)
 {
@@ -174,8 +239,14 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
         const TItemNames names = NamesOf(item.SourcePath, plan.Destination, plan.Options.TargetFormat);
         item.Extension = names.extension;
         item.OutputPath = names.outputPath;
+        const std::string folder = host.ItemOutputFolder(index);
+        if (!folder.empty() || plan.Options.KeepCase)
+            item.OutputPath = JoinedPath(JoinedPath(plan.Destination, folder),
+                                         OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
+                                                       plan.Options.KeepCase));
         plan.Items.push_back(std::move(item));
     }
+    ApplyExistingPolicy(plan);
     RefuseCollisions(plan);
     return plan;
 }
@@ -308,8 +379,14 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
         return outcome;
     }
 
+    const auto started = std::chrono::steady_clock::now();
+    const TConversionOptions& options = plan.Options;
+    TItemWarnings warnings(outcome.Warnings);
     TPixelGraphic* current = &work.Images[0];
     TPixelGraphic* other = &work.Images[1];
+    current->SetReadWarningAction(options.ReadWarningAction);
+    if (options.BackGroundColor)
+        current->SetBackGroundColor(*options.BackGroundColor);
     try {
         if (item.Extension == ".wmf" || item.Extension == ".emf")
             LoadMetafile(metafiles, item.SourcePath, *current, plan.Settings);
@@ -321,7 +398,13 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     }
 
     observer.Pump();
-    const TConversionOptions& options = plan.Options;
+    if (options.AutoOrient) {
+        try {
+            ApplyOrientation(current, other, ReadJpegOrientationOfFile(item.SourcePath));
+        } catch (const std::exception& e) {
+            fail(jsOrient, FailureText(e));
+        }
+    }
     try {
         if (options.Mirror == jmVertical)
             current->MirrorVertical();
@@ -345,6 +428,14 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
             fail(jsRotate, FailureText(e));
         }
     }
+    if (options.Fit.Active()) {
+        try {
+            if (FitImage(*current, *other, options.Fit))
+                std::swap(current, other);
+        } catch (const std::exception& e) {
+            fail(jsFit, FailureText(e));
+        }
+    }
     observer.Rotated();
     if (stop) {
         outcome.Stopped = true;
@@ -366,9 +457,12 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     try {
         current->SaveToFile(item.OutputPath, plan.Settings);
         outcome.Saved = true;
+        outcome.Width = current->Width();
+        outcome.Height = current->Height();
     } catch (const std::exception& e) {
         fail(jsSave, FailureText(e));
     }
+    outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return outcome;
 }
 

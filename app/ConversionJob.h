@@ -13,6 +13,8 @@
 // TConversionJob::Convert() is PlanConversion followed by RunSequential.
 #pragma once
 
+#include "app/BatchSteps.h"
+#include "app/OutputNames.h"
 #include "image/PGSettings.h"
 #include "image/PGraphic.h"
 
@@ -41,6 +43,13 @@ struct TConversionOptions {
     int ColorResolution = jcrTrueColor;
     int Mirror = jmNone;
     int Rotate = jrNone;
+    // Batch choices beyond the window's; the defaults are the window's behaviour.
+    TExistingPolicy Existing = epOverwrite;  // an output file that is already there
+    bool KeepCase = false;                   // output names keep the source's case instead of lower case
+    bool AutoOrient = false;                 // turn JPEGs upright by their EXIF orientation, before the mirror
+    TFitBox Fit{};                           // after the rotation, before the colour step
+    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
+    TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,
@@ -55,7 +64,10 @@ public:
     virtual void Draw(TPixelGraphic& bitmap, int left, int top) = 0;
 };
 
-enum TJobStep { jsLoad, jsMirror, jsRotate, jsColor, jsSave };
+enum TJobStep { jsLoad, jsMirror, jsRotate, jsColor, jsSave, jsOrient, jsFit };
+
+// What failed at a step, as hosts put it before the library's message: "cannot load", ...
+const char* JobStepFailureText(TJobStep step);
 
 // What became of one item, for hosts that report per file.
 struct TFileOutcome {
@@ -68,6 +80,9 @@ struct TFileOutcome {
     std::string Message;         // the library's message of the first failure, or why the item was refused
     bool Skipped = false;        // left alone as planned (TPlannedItem::Skip); nothing was read or written
     bool Stopped = false;        // a stop request ended it before its save
+    std::vector<std::string> Warnings;  // the reader's warnings, when the options ask for them
+    int Width = 0, Height = 0;          // of the image saved
+    double Seconds = 0;                 // from the start of the load to the end of the save
 };
 
 // A stop request that may be set from any thread and read from any other.
@@ -105,6 +120,8 @@ public:
     virtual int ItemCount() = 0;
     virtual bool ItemSelected(int index) = 0;
     virtual std::string ItemPath(int index) = 0;
+    // Folder below the destination that the item's output goes to ("" for the destination).
+    virtual std::string ItemOutputFolder(int) { return ""; }
     virtual TConversionOptions Options() = 0;
 
     virtual void SetBusy(bool busy) = 0;
@@ -187,6 +204,10 @@ struct TMetafileAccess {
 // (Stopped). Skipped and refused items are answered without touching a file.
 TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& item, TWorkImages& work,
                             const TStopFlag& stop, TItemObserver& observer, TMetafileAccess metafiles = {});
+
+// A host's question function calls this with a reader's warning; it lands in
+// the outcome of the item the calling thread converts. False outside an item.
+bool AddItemWarning(const std::string& text);
 
 // ---- runners --------------------------------------------------------------------------
 

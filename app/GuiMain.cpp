@@ -3,8 +3,10 @@
 #include "app/Dialogs.h"
 #include "app/JQuality.h"
 #include "app/MainWindow.h"
+#include "app/MetafileSupport.h"
 #include "app/Settings.h"
 #include "app/View.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 
 #include <QApplication>
@@ -41,6 +43,8 @@ int main(int argc, char** argv)
     TForm3 form3(&form1);
     TForm4 form4(&form1);
     form1.SetDialogs(&form2, &form3, &form4);
+    form1.Host().SetMetafileHolder(&WindowlessMetafileHolder());
+    form4.SetMetafileHolder(&WindowlessMetafileHolder());
     form1.show();
     form1.activateWindow();
     return QApplication::exec();

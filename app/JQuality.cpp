@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -73,6 +75,10 @@ TForm2::TForm2(QWidget* parent)
 void TForm2::Ask(std::int16_t& choice)
 {
     m_choice = &choice;
+    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
     m_trBar1->setFocus();
     exec();
     m_choice = nullptr;

@@ -146,7 +146,10 @@ TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     m_shellList->setFocus();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    m_host.Shutdown();
+}
 
 QWidget* TForm1::CreateSourceGroup()
 {
@@ -167,7 +170,8 @@ QWidget* TForm1::CreateSourceGroup()
 
     m_shellList = new TShellList(m_gb2);
     m_shellList->setAccessibleName("Files");
-    m_shellList->ActiveView()->setAccessibleName("Files");
+    for (QAbstractItemView* view : m_shellList->findChildren<QAbstractItemView*>())
+        view->setAccessibleName("Files");
     m_filterCombo = new QComboBox(m_gb2);
     m_filterCombo->setAccessibleName("File extension");
 
@@ -180,7 +184,6 @@ QWidget* TForm1::CreateSourceGroup()
     });
     connect(m_speedButtons[3], &QToolButton::clicked, this, [this] {
         m_shellList->SetViewStyle(TShellList::vsDetails);
-        m_shellList->ActiveView()->setAccessibleName("Files");
     });
     connect(m_shellList, &TShellList::OpenRequested, this, &TForm1::ShowViewer);
     connect(m_filterCombo, &QComboBox::currentIndexChanged, this, &TForm1::FilterComboBox1Change);
@@ -244,7 +247,10 @@ void TForm1::SetTabOrder()
     QList<QWidget*> order = {m_shellCombo};
     for (QToolButton* button : m_speedButtons)
         order << button;
-    order << m_shellList->ActiveView() << m_filterCombo << m_edit1 << m_button3;
+    // Both file views, so whichever is shown follows the toggles.
+    for (QAbstractItemView* view : m_shellList->findChildren<QAbstractItemView*>())
+        order << view;
+    order << m_filterCombo << m_edit1 << m_button3;
     for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2})
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
@@ -258,6 +264,9 @@ void TForm1::SetDialogs(TForm2* jpegQuality, TForm3* about, TForm4* viewer)
     m_form2 = jpegQuality;
     m_form3 = about;
     m_form4 = viewer;
+    if (m_form4)
+        m_form4->SetNeighbour(
+            [this](const QString& fileName, int step) { return m_shellList->NeighbourFile(fileName, step); });
     if (m_form2)
         m_form2->TrBar1()->setValue(m_settings.JpegQuality);
 }

@@ -6,23 +6,35 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 namespace rastova {
 
 namespace {
 
+// Qt's own diagnostics (a damaged image inside a metafile, a missing runtime
+// folder) are not the converter's messages; only serious ones get through.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 void EnsureGuiApplication()
 {
     if (QGuiApplication::instance())
         return;
+    qInstallMessageHandler(QuietMessages);
     // Without a display the offscreen platform still gives fonts and painting.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int argc = 1;
     static char name[] = "rastova";
     static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> application = std::make_unique<QGuiApplication>(argc, argv);
+    // Kept until the process ends: destroying it among the exit handlers would
+    // run after Qt's own globals are gone.
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
+    (void)application;
 }
 
 class TQtMetafileHolder : public TMetafileHolder {

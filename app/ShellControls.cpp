@@ -201,6 +201,17 @@ QString TShellList::PathToOpen(const QModelIndex& underMouse) const
     return underMouse.isValid() ? m_model->filePath(underMouse.siblingAtColumn(0)) : QString();
 }
 
+QString TShellList::NeighbourFile(const QString& path, int step) const
+{
+    QStringList files;
+    for (int i = 0, count = ItemCount(); i < count; ++i)
+        if (!m_model->isDir(IndexAt(i)))
+            files << ItemPath(i);
+    const qsizetype at = files.indexOf(path);
+    const qsizetype wanted = at + step;
+    return at >= 0 && wanted >= 0 && wanted < files.size() ? files[wanted] : QString();
+}
+
 void TShellList::Activate(const QModelIndex& underMouse)
 {
     const QString path = PathToOpen(underMouse);

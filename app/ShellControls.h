@@ -40,6 +40,9 @@ public:
     // The file a double-click opens: the focused item, or the one under the
     // mouse when none has the focus.
     QString PathToOpen(const QModelIndex& underMouse) const;
+    // The file step places after path in list order, folders left out; empty
+    // when there is none.
+    QString NeighbourFile(const QString& path, int step) const;
 
     // Creates "New Folder" (or "New Folder (2)", ...) in the current folder and
     // starts renaming it in place; returns its path, empty on failure.

@@ -1,6 +1,7 @@
 #include "app/View.h"
 
 #include "app/ConversionJob.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "view/PGImage.h"
 
@@ -12,8 +13,8 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -23,6 +24,9 @@ namespace {
 
 constexpr int kViewerWidth = 521;
 constexpr int kViewerHeight = 420;
+constexpr long double kZoomStep = 1.25L;
+constexpr long double kMinZoom = 1.0L / 64;
+constexpr long double kMaxZoom = 32.0L;
 
 }  // namespace
 
@@ -102,6 +106,7 @@ void TForm4::ShowFile(const QString& fileName)
 
 void TForm4::LoadAndDescribe(const QString& fileName)
 {
+    m_fileName = fileName;
     setWindowTitle("View - " + fileName);
     m_status->clear();
     m_status->setText(QString::fromStdString(Describe(fileName.toStdString())));
@@ -133,7 +138,6 @@ std::string TForm4::DescribeMetafile(const std::string& fileName, const std::str
         TPixelGraphic scratch;
         scratch.SetSize(width, height, bc24);
         // The picture starts one pixel in: the top row and left column stay the background.
-        std::memset(scratch.Bits(), 0xFF, std::size_t(scratch.ImageSize()));
         m_metafiles->Draw(scratch, 1, 1);
         if (!m_pgImage1->PixelGraphic())
             m_pgImage1->SetPixelGraphic(std::make_unique<TPixelGraphic>());
@@ -153,13 +157,40 @@ QString TForm4::StatusText() const
     return m_status->text();
 }
 
+void TForm4::Zoom(long double factor)
+{
+    // Zooming starts from the size the picture is shown at, fitted or not.
+    const long double from = m_pgImage1->Stretch() == sZoomKAR ? m_pgImage1->ZoomFactor() : m_pgImage1->EffectiveZoom();
+    const long double zoom = std::clamp(from * factor, kMinZoom, kMaxZoom);
+    m_pgImage1->SetStretch(sZoomKAR);
+    m_pgImage1->SetZoomFactor(zoom);
+}
+
+void TForm4::Fit()
+{
+    m_pgImage1->SetStretch(sShrinkKAR);
+    m_pgImage1->SetZoomFactor(1.0L);
+}
+
 void TForm4::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        close();
+    switch (event->key()) {
+    case Qt::Key_Escape: close(); return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: Zoom(kZoomStep); return;
+    case Qt::Key_Minus: Zoom(1 / kZoomStep); return;
+    case Qt::Key_0:
+    case Qt::Key_Asterisk: Fit(); return;
+    case Qt::Key_PageDown:
+    case Qt::Key_PageUp:
+        if (m_neighbour) {
+            const QString next = m_neighbour(m_fileName, event->key() == Qt::Key_PageDown ? 1 : -1);
+            if (!next.isEmpty())
+                LoadAndDescribe(next);
+        }
         return;
+    default: QDialog::keyPressEvent(event);
     }
-    QDialog::keyPressEvent(event);
 }
 
 }  // namespace rastova

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,11 @@ public:
     ~TForm4() override;
 
     void SetMetafileHolder(TMetafileHolder* holder) { m_metafiles = holder; }
+    // Gives the file step places after (or before, for a negative step) a file
+    // in the main window's list; empty when there is none. Page Down and Page Up
+    // move through the list with it.
+    using TNeighbour = std::function<QString(const QString& fileName, int step)>;
+    void SetNeighbour(TNeighbour neighbour) { m_neighbour = std::move(neighbour); }
     // Shows fileName modally, centred on the screen.
     void ShowFile(const QString& fileName);
     // Loads and describes the file; what each showing does first.
@@ -46,11 +52,15 @@ protected:
 
 private:
     std::string Describe(const std::string& fileName);
+    void Zoom(long double factor);
+    void Fit();
     std::string DescribeMetafile(const std::string& fileName, const std::string& extension);
 
     TPGImage* m_pgImage1;
     QStatusBar* m_sBar1;
     QLabel* m_status;
+    QString m_fileName;
+    TNeighbour m_neighbour;
     TMetafileHolder* m_metafiles = nullptr;
 };
 

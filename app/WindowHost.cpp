@@ -31,9 +31,7 @@ QString ProgressText(int position, qint64 elapsedMs)
 
 QString FailureLine(const TFileOutcome& outcome)
 {
-    static const char* const kSteps[] = {"cannot load", "cannot mirror", "cannot rotate", "cannot convert colours",
-                                         "cannot save"};
-    return QString::fromStdString(outcome.SourcePath) + ": " + kSteps[outcome.FailedStep] + ": " +
+    return QString::fromStdString(outcome.SourcePath) + ": " + JobStepFailureText(outcome.FailedStep) + ": " +
            QString::fromStdString(outcome.Message);
 }
 
@@ -43,12 +41,76 @@ TWindowHost::TWindowHost(TForm1& window) : m_window(window)
     QObject::connect(&m_ticker, &QTimer::timeout, [this] { ShowProgressText(); });
 }
 
+TWindowHost::~TWindowHost()
+{
+    Shutdown();
+}
+
+namespace {
+
+// Hands the runner's reports to the GUI thread, in the order they are made.
+class TQueuedReports : public TRunObserver {
+public:
+    TQueuedReports(QObject& context, TWindowHost& host) : m_context(context), m_host(host) {}
+    void Progress(int position) override
+    {
+        QMetaObject::invokeMethod(&m_context, [host = &m_host, position] { host->SetProgress(position); },
+                                  Qt::QueuedConnection);
+    }
+    void FileDone(const TFileOutcome& outcome) override
+    {
+        QMetaObject::invokeMethod(&m_context, [host = &m_host, outcome] { host->FileDone(outcome); },
+                                  Qt::QueuedConnection);
+    }
+
+private:
+    QObject& m_context;
+    TWindowHost& m_host;
+};
+
+}  // namespace
+
 void TWindowHost::Start()
 {
+    if (Running || m_runner.joinable())
+        return;
     m_failures.clear();
     m_attempted = 0;
-    m_clock.start();
-    TConversionJob(*this).Convert();
+    std::optional<TConversionPlan> plan = PlanConversion(*this);
+    if (!plan)
+        return;
+    m_plan = std::make_unique<TConversionPlan>(std::move(*plan));
+    SetProgress(0);
+    StopRequested = false;
+    Running = true;
+    SetStopCaption(true);
+    const int threads = Jobs > 0 ? Jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    m_runner = std::thread([this, threads] {
+        TQueuedReports reports(m_window, *this);
+        TParallelRunner(*m_plan, threads, m_metafiles).Run(reports, StopRequested);
+        // Queued after every report, so the end comes after the last file's.
+        QMetaObject::invokeMethod(&m_window, [this] { FinishRun(); }, Qt::QueuedConnection);
+    });
+}
+
+void TWindowHost::FinishRun()
+{
+    if (m_runner.joinable())
+        m_runner.join();
+    m_plan.reset();
+    SetBusy(false);
+    Inform(StopRequested ? "The conversion was interrupted by user." : "The conversion is complete!");
+    SetProgress(0);
+    Running = false;
+    SetStopCaption(false);
+}
+
+void TWindowHost::Shutdown()
+{
+    StopRequested = true;
+    if (m_runner.joinable())
+        m_runner.join();
+    m_plan.reset();
 }
 
 int TWindowHost::ItemCount()
@@ -152,6 +214,8 @@ void TWindowHost::AskJpegQuality()
 
 void TWindowHost::FileDone(const TFileOutcome& outcome)
 {
+    if (outcome.Skipped)
+        return;
     ++m_attempted;
     if (outcome.Failed)
         m_failures << FailureLine(outcome);

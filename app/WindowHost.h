@@ -1,5 +1,8 @@
 // The main window as host of the conversion job: the job's callbacks become
-// control states, message boxes and the JPEG quality dialog.
+// control states, message boxes and the JPEG quality dialog. The run is planned
+// on the GUI thread (its questions are windows); the files are then converted
+// by the parallel runner on a thread of its own, which reports back through
+// queued calls, so the window never waits for a file.
 #pragma once
 
 #include "app/ConversionJob.h"
@@ -8,6 +11,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+
+#include <memory>
+#include <thread>
 
 namespace rastova {
 
@@ -24,9 +30,17 @@ QString FailureLine(const TFileOutcome& outcome);
 class TWindowHost : public TConversionHost {
 public:
     explicit TWindowHost(TForm1& window);
+    ~TWindowHost() override;
+    TWindowHost(const TWindowHost&) = delete;
+    TWindowHost& operator=(const TWindowHost&) = delete;
 
-    // Runs one conversion from the window's selection and options.
+    // Plans a conversion from the window's selection and options and starts it;
+    // returns while the files convert. Nothing happens while a run goes on.
     void Start();
+    // Stops a run still going and waits for its converters; the window calls it
+    // before it goes away.
+    void Shutdown();
+    void SetMetafileHolder(TMetafileHolder* holder) { m_metafiles = holder; }
 
     int Jobs = 0;  // parallel conversions; 0: one per processor
 
@@ -46,15 +60,20 @@ public:
     void FocusDestination() override;
     void AskJpegQuality() override;
     void FileDone(const TFileOutcome& outcome) override;
+    TMetafileHolder* MetafileHolder() override { return m_metafiles; }
 
 private:
     void ShowProgressText();
+    void FinishRun();
 
     TForm1& m_window;
     QElapsedTimer m_clock;
     QTimer m_ticker;  // keeps the elapsed time moving between steps
     QStringList m_failures;
     int m_attempted = 0;
+    TMetafileHolder* m_metafiles = nullptr;
+    std::unique_ptr<TConversionPlan> m_plan;  // read by the converters while they run
+    std::thread m_runner;
 };
 
 }  // namespace rastova

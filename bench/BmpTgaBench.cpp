@@ -4,6 +4,7 @@
 #include "BenchImages.h"
 
 #include "formats/Bmp.h"
+#include "formats/Register.h"
 #include "formats/Tga.h"
 #include "image/Streams.h"
 

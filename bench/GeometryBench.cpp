@@ -16,9 +16,8 @@ void SetPixelsProcessed(benchmark::State& state, const TPixelGraphic& image)
 
 // The converter's rotations: the target made 24-bit, then turned about the
 // pivots that map every pixel.
-void RotateLikeConverter(benchmark::State& state, int rotation)
+void RotateLikeConverter(benchmark::State& state, int rotation, const TPixelGraphic& source = Photo())
 {
-    const TPixelGraphic& source = Photo();
     const int w = source.Width(), h = source.Height();
     const int ew = w % 2 == 0, eh = h % 2 == 0;
     TPixelGraphic target;
@@ -56,6 +55,37 @@ void BM_Rotate180(benchmark::State& state)
     RotateLikeConverter(state, 180);
 }
 BENCHMARK(BM_Rotate180)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The photo as an 8-bit gray picture, as a gray JPEG loads.
+const TPixelGraphic& GrayPhoto()
+{
+    static const TPixelGraphic* gray = [] {
+        auto* image = new TPixelGraphic;
+        image->SetSize(Photo().Width(), Photo().Height(), bc8);
+        image->SetPaletteIdent(pGray256);
+        image->CopyFrom(Photo());
+        return image;
+    }();
+    return *gray;
+}
+
+void BM_Rotate90Gray8(benchmark::State& state)
+{
+    RotateLikeConverter(state, 90, GrayPhoto());
+}
+BENCHMARK(BM_Rotate90Gray8)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_RotateMinus90Gray8(benchmark::State& state)
+{
+    RotateLikeConverter(state, -90, GrayPhoto());
+}
+BENCHMARK(BM_RotateMinus90Gray8)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_Rotate180Gray8(benchmark::State& state)
+{
+    RotateLikeConverter(state, 180, GrayPhoto());
+}
+BENCHMARK(BM_Rotate180Gray8)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_Rotate30Bilinear(benchmark::State& state)
 {

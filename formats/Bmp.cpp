@@ -205,6 +205,7 @@ void ReadCoreDib(TStream& stream, TPixelGraphic& graphic)
         table.resize(std::size_t(kCoreEntrySize) << h.bitCount);
         stream.ReadBuffer(table.data(), std::int64_t(table.size()));
     }
+    CheckImagePixels(h.width, h.height);
     graphic.SetSize(h.width, h.height, PixelFormatOf(h.bitCount));
     if (table.empty())
         graphic.SetPaletteIdent(pTrueColor);
@@ -331,6 +332,7 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         // The masks come first so that a file cut inside them allocates nothing.
         if (h.bitCount == 16 || h.bitCount == 32)
             fields = ReadBitFields(stream, h);
+        CheckImagePixels(h.width, height);
         graphic.SetSize(h.width, height, bc24);
         graphic.SetPaletteIdent(pTrueColor);
         if (h.clrUsed > 0)
@@ -338,6 +340,7 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
     } else {
         std::int64_t excessBytes = 0;
         const std::vector<std::uint8_t> table = ReadInfoColorTable(stream, h, excessBytes);
+        CheckImagePixels(h.width, height);
         graphic.SetSize(h.width, height, PixelFormatOf(h.bitCount));
         SetPalette(graphic, table, kInfoEntrySize);
         stream.Seek(excessBytes, soCurrent);

@@ -43,7 +43,7 @@ bool ReadChunked(TStream& stream, TPixelGraphic& graphic, std::uint8_t* buffer, 
 std::uint8_t TBmpBitField::Extract(std::uint32_t pixel) const
 {
     const std::uint64_t value = pixel & mask;
-    if (value == 0 && (Correct16BitColors || mask == 0))
+    if (value == 0 && (correct || mask == 0))
         return 0;
     const std::uint64_t scaled = (shift >= 0 ? value << shift : value >> -shift) + low;
     return std::uint8_t(std::min<std::uint64_t>(scaled, 255));
@@ -55,6 +55,7 @@ TBmpBitField PrepareBitField(std::uint32_t mask, bool sixteenBits)
     if (mask == 0)
         return field;
     field.mask = mask;
+    field.correct = Settings().Correct16BitColors;
     const int trailing = std::countr_zero(mask);
     const std::uint32_t bits = mask >> trailing;
     // bits is odd, so at most seven shifts bring one of its bits to bit 7.
@@ -62,7 +63,7 @@ TBmpBitField PrepareBitField(std::uint32_t mask, bool sixteenBits)
     while (((std::uint64_t(bits) << k) & 0x80) == 0)
         ++k;
     field.shift = k - trailing;
-    field.low = sixteenBits && Correct16BitColors ? (1u << k) : 0;
+    field.low = sixteenBits && field.correct ? (1u << k) : 0;
     return field;
 }
 

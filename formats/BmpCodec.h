@@ -21,6 +21,7 @@ struct TBmpBitField {
     std::uint32_t mask = 0;
     int shift = 0;           // left when positive, right when negative
     std::uint32_t low = 0;   // added to every non-zero value
+    bool correct = true;     // Correct16BitColors when prepared
     std::uint8_t Extract(std::uint32_t pixel) const;
 };
 

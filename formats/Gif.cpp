@@ -524,6 +524,7 @@ private:
         const TBitCount format = FormatOfTableBits(frame.tableBits);
         // Transparent pixels show the image's background, as alpha does elsewhere.
         const TRGB background = frame.transparentIndex >= 0 ? graphic.GetBackGroundColor() : 0;
+        CheckImagePixels(frame.width, frame.height);
         graphic.SetSize(frame.width, frame.height, format);
         const int colors = 1 << frame.tableBits;
         graphic.SetPaletteCount(colors);

@@ -199,6 +199,7 @@ void ReadTrueColorEntry(TStream& stream, std::int64_t position, std::uint32_t si
         throw EPixelGraphic(kMsgIndexOutOfBounds);
 
     const TRGB background = graphic.GetBackGroundColor();
+    CheckImagePixels(width, height);
     graphic.SetSize(width, height, bc24);
     graphic.SetTransparent(bits == 24);
     graphic.SetPaletteCount(0);
@@ -433,13 +434,13 @@ bool tIcoFileFormatReader::CheckSignature(const TSignatureHeader& header)
 void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
     graphic.SetTransparent(true);
-    graphic.SetTransparentColor(IcoMaskColor);
+    graphic.SetTransparentColor(Settings().IcoMaskColor);
     tIconHandler handler;
-    handler.SetMaskColor(IcoMaskColor);
+    handler.SetMaskColor(Settings().IcoMaskColor);
     const std::int64_t offset = stream.Position();
     const TIconDirectory directory = handler.ReadDirectory(stream, offset);
     if (directory.type != kTypeIcon || directory.count <= 0)
-        throw EPixelGraphic(IcoNotAnIconMessage);
+        throw EPixelGraphic(Settings().IcoNotAnIconMessage);
     if (imageIndex < 0 || imageIndex >= directory.count)
         throw EPixelGraphic(kMsgIndexOutOfBounds);
     TEntry entry;
@@ -462,11 +463,12 @@ void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (width < kMinSize || width > kMaxSize || height < kMinSize || height > kMaxSize)
         throw EPixelGraphic(kMsgIndexOutOfBounds);
 
-    const bool trueColor = IcoTrueColor;
+    CheckImagePixels(width, height);
+    const bool trueColor = Settings().IcoTrueColor;
     if (trueColor) {
         graphic.SetSize(width, height, bc24);
         graphic.SetTransparent(true);
-        graphic.SetTransparentColor(IcoMaskColor);
+        graphic.SetTransparentColor(Settings().IcoMaskColor);
         graphic.SetPaletteCount(0);
     } else {
         const int bits = handler.BitCount();
@@ -497,7 +499,7 @@ void tIcoFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     const std::int64_t offset = stream.Position();
     const TIconDirectory directory = handler.ReadDirectory(stream, offset);
     if (directory.type != kTypeIcon || directory.count <= 0)
-        throw EPixelGraphic(IcoNotAnIconMessage);
+        throw EPixelGraphic(Settings().IcoNotAnIconMessage);
     info.ImageCount = directory.count;
     const TIconEntryInfo first = handler.EntryInfo(stream, offset, 0);
     info.Width = first.width;
@@ -518,8 +520,8 @@ void tIcoFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
         minBits = std::min(minBits, entry.bitCount);
         maxBits = std::max(maxBits, entry.bitCount);
     }
-    info.SubFormatText = IcoSizesWord + " " + std::to_string(minWidth) + ".." + std::to_string(maxWidth);
-    info.ExtraText = IcoColorsWord + " " + ColorText(minBits) + ".." + ColorText(maxBits);
+    info.SubFormatText = Settings().IcoSizesWord + " " + std::to_string(minWidth) + ".." + std::to_string(maxWidth);
+    info.ExtraText = Settings().IcoColorsWord + " " + ColorText(minBits) + ".." + ColorText(maxBits);
 }
 
 }  // namespace rastova

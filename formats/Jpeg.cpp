@@ -425,7 +425,7 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         Fail(MessageText(kMsgInvalid, "Index"));
     if (!CodecReleaseMatches())
         Fail(kInvalidLibraryVersion);
-    graphic.SetGamma(DisplayGamma);
+    graphic.SetGamma(Settings().DisplayGamma);
 
     TJpegCodec<jpeg_decompress_struct> codec(graphic.ReadWarningAction());
     jpeg_decompress_struct& info = codec.Info();
@@ -444,6 +444,7 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (info.out_color_space == JCS_RGB)
         info.out_color_space = JCS_EXT_BGR;
     codec.Call([&] { jpeg_calc_output_dimensions(&info); });
+    CheckImagePixels(info.output_width, info.output_height);
     RefuseOversizedOutput(graphic, info);
 
     codec.Call([&] { jpeg_start_decompress(&info); });

@@ -270,7 +270,7 @@ void TPCXFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 {
     if (imageIndex != 0)
         Fail(MessageText(kMsgInvalid, "Index"));
-    graphic.SetGamma(DisplayGamma);
+    graphic.SetGamma(Settings().DisplayGamma);
     const TPcxHeader h = ReadHeader(stream);
     graphic.SetHeight(0);
     CheckPaletteInfo(h);
@@ -279,6 +279,7 @@ void TPCXFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 
     const int width = h.Width();
     const int height = h.Height();
+    CheckImagePixels(width, height);
     graphic.SetWidth(width);
     // Checks of our own, before the pixels are allocated: every plane must hold
     // the row, and the file must be able to hold every scan line.

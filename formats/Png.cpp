@@ -424,7 +424,7 @@ TCompositing CompositingFor(png_structp png, png_infop info, const TPngHeader& h
     if (!compositing.active)
         return compositing;
     png_color_16p fileBackground = nullptr;
-    if (PNGUseFileBackground && png_get_bKGD(png, info, &fileBackground) != 0 && fileBackground != nullptr) {
+    if (Settings().PNGUseFileBackground && png_get_bKGD(png, info, &fileBackground) != 0 && fileBackground != nullptr) {
         png_colorp palette = nullptr;
         int paletteCount = 0;
         png_get_PLTE(png, info, &palette, &paletteCount);
@@ -559,7 +559,7 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         Fail(MessageText(kMsgInvalid, "Index"));
     if (!CodecReleasesMatch())
         Fail(kInvalidLibraryVersion);
-    graphic.SetGamma(DisplayGamma);
+    graphic.SetGamma(Settings().DisplayGamma);
 
     const std::uint32_t chunks = ScanListedChunks(stream);
     TPngCodec codec(false, graphic.ReadWarningAction());
@@ -597,6 +597,7 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (rawBytes / kMaxDeflateRatio > std::uint64_t(stream.Remaining()))
         Fail(MessageText(kMsgUnexpectedEndOfFile));
 
+    CheckImagePixels(header.width, header.height);
     graphic.SetSize(int(header.width), int(header.height), bitCount);
     SetPaletteOf(graphic, header, plte);
     if (compositing.fileColor)
@@ -686,7 +687,7 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         }
     // A gamma that has no finite reciprocal cannot be stored.
     const double fileGamma = double(1.0L / graphic.Gamma());
-    const bool writeGamma = PNGWriteGamma && std::isfinite(fileGamma) && fileGamma > 0;
+    const bool writeGamma = Settings().PNGWriteGamma && std::isfinite(fileGamma) && fileGamma > 0;
 
     codec.Call([&] {
         png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType, PNG_INTERLACE_NONE,

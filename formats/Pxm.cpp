@@ -168,7 +168,7 @@ void TPxMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 {
     if (imageIndex != 0)
         throw EPGPxMFileFormatReader("PxM: " + MessageText(kMsgInvalid, "Index"));
-    graphic.SetGamma(DisplayGamma);
+    graphic.SetGamma(Settings().DisplayGamma);
     TPxMSource source(stream);
     const int variant = ReadVariant(source);
     graphic.SetWidth(0);
@@ -185,6 +185,7 @@ void TPxMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     const std::int64_t width = source.NextNumber();
     graphic.SetWidth(int(width));
     const std::int64_t height = source.NextNumber();
+    CheckImagePixels(width, height);
     // Refuse before allocating when the file cannot hold the pixels it announces.
     if (width > 0 && height > 0 && MinimumDataBytes(variant, width, height) > source.Available())
         FailRead(MessageText(kMsgUnexpectedEndOfFile));
@@ -348,7 +349,7 @@ void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     if (width < 1 || height < 1)
         FailWrite(kReaderTag + MessageText(kMsgWidthOrHeightZero));
 
-    const bool binary = PxMWriteBinary;
+    const bool binary = Settings().PxMWriteBinary;
     TPxMSink sink(stream);
     sink.Byte('P');
     sink.Byte(std::uint8_t('1' + int(kind) + (binary ? 3 : 0)));

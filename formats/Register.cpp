@@ -15,38 +15,38 @@
 
 namespace rastova {
 
-void RegisterAllFormats()
+void RegisterBuiltInFormats(TFormatRegistry& registry)
 {
-    RegisterFileFormatReader(std::make_unique<TBMPFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TDIBFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TRLEFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TJPGFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TJPEGFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TJIFFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TPNGFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TPCXFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TPBMFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TPGMFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TPPMFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TTGAFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TTIFFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<TTIFFFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TBMPFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TDIBFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TRLEFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TJPGFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TJPEGFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TJIFFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TPNGFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TPCXFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TPBMFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TPGMFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TPPMFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TTGAFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TTIFFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TTIFFFileFormatReader>());
     // The icon and GIF readers come last, as their own modules register them.
-    RegisterFileFormatReader(std::make_unique<tIcoFileFormatReader>());
-    RegisterFileFormatReader(std::make_unique<tGifFileFormatReader>());
+    registry.RegisterReader(std::make_unique<tIcoFileFormatReader>());
+    registry.RegisterReader(std::make_unique<tGifFileFormatReader>());
 
-    RegisterFileFormatWriter(std::make_unique<TBMPFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TDIBFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TJPGFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TJPEGFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TJIFFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TPNGFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TPBMFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TPGMFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TPPMFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TTGAFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TTIFFileFormatWriter>());
-    RegisterFileFormatWriter(std::make_unique<TTIFFFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TBMPFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TDIBFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TJPGFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TJPEGFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TJIFFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TPNGFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TPBMFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TPGMFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TPPMFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TTGAFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TTIFFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TTIFFFileFormatWriter>());
 }
 
 std::unique_ptr<TFileFormatWriter> MakeStreamBmpWriter()

@@ -241,6 +241,7 @@ void TTGAFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     stream.SetPosition(mapStart + std::int64_t(h.mapLength) * h.entrySize / 8);
     CheckDataPresent(stream, h);
 
+    CheckImagePixels(h.width, h.height);
     graphic.SetSize(h.width, h.height, h.depth == 8 ? bc8 : bc24);
     if (h.depth == 8 && palette.empty()) {
         graphic.SetPaletteIdent(pGray256);

@@ -55,19 +55,29 @@ public:
 // next-IFD field, so calling it again before WriteEnd chains another image.
 class TTIFFileFormatWriter : public TFileFormatWriter {
 public:
+    // Where one file being written stands. Write keeps its own, so one
+    // registered writer serves any number of threads at once.
+    struct TFileState {
+        std::int64_t basePosition = 0;  // where the header begins; offsets are relative to it
+        std::int64_t linkPosition = 0;  // the 32-bit field that receives the next IFD's offset
+        bool motorola = false;          // byte order chosen by WriteHeader for the whole file
+    };
+
     TTIFFileFormatWriter();
     std::string ClassName() const override { return "TTIFFileFormatWriter"; }
     void Write(TStream& stream, TPixelGraphic& graphic) override;
-    void WriteHeader(TStream& stream) override;
-    void WriteImage(TStream& stream, TPixelGraphic& graphic) override;
+    // The three-call form keeps its state on this object: one file at a time.
+    void WriteHeader(TStream& stream) override { WriteHeader(stream, m_state); }
+    void WriteImage(TStream& stream, TPixelGraphic& graphic) override { WriteImage(stream, graphic, m_state); }
     // The file needs nothing after its last image.
     void WriteTrailer(TStream& stream) override;
     void WriteEnd(TStream& stream) { WriteTrailer(stream); }
 
+    void WriteHeader(TStream& stream, TFileState& state);
+    void WriteImage(TStream& stream, TPixelGraphic& graphic, TFileState& state);
+
 private:
-    std::int64_t m_basePosition = 0;  // where the header begins; offsets are relative to it
-    std::int64_t m_linkPosition = 0;  // the 32-bit field that receives the next IFD's offset
-    bool m_motorola = false;          // byte order chosen by WriteHeader for the whole file
+    TFileState m_state;
 };
 
 class TTIFFFileFormatWriter : public TTIFFileFormatWriter {

@@ -262,7 +262,7 @@ TChainResult WalkIfdChain(TTiffSource& source, std::uint32_t first, int imageInd
             return broken;
         d = source.ReadU32At(next);
         ++result.imageCount;
-        if (result.imageCount > TIFFMaxIFDCount)
+        if (result.imageCount > Settings().TIFFMaxIFDCount)
             return broken;
     }
     return result;
@@ -315,7 +315,7 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     dir.motorola = source.Motorola();
 
     TChainResult chain{1, first};
-    if (TIFFScanAllIFDs)
+    if (Settings().TIFFScanAllIFDs)
         chain = WalkIfdChain(source, first, imageIndex);
     dir.imageCount = chain.imageCount;
     if (imageIndex < 0 || imageIndex > dir.imageCount - 1)
@@ -792,6 +792,7 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         layout.background[1] = GreenOf(background);
         layout.background[2] = RedOf(background);
     }
+    CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
     ReadRows(source, dir, graphic, layout, this);

@@ -85,7 +85,7 @@ void CheckWritable(const TPixelGraphic& graphic)
 {
     if (graphic.Width() < 1 || graphic.Height() < 1 || graphic.GetEmpty())
         Fail(MessageText(kMsgWidthOrHeightZero));
-    if (TIFFWriteCompression != kCompressionNone && TIFFWriteCompression != kCompressionPackBits)
+    if (Settings().TIFFWriteCompression != kCompressionNone && Settings().TIFFWriteCompression != kCompressionPackBits)
         Fail("Internal Error");
 }
 
@@ -94,14 +94,14 @@ TTiffLayout LayoutOf(const TPixelGraphic& graphic)
     TTiffLayout l;
     l.width = graphic.Width();
     l.height = graphic.Height();
-    l.compression = TIFFWriteCompression;
+    l.compression = Settings().TIFFWriteCompression;
     const TPaletteIdent ident = graphic.PaletteIdent();
-    const int grayPhotometric = TIFFWriteWhiteIsZero ? kPhotometricWhiteIsZero : kPhotometricBlackIsZero;
+    const int grayPhotometric = Settings().TIFFWriteWhiteIsZero ? kPhotometricWhiteIsZero : kPhotometricBlackIsZero;
     switch (graphic.BitCount()) {
     case bc1:
         l.bitsPerSample = 1;
         l.photometric = grayPhotometric;
-        l.invert = TIFFWriteWhiteIsZero && ident == pBlackWhite;
+        l.invert = Settings().TIFFWriteWhiteIsZero && ident == pBlackWhite;
         l.rowSize = (std::int64_t(l.width) + 7) / 8;
         break;
     case bc4:
@@ -110,7 +110,7 @@ TTiffLayout LayoutOf(const TPixelGraphic& graphic)
         l.bitsPerSample = four ? 4 : 8;
         if (ident == (four ? pGray16 : pGray256)) {
             l.photometric = grayPhotometric;
-            l.invert = TIFFWriteWhiteIsZero;
+            l.invert = Settings().TIFFWriteWhiteIsZero;
         } else {
             l.photometric = kPhotometricPalette;
             l.colorMapEntries = four ? 16 : 256;
@@ -120,7 +120,7 @@ TTiffLayout LayoutOf(const TPixelGraphic& graphic)
     }
     case bc24:
         l.bitsPerSample = 8;
-        l.cmyk = TIFFWriteCMYK;
+        l.cmyk = Settings().TIFFWriteCMYK;
         l.samplesPerPixel = l.cmyk ? 4 : 3;
         l.photometric = l.cmyk ? kPhotometricCMYK : kPhotometricRGB;
         l.rowSize = std::int64_t(l.width) * l.samplesPerPixel;
@@ -181,7 +181,7 @@ TPendingEntries WriteEntries(TTiffSink& sink, const TTiffLayout& l)
     pending.stripByteCounts = entry(kTagStripByteCounts, kTypeLong, std::uint32_t(l.strips), 0);
     pending.xResolution = entry(kTagXResolution, kTypeRational, 1, 0);
     pending.yResolution = entry(kTagYResolution, kTypeRational, 1, 0);
-    entry(kTagResolutionUnit, kTypeShort, 1, std::uint32_t(TIFFWriteResolutionUnit + 1));
+    entry(kTagResolutionUnit, kTypeShort, 1, std::uint32_t(Settings().TIFFWriteResolutionUnit + 1));
     if (l.colorMapEntries > 0)
         pending.colorMap = entry(kTagColorMap, kTypeShort, std::uint32_t(3 * l.colorMapEntries), 0);
     return pending;
@@ -214,11 +214,11 @@ TValueOffsets WriteValues(TTiffSink& sink, const TTiffLayout& l, const TPixelGra
             sink.U16(std::uint32_t(l.bitsPerSample));
     }
     at.xResolution = stream.Position() - base;
-    sink.U32(TIFFWriteXResNum);
-    sink.U32(TIFFWriteXResDen);
+    sink.U32(Settings().TIFFWriteXResNum);
+    sink.U32(Settings().TIFFWriteXResDen);
     at.yResolution = stream.Position() - base;
-    sink.U32(TIFFWriteYResNum);
-    sink.U32(TIFFWriteYResDen);
+    sink.U32(Settings().TIFFWriteYResNum);
+    sink.U32(Settings().TIFFWriteYResDen);
     if (l.strips > 1) {
         at.stripOffsets = stream.Position() - base;
         sink.Zeros(4 * std::int64_t(l.strips));
@@ -382,30 +382,31 @@ TTIFFileFormatWriter::TTIFFileFormatWriter()
 void TTIFFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
     CheckWritable(graphic);
-    WriteHeader(stream);
-    WriteImage(stream, graphic);
+    TFileState state;
+    WriteHeader(stream, state);
+    WriteImage(stream, graphic, state);
     WriteEnd(stream);
 }
 
-void TTIFFileFormatWriter::WriteHeader(TStream& stream)
+void TTIFFileFormatWriter::WriteHeader(TStream& stream, TFileState& state)
 {
-    m_motorola = TIFFWriteMotorola;
-    m_basePosition = stream.Position();
-    const std::uint8_t mark = m_motorola ? kMotorolaMark : kIntelMark;
+    state.motorola = Settings().TIFFWriteMotorola;
+    state.basePosition = stream.Position();
+    const std::uint8_t mark = state.motorola ? kMotorolaMark : kIntelMark;
     stream.WriteByte(mark);
     stream.WriteByte(mark);
-    TTiffSink sink(stream, m_motorola);
+    TTiffSink sink(stream, state.motorola);
     sink.U16(kMagic);
-    m_linkPosition = stream.Position();
+    state.linkPosition = stream.Position();
     sink.U32(0);
 }
 
-void TTIFFileFormatWriter::WriteImage(TStream& stream, TPixelGraphic& graphic)
+void TTIFFileFormatWriter::WriteImage(TStream& stream, TPixelGraphic& graphic, TFileState& state)
 {
     CheckWritable(graphic);
     const TTiffLayout layout = LayoutOf(graphic);
-    TTiffSink sink(stream, m_motorola);
-    const std::int64_t base = m_basePosition;
+    TTiffSink sink(stream, state.motorola);
+    const std::int64_t base = state.basePosition;
 
     // An IFD begins on a word boundary; only a chained image can find the stream odd.
     std::int64_t ifd = stream.Position();
@@ -413,11 +414,11 @@ void TTIFFileFormatWriter::WriteImage(TStream& stream, TPixelGraphic& graphic)
         stream.WriteByte(0);
         ++ifd;
     }
-    sink.U32At(m_linkPosition, std::uint32_t(ifd - base));
+    sink.U32At(state.linkPosition, std::uint32_t(ifd - base));
     stream.SetPosition(ifd);
 
     const TPendingEntries pending = WriteEntries(sink, layout);
-    m_linkPosition = stream.Position();
+    state.linkPosition = stream.Position();
     sink.U32(0);
     const TValueOffsets at = WriteValues(sink, layout, graphic, base);
 

@@ -1,6 +1,7 @@
 // BMP reader on arbitrary bytes: signature, information and decoding; what it
 // decodes must come back unchanged through the writer.
 #include "formats/Bmp.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

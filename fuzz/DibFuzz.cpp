@@ -2,6 +2,7 @@
 // ReadDIB through LoadFromClipboardFormat, then the way back through
 // SaveToClipboardFormat must give the same image.
 #include "formats/Bmp.h"
+#include "formats/Register.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 

@@ -2,6 +2,7 @@
 // first two frames (the second makes the parse step over the first), once
 // more with a progress handler that aborts part-way.
 #include "formats/Gif.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

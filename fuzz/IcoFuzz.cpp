@@ -2,6 +2,7 @@
 // first three directory entries (palette, 24-bit, 32-bit with alpha over a
 // background, PNG-compressed), as true colour and as palette images.
 #include "formats/Ico.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

@@ -3,6 +3,7 @@
 // and come back with the same size and kind.
 #include "formats/Jpeg.h"
 #include "formats/JpegExif.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

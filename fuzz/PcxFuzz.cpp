@@ -1,5 +1,6 @@
 // PCX reader on arbitrary bytes: signature, information and decoding.
 #include "formats/Pcx.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

@@ -2,6 +2,7 @@
 // converter's warning action and the raising one; what decodes must come back
 // unchanged through the writer.
 #include "formats/Png.h"
+#include "formats/Register.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

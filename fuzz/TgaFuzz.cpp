@@ -1,5 +1,6 @@
 // Targa reader on arbitrary bytes: information and decoding; what it decodes
 // must come back unchanged through the writer.
+#include "formats/Register.h"
 #include "formats/Tga.h"
 #include "fuzz/FuzzSupport.h"
 #include "image/PGExceptions.h"

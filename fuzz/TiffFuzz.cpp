@@ -1,6 +1,7 @@
 // TIFF reader on arbitrary bytes: signature, information and decoding, with the
 // library defaults and again walking the whole IFD chain to read its last image;
 // then the LZW and Deflate strip decoders on the bytes themselves, in pieces.
+#include "formats/Register.h"
 #include "formats/Tiff.h"
 #include "formats/TiffDecode.h"
 #include "fuzz/FuzzSupport.h"

@@ -1,6 +1,7 @@
 // TIFF writer then reader on images built from the fuzz bytes: pixel format,
 // size, palette, pixels and every writer setting come from the input. The
 // reader must give back the colours written; anything else aborts.
+#include "formats/Register.h"
 #include "formats/Tiff.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

@@ -1,6 +1,5 @@
 #include "image/FileFormats.h"
 
-#include "formats/Register.h"
 #include "image/ByteOrder.h"
 #include "image/LiveTemporaries.h"
 #include "image/PGExceptions.h"
@@ -12,8 +11,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <shared_mutex>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,19 +50,6 @@ void TFileFormatWriter::WriteTrailer(TStream&) {}
 
 namespace {
 
-struct TRegistry {
-    std::vector<std::unique_ptr<TFileFormatReader>> readers;
-    std::vector<std::unique_ptr<TFileFormatWriter>> writers;
-    std::unique_ptr<TFileFormatWriter> streamBmpWriter;
-    std::mutex mutex;  // guards registration and re-sorting
-};
-
-TRegistry& Registry()
-{
-    static TRegistry registry;
-    return registry;
-}
-
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -82,52 +71,33 @@ void SortIfNeeded(List& list)
         std::stable_sort(list.begin(), list.end(), byExtension);
 }
 
-std::once_flag g_initialized;
-
 }  // namespace
 
-void PGInitialize()
+TFormatRegistry::TFormatRegistry() = default;
+TFormatRegistry::~TFormatRegistry() = default;
+
+void TFormatRegistry::RegisterReader(std::unique_ptr<TFileFormatReader> reader)
 {
-    std::call_once(g_initialized, [] {
-        CheckMessageOrder(PGLangStrEntries.data(), kMessageCount);
-        LanguageIndex = 0;
-        RegisterAllFormats();
-        Registry().streamBmpWriter = MakeStreamBmpWriter();
-    });
+    std::unique_lock lock(m_mutex);
+    m_readers.push_back(std::move(reader));
+    SortIfNeeded(m_readers);
 }
 
-void RegisterFileFormatReader(std::unique_ptr<TFileFormatReader> reader)
+void TFormatRegistry::RegisterWriter(std::unique_ptr<TFileFormatWriter> writer)
 {
-    TRegistry& r = Registry();
-    std::lock_guard lock(r.mutex);
-    r.readers.push_back(std::move(reader));
-    SortIfNeeded(r.readers);
+    std::unique_lock lock(m_mutex);
+    m_writers.push_back(std::move(writer));
+    SortIfNeeded(m_writers);
 }
 
-void RegisterFileFormatWriter(std::unique_ptr<TFileFormatWriter> writer)
+const std::vector<std::unique_ptr<TFileFormatReader>>& TFormatRegistry::Readers() const
 {
-    TRegistry& r = Registry();
-    std::lock_guard lock(r.mutex);
-    r.writers.push_back(std::move(writer));
-    SortIfNeeded(r.writers);
+    return m_readers;
 }
 
-const std::vector<std::unique_ptr<TFileFormatReader>>& FileFormatReaders()
+const std::vector<std::unique_ptr<TFileFormatWriter>>& TFormatRegistry::Writers() const
 {
-    PGInitialize();
-    return Registry().readers;
-}
-
-const std::vector<std::unique_ptr<TFileFormatWriter>>& FileFormatWriters()
-{
-    PGInitialize();
-    return Registry().writers;
-}
-
-TFileFormatWriter& StreamBmpWriter()
-{
-    PGInitialize();
-    return *Registry().streamBmpWriter;
+    return m_writers;
 }
 
 std::string ExtractExtensionLower(const std::string& fileName)
@@ -139,7 +109,7 @@ std::string ExtractExtensionLower(const std::string& fileName)
     return Lower(fileName.substr(dot + 1));
 }
 
-TFileFormatReader* SelectReader(TStream& stream, const std::string& extension)
+TFileFormatReader* TFormatRegistry::SelectReader(TStream& stream, const std::string& extension) const
 {
     try {
         const std::string ext = Lower(StripDot(extension));
@@ -159,7 +129,8 @@ TFileFormatReader* SelectReader(TStream& stream, const std::string& extension)
         }
         stream.SetPosition(position);
 
-        const auto& readers = FileFormatReaders();
+        std::shared_lock lock(m_mutex);
+        const auto& readers = m_readers;
         for (const auto& reader : readers)
             if (reader->HasSignature && reader->CheckSignature(header))
                 return reader.get();
@@ -173,7 +144,8 @@ TFileFormatReader* SelectReader(TStream& stream, const std::string& extension)
     return nullptr;
 }
 
-bool GetFileInfoFromStream(TStream& stream, const std::string& ext, int imageIndex, TFileInfo& info)
+bool TFormatRegistry::GetFileInfoFromStream(TStream& stream, const std::string& ext, int imageIndex,
+                                            TFileInfo& info) const
 {
     info = TFileInfo{};
     info.ImageCount = 0;
@@ -196,18 +168,20 @@ bool GetFileInfoFromStream(TStream& stream, const std::string& ext, int imageInd
     }
 }
 
-bool GetFileInfo(const std::string& fileName, int imageIndex, TFileInfo& info)
+TFileFormatWriter* TFormatRegistry::FindWriter(const std::string& extension) const
 {
-    info = TFileInfo{};
-    info.ImageCount = 0;
-    try {
-        if (fileName.empty() || fileName.back() == '/' || !std::filesystem::is_regular_file(fileName))
-            return false;
-        TFileStream stream(fileName, fmOpenRead);
-        return GetFileInfoFromStream(stream, ExtractExtensionLower(fileName), imageIndex, info);
-    } catch (...) {
-        return false;
-    }
+    const std::string ext = Lower(StripDot(extension));
+    std::shared_lock lock(m_mutex);
+    for (const auto& w : m_writers)
+        if (Lower(w->Extension) == ext)
+            return w.get();
+    return nullptr;
+}
+
+bool TFormatRegistry::HasWriters() const
+{
+    std::shared_lock lock(m_mutex);
+    return !m_writers.empty();
 }
 
 // ---- questions ----------------------------------------------------------------------
@@ -250,11 +224,6 @@ bool WarningAllowsContinue(TPGWarningAction action, const std::string& text, con
 
 namespace {
 
-struct TUpdateBracket {
-    explicit TUpdateBracket(TPixelGraphic& graphic) : g(graphic) { g.BeginUpdate(); }
-    ~TUpdateBracket() { g.EndUpdate(); }
-    TPixelGraphic& g;
-};
 
 void ApplyGammaCorrection(TPixelGraphic& graphic, const TPGSettings& settings)
 {
@@ -286,13 +255,13 @@ void ApplyGammaCorrection(TPixelGraphic& graphic, const TPGSettings& settings)
 }  // namespace
 
 void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex,
-                                      const TPGSettings& settings)
+                                      const TPGSettings& settings, const TFormatRegistry& formats)
 {
     const TSettingsScope scope(settings);
     TUpdateBracket bracket(*this);
     SetSize(0, 0, bc24);
     SetGamma(settings.DisplayGamma);
-    TFileFormatReader* reader = SelectReader(stream, ext);
+    TFileFormatReader* reader = formats.SelectReader(stream, ext);
     if (!reader)
         throw EPGUnknownFileFormat(MessageText(kMsgUnknownFileFormat));
     reader->Read(stream, *this, imageIndex);
@@ -300,35 +269,11 @@ void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, i
     DetectPaletteIdent();
 }
 
-void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex)
-{
-    LoadFromStreamExt(stream, ext, imageIndex, SettingsForNewCall());
-}
-
-void TPixelGraphic::LoadFromStream(TStream& stream)
-{
-    LoadFromStreamExt(stream, "", 0);
-}
-
-void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings)
+void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings,
+                                      const TFormatRegistry& formats)
 {
     TFileStream stream(fileName, fmOpenRead);
-    LoadFromStreamExt(stream, ExtractExtensionLower(fileName), imageIndex, settings);
-}
-
-void TPixelGraphic::LoadFromFileIndex(const std::string& fileName, int imageIndex)
-{
-    LoadFromFileIndex(fileName, imageIndex, SettingsForNewCall());
-}
-
-void TPixelGraphic::LoadFromFile(const std::string& fileName, const TPGSettings& settings)
-{
-    LoadFromFileIndex(fileName, 0, settings);
-}
-
-void TPixelGraphic::LoadFromFile(const std::string& fileName)
-{
-    LoadFromFileIndex(fileName, 0);
+    LoadFromStreamExt(stream, ExtractExtensionLower(fileName), imageIndex, settings, formats);
 }
 
 // ---- saving ---------------------------------------------------------------------------
@@ -369,18 +314,13 @@ void ConvertToResolution(TPixelGraphic& target, TPixelGraphic& source, int code)
 
 using TWriteAction = std::function<void(TFileFormatWriter&, TPixelGraphic&)>;
 
-void CommonSave(TPixelGraphic& graphic, const std::string& extension, const TWriteAction& write)
+void CommonSave(TPixelGraphic& graphic, const std::string& extension, const TFormatRegistry& formats,
+                const TWriteAction& write)
 {
     const std::string ext = Lower(StripDot(extension));
-    const auto& writers = FileFormatWriters();
-    if (writers.empty())
+    if (!formats.HasWriters())
         throw EPGFileFormatWritersEmpty(MessageText(kMsgIsEmpty, "FileFormatWriters"));
-    TFileFormatWriter* writer = nullptr;
-    for (const auto& w : writers)
-        if (Lower(w->Extension) == ext) {
-            writer = w.get();
-            break;
-        }
+    TFileFormatWriter* writer = formats.FindWriter(ext);
     if (!writer)
         throw EPGUnknownExtension(MessageText(kMsgUnknownExtension, ext));
 
@@ -423,24 +363,27 @@ public:
         const auto live = LockLiveTemporaries();
         const std::filesystem::path path(target);
         const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-        std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0)
-            throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
-        m_name = pattern;
-        RegisterLiveTemporary(m_name);
-        // mkstemp makes the file private; give it the mode a new file would get,
-        // or the mode of the file it replaces.
+        const std::string prefix = (folder / ("." + path.filename().string() + ".")).string();
+        // A new file gets the mode the kernel gives any new file (0666 less the
+        // umask); a replaced file keeps its own mode.
         struct stat existing {};
-        mode_t mode = 0666;
-        if (::stat(target.c_str(), &existing) == 0)
-            mode = existing.st_mode & 07777;
-        else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode &= ~mask;
+        const bool replacing = ::stat(target.c_str(), &existing) == 0;
+        int fd = -1;
+        int error = 0;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            m_name = prefix + RandomSuffix();
+            fd = ::open(m_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            error = errno;
+            if (fd < 0 && error != EEXIST)
+                break;
         }
-        ::fchmod(fd, mode);
+        if (fd < 0) {
+            m_name.clear();
+            throw EFCreateError("Cannot create file \"" + target + "\". " + SystemErrorText(error));
+        }
+        RegisterLiveTemporary(m_name);
+        if (replacing)
+            ::fchmod(fd, existing.st_mode & 07777);
         ::close(fd);
     }
     ~TTemporaryFile()
@@ -456,112 +399,48 @@ public:
     {
         const auto live = LockLiveTemporaries();
         if (std::rename(m_name.c_str(), target.c_str()) != 0)
-            throw EFCreateError("Cannot create file \"" + target + "\". " + std::strerror(errno));
+            throw EFCreateError("Cannot create file \"" + target + "\". " + SystemErrorText(errno));
         UnregisterLiveTemporary(m_name);
         m_name.clear();
     }
 
 private:
+    // Six characters like mkstemp's, from a generator of this thread.
+    static std::string RandomSuffix()
+    {
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        thread_local std::mt19937_64 generator(std::random_device{}());
+        std::string suffix(6, 'x');
+        for (char& c : suffix)
+            c = kLetters[generator() % (sizeof kLetters - 1)];
+        return suffix;
+    }
+
     std::string m_name;
 };
 
 }  // namespace
 
-void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext, const TPGSettings& settings)
+void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext, const TPGSettings& settings,
+                                    const TFormatRegistry& formats)
 {
     const TSettingsScope scope(settings);
-    CommonSave(*this, ext, [&stream](TFileFormatWriter& writer, TPixelGraphic& image) { writer.Write(stream, image); });
+    CommonSave(*this, ext, formats,
+               [&stream](TFileFormatWriter& writer, TPixelGraphic& image) { writer.Write(stream, image); });
 }
 
-void TPixelGraphic::SaveToStreamExt(TStream& stream, const std::string& ext)
-{
-    SaveToStreamExt(stream, ext, SettingsForNewCall());
-}
-
-void TPixelGraphic::SaveToFile(const std::string& fileName, const TPGSettings& settings)
+void TPixelGraphic::SaveToFile(const std::string& fileName, const TPGSettings& settings,
+                               const TFormatRegistry& formats)
 {
     const TSettingsScope scope(settings);
-    CommonSave(*this, ExtractExtensionLower(fileName), [&fileName](TFileFormatWriter& writer, TPixelGraphic& image) {
-        TTemporaryFile temporary(fileName);
-        TFileStream stream(temporary.Name(), fmOpenReadWrite);
-        writer.Write(stream, image);
-        stream.Close();
-        temporary.CommitTo(fileName);
-    });
-}
-
-void TPixelGraphic::SaveToFile(const std::string& fileName)
-{
-    SaveToFile(fileName, SettingsForNewCall());
-}
-
-void TPixelGraphic::SaveToStream(TStream& stream)
-{
-    StreamBmpWriter().Write(stream, *this);
-}
-
-void TPixelGraphic::WriteData(TStream& stream)
-{
-    const std::int64_t start = stream.Position();
-    const std::uint8_t placeholder[4] = {0, 0, 0, 0};
-    stream.WriteBuffer(placeholder, 4);
-    StreamBmpWriter().Write(stream, *this);
-    const std::int64_t end = stream.Position();
-    std::uint8_t bytes[4];
-    PutU32LE(bytes, std::uint32_t(end - start - 4));
-    stream.SetPosition(start);
-    stream.WriteBuffer(bytes, 4);
-    stream.SetPosition(end);
-}
-
-void TPixelGraphic::ReadData(TStream& stream)
-{
-    std::uint8_t bytes[4];
-    stream.ReadBuffer(bytes, 4);
-    const std::uint32_t count = U32LE(bytes);
-    const std::int64_t position = stream.Position();
-    struct TRestore {
-        TStream& s;
-        std::int64_t to;
-        ~TRestore()
-        {
-            try {
-                s.SetPosition(to);
-            } catch (...) {
-            }
-        }
-    } restore{stream, position + std::int64_t(count)};
-    LoadFromStreamExt(stream, "bmp", 0);
-}
-
-// ---- clipboard --------------------------------------------------------------------------
-
-void TPixelGraphic::LoadFromClipboardFormat(std::uint32_t format, const std::uint8_t* data, std::size_t size,
-                                            std::uint32_t)
-{
-    if ((format != CF_BITMAP && format != CF_DIB) || data == nullptr)
-        throw EPGUnknownClipboardFormat(MessageText(kMsgUnknownClipboardFormat));
-    {
-        TUpdateBracket bracket(*this);
-        TReadOnlyMemoryStream stream(data, size);
-        ReadDIB(stream, false);
-    }
-    SetGamma(DisplayGamma);
-    DetectPaletteIdent();
-}
-
-void TPixelGraphic::SaveToClipboardFormat(std::uint32_t& format, std::vector<std::uint8_t>& data,
-                                          std::uint32_t& palette)
-{
-    TMemoryStream stream;
-    WriteDIB(stream);
-    std::vector<std::uint8_t> block(stream.Data());
-    const std::size_t blockSize = std::size_t(PaletteCount()) * 4 + std::size_t(ImageSize()) + 58;
-    if (block.size() < blockSize)
-        block.resize(blockSize, 0);
-    data = std::move(block);
-    format = CF_DIB;
-    palette = 0;
+    CommonSave(*this, ExtractExtensionLower(fileName), formats,
+               [&fileName](TFileFormatWriter& writer, TPixelGraphic& image) {
+                   TTemporaryFile temporary(fileName);
+                   TFileStream stream(temporary.Name(), fmOpenReadWrite);
+                   writer.Write(stream, image);
+                   stream.Close();
+                   temporary.CommitTo(fileName);
+               });
 }
 
 }  // namespace rastova

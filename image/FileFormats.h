@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -67,28 +68,54 @@ public:
     virtual void WriteTrailer(TStream& stream);
 };
 
-// ---- library start-up and registry -------------------------------------------------
+// ---- registry ----------------------------------------------------------------------
 
-// Runs once, from whichever thread gets here first: message order check, tables,
-// defaults, and the registration of every reader and writer. Every entry point
-// that needs the registry calls it; calling it again is cheap.
-void PGInitialize();
+// A list of readers and one of writers, each kept sorted by lower-cased
+// extension. Registration takes the lock; lookups may run on any number of
+// threads, also while another registers. Registered objects are not changed
+// afterwards: readers and writers keep no state between calls.
+// The core registers nothing itself; the formats library builds the
+// registry of the built-in formats (formats/Register.h).
+class TFormatRegistry {
+public:
+    TFormatRegistry();
+    ~TFormatRegistry();
+    TFormatRegistry(const TFormatRegistry&) = delete;
+    TFormatRegistry& operator=(const TFormatRegistry&) = delete;
 
-// Both lists are kept sorted by lower-cased extension.
-const std::vector<std::unique_ptr<TFileFormatReader>>& FileFormatReaders();
-const std::vector<std::unique_ptr<TFileFormatWriter>>& FileFormatWriters();
-// Used by the formats' registration during start-up.
-void RegisterFileFormatReader(std::unique_ptr<TFileFormatReader> reader);
-void RegisterFileFormatWriter(std::unique_ptr<TFileFormatWriter> writer);
-// The writer object used for plain stream saving (SaveToStream, WriteData).
-TFileFormatWriter& StreamBmpWriter();
+    void RegisterReader(std::unique_ptr<TFileFormatReader> reader);
+    void RegisterWriter(std::unique_ptr<TFileFormatWriter> writer);
 
-// Content first (readers with a signature), then extension (readers without).
-// Any failure while looking yields nullptr. The stream position is restored.
-TFileFormatReader* SelectReader(TStream& stream, const std::string& ext);
+    // The lists themselves, for listing; not to be held across a registration.
+    const std::vector<std::unique_ptr<TFileFormatReader>>& Readers() const;
+    const std::vector<std::unique_ptr<TFileFormatWriter>>& Writers() const;
 
-bool GetFileInfoFromStream(TStream& stream, const std::string& ext, int imageIndex, TFileInfo& info);
-bool GetFileInfo(const std::string& fileName, int imageIndex, TFileInfo& info);
+    // Content first (readers with a signature), then extension (readers without).
+    // Any failure while looking yields nullptr. The stream position is restored.
+    TFileFormatReader* SelectReader(TStream& stream, const std::string& ext) const;
+    // The writer for an extension (with or without the dot, any case); nullptr when none.
+    TFileFormatWriter* FindWriter(const std::string& ext) const;
+    bool HasWriters() const;
+    // Never raises; false when no reader knows the stream or describing it fails.
+    bool GetFileInfoFromStream(TStream& stream, const std::string& ext, int imageIndex, TFileInfo& info) const;
+
+private:
+    mutable std::shared_mutex m_mutex;
+    std::vector<std::unique_ptr<TFileFormatReader>> m_readers;
+    std::vector<std::unique_ptr<TFileFormatWriter>> m_writers;
+};
+
+// Opens an update bracket on an image and closes it however the scope ends.
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(TPixelGraphic& graphic) : m_graphic(graphic) { m_graphic.BeginUpdate(); }
+    ~TUpdateBracket() { m_graphic.EndUpdate(); }
+    TUpdateBracket(const TUpdateBracket&) = delete;
+    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
+
+private:
+    TPixelGraphic& m_graphic;
+};
 
 // Lower-cased extension without the dot ("" when the name has none).
 std::string ExtractExtensionLower(const std::string& fileName);

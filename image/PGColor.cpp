@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 namespace rastova {
@@ -833,15 +834,12 @@ void TRowStore::Store(int y, const std::uint8_t* bgr, int x0, int x1, const std:
 
 void TRowStore::StoreGeneric(int y, const std::uint8_t* bgr, int x0, int x1, const std::uint8_t* skip)
 {
-    const int n = x1 - x0 + 1;
-    const bool odd = (y & 1) != 0;
-    for (int k = 0; k < n; ++k) {
-        const int o = odd ? n - 1 - k : k;
-        if (skip && skip[o])
-            continue;
-        const std::uint8_t* c = bgr + 3 * o;
-        StorePixel(x0 + o, y, RGBValue(c[2], c[1], c[0]));
-    }
+    StorePixels(y, x0, x1, [bgr, x0, skip](int x) -> std::optional<TRGB> {
+        if (skip && skip[x - x0])
+            return std::nullopt;
+        const std::uint8_t* c = bgr + 3 * std::size_t(x - x0);
+        return RGBValue(c[2], c[1], c[0]);
+    });
 }
 
 void TRowStore::StorePixel(int x, int y, TRGB color)
@@ -856,6 +854,50 @@ void TRowStore::StorePixel(int x, int y, TRGB color)
 
 // ---- converting copies --------------------------------------------------------------------
 
+namespace {
+
+// Source columns of a copy: target columns x0..x1 read x + offsetX.
+struct TCopyColumns {
+    int x0, x1;
+    std::int64_t offsetX;
+};
+
+// The target columns a copy can write: inside the rectangle, the target and
+// the source; nothing when none.
+std::optional<TCopyColumns> CopyColumns(int destX, int width, int targetWidth, int srcX, int sourceWidth)
+{
+    const std::int64_t offsetX = std::int64_t(srcX) - destX;
+    const std::int64_t xMin = std::max<std::int64_t>({destX, 0, -offsetX});
+    const std::int64_t xMax =
+        std::min<std::int64_t>({std::int64_t(destX) + width - 1, targetWidth - 1, sourceWidth - 1 - offsetX});
+    if (xMin > xMax)
+        return std::nullopt;
+    return TCopyColumns{int(xMin), int(xMax), offsetX};
+}
+
+// One converted row: source row sy into target row y. Reading and writing the
+// same image may see its own writes, and a value outside the source palette
+// must fail exactly where GetColor meets it: both go pixel by pixel.
+void CopyConvertedRow(TRowStore& store, const TPixelGraphic& source, const TSourcePalette& palette,
+                      std::uint8_t* decoded, bool perPixel, int y, int sy, const TCopyColumns& c)
+{
+    if (!perPixel) {
+        if (source.BitCount() == bc24) {
+            store.Store(y, source.ScanLine(sy) + 3 * (c.x0 + c.offsetX), c.x0, c.x1);
+            return;
+        }
+        if (DecodeRow(source, palette, sy, int(c.x0 + c.offsetX), int(c.x1 + c.offsetX), decoded)) {
+            store.Store(y, decoded, c.x0, c.x1);
+            return;
+        }
+    }
+    store.StorePixels(y, c.x0, c.x1, [&](int x) -> std::optional<TRGB> {
+        return source.GetColor(int(x + c.offsetX), sy);
+    });
+}
+
+}  // namespace
+
 void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, int srcX, int srcY, int width,
                              int height)
 {
@@ -864,15 +906,12 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
     // An image whose memory could not be had has nothing to copy from or into.
     if (!m_bits || !source.m_bits)
         return;
-    const std::int64_t offsetX = std::int64_t(srcX) - destX;
-    const std::int64_t xMin = std::max<std::int64_t>({destX, 0, -offsetX});
-    const std::int64_t xMax = std::min<std::int64_t>(
-        {std::int64_t(destX) + width - 1, m_width - 1, source.m_width - 1 - offsetX});
-    if (xMin > xMax) {
+    const std::optional<TCopyColumns> columns = CopyColumns(destX, width, m_width, srcX, source.m_width);
+    if (!columns) {
         Changed();
         return;
     }
-    const int x0 = int(xMin), x1 = int(xMax);
+    const TCopyColumns& c = *columns;
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
@@ -881,42 +920,22 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
         const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + height - 1, m_height - 1);
         const std::int64_t offsetY = std::int64_t(srcY) - destY;
         const bool bytesOnly = m_bitCount == bc24 && source.m_bitCount == bc24;
-        // Reading and writing the same image pixel by pixel may see its own
-        // writes; only the image's own operations reproduce that.
         const bool perPixel = &source == this && !bytesOnly;
         TRowStore store(*this, dither);
         const TSourcePalette palette(source);
-        std::vector<std::uint8_t> decoded(source.m_bitCount == bc24 ? 0 : 3 * (std::size_t(x1 - x0) + 1));
+        std::vector<std::uint8_t> decoded(source.m_bitCount == bc24 ? 0 : 3 * (std::size_t(c.x1 - c.x0) + 1));
         for (std::int64_t y = firstRow; y <= lastRow; ++y) {
             const std::int64_t sy = y + offsetY;
             if (sy < 0 || sy >= source.m_height)
                 continue;
             if (bytesOnly) {
-                std::memmove(ScanLine(int(y)) + 3 * std::size_t(x0), source.ScanLine(int(sy)) + 3 * (x0 + offsetX),
-                             3 * (std::size_t(x1 - x0) + 1));
+                std::memmove(ScanLine(int(y)) + 3 * std::size_t(c.x0), source.ScanLine(int(sy)) + 3 * (c.x0 + c.offsetX),
+                             3 * (std::size_t(c.x1 - c.x0) + 1));
                 continue;
             }
             if (dither)
                 DitherNextRow(*this);
-            if (perPixel) {
-                const bool odd = (y & 1) != 0;
-                for (int k = x0; k <= x1; ++k) {
-                    const int x = odd ? x0 + x1 - k : k;
-                    store.StorePixel(x, int(y), source.GetColor(int(x + offsetX), int(sy)));
-                }
-            } else if (source.m_bitCount == bc24) {
-                store.Store(int(y), source.ScanLine(int(sy)) + 3 * (x0 + offsetX), x0, x1);
-            } else if (DecodeRow(source, palette, int(sy), int(x0 + offsetX), int(x1 + offsetX), decoded.data())) {
-                store.Store(int(y), decoded.data(), x0, x1);
-            } else {
-                // A pixel outside the source palette: go pixel by pixel so that
-                // GetColor raises exactly where it meets it.
-                const bool odd = (y & 1) != 0;
-                for (int k = x0; k <= x1; ++k) {
-                    const int x = odd ? x0 + x1 - k : k;
-                    store.StorePixel(x, int(y), source.GetColor(int(x + offsetX), int(sy)));
-                }
-            }
+            CopyConvertedRow(store, source, palette, decoded.data(), perPixel, int(y), int(sy), c);
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;
         }

@@ -7,6 +7,7 @@
 #include "image/PGraphic.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace rastova {
@@ -78,6 +79,21 @@ public:
 
     // One pixel, through the image's own per-pixel operations.
     void StorePixel(int x, int y, TRGB color);
+
+    // Columns x0..x1 of row y in the same order as Store, pixel by pixel, each
+    // stored before the next colour is asked for: colorOf(x) gives the colour
+    // of column x, or nothing to leave it alone. The defined order, for
+    // sources that are the target and for failures that must happen at their pixel.
+    template <class TColorOf>
+    void StorePixels(int y, int x0, int x1, TColorOf colorOf)
+    {
+        const bool odd = (y & 1) != 0;
+        for (int k = x0; k <= x1; ++k) {
+            const int x = odd ? x0 + x1 - k : k;
+            if (const std::optional<TRGB> color = colorOf(x))
+                StorePixel(x, y, *color);
+        }
+    }
 
     using TRowFunction = void (*)(TRowStore& store, int y, const std::uint8_t* bgr, int x0, int x1,
                                   const std::uint8_t* skip);

@@ -90,65 +90,91 @@ struct TCandidates {
     int Count = 0;
 };
 
-// Adds to `found` every palette entry that is the nearest (first of the
-// nearest on ties) to at least one colour of the box. `candidates` is in
-// ascending index order and contains the nearest entry of every colour of the
-// box. A box where one entry provably wins everywhere is settled without
-// visiting its colours; a large undecided box is halved, a small one searched.
-void CollectNearest(const std::array<TRGB, 252>& palette, const TColorBox& box, const TCandidates& candidates,
-                    std::bitset<252>& found)
+// Nearest and farthest squared distance of each candidate from a box.
+struct TBoxDistances {
+    int Min[252], Max[252];
+};
+
+// The candidates that can be nearest somewhere in the box: an entry farther
+// than some other entry's farthest point never wins. Their distances come along.
+TCandidates KeepReachable(const std::array<TRGB, 252>& palette, const TColorBox& box, const TCandidates& candidates,
+                          TBoxDistances& kept)
 {
-    int minD[252], maxD[252];
+    TBoxDistances all;
     int bound = 0x7FFFFFFF;
     for (int k = 0; k < candidates.Count; ++k) {
         const TRGB c = palette[candidates.Index[k]];
         const int p[3] = {RedOf(c), GreenOf(c), BlueOf(c)};
-        minD[k] = maxD[k] = 0;
+        all.Min[k] = all.Max[k] = 0;
         for (int ch = 0; ch < 3; ++ch) {
-            minD[k] += SquaredGap(p[ch], box.Lo[ch], box.Hi[ch]);
-            maxD[k] += SquaredReach(p[ch], box.Lo[ch], box.Hi[ch]);
+            all.Min[k] += SquaredGap(p[ch], box.Lo[ch], box.Hi[ch]);
+            all.Max[k] += SquaredReach(p[ch], box.Lo[ch], box.Hi[ch]);
         }
-        bound = std::min(bound, maxD[k]);
+        bound = std::min(bound, all.Max[k]);
     }
-    // An entry farther than some other entry's farthest point never wins.
-    TCandidates kept;
-    int keptMin[252], keptMax[252];
-    int leader = -1;  // the first entry with the smallest farthest point
+    TCandidates result;
     for (int k = 0; k < candidates.Count; ++k)
-        if (minD[k] <= bound) {
-            keptMin[kept.Count] = minD[k];
-            keptMax[kept.Count] = maxD[k];
-            if (leader < 0 || maxD[k] < keptMax[leader])
-                leader = kept.Count;
-            kept.Index[kept.Count++] = candidates.Index[k];
+        if (all.Min[k] <= bound) {
+            kept.Min[result.Count] = all.Min[k];
+            kept.Max[result.Count] = all.Max[k];
+            result.Index[result.Count++] = candidates.Index[k];
         }
-    // Only the leader can win everywhere: it must be nearer than every other
-    // entry at its nearest, or as near and earlier.
-    bool dominates = true;
-    for (int j = 0; j < kept.Count && dominates; ++j)
-        if (j != leader)
-            dominates = keptMax[leader] < keptMin[j] ||
-                        (keptMax[leader] <= keptMin[j] && kept.Index[leader] < kept.Index[j]);
-    if (dominates) {
+    return result;
+}
+
+// The one candidate that is nearest everywhere in the box, or -1. Only the
+// first entry with the smallest farthest point can be: it must be nearer than
+// every other entry at its nearest, or as near and earlier.
+int DominatingCandidate(const TCandidates& kept, const TBoxDistances& d)
+{
+    int leader = -1;
+    for (int k = 0; k < kept.Count; ++k)
+        if (leader < 0 || d.Max[k] < d.Max[leader])
+            leader = k;
+    for (int j = 0; j < kept.Count; ++j)
+        if (j != leader && !(d.Max[leader] < d.Min[j] || (d.Max[leader] <= d.Min[j] && kept.Index[leader] < kept.Index[j])))
+            return -1;
+    return leader;
+}
+
+// Colour by colour: the nearest candidate of each (the first on ties).
+void SearchBox(const std::array<TRGB, 252>& palette, const TColorBox& box, const TCandidates& kept,
+               std::bitset<252>& found)
+{
+    for (int r = box.Lo[0]; r <= box.Hi[0]; ++r)
+        for (int g = box.Lo[1]; g <= box.Hi[1]; ++g)
+            for (int b = box.Lo[2]; b <= box.Hi[2]; ++b) {
+                int best = 0, bestDistance = 0x7FFFFFFF;
+                for (int k = 0; k < kept.Count; ++k) {
+                    const TRGB c = palette[kept.Index[k]];
+                    const int d = ColorDistance(r, g, b, RedOf(c), GreenOf(c), BlueOf(c));
+                    if (d < bestDistance) {
+                        best = k;
+                        bestDistance = d;
+                    }
+                }
+                found.set(kept.Index[best]);
+            }
+}
+
+// Adds to `found` every palette entry that is the nearest (first of the
+// nearest on ties) to at least one colour of the box. `candidates` is in
+// ascending index order and contains the nearest entry of every colour of the
+// box. A box where one entry provably wins everywhere is settled without
+// visiting its colours; a large undecided box is halved across its longest
+// side, a small one searched.
+void CollectNearest(const std::array<TRGB, 252>& palette, const TColorBox& box, const TCandidates& candidates,
+                    std::bitset<252>& found)
+{
+    TBoxDistances distances;
+    const TCandidates kept = KeepReachable(palette, box, candidates, distances);
+    if (const int leader = DominatingCandidate(kept, distances); leader >= 0) {
         found.set(kept.Index[leader]);
         return;
     }
     const int volume = (box.Hi[0] - box.Lo[0] + 1) * (box.Hi[1] - box.Lo[1] + 1) * (box.Hi[2] - box.Lo[2] + 1);
     if (volume <= kSmallBox) {
-        for (int r = box.Lo[0]; r <= box.Hi[0]; ++r)
-            for (int g = box.Lo[1]; g <= box.Hi[1]; ++g)
-                for (int b = box.Lo[2]; b <= box.Hi[2]; ++b) {
-                    int best = 0, bestDistance = 0x7FFFFFFF;
-                    for (int k = 0; k < kept.Count; ++k) {
-                        const TRGB c = palette[kept.Index[k]];
-                        const int d = ColorDistance(r, g, b, RedOf(c), GreenOf(c), BlueOf(c));
-                        if (d < bestDistance) {
-                            best = k;
-                            bestDistance = d;
-                        }
-                    }
-                    found.set(kept.Index[best]);
-                }
+        SearchBox(palette, box, kept, found);
         return;
     }
     int axis = 0;

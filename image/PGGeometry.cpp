@@ -4,6 +4,7 @@
 #include "image/PGMessages.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -113,8 +114,12 @@ private:
 // ---- rotation -----------------------------------------------------------------------------
 
 constexpr long double kPi = 3.14159265358979323846264338327950288L;
-constexpr int kRotateBlockRows = 64;
-constexpr int kPrefetchAhead = 8;
+// Whole-pixel turns go a block of target rows at a time, in tiles of
+// kTileColumns columns: a block written in place spans many rows, so that
+// each source row is read in long runs; a staged block stays small.
+constexpr int kRotateBlockRows = 512;
+constexpr int kStagedBlockRows = 64;
+constexpr int kTileColumns = 64;
 
 struct TRotation {
     long double c, s;                  // cos and sin of the angle
@@ -263,84 +268,420 @@ void ValidColumns(const TRotation& rot, const TIntegerMap& map, int y, int col0,
     hi = int(std::min<std::int64_t>(h, col1));
 }
 
-// Gathers the source colours of `rows` target rows starting at y0, columns
-// lo[r]..hi[r] of each, into `block` (row r at r x stride, column x at 3 (x - col0)).
-void GatherBlock(const TRotation& rot, const TIntegerMap& map, const TSourceReader& reader,
-                 const TPixelGraphic& source, int y0, int rows, int col0, const int* lo, const int* hi,
-                 std::uint8_t* block, std::size_t stride)
+// ---- rotation by whole pixels ----------------------------------------------------------------
+
+// Target rows y0 .. y0 + rows - 1 of one block. Row r reads inside the usable
+// source at columns lo[r]..hi[r] (none when lo > hi); its column x goes to
+// out[r] + 3 (x - col0), in the target itself or in a staging buffer.
+struct TRotateBlock {
+    int y0 = 0, rows = 0, col0 = 0;
+    int lo[kRotateBlockRows] = {}, hi[kRotateBlockRows] = {};
+    std::uint8_t* out[kRotateBlockRows] = {};
+
+    std::uint8_t* At(int r, int x) const { return out[r] + 3 * std::ptrdiff_t(x - col0); }
+};
+
+// Source position of target pixel (x, y) under an integer map.
+std::int64_t SourceU(const TRotation& rot, const TIntegerMap& map, int x, int y)
 {
-    const auto sourceOf = [&](int x, int y, std::int64_t& u, std::int64_t& v) {
-        u = map.a00 * (x - rot.destCenterX) + map.a01 * (y - rot.destCenterY) + rot.srcCenterX;
-        v = map.a10 * (x - rot.destCenterX) + map.a11 * (y - rot.destCenterY) + rot.srcCenterY;
+    return map.a00 * (x - rot.destCenterX) + map.a01 * (y - rot.destCenterY) + rot.srcCenterX;
+}
+
+std::int64_t SourceV(const TRotation& rot, const TIntegerMap& map, int x, int y)
+{
+    return map.a10 * (x - rot.destCenterX) + map.a11 * (y - rot.destCenterY) + rot.srcCenterY;
+}
+
+// The source as the whole-pixel strategies read it: 24-bit rows as they are,
+// or 8-bit values through their colours. A pixel comes as one value with
+// blue, green, red in its low three bytes.
+class TWholePixelSource {
+public:
+    explicit TWholePixelSource(const TPixelGraphic& source, const TSourcePalette& palette)
+        : m_image(source), m_validCount(unsigned(palette.ValidCount))
+    {
+        // Values outside the palette carry a mark in their top byte.
+        for (unsigned i = 0; i < 256; ++i) {
+            const std::uint8_t* c = palette.Bgr + 3 * i;
+            m_colors[i] = c[0] | unsigned(c[1]) << 8 | unsigned(c[2]) << 16 | unsigned(i >= m_validCount) << 24;
+        }
+        const std::uint8_t* top = source.ScanLine(0);
+        m_end = top + source.RowStride();
+    }
+
+    const TPixelGraphic& Image() const { return m_image; }
+    bool Direct() const { return m_image.BitCount() == bc24 || m_image.BitCount() == bc8; }
+    bool Bytes() const { return m_image.BitCount() == bc24; }
+    int BytesPerPixel() const { return Bytes() ? 3 : 1; }
+    // Every value stands for a colour, so reading cannot fail.
+    bool AllValid() const
+    {
+        return Bytes() || m_validCount >= (1u << TPixelGraphic::BitCountNumOf(m_image.BitCount()));
+    }
+    // A four-byte read at p stays inside the pixel memory (the top row is the last in memory).
+    bool WideReadFits(const std::uint8_t* p) const { return p + 4 <= m_end; }
+
+    static std::uint32_t Wide(const std::uint8_t* p)
+    {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    static std::uint32_t Narrow(const std::uint8_t* p) { return p[0] | unsigned(p[1]) << 8 | unsigned(p[2]) << 16; }
+    std::uint32_t Value(const std::uint8_t* p, std::uint32_t& seen) const
+    {
+        const std::uint32_t v = m_colors[*p];
+        seen |= v;
+        return v;
+    }
+    void ThrowIfInvalid(std::uint32_t seen) const
+    {
+        if (seen >> 24)
+            throw EPGInvalidPaletteIndex(MessageText(kMsgInvalidPaletteIndex));
+    }
+
+private:
+    const TPixelGraphic& m_image;
+    unsigned m_validCount;
+    const std::uint8_t* m_end;
+    std::uint32_t m_colors[256];
+};
+
+static_assert(std::endian::native == std::endian::little, "pixels are read and written as little-endian words");
+
+// Stores count pixel values (blue, green, red in the low three bytes) as bytes;
+// four at a time in three words.
+inline void StorePixelValues(std::uint8_t* to, const std::uint32_t* values, int count)
+{
+    int k = 0;
+    for (; k + 4 <= count; k += 4, to += 12) {
+        const std::uint32_t p0 = values[k], p1 = values[k + 1], p2 = values[k + 2], p3 = values[k + 3];
+        const std::uint64_t first =
+            (p0 & 0xFFFFFFu) | std::uint64_t(p1 & 0xFFFFFFu) << 24 | std::uint64_t(p2 & 0xFFFFu) << 48;
+        const std::uint32_t last = ((p2 >> 16) & 0xFFu) | p3 << 8;
+        std::memcpy(to, &first, 8);
+        std::memcpy(to + 8, &last, 4);
+    }
+    for (; k < count; ++k, to += 3) {
+        to[0] = std::uint8_t(values[k]);
+        to[1] = std::uint8_t(values[k] >> 8);
+        to[2] = std::uint8_t(values[k] >> 16);
+    }
+}
+
+// Rows first..last of a block that read inside the usable source, when they
+// form one run sharing one column interval and no other row reads anything.
+// In a quarter turn they always do: u then depends on the row alone and v on
+// the column alone.
+struct TRowRun {
+    int first, last;
+};
+
+std::optional<TRowRun> SharedRun(const TRotateBlock& block)
+{
+    int first = 0;
+    while (first < block.rows && block.lo[first] > block.hi[first])
+        ++first;
+    if (first == block.rows)
+        return std::nullopt;
+    int last = first;
+    while (last + 1 < block.rows && block.lo[last + 1] == block.lo[first] && block.hi[last + 1] == block.hi[first])
+        ++last;
+    for (int r = last + 1; r < block.rows; ++r)
+        if (block.lo[r] <= block.hi[r])
+            return std::nullopt;
+    return TRowRun{first, last};
+}
+
+// A quarter turn: target row y is source column u(y), target column x source
+// row v(x). The block is walked in tiles of kTileColumns columns, so that the
+// source rows a tile reads and the target row pieces it writes stay in the
+// first-level cache, and their pages in the translation buffer; the next
+// tile's source rows are fetched ahead.
+template <class TFetch>
+void WalkQuarterTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixelSource& source,
+                     const TRotateBlock& block, TRowRun run, TFetch fetch)
+{
+    const int lo = block.lo[run.first], hi = block.hi[run.first];
+    const std::ptrdiff_t bytes = source.BytesPerPixel();
+    const std::ptrdiff_t offsetFirst = bytes * SourceU(rot, map, lo, block.y0 + run.first);
+    const std::ptrdiff_t offsetLast = bytes * SourceU(rot, map, lo, block.y0 + run.last);
+    const std::ptrdiff_t runStart = std::min(offsetFirst, offsetLast);
+    const std::ptrdiff_t runBytes = std::max(offsetFirst, offsetLast) - runStart + bytes;
+    const auto sourceRow = [&](int x) { return source.Image().ScanLine(int(SourceV(rot, map, x, block.y0 + run.first))); };
+    const std::uint8_t* rows[kTileColumns];
+    std::uint32_t values[kTileColumns];
+    for (int x0 = lo; x0 <= hi; x0 += kTileColumns) {
+        const int count = std::min(kTileColumns, hi - x0 + 1);
+        bool wide = true;
+        for (int k = 0; k < count; ++k) {
+            rows[k] = sourceRow(x0 + k);
+            wide = wide && source.WideReadFits(rows[k] + runStart + runBytes - bytes);
+        }
+        for (int x = x0 + kTileColumns; x < std::min(hi + 1, x0 + 2 * kTileColumns); ++x)
+            for (std::ptrdiff_t b = 0; b < runBytes; b += 64)
+                __builtin_prefetch(sourceRow(x) + runStart + b, 0, 1);
+        for (int r = run.first; r <= run.last; ++r) {
+            const std::ptrdiff_t offset = bytes * SourceU(rot, map, x0, block.y0 + r);
+            for (int k = 0; k < count; ++k)
+                values[k] = fetch(rows[k] + offset, wide);
+            StorePixelValues(block.At(r, x0), values, count);
+        }
+    }
+}
+
+// A half turn or none: a target row is a source row, reversed or not.
+template <class TFetch>
+void WalkHalfTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixelSource& source,
+                  const TRotateBlock& block, TFetch fetch)
+{
+    const std::ptrdiff_t bytes = source.BytesPerPixel(), step = bytes * map.a00;
+    std::uint32_t values[kTileColumns];
+    for (int r = 0; r < block.rows; ++r) {
+        const int y = block.y0 + r;
+        if (block.lo[r] > block.hi[r])
+            continue;
+        const std::uint8_t* from = source.Image().ScanLine(int(SourceV(rot, map, block.lo[r], y))) +
+                                   bytes * SourceU(rot, map, block.lo[r], y);
+        if (bytes == 3 && step > 0) {
+            std::memcpy(block.At(r, block.lo[r]), from, 3 * std::size_t(block.hi[r] - block.lo[r] + 1));
+            continue;
+        }
+        // Reversed, the row's first pixel is the farthest in memory.
+        const bool wide = source.WideReadFits(from);
+        for (int x0 = block.lo[r]; x0 <= block.hi[r]; x0 += kTileColumns) {
+            const int count = std::min(kTileColumns, block.hi[r] - x0 + 1);
+            for (int k = 0; k < count; ++k, from += step)
+                values[k] = fetch(from, wide);
+            StorePixelValues(block.At(r, x0), values, count);
+        }
+    }
+}
+
+// Any other map (and 1- and 4-bit sources): pixel by pixel.
+void GatherPixels(const TRotation& rot, const TIntegerMap& map, const TSourceReader& reader,
+                  const TRotateBlock& block)
+{
+    for (int r = 0; r < block.rows; ++r)
+        for (int x = block.lo[r]; x <= block.hi[r]; ++x)
+            reader.Read(int(SourceU(rot, map, x, block.y0 + r)), int(SourceV(rot, map, x, block.y0 + r)),
+                        block.At(r, x));
+}
+
+// Gathers the source colours of a block's rows (blue, green, red bytes).
+// Raises EPGInvalidPaletteIndex when a value lies outside the source palette;
+// what was gathered until then is partial.
+void GatherBlock(const TRotation& rot, const TIntegerMap& map, const TSourceReader& reader,
+                 const TWholePixelSource& source, const TRotateBlock& block)
+{
+    const std::optional<TRowRun> run = map.a00 == 0 ? SharedRun(block) : std::nullopt;
+    if (!source.Direct() || (!run && map.a01 != 0)) {
+        GatherPixels(rot, map, reader, block);
+        return;
+    }
+    std::uint32_t seen = 0;
+    const auto bytes = [](const std::uint8_t* p, bool wide) {
+        return wide ? TWholePixelSource::Wide(p) : TWholePixelSource::Narrow(p);
     };
-    // Rows whose source pixels lie in the usable area form one run r0..r1; in
-    // a quarter turn they share one column interval, since u then depends on
-    // the row alone and v on the column alone.
-    int r0 = 0;
-    while (r0 < rows && lo[r0] > hi[r0])
-        ++r0;
-    int r1 = r0;
-    while (r1 + 1 < rows && lo[r1 + 1] == lo[r0] && hi[r1 + 1] == hi[r0])
-        ++r1;
-    bool oneRun = r0 < rows;
-    for (int r = r1 + 1; r < rows; ++r)
-        oneRun = oneRun && lo[r] > hi[r];
-    if (source.BitCount() == bc24 && map.a00 == 0 && oneRun) {
-        // A target row is a source column. Walking the target columns outside
-        // and the block's rows inside reads each source row once, in a short run.
-        std::int64_t u, v;
-        sourceOf(lo[r0], y0 + r0, u, v);
-        const std::ptrdiff_t step = 3 * map.a01;  // source bytes from one block row to the next
-        const std::int64_t runBytes = 3 * std::int64_t(r1 - r0 + 1);
-        for (int x = lo[r0]; x <= hi[r0]; ++x) {
-            if (x + kPrefetchAhead <= hi[r0]) {
-                // Each column reads a different source row: fetch a few ahead.
-                sourceOf(x + kPrefetchAhead, y0 + r0, u, v);
-                const std::uint8_t* ahead = source.ScanLine(int(v)) + 3 * u;
-                const std::uint8_t* first = step > 0 ? ahead : ahead - (runBytes - 3);
-                __builtin_prefetch(first);
-                __builtin_prefetch(first + runBytes - 1);
-            }
-            sourceOf(x, y0 + r0, u, v);
-            const std::uint8_t* from = source.ScanLine(int(v)) + 3 * u;
-            std::uint8_t* to = block + std::size_t(r0) * stride + 3 * std::size_t(x - col0);
-            for (int r = r0; r <= r1; ++r, from += step, to += stride) {
-                to[0] = from[0];
-                to[1] = from[1];
-                to[2] = from[2];
-            }
+    const auto values = [&source, &seen](const std::uint8_t* p, bool) { return source.Value(p, seen); };
+    if (run && source.Bytes())
+        WalkQuarterTurn(rot, map, source, block, *run, bytes);
+    else if (run)
+        WalkQuarterTurn(rot, map, source, block, *run, values);
+    else if (source.Bytes())
+        WalkHalfTurn(rot, map, source, block, bytes);
+    else
+        WalkHalfTurn(rot, map, source, block, values);
+    source.ThrowIfInvalid(seen);
+}
+
+// ---- rotation: set-up and row strategies ---------------------------------------------------------
+
+TRotation RotationOf(long double angle, int srcCenterX, int srcCenterY, int destCenterX, int destCenterY)
+{
+    TRotation rot{};
+    const long double theta = angle * kPi / 180.0L;
+    rot.c = std::cos(theta);
+    rot.s = std::sin(theta);
+    const long double det = rot.c * rot.c + rot.s * rot.s;
+    rot.i00 = rot.c / det;
+    rot.i01 = rot.s / det;
+    rot.i10 = -rot.s / det;
+    rot.i11 = rot.c / det;
+    rot.destCenterX = destCenterX;
+    rot.destCenterY = destCenterY;
+    rot.srcCenterX = srcCenterX;
+    rot.srcCenterY = srcCenterY;
+    return rot;
+}
+
+// The target columns and rows the turned source rectangle can reach.
+struct TRotateArea {
+    int col0, col1, row0, row1;
+};
+
+// The bounding box of the turned source rectangle's corners, within the
+// target; nothing when it misses the target.
+std::optional<TRotateArea> ReachedArea(const TRotation& rot, int srcLeft, int srcTop, int srcWidth, int srcHeight,
+                                       int width, int height)
+{
+    long double minX = 0, maxX = 0, minY = 0, maxY = 0;
+    bool firstCorner = true;
+    for (const std::int64_t u : {std::int64_t(srcLeft), std::int64_t(srcLeft) + srcWidth})
+        for (const std::int64_t v : {std::int64_t(srcTop), std::int64_t(srcTop) + srcHeight}) {
+            const long double x = (long double)(u - rot.srcCenterX) * rot.c -
+                                  (long double)(v - rot.srcCenterY) * rot.s + rot.destCenterX;
+            const long double y = (long double)(u - rot.srcCenterX) * rot.s +
+                                  (long double)(v - rot.srcCenterY) * rot.c + rot.destCenterY;
+            minX = firstCorner ? x : std::min(minX, x);
+            maxX = firstCorner ? x : std::max(maxX, x);
+            minY = firstCorner ? y : std::min(minY, y);
+            maxY = firstCorner ? y : std::max(maxY, y);
+            firstCorner = false;
         }
-        return;
+    const long double fCol0 = std::max(std::floor(minX), 0.0L), fCol1 = std::min(std::ceil(maxX), width - 1.0L);
+    const long double fRow0 = std::max(std::floor(minY), 0.0L), fRow1 = std::min(std::ceil(maxY), height - 1.0L);
+    // An empty row range leaves as little to do as an empty column range.
+    if (!(fCol0 <= fCol1) || !(fRow0 <= fRow1))
+        return std::nullopt;
+    return TRotateArea{int(fCol0), int(fCol1), int(fRow0), int(fRow1)};
+}
+
+// The usable source area: the rectangle, within the source.
+void LimitToSource(TRotation& rot, int srcLeft, int srcTop, int srcWidth, int srcHeight, const TPixelGraphic& source)
+{
+    rot.u0 = std::max<std::int64_t>(srcLeft, 0);
+    rot.u1 = std::min<std::int64_t>(std::int64_t(srcLeft) + srcWidth - 1, source.Width() - 1);
+    rot.v0 = std::max<std::int64_t>(srcTop, 0);
+    rot.v1 = std::min<std::int64_t>(std::int64_t(srcTop) + srcHeight - 1, source.Height() - 1);
+}
+
+// What every row strategy works with.
+struct TRotateRun {
+    TPixelGraphic& target;
+    const TRotation& rot;
+    const TSourceReader& reader;
+    TRowStore& store;
+    TRotateArea area;
+    bool dither;
+
+    void BeginRow() const
+    {
+        if (dither)
+            DitherNextRow(target);
     }
-    if (source.BitCount() == bc24 && map.a01 == 0) {
-        // Half turn or none: a target row is a source row, reversed or not.
-        const std::ptrdiff_t step = 3 * map.a00;
-        for (int r = 0; r < rows; ++r) {
-            if (lo[r] > hi[r])
-                continue;
-            std::int64_t u, v;
-            sourceOf(lo[r], y0 + r, u, v);
-            const std::uint8_t* from = source.ScanLine(int(v)) + 3 * u;
-            std::uint8_t* to = block + std::size_t(r) * stride + 3 * std::size_t(lo[r] - col0);
-            if (step > 0) {
-                std::memcpy(to, from, 3 * std::size_t(hi[r] - lo[r] + 1));
-                continue;
-            }
-            for (int x = lo[r]; x <= hi[r]; ++x, from += step, to += 3) {
-                to[0] = from[0];
-                to[1] = from[1];
-                to[2] = from[2];
-            }
-        }
-        return;
+    // The progress event after row y; true when the handler stops the work.
+    bool EndRow(int y) const { return target.Progress(&target, y - area.row0, area.row1 - area.row0); }
+
+    // Pixel by pixel, each stored before the next is read: the order the
+    // operation is defined in, needed when source and target are one image.
+    void GenericRow(int y) const
+    {
+        store.StorePixels(y, area.col0, area.col1, [this, y](int x) { return RotatedColor(rot, reader, target, x, y); });
     }
-    for (int r = 0; r < rows; ++r) {
-        std::uint8_t* out = block + std::size_t(r) * stride;
-        for (int x = lo[r]; x <= hi[r]; ++x) {
-            std::int64_t u, v;
-            sourceOf(x, y0 + r, u, v);
-            reader.Read(int(u), int(v), out + 3 * std::size_t(x - col0));
+};
+
+void RotateInPlace(const TRotateRun& run)
+{
+    for (int y = run.area.row0; y <= run.area.row1; ++y) {
+        run.BeginRow();
+        run.GenericRow(y);
+        if (run.EndRow(y))
+            break;
+    }
+}
+
+// Target rows y0.. of a block: which columns read inside the source, and
+// where each row's pixels go.
+void PlanBlock(const TRotateRun& run, const TIntegerMap& map, int y0, int rows, std::uint8_t* staging,
+               TRotateBlock& block)
+{
+    const std::size_t stride = 3 * std::size_t(run.area.col1 - run.area.col0 + 1);
+    block.y0 = y0;
+    block.rows = std::min(rows, run.area.row1 - y0 + 1);
+    block.col0 = run.area.col0;
+    for (int r = 0; r < block.rows; ++r) {
+        ValidColumns(run.rot, map, y0 + r, run.area.col0, run.area.col1, block.lo[r], block.hi[r]);
+        block.out[r] = staging ? staging + std::size_t(r) * stride : run.target.ScanLine(y0 + r) + 3 * std::size_t(run.area.col0);
+    }
+}
+
+// Stores a gathered block row by row (a failed one pixel by pixel, so that it
+// fails where it should); true when the progress handler stops the work.
+bool StoreBlock(const TRotateRun& run, const TRotateBlock& block, bool gathered, bool staged)
+{
+    for (int r = 0; r < block.rows; ++r) {
+        const int y = block.y0 + r;
+        run.BeginRow();
+        if (!gathered)
+            run.GenericRow(y);
+        else if (staged && block.lo[r] <= block.hi[r])
+            run.store.Store(y, block.At(r, block.lo[r]), block.lo[r], block.hi[r]);
+        if (run.EndRow(y))
+            return true;
+    }
+    return false;
+}
+
+// Maps that take whole pixels, a block of rows at a time. A 24-bit target
+// takes them in place when no handler watches rows appear and no source value
+// can fail half-way; otherwise they are staged and stored row by row.
+void RotateWholePixels(const TRotateRun& run, const TPixelGraphic& source, const TIntegerMap& map)
+{
+    const TWholePixelSource whole(source, run.reader.Palette());
+    const bool inPlace = run.target.BitCount() == bc24 && !run.target.OnProgress() && whole.AllValid();
+    const std::size_t stride = 3 * std::size_t(run.area.col1 - run.area.col0 + 1);
+    const int rows = inPlace ? kRotateBlockRows : kStagedBlockRows;
+    std::vector<std::uint8_t> staging(inPlace ? 0 : stride * kStagedBlockRows);
+    TRotateBlock block;
+    for (int y0 = run.area.row0; y0 <= run.area.row1; y0 += rows) {
+        PlanBlock(run, map, y0, rows, inPlace ? nullptr : staging.data(), block);
+        bool gathered = true;
+        try {
+            GatherBlock(run.rot, map, run.reader, whole, block);
+        } catch (const EPGInvalidPaletteIndex&) {
+            gathered = false;  // the rows go pixel by pixel and fail where they should
         }
+        if (StoreBlock(run, block, gathered, !inPlace))
+            break;
+    }
+}
+
+// Colours of row y into bgr, with skip set where the pixel is left alone;
+// false when a source value lies outside its palette.
+bool ComputeRow(const TRotateRun& run, int y, std::uint8_t* bgr, std::uint8_t* skip)
+{
+    try {
+        for (int x = run.area.col0; x <= run.area.col1; ++x) {
+            const std::optional<TRGB> color = RotatedColor(run.rot, run.reader, run.target, x, y);
+            skip[x - run.area.col0] = !color;
+            if (color) {
+                std::uint8_t* c = bgr + 3 * std::size_t(x - run.area.col0);
+                c[0] = BlueOf(*color);
+                c[1] = GreenOf(*color);
+                c[2] = RedOf(*color);
+            }
+        }
+    } catch (const EPGInvalidPaletteIndex&) {
+        return false;
+    }
+    return true;
+}
+
+// Any other angle: each row computed, then stored.
+void RotateComputed(const TRotateRun& run)
+{
+    const int columns = run.area.col1 - run.area.col0 + 1;
+    std::vector<std::uint8_t> colors(3 * std::size_t(columns));
+    std::vector<std::uint8_t> skip(static_cast<std::size_t>(columns));
+    for (int y = run.area.row0; y <= run.area.row1; ++y) {
+        run.BeginRow();
+        if (ComputeRow(run, y, colors.data(), skip.data()))
+            run.store.Store(y, colors.data(), run.area.col0, run.area.col1, skip.data());
+        else
+            run.GenericRow(y);
+        if (run.EndRow(y))
+            break;
     }
 }
 
@@ -448,6 +789,158 @@ struct TColumnPlan {
     TDivider divide;
 };
 
+// Every target column of a resampling copy, planned once: its taps, and the
+// same flattened with offsets into a decoded source row that starts at needFirst.
+struct TColumnPlans {
+    std::vector<TTap> columns;
+    std::vector<std::uint8_t> skip;  // one flag per column: reads outside the source
+    std::vector<TColumnPlan> plans;
+    std::vector<std::int64_t> tapOffset, tapWeight;
+    std::int64_t needFirst = 0, needLast = -1;  // source columns any valid column reads
+    bool allValid = true;
+
+    int Count() const { return int(columns.size()); }
+};
+
+TColumnPlans PlanColumns(TStretchMode mode, std::int64_t x0, std::int64_t x1, int destX, int srcX, int srcWidth,
+                         int destWidth, int sourceWidth)
+{
+    TColumnPlans p;
+    p.needFirst = sourceWidth;
+    for (std::int64_t x = x0; x <= x1; ++x) {
+        p.columns.push_back(AxisTap(mode, srcX, srcWidth, destWidth, x - destX, sourceWidth));
+        const TTap& t = p.columns.back();
+        p.allValid = p.allValid && t.valid;
+        if (t.valid) {
+            p.needFirst = std::min(p.needFirst, std::min(t.first, t.last));
+            p.needLast = std::max(p.needLast, std::max(t.first, t.last));
+        }
+    }
+    p.skip.resize(p.columns.size());
+    p.plans.resize(p.columns.size());
+    for (int k = 0; k < p.Count(); ++k) {
+        const TTap& t = p.columns[std::size_t(k)];
+        p.skip[std::size_t(k)] = !t.valid;
+        if (!t.valid)
+            continue;
+        TColumnPlan& plan = p.plans[std::size_t(k)];
+        plan.firstTap = int(p.tapOffset.size());
+        plan.tapCount = t.count;
+        plan.unit = t.count == 1 && t.Weight(0) == t.divisor;
+        plan.divide = TDivider(t.divisor);
+        for (int j = 0; j < t.count; ++j) {
+            p.tapOffset.push_back(3 * (t.Position(j) - p.needFirst));
+            p.tapWeight.push_back(t.Weight(j));
+        }
+    }
+    return p;
+}
+
+// Source rows as blue, green, red bytes of columns needFirst..needLast; a
+// palette source is decoded into a buffer that keeps the last row.
+class TDecodedRows {
+public:
+    TDecodedRows(const TPixelGraphic& source, const TSourcePalette& palette, std::int64_t first, std::int64_t last)
+        : m_source(source), m_palette(palette), m_first(first), m_last(last)
+    {
+        if (source.BitCount() != bc24 && last >= first)
+            m_decoded.resize(3 * std::size_t(last - first + 1));
+    }
+
+    // Row sr; nullptr when a value lies outside the source palette.
+    const std::uint8_t* Row(std::int64_t sr)
+    {
+        if (m_source.BitCount() == bc24)
+            return m_source.ScanLine(int(sr)) + 3 * m_first;
+        if (sr != m_decodedRow) {
+            m_decodedRow = -1;
+            if (!DecodeRow(m_source, m_palette, int(sr), int(m_first), int(m_last), m_decoded.data()))
+                return nullptr;
+            m_decodedRow = sr;
+        }
+        return m_decoded.data();
+    }
+
+private:
+    const TPixelGraphic& m_source;
+    const TSourcePalette& m_palette;
+    std::int64_t m_first, m_last;
+    std::vector<std::uint8_t> m_decoded;
+    std::int64_t m_decodedRow = -1;
+};
+
+// Adds one source row, weighted by the row tap, to the red, green, blue sums of every column.
+void AccumulateRow(const TColumnPlans& p, const std::uint8_t* row, std::int64_t rowWeight, std::int64_t* sums)
+{
+    for (int o = 0; o < p.Count(); ++o) {
+        const TColumnPlan& plan = p.plans[std::size_t(o)];
+        std::int64_t* sum = sums + 3 * o;
+        if (plan.unit) {
+            const std::uint8_t* c = row + p.tapOffset[std::size_t(plan.firstTap)];
+            sum[0] += rowWeight * c[2];
+            sum[1] += rowWeight * c[1];
+            sum[2] += rowWeight * c[0];
+            continue;
+        }
+        std::int64_t inner[3] = {0, 0, 0};
+        for (int j = plan.firstTap; j < plan.firstTap + plan.tapCount; ++j) {
+            const std::uint8_t* c = row + p.tapOffset[std::size_t(j)];
+            const std::int64_t weight = p.tapWeight[std::size_t(j)];
+            inner[0] += weight * c[2];
+            inner[1] += weight * c[1];
+            inner[2] += weight * c[0];
+        }
+        if (plan.tapCount > 0) {
+            sum[0] += rowWeight * plan.divide(inner[0]);
+            sum[1] += rowWeight * plan.divide(inner[1]);
+            sum[2] += rowWeight * plan.divide(inner[2]);
+        }
+    }
+}
+
+// The colours of one target row from decoded source rows, into bgr; false
+// when a source row holds a value outside its palette.
+bool ResampleRow(const TColumnPlans& p, const TTap& rowTap, TDecodedRows& rows, std::vector<std::int64_t>& sums,
+                 std::uint8_t* bgr)
+{
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int i = 0; i < rowTap.count && p.needLast >= p.needFirst; ++i) {
+        const std::uint8_t* row = rows.Row(rowTap.Position(i));
+        if (!row)
+            return false;
+        AccumulateRow(p, row, rowTap.Weight(i), sums.data());
+    }
+    const TDivider rowDivide(rowTap.divisor);
+    for (int o = 0; o < p.Count(); ++o) {
+        const std::int64_t* sum = sums.data() + 3 * o;
+        std::uint8_t* c = bgr + 3 * o;
+        c[0] = std::uint8_t(rowDivide(sum[2]));
+        c[1] = std::uint8_t(rowDivide(sum[1]));
+        c[2] = std::uint8_t(rowDivide(sum[0]));
+    }
+    return true;
+}
+
+// The colour of one target column with GetColor's reads, in the defined
+// arithmetic; for the pixel-by-pixel order.
+TRGB ResampledColor(const TTap& col, const TTap& rowTap, const TSourceReader& reader)
+{
+    std::int64_t sum[3] = {0, 0, 0};
+    for (int i = 0; i < rowTap.count; ++i) {
+        std::int64_t inner[3] = {0, 0, 0};
+        for (int j = 0; j < col.count; ++j) {
+            const TRGB c = reader.Color(int(col.Position(j)), int(rowTap.Position(i)));
+            inner[0] += col.Weight(j) * RedOf(c);
+            inner[1] += col.Weight(j) * GreenOf(c);
+            inner[2] += col.Weight(j) * BlueOf(c);
+        }
+        for (int ch = 0; ch < 3; ++ch)
+            sum[ch] += rowTap.Weight(i) * (inner[ch] / col.divisor);
+    }
+    return RGBValue(std::uint8_t(sum[0] / rowTap.divisor), std::uint8_t(sum[1] / rowTap.divisor),
+                    std::uint8_t(sum[2] / rowTap.divisor));
+}
+
 }  // namespace
 
 // ---- mirrors ---------------------------------------------------------------------------------
@@ -506,44 +999,12 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
         return;
     if (!std::isfinite(angle))
         return;  // no map at all
-    TRotation rot{};
-    const long double theta = angle * kPi / 180.0L;
-    rot.c = std::cos(theta);
-    rot.s = std::sin(theta);
-    const long double det = rot.c * rot.c + rot.s * rot.s;
-    rot.i00 = rot.c / det;
-    rot.i01 = rot.s / det;
-    rot.i10 = -rot.s / det;
-    rot.i11 = rot.c / det;
-    rot.destCenterX = destCenterX;
-    rot.destCenterY = destCenterY;
-    rot.srcCenterX = srcCenterX;
-    rot.srcCenterY = srcCenterY;
-
-    long double minX = 0, maxX = 0, minY = 0, maxY = 0;
-    bool firstCorner = true;
-    for (const std::int64_t u : {std::int64_t(srcLeft), std::int64_t(srcLeft) + srcWidth})
-        for (const std::int64_t v : {std::int64_t(srcTop), std::int64_t(srcTop) + srcHeight}) {
-            const long double x = (long double)(u - srcCenterX) * rot.c - (long double)(v - srcCenterY) * rot.s +
-                                  destCenterX;
-            const long double y = (long double)(u - srcCenterX) * rot.s + (long double)(v - srcCenterY) * rot.c +
-                                  destCenterY;
-            minX = firstCorner ? x : std::min(minX, x);
-            maxX = firstCorner ? x : std::max(maxX, x);
-            minY = firstCorner ? y : std::min(minY, y);
-            maxY = firstCorner ? y : std::max(maxY, y);
-            firstCorner = false;
-        }
-    const long double fCol0 = std::max(std::floor(minX), 0.0L), fCol1 = std::min(std::ceil(maxX), m_width - 1.0L);
-    const long double fRow0 = std::max(std::floor(minY), 0.0L), fRow1 = std::min(std::ceil(maxY), m_height - 1.0L);
-    // An empty row range leaves as little to do as an empty column range.
-    if (!(fCol0 <= fCol1) || !(fRow0 <= fRow1))
+    TRotation rot = RotationOf(angle, srcCenterX, srcCenterY, destCenterX, destCenterY);
+    const std::optional<TRotateArea> area =
+        ReachedArea(rot, srcLeft, srcTop, srcWidth, srcHeight, m_width, m_height);
+    if (!area)
         return;
-    const int col0 = int(fCol0), col1 = int(fCol1), row0 = int(fRow0), row1 = int(fRow1);
-    rot.u0 = std::max<std::int64_t>(srcLeft, 0);
-    rot.u1 = std::min<std::int64_t>(std::int64_t(srcLeft) + srcWidth - 1, source.m_width - 1);
-    rot.v0 = std::max<std::int64_t>(srcTop, 0);
-    rot.v1 = std::min<std::int64_t>(std::int64_t(srcTop) + srcHeight - 1, source.m_height - 1);
+    LimitToSource(rot, srcLeft, srcTop, srcWidth, srcHeight, source);
 
     // Whole multiples of 90 degrees take the nearest pixel. The setting is
     // restored on every path, so a failure cannot leave it switched.
@@ -562,82 +1023,14 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
         ProgressStart(this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
-        const int columns = col1 - col0 + 1;
-        const auto genericRow = [&](int y) {
-            // Pixel by pixel, each stored before the next is read: the order the
-            // operation is defined in, needed when source and target are one image.
-            const bool odd = (y & 1) != 0;
-            for (int k = col0; k <= col1; ++k) {
-                const int x = odd ? col0 + col1 - k : k;
-                if (const std::optional<TRGB> color = RotatedColor(rot, reader, *this, x, y))
-                    store.StorePixel(x, y, *color);
-            }
-        };
+        const TRotateRun run{*this, rot, reader, store, *area, dither};
         const std::optional<TIntegerMap> map = IntegerMapOf(rot, *this);
-        if (&source == this) {
-            for (int y = row0; y <= row1; ++y) {
-                if (dither)
-                    DitherNextRow(*this);
-                genericRow(y);
-                if (Progress(this, y - row0, row1 - row0))
-                    break;
-            }
-        } else if (map) {
-            const std::size_t stride = 3 * std::size_t(columns);
-            std::vector<std::uint8_t> block(stride * kRotateBlockRows);
-            int lo[kRotateBlockRows], hi[kRotateBlockRows];
-            bool stop = false;
-            for (int y0 = row0; y0 <= row1 && !stop; y0 += kRotateBlockRows) {
-                const int rows = std::min(kRotateBlockRows, row1 - y0 + 1);
-                for (int r = 0; r < rows; ++r)
-                    ValidColumns(rot, *map, y0 + r, col0, col1, lo[r], hi[r]);
-                bool gathered = true;
-                try {
-                    GatherBlock(rot, *map, reader, source, y0, rows, col0, lo, hi, block.data(), stride);
-                } catch (const EPGInvalidPaletteIndex&) {
-                    gathered = false;  // the rows go pixel by pixel and fail where they should
-                }
-                for (int r = 0; r < rows && !stop; ++r) {
-                    const int y = y0 + r;
-                    if (dither)
-                        DitherNextRow(*this);
-                    if (!gathered)
-                        genericRow(y);
-                    else if (lo[r] <= hi[r])
-                        store.Store(y, block.data() + std::size_t(r) * stride + 3 * std::size_t(lo[r] - col0), lo[r],
-                                    hi[r]);
-                    stop = Progress(this, y - row0, row1 - row0);
-                }
-            }
-        } else {
-            std::vector<std::uint8_t> colors(3 * std::size_t(columns));
-            std::vector<std::uint8_t> skip(static_cast<std::size_t>(columns));
-            for (int y = row0; y <= row1; ++y) {
-                if (dither)
-                    DitherNextRow(*this);
-                bool computed = true;
-                try {
-                    for (int x = col0; x <= col1; ++x) {
-                        const std::optional<TRGB> color = RotatedColor(rot, reader, *this, x, y);
-                        skip[std::size_t(x - col0)] = !color;
-                        if (color) {
-                            std::uint8_t* c = colors.data() + 3 * std::size_t(x - col0);
-                            c[0] = BlueOf(*color);
-                            c[1] = GreenOf(*color);
-                            c[2] = RedOf(*color);
-                        }
-                    }
-                } catch (const EPGInvalidPaletteIndex&) {
-                    computed = false;
-                }
-                if (computed)
-                    store.Store(y, colors.data(), col0, col1, skip.data());
-                else
-                    genericRow(y);
-                if (Progress(this, y - row0, row1 - row0))
-                    break;
-            }
-        }
+        if (&source == this)
+            RotateInPlace(run);
+        else if (map)
+            RotateWholePixels(run, source, *map);
+        else
+            RotateComputed(run);
         ProgressEnd(this);
     }
     m_rotateInterpolation = guard.saved;
@@ -661,44 +1054,12 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
     if (destWidth < 1 || destHeight < 1 || srcWidth < 1 || srcHeight < 1 || destWidth > kMaxStretchSize ||
         destHeight > kMaxStretchSize || srcWidth > kMaxStretchSize || srcHeight > kMaxStretchSize)
         return;
-    const TStretchMode mode = m_stretchMode;
     const std::int64_t x0 = std::max(destX, 0);
     const std::int64_t x1 = std::min<std::int64_t>(std::int64_t(destX) + destWidth - 1, m_width - 1);
     const std::int64_t firstRow = std::max(destY, 0);
     const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + destHeight - 1, m_height - 1);
-
-    // One record per target column, computed once.
-    std::vector<TTap> columns;
-    std::int64_t needFirst = source.m_width, needLast = -1;  // source columns any valid record reads
-    bool allValid = true;
-    for (std::int64_t x = x0; x <= x1; ++x) {
-        columns.push_back(AxisTap(mode, srcX, srcWidth, destWidth, x - destX, source.m_width));
-        const TTap& t = columns.back();
-        allValid = allValid && t.valid;
-        if (t.valid) {
-            needFirst = std::min(needFirst, std::min(t.first, t.last));
-            needLast = std::max(needLast, std::max(t.first, t.last));
-        }
-    }
-    const int n = int(columns.size());
-    std::vector<std::uint8_t> skip(static_cast<std::size_t>(n));
-    std::vector<TColumnPlan> plans(static_cast<std::size_t>(n));
-    std::vector<std::int64_t> tapOffset, tapWeight;
-    for (int k = 0; k < n; ++k) {
-        const TTap& t = columns[std::size_t(k)];
-        skip[std::size_t(k)] = !t.valid;
-        if (!t.valid)
-            continue;
-        TColumnPlan& plan = plans[std::size_t(k)];
-        plan.firstTap = int(tapOffset.size());
-        plan.tapCount = t.count;
-        plan.unit = t.count == 1 && t.Weight(0) == t.divisor;
-        plan.divide = TDivider(t.divisor);
-        for (int j = 0; j < t.count; ++j) {
-            tapOffset.push_back(3 * (t.Position(j) - needFirst));
-            tapWeight.push_back(t.Weight(j));
-        }
-    }
+    const TColumnPlans plans = PlanColumns(m_stretchMode, x0, x1, destX, srcX, srcWidth, destWidth, source.m_width);
+    const int n = plans.Count();
 
     const bool dither = m_dither && m_bitCount != bc24;
     {
@@ -706,107 +1067,27 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
         ProgressStart(this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
+        TDecodedRows rows(source, reader.Palette(), plans.needFirst, plans.needLast);
         std::vector<std::int64_t> sums(3 * std::size_t(n));
         std::vector<std::uint8_t> colors(3 * std::size_t(n));
-        std::vector<std::uint8_t> decoded;
-        std::int64_t decodedRow = -1;
-        if (source.m_bitCount != bc24 && needLast >= needFirst)
-            decoded.resize(3 * std::size_t(needLast - needFirst + 1));
-
-        // Source row sr, columns needFirst..needLast, as blue, green, red bytes;
-        // nullptr when a value lies outside the source palette.
-        const auto sourceRow = [&](std::int64_t sr) -> const std::uint8_t* {
-            if (source.m_bitCount == bc24)
-                return source.ScanLine(int(sr)) + 3 * needFirst;
-            if (sr != decodedRow) {
-                decodedRow = -1;
-                if (!DecodeRow(source, reader.Palette(), int(sr), int(needFirst), int(needLast), decoded.data()))
-                    return nullptr;
-                decodedRow = sr;
-            }
-            return decoded.data();
-        };
-        // The defined order, pixel by pixel with GetColor: used where a value
-        // outside the source palette must fail at exactly its pixel.
-        const auto genericRow = [&](int y, const TTap& rowTap) {
-            const bool odd = (y & 1) != 0;
-            for (int k = 0; k < n; ++k) {
-                const int o = odd ? n - 1 - k : k;
-                const TTap& col = columns[std::size_t(o)];
-                if (!col.valid)
-                    continue;
-                std::int64_t sum[3] = {0, 0, 0};
-                for (int i = 0; i < rowTap.count; ++i) {
-                    std::int64_t inner[3] = {0, 0, 0};
-                    for (int j = 0; j < col.count; ++j) {
-                        const TRGB c = reader.Color(int(col.Position(j)), int(rowTap.Position(i)));
-                        inner[0] += col.Weight(j) * RedOf(c);
-                        inner[1] += col.Weight(j) * GreenOf(c);
-                        inner[2] += col.Weight(j) * BlueOf(c);
-                    }
-                    for (int ch = 0; ch < 3; ++ch)
-                        sum[ch] += rowTap.Weight(i) * (inner[ch] / col.divisor);
-                }
-                store.StorePixel(int(x0) + o, y,
-                                 RGBValue(std::uint8_t(sum[0] / rowTap.divisor), std::uint8_t(sum[1] / rowTap.divisor),
-                                          std::uint8_t(sum[2] / rowTap.divisor)));
-            }
-        };
-
         for (std::int64_t y = firstRow; y <= lastRow; ++y) {
-            const TTap rowTap = AxisTap(mode, srcY, srcHeight, destHeight, y - destY, source.m_height);
+            const TTap rowTap = AxisTap(m_stretchMode, srcY, srcHeight, destHeight, y - destY, source.m_height);
             if (!rowTap.valid)
                 continue;
             if (dither)
                 DitherNextRow(*this);
-            // Reading and writing one image must follow the defined order.
-            bool fast = &source != this;
-            std::fill(sums.begin(), sums.end(), 0);
-            for (int i = 0; i < rowTap.count && fast && needLast >= needFirst; ++i) {
-                const std::uint8_t* row = sourceRow(rowTap.Position(i));
-                if (!row) {
-                    fast = false;
-                    break;
-                }
-                const std::int64_t rowWeight = rowTap.Weight(i);
-                for (int o = 0; o < n; ++o) {
-                    const TColumnPlan& plan = plans[std::size_t(o)];
-                    std::int64_t* sum = sums.data() + 3 * o;
-                    if (plan.unit) {
-                        const std::uint8_t* c = row + tapOffset[std::size_t(plan.firstTap)];
-                        sum[0] += rowWeight * c[2];
-                        sum[1] += rowWeight * c[1];
-                        sum[2] += rowWeight * c[0];
-                        continue;
-                    }
-                    std::int64_t inner[3] = {0, 0, 0};
-                    for (int j = plan.firstTap; j < plan.firstTap + plan.tapCount; ++j) {
-                        const std::uint8_t* c = row + tapOffset[std::size_t(j)];
-                        const std::int64_t weight = tapWeight[std::size_t(j)];
-                        inner[0] += weight * c[2];
-                        inner[1] += weight * c[1];
-                        inner[2] += weight * c[0];
-                    }
-                    if (plan.tapCount > 0) {
-                        sum[0] += rowWeight * plan.divide(inner[0]);
-                        sum[1] += rowWeight * plan.divide(inner[1]);
-                        sum[2] += rowWeight * plan.divide(inner[2]);
-                    }
-                }
-            }
-            if (fast) {
-                const TDivider rowDivide(rowTap.divisor);
-                for (int o = 0; o < n; ++o) {
-                    const std::int64_t* sum = sums.data() + 3 * o;
-                    std::uint8_t* c = colors.data() + 3 * o;
-                    c[0] = std::uint8_t(rowDivide(sum[2]));
-                    c[1] = std::uint8_t(rowDivide(sum[1]));
-                    c[2] = std::uint8_t(rowDivide(sum[0]));
-                }
+            // Reading and writing one image must follow the defined order, and
+            // a value outside the source palette must fail at exactly its pixel.
+            if (&source != this && ResampleRow(plans, rowTap, rows, sums, colors.data())) {
                 if (n > 0)
-                    store.Store(int(y), colors.data(), int(x0), int(x1), allValid ? nullptr : skip.data());
+                    store.Store(int(y), colors.data(), int(x0), int(x1), plans.allValid ? nullptr : plans.skip.data());
             } else {
-                genericRow(int(y), rowTap);
+                store.StorePixels(int(y), int(x0), int(x1), [&](int x) -> std::optional<TRGB> {
+                    const TTap& col = plans.columns[std::size_t(x - x0)];
+                    if (!col.valid)
+                        return std::nullopt;
+                    return ResampledColor(col, rowTap, reader);
+                });
             }
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;

@@ -1,5 +1,6 @@
 #include "image/PGSettings.h"
 
+#include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
 #include <cstdint>
@@ -122,6 +123,16 @@ TSettingsScope::TSettingsScope(const TPGSettings& settings) : m_previous(t_curre
 TSettingsScope::~TSettingsScope()
 {
     t_current = m_previous;
+}
+
+void CheckImagePixels(std::int64_t width, std::int64_t height)
+{
+    const std::uint64_t limit = Settings().MaxImagePixels;
+    if (limit == 0 || width <= 0 || height <= 0)
+        return;
+    if (std::uint64_t(width) * std::uint64_t(height) > limit)
+        throw EPGInvalidSize("Image size " + std::to_string(width) + " x " + std::to_string(height) +
+                             " exceeds the limit of " + std::to_string(limit) + " pixels");
 }
 
 TPGSettings SettingsForNewCall()

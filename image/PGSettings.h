@@ -72,6 +72,11 @@ private:
     const TPGSettings* m_previous;
 };
 
+// Readers call this with the size a file claims, before allocating for it:
+// EPGInvalidSize naming the size when it has more pixels than the
+// MaxImagePixels of Settings() allows. Sizes that are not positive pass.
+void CheckImagePixels(std::int64_t width, std::int64_t height);
+
 // The settings a load or save without explicit ones uses: the enclosing
 // scope's, or else a copy of the process-wide values.
 TPGSettings SettingsForNewCall();

@@ -18,6 +18,7 @@ namespace rastova {
 
 class TStream;
 struct TPGSettings;
+class TFormatRegistry;
 struct TColorState;  // nearest-colour caches and dithering buffers (PGColor)
 
 // Library-wide settings of the image core.
@@ -175,14 +176,24 @@ public:
     void Assign(const TPixelGraphic* source);
 
     // ---- loading and saving ----------------------------------------------------------
+    // The core forms: the formats come from the registry given, the library-wide
+    // settings from the copy given.
+    void LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex, const TPGSettings& settings,
+                           const TFormatRegistry& formats);
+    void LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings,
+                           const TFormatRegistry& formats);
+    void SaveToStreamExt(TStream& stream, const std::string& ext, const TPGSettings& settings,
+                         const TFormatRegistry& formats);
+    void SaveToFile(const std::string& fileName, const TPGSettings& settings, const TFormatRegistry& formats);
+
+    // The forms over the built-in formats; they come with the formats library.
+    // Those without settings use a copy of the process-wide values taken at their start.
     void LoadFromFile(const std::string& fileName);
     void LoadFromFileIndex(const std::string& fileName, int imageIndex);
     void LoadFromStream(TStream& stream);
     void LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex);
     void SaveToFile(const std::string& fileName);
-    virtual void SaveToStreamExt(TStream& stream, const std::string& ext);
-    // The same with the library-wide settings given as one value instead of the
-    // process-wide defaults; the forms above use a copy of those taken at their start.
+    void SaveToStreamExt(TStream& stream, const std::string& ext);
     void LoadFromFile(const std::string& fileName, const TPGSettings& settings);
     void LoadFromFileIndex(const std::string& fileName, int imageIndex, const TPGSettings& settings);
     void LoadFromStreamExt(TStream& stream, const std::string& ext, int imageIndex, const TPGSettings& settings);

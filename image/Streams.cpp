@@ -144,6 +144,13 @@ std::int64_t TReadOnlyMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin
     return m_position;
 }
 
+std::string SystemErrorText(int error)
+{
+    char buffer[256] = {};
+    // The GNU form returns either the buffer or a static text, never a shared one.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
 // ---- TFileStream ----------------------------------------------------------------------
 
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : m_fileName(fileName)
@@ -151,7 +158,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : m_fileNa
     const char* modeText = mode == fmOpenRead ? "rb" : mode == fmCreate ? "w+b" : "r+b";
     m_file = std::fopen(fileName.c_str(), modeText);
     if (!m_file) {
-        const std::string reason = std::strerror(errno);
+        const std::string reason = SystemErrorText(errno);
         if (mode == fmCreate)
             throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
         throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);

@@ -11,6 +11,9 @@ namespace rastova {
 
 enum TSeekOrigin { soBeginning, soCurrent, soEnd };
 
+// The system's text for an errno value; safe to call from any thread.
+std::string SystemErrorText(int error);
+
 class TStream {
 public:
     TStream() = default;

@@ -25,7 +25,7 @@ enum : std::uint32_t {
     EMR_EXTCREATEFONTINDIRECTW, EMR_EXTTEXTOUTA, EMR_EXTTEXTOUTW, EMR_POLYBEZIER16, EMR_POLYGON16,
     EMR_POLYLINE16, EMR_POLYBEZIERTO16, EMR_POLYLINETO16, EMR_POLYPOLYLINE16, EMR_POLYPOLYGON16, EMR_POLYDRAW16,
     EMR_CREATEMONOBRUSH, EMR_CREATEDIBPATTERNBRUSHPT, EMR_EXTCREATEPEN, EMR_POLYTEXTOUTA, EMR_POLYTEXTOUTW,
-    EMR_SMALLTEXTOUT = 108, EMR_ALPHABLEND = 114, EMR_SETLAYOUT, EMR_TRANSPARENTBLT, EMR_GRADIENTFILL = 118
+    EMR_SETICMMODE, EMR_SMALLTEXTOUT = 108, EMR_ALPHABLEND = 114, EMR_SETLAYOUT, EMR_TRANSPARENTBLT, EMR_GRADIENTFILL = 118
 };
 
 constexpr std::size_t kRecordHeader = 8;
@@ -148,9 +148,9 @@ TObject PatternBrush(const TRecordBytes& r, bool monochrome)
     return object;
 }
 
-void Text(TGdiPlayer& player, const TRecordBytes& r, bool wide)
+// One EMRTEXT at `kText`; its string and advance offsets count from the record's start.
+void Text(TGdiPlayer& player, const TRecordBytes& r, bool wide, std::size_t kText = 36)
 {
-    constexpr std::size_t kText = 36;
     TGdiPlayer::TText text;
     text.Reference = PointL(r, kText);
     const std::uint32_t chars = r.U32(kText + 8), offString = r.U32(kText + 12);
@@ -236,7 +236,7 @@ void GradientFill(TGdiPlayer& player, const TRecordBytes& r)
 
 class TEmfPlayback {
 public:
-    TEmfPlayback(TGdiPlayer& player, const TMetafileHeader& header) : m_player(player), m_header(header) {}
+    explicit TEmfPlayback(TGdiPlayer& player) : m_player(player) {}
     bool Play(const TRecordBytes& r, std::uint32_t type);
 
 private:
@@ -245,7 +245,6 @@ private:
     QTransform DeviceToOutput() const;
 
     TGdiPlayer& m_player;
-    const TMetafileHeader& m_header;
 };
 
 QTransform TEmfPlayback::DeviceToOutput() const
@@ -513,6 +512,32 @@ bool TEmfPlayback::Play(const TRecordBytes& r, std::uint32_t type)
     case EMR_EXTTEXTOUTW: Text(p, r, true); break;
     case EMR_EXTTEXTOUTA: Text(p, r, false); break;
     case EMR_SMALLTEXTOUT: SmallText(p, r); break;
+    case EMR_POLYTEXTOUTA:
+    case EMR_POLYTEXTOUTW: {
+        constexpr std::size_t kFirst = 40, kEmrText = 40;
+        const std::uint32_t strings = r.U32(36);
+        r.RequireArray(kFirst, strings, kEmrText);
+        for (std::uint32_t i = 0; i < strings; ++i)
+            Text(p, r, type == EMR_POLYTEXTOUTW, kFirst + std::size_t(i) * kEmrText);
+        break;
+    }
+    case EMR_SETMAPPERFLAGS:
+    case EMR_SETSTRETCHBLTMODE:
+    case EMR_SETCOLORADJUSTMENT:
+    case EMR_SETBRUSHORGEX:
+    case EMR_SETMITERLIMIT:
+    case EMR_SETMETARGN:
+    case EMR_FLATTENPATH:
+    case EMR_SELECTPALETTE:
+    case EMR_SETPALETTEENTRIES:
+    case EMR_RESIZEPALETTE:
+    case EMR_REALIZEPALETTE:
+    case EMR_SETICMMODE:
+    case EMR_SETLAYOUT:
+    case EMR_GDICOMMENT:
+        // No effect on a true-colour picture drawn once (comments carry EMF+
+        // data whose GDI fallback follows in ordinary records).
+        break;
     case EMR_GRADIENTFILL: GradientFill(p, r); break;
     default: break;  // comments (EMF+ included), palettes, colour management, ignorable settings
     }
@@ -521,9 +546,9 @@ bool TEmfPlayback::Play(const TRecordBytes& r, std::uint32_t type)
 
 }  // namespace
 
-void PlayEnhanced(TGdiPlayer& player, const std::uint8_t* data, std::size_t size, const TMetafileHeader& header)
+void PlayEnhanced(TGdiPlayer& player, const std::uint8_t* data, std::size_t size, const TMetafileHeader&)
 {
-    TEmfPlayback playback(player, header);
+    TEmfPlayback playback(player);
     std::size_t offset = 0;
     while (offset <= size && size - offset >= kRecordHeader) {
         const TRecordBytes head(data + offset, kRecordHeader);

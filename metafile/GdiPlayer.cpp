@@ -858,6 +858,8 @@ void TGdiPlayer::TextOut(const TText& text)
         m_painter.fillRect(QRectF(x, y - ascent, total, ascent + descent), m_state.BkColor);
     m_painter.setFont(font);
     m_painter.setPen(m_state.TextColor);
+    // The cell background is filled above; Qt's own opaque text would use a stale colour.
+    m_painter.setBackgroundMode(Qt::TransparentMode);
     if (text.Dx.empty()) {
         m_painter.drawText(QPointF(x, y), text.Chars);
     } else {

@@ -1,6 +1,7 @@
 // Character sets, font faces and device-independent bitmaps for playback.
 #include "metafile/GdiPlayer.h"
 
+#include "image/FileFormats.h"
 #include "image/PGraphic.h"
 #include "image/Streams.h"
 
@@ -177,6 +178,21 @@ QImage DecodeWithReader(const std::vector<std::uint8_t>& packed, bool core)
     }
 }
 
+// Bitmaps stored as a whole PNG or JPEG file, read by the project's own readers.
+QImage DecodeCompressed(TRecordBytes bits, const char* extension)
+{
+    try {
+        PGInitialize();
+        TPixelGraphic graphic;
+        graphic.SetReadWarningAction(pgwaIgnore);
+        TReadOnlyMemoryStream stream(bits.Data(), bits.Size());
+        graphic.LoadFromStreamExt(stream, extension, 0);
+        return ToImage(graphic);
+    } catch (const EPixelGraphic&) {
+        return {};
+    }
+}
+
 // 32-bit rows with their alpha kept, for blending records.
 QImage DecodeAlpha32(TRecordBytes info, TRecordBytes bits, std::int32_t width, std::int32_t height)
 {
@@ -232,7 +248,7 @@ QImage DecodeDib(TRecordBytes info, TRecordBytes bits, bool keepAlpha)
         std::int64_t(width) * std::abs(std::int64_t(height)) > kMaxDibPixels)
         return {};
     if (compression == kBiJpeg || compression == kBiPng)
-        return QImage::fromData(QByteArrayView(bits.Data(), qsizetype(bits.Size())));
+        return DecodeCompressed(bits, compression == kBiPng ? "png" : "jpg");
     if (keepAlpha && bitCount == 32 && compression == kBiRgb)
         return DecodeAlpha32(info, bits, width, height);
     packed.assign(info.Data(), info.Data() + kInfoHeaderSize);

@@ -13,20 +13,25 @@ namespace rastova {
 
 namespace {
 
-// A four-way arrow around (cx, cy): arms of the given reach, shaft half-width 2.
-QPainterPath FourWayArrow(qreal cx, qreal cy, qreal reach)
+// A four-way arrow around (cx, cy): arms of the given reach, a thin shaft and
+// heads short enough that neighbouring heads stay apart.
+QPainterPath FourWayArrow(qreal cx, qreal cy, qreal reach, qreal head)
 {
+    const qreal s = 1.5, neck = reach - head - 1;
+    QPolygonF polygon;
+    // One arm pointing up, turned four times.
+    const QPointF arm[] = {{-s, -s}, {-s, -neck}, {-head, -neck}, {0, -reach}, {head, -neck}, {s, -neck}};
+    for (int quarter = 0; quarter < 4; ++quarter)
+        for (const QPointF& p : arm) {
+            // (x, y) turned by 90 degrees clockwise per quarter
+            QPointF q = p;
+            for (int k = 0; k < quarter; ++k)
+                q = QPointF(-q.y(), q.x());
+            polygon << QPointF(cx + q.x(), cy + q.y());
+        }
     QPainterPath path;
-    const qreal s = 2, head = 5, neck = reach - 5;
-    const QPointF pts[] = {
-        {cx - s, cy - s},    {cx - s, cy - neck},       {cx - head, cy - neck}, {cx, cy - reach},
-        {cx + head, cy - neck}, {cx + s, cy - neck},    {cx + s, cy - s},       {cx + neck, cy - s},
-        {cx + neck, cy - head}, {cx + reach, cy},       {cx + neck, cy + head}, {cx + neck, cy + s},
-        {cx + s, cy + s},    {cx + s, cy + neck},       {cx + head, cy + neck}, {cx, cy + reach},
-        {cx - head, cy + neck}, {cx - s, cy + neck},    {cx - s, cy + s},       {cx - neck, cy + s},
-        {cx - neck, cy + head}, {cx - reach, cy},       {cx - neck, cy - head}, {cx - neck, cy - s},
-    };
-    path.addPolygon(QPolygonF(std::begin(pts), std::end(pts)));
+    path.setFillRule(Qt::WindingFill);
+    path.addPolygon(polygon);
     path.closeSubpath();
     return path;
 }
@@ -41,7 +46,8 @@ QPixmap Canvas(qreal ratio)
 
 void Outlined(QPainter& p, const QPainterPath& path, const QColor& fill, const QColor& line)
 {
-    p.setRenderHint(QPainter::Antialiasing, true);
+    // Smoothing blurs a one-pixel outline into grey at 1x; it only helps at 2x.
+    p.setRenderHint(QPainter::Antialiasing, p.device()->devicePixelRatio() > 1);
     p.setPen(QPen(line, 1.0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
     p.setBrush(fill);
     p.drawPath(path);
@@ -52,11 +58,14 @@ QPixmap Draw(TViewCursor which, qreal ratio)
     QPixmap pixmap = Canvas(ratio);
     QPainter p(&pixmap);
     switch (which) {
-    case vcScroll:  // hollow four-way arrow: the picture can be dragged
-        Outlined(p, FourWayArrow(16.5, 12.5, 11), Qt::white, Qt::black);
-        break;
-    case vcScrolling: {  // solid arrow: the picture is being dragged
-        Outlined(p, FourWayArrow(16.5, 12.5, 11), Qt::black, Qt::white);
+    case vcScroll:  // a ring with arrows: the picture can be dragged
+    case vcScrolling: {  // the same filled in: it is being dragged
+        const bool active = which == vcScrolling;
+        p.setRenderHint(QPainter::Antialiasing, p.device()->devicePixelRatio() > 1);
+        p.setPen(QPen(Qt::black, 1));
+        p.setBrush(active ? QColor(Qt::black) : QColor(Qt::white));
+        p.drawEllipse(QPointF(16.5, 12.5), 11.5, 11.5);
+        Outlined(p, FourWayArrow(16.5, 12.5, 10, 3), active ? Qt::white : Qt::black, active ? Qt::white : Qt::black);
         break;
     }
     case vcSelection: {  // thin cross with an open centre
@@ -72,13 +81,11 @@ QPixmap Draw(TViewCursor which, qreal ratio)
         p.drawPoint(QPointF(c, c));
         break;
     }
-    case vcMove: {  // four-way arrow over a small frame: the selection moves
-        p.setPen(QPen(Qt::black, 1, Qt::DashLine));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(QRectF(8.5, 7.5, 16, 16));
-        Outlined(p, FourWayArrow(16.5, 15.5, 12), Qt::white, Qt::black);
+    case vcMove:  // a large hollow arrow with a solid centre: the selection moves
+        Outlined(p, FourWayArrow(16.5, 15.5, 14, 4), Qt::white, Qt::black);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.fillRect(QRectF(14.5, 13.5, 4, 4), Qt::black);
         break;
-    }
     }
     return pixmap;
 }

@@ -4,7 +4,11 @@
 #include "image/PGMessages.h"
 #include "view/PGDraw.h"
 
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QMimeData>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -65,6 +69,7 @@ TPicBox::TPicBox(TPGImage* owner) : QWidget(owner->viewport()), m_owner(owner)
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
     setMouseTracking(true);
+    setAcceptDrops(true);
     m_color = palette().color(QPalette::Button);
 }
 
@@ -84,6 +89,10 @@ void TPicBox::paintEvent(QPaintEvent*)
 
 void TPicBox::mousePressEvent(QMouseEvent* event)
 {
+    if (m_owner->PicBoxDragMode() == dmAutomatic && event->button() == Qt::LeftButton) {
+        m_owner->PicBoxBeginDrag();
+        return;
+    }
     m_owner->PicBoxMouseDown(event);
     const QPoint p = event->position().toPoint();
     emit m_owner->PicBoxOnMouseDown(m_owner, event->button(), event->modifiers(), p.x(), p.y());
@@ -103,6 +112,34 @@ void TPicBox::mouseReleaseEvent(QMouseEvent* event)
     m_owner->PicBoxMouseUp(event);
     if (rect().contains(p))
         emit m_owner->PicBoxOnClick(m_owner);
+}
+
+void TPicBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (QMenu* menu = m_owner->PicBoxPopupMenu())
+        menu->popup(event->globalPos());
+    else
+        QWidget::contextMenuEvent(event);
+}
+
+void TPicBox::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+
+void TPicBox::dragMoveEvent(QDragMoveEvent* event)
+{
+    bool accept = false;
+    const QPoint p = event->position().toPoint();
+    emit m_owner->PicBoxOnDragOver(m_owner, event->source(), p.x(), p.y(), accept);
+    if (accept)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TPicBox::dropEvent(QDropEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    event->acceptProposedAction();
+    emit m_owner->PicBoxOnDragDrop(m_owner, event->source(), p.x(), p.y());
 }
 
 void TPicBox::mouseDoubleClickEvent(QMouseEvent* event)
@@ -138,6 +175,11 @@ TPGImage::TPGImage(QWidget* parent) : QScrollArea(parent)
     m_scrollTimer = new QTimer(this);
     m_scrollTimer->setInterval(50);
     connect(m_scrollTimer, &QTimer::timeout, this, &TPGImage::AutoScrollTick);
+    // A new screen may have another depth: the paint image is made again.
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, [this] {
+        m_paintInvalid = true;
+        Repaint();
+    });
     resize(100, 100);
 }
 
@@ -408,8 +450,6 @@ RASTOVA_WRITER(DitherErrorLimitAuto, m_ditherErrorLimitAuto, UpdateLayout())
 RASTOVA_WRITER(DitherErrorLimitSoft, m_ditherErrorLimitSoft, UpdateLayout())
 RASTOVA_WRITER(RGBWeighting, m_rgbWeighting, UpdateLayout())
 RASTOVA_WRITER(Allow24BitStretch, m_allow24BitStretch, UpdateLayout())
-RASTOVA_WRITER(Palette8BitSys24BitGraphic, m_palette24, UpdateLayout())
-RASTOVA_WRITER(Palette8BitSys8BitGraphic, m_palette8, UpdateLayout())
 RASTOVA_WRITER(AutoSizeMinWidth, m_autoSizeMinWidth, if (m_autoSize) UpdateLayout())
 RASTOVA_WRITER(AutoSizeMinHeight, m_autoSizeMinHeight, if (m_autoSize) UpdateLayout())
 RASTOVA_WRITER(AutoSizeMaxWidth, m_autoSizeMaxWidth, if (m_autoSize) UpdateLayout())
@@ -421,7 +461,7 @@ RASTOVA_WRITER(ProgressClockVisible, m_progressClockVisible, Repaint())
 RASTOVA_WRITER(Progress5Clocks, m_progress5Clocks, Repaint())
 RASTOVA_WRITER(ProgressClockBkColor, m_clockBkColor, Repaint())
 RASTOVA_WRITER(ProgressClockLineColor, m_clockLineColor, Repaint())
-RASTOVA_WRITER(Color, m_color, Repaint())
+RASTOVA_WRITER(Color, m_color, if (m_picBoxParentColor) m_picBox->SetColor(value); Repaint())
 RASTOVA_WRITER(PicBoxFrameColor, m_picBoxFrameColor, Repaint())
 RASTOVA_WRITER(ActionMode, m_actionMode, m_picBox->update())
 RASTOVA_WRITER(SelectionColor1, m_selColor1, m_selBrushesMade = false; m_picBox->update())
@@ -430,6 +470,23 @@ RASTOVA_WRITER(UseThread, m_useThread, StopThread(); m_paintInvalid = true; Repa
 RASTOVA_WRITER(DisplayDepthOverride, m_displayDepthOverride, m_paintInvalid = true; Repaint())
 #undef RASTOVA_WRITER
 
+// Only the kinds an 8-bit paint image can be given are taken.
+void TPGImage::SetPalette8BitSys24BitGraphic(TPaletteIdent value)
+{
+    if (value == m_palette24 || value < pBlackWhite || value > pOptimized252Sys16)
+        return;
+    m_palette24 = value;
+    UpdateLayout();
+}
+
+void TPGImage::SetPalette8BitSys8BitGraphic(TPaletteIdent value)
+{
+    if (value == m_palette8 || value < pBlackWhite || value > pSource)
+        return;
+    m_palette8 = value;
+    UpdateLayout();
+}
+
 void TPGImage::SetAutoSize(bool value)
 {
     m_autoSize = value;
@@ -437,7 +494,27 @@ void TPGImage::SetAutoSize(bool value)
 }
 
 QColor TPGImage::PicBoxColor() const { return m_picBox->Color(); }
-void TPGImage::SetPicBoxColor(const QColor& value) { m_picBox->SetColor(value); }
+void TPGImage::SetPicBoxColor(const QColor& value)
+{
+    m_picBoxParentColor = false;
+    m_picBox->SetColor(value);
+}
+void TPGImage::PicBoxBeginDrag()
+{
+    emit PicBoxOnStartDrag(this);
+    auto* drag = new QDrag(m_picBox);
+    drag->setMimeData(new QMimeData);
+    drag->setDragCursor(m_picBoxDragCursor.pixmap(), Qt::MoveAction);
+    const Qt::DropAction done = drag->exec(Qt::MoveAction);
+    emit PicBoxOnEndDrag(this, done != Qt::IgnoreAction);
+}
+
+void TPGImage::SetPicBoxParentColor(bool value)
+{
+    m_picBoxParentColor = value;
+    if (value)
+        m_picBox->SetColor(m_color);
+}
 void TPGImage::SetPicBoxCursor(const QCursor& value)
 {
     m_picBoxCursor = value;
@@ -580,8 +657,16 @@ void TPGImage::TakePaintImage(std::unique_ptr<TPixelGraphic> image)
     // The worker's progress hook dies with the worker.
     image->SetOnProgress({});
     if (m_reduceOnLoad) {
+        // Taken over without a layout update: that would mark the new picture
+        // invalid, and on a palette display whose palette kind differs from the
+        // wanted one each reduced picture would be reduced again without end.
+        m_thread->Stop();
         m_paint.reset();
-        SetPixelGraphic(std::move(image));
+        m_image = std::move(image);
+        HookImageEvents(*m_image, true);
+        m_pictureWidth = m_image->Width();
+        m_pictureHeight = m_image->Height();
+        Place(false);
     } else {
         m_paint = std::move(image);
     }
@@ -875,7 +960,8 @@ void TPGImage::PicBoxMouseDown(QMouseEvent* event)
     } else {
         return;
     }
-    m_picBox->grabMouse();
+    // The press already holds the mouse for the box until release (Qt's
+    // implicit grab), which is the capture the drags need.
     if (m_drag != dkScroll)
         m_scrollTimer->start();
 }
@@ -939,7 +1025,6 @@ void TPGImage::PicBoxMouseUp(QMouseEvent*)
         return;
     const bool selectionDrag = m_drag != dkScroll;
     m_drag = dkNone;
-    m_picBox->releaseMouse();
     m_scrollTimer->stop();
     UpdatePicBoxCursor(m_lastBoxX, m_lastBoxY);
     if (selectionDrag) {

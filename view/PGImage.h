@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+class QMenu;
 class QTimer;
 
 namespace rastova {
@@ -26,6 +27,8 @@ namespace rastova {
 class TPGImage;
 
 enum TBorderKind { bkNone, bkFlat, bk3D };
+// dmAutomatic: a left press on the picture box starts dragging it.
+enum TDragMode { dmManual, dmAutomatic };
 
 class TPicBox : public QWidget {
     Q_OBJECT
@@ -45,6 +48,10 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     TPGImage* m_owner;
@@ -180,6 +187,20 @@ public:
     void SetPicBoxHint(const QString& value);
     QColor PicBoxFrameColor() const { return m_picBoxFrameColor; }
     void SetPicBoxFrameColor(QColor value);
+    // With ParentColor the picture box takes the control's Color.
+    bool PicBoxParentColor() const { return m_picBoxParentColor; }
+    void SetPicBoxParentColor(bool value);
+    // Shown on a right click over the picture box (not owned).
+    QMenu* PicBoxPopupMenu() const { return m_picBoxPopupMenu; }
+    void SetPicBoxPopupMenu(QMenu* menu) { m_picBoxPopupMenu = menu; }
+    TDragMode PicBoxDragMode() const { return m_picBoxDragMode; }
+    void SetPicBoxDragMode(TDragMode value) { m_picBoxDragMode = value; }
+    QCursor PicBoxDragCursor() const { return m_picBoxDragCursor; }
+    void SetPicBoxDragCursor(const QCursor& value) { m_picBoxDragCursor = value; }
+    // Starts dragging the picture box (what dmAutomatic does on a press).
+    void PicBoxBeginDrag();
+    long long PicBoxTag() const { return m_picBoxTag; }
+    void SetPicBoxTag(long long value) { m_picBoxTag = value; }
 
     // ---- selection and mouse ---------------------------------------------------------
     TActionMode ActionMode() const { return m_actionMode; }
@@ -227,6 +248,12 @@ signals:
                          int x, int y);
     void PicBoxOnPaint(rastova::TPGImage* sender);
     void PicBoxOnSetCursor(rastova::TPGImage* sender, QCursor& cursor);
+    // Dragging: source is the widget the drag came from (nullptr from another
+    // program); accept answers whether the picture box takes the drop.
+    void PicBoxOnStartDrag(rastova::TPGImage* sender);
+    void PicBoxOnDragOver(rastova::TPGImage* sender, QObject* source, int x, int y, bool& accept);
+    void PicBoxOnDragDrop(rastova::TPGImage* sender, QObject* source, int x, int y);
+    void PicBoxOnEndDrag(rastova::TPGImage* sender, bool dropped);
 
 protected:
     bool event(QEvent* event) override;
@@ -304,6 +331,11 @@ private:
     bool m_showHourGlass = true, m_progressClockVisible = true, m_progress5Clocks = true;
     QColor m_clockBkColor, m_clockLineColor, m_color, m_picBoxFrameColor;
     QCursor m_picBoxCursor;
+    bool m_picBoxParentColor = false;
+    QMenu* m_picBoxPopupMenu = nullptr;
+    long long m_picBoxTag = 0;
+    TDragMode m_picBoxDragMode = dmManual;
+    QCursor m_picBoxDragCursor{Qt::DragMoveCursor};
     TRGB m_backGroundColor = 0;
     TPGWarningAction m_readWarningAction = pgwaOKCancelBox, m_saveWarningAction = pgwaOKCancelBox;
 

@@ -75,7 +75,6 @@ public:
     void WaitFor();
     // Terminate and wait.
     void Stop();
-    bool Started() const { return m_thread.joinable() || m_ran; }
 
     void Execute();
     void DoTheWork();

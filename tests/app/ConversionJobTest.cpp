@@ -313,7 +313,7 @@ TEST_F(ConversionJobTest, RotationsMapEveryPixel)
         int rotate;
         const char* label;
     };
-    for (const auto& [w, h] : {std::pair{3, 2}, {4, 2}}) {
+    for (const auto& [w, h] : {std::pair{3, 2}, {4, 2}, {4, 3}}) {
         for (const Row r : {Row{jr180, "180"}, Row{jrLeft, "left"}, Row{jrRight, "right"}}) {
             TRecordingHost h2;
             const std::string name = "s" + std::to_string(w) + r.label + ".pgm";

@@ -740,6 +740,9 @@ TEST(BmpRle4, NibblesAlternateAndAbsoluteRunsArePadded)
     const std::vector<std::uint8_t> data = {5, 0x12, 0, 5, 0x34, 0x56, 0x70, 0xEE, 0, 0, 3, 0xAB, 0, 1};
     EXPECT_EQ(DecodeRows(TBmpRle::Rle4, data, 10, 2),
               (TRows{{10, 11, 10, 0, 0, 0, 0, 0, 0, 0}, {1, 2, 1, 2, 1, 3, 4, 5, 6, 7}}));
+    // A delta of two right and one up, from just after the first pixel of the bottom row.
+    const std::vector<std::uint8_t> delta = {1, 0x10, 0, 2, 2, 1, 1, 0x20, 0, 1};
+    EXPECT_EQ(DecodeRows(TBmpRle::Rle4, delta, 4, 3), (TRows{{0, 0, 0, 0}, {0, 0, 0, 2}, {1, 0, 0, 0}}));
 }
 
 TEST(BmpRle4, PixelsBeyondTheRowAreSkipped)

@@ -3,6 +3,7 @@
 // indices and colour table, on the suites' files and on generated ones.
 #include "formats/Gif.h"
 #include "formats/GifTestEncoder.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

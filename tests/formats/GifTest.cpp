@@ -1,5 +1,6 @@
 #include "formats/Gif.h"
 #include "formats/GifTestEncoder.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

@@ -1,4 +1,5 @@
 #include "formats/Ico.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

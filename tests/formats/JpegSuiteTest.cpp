@@ -3,6 +3,7 @@
 // decode, which shows any channel or row order mistake of the glue.
 #include "formats/Jpeg.h"
 
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "support/TestSupport.h"
 

@@ -3,6 +3,7 @@
 // simplified interface, which composites in linear light on its own.
 #include "formats/Png.h"
 
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "support/TestSupport.h"

@@ -1,5 +1,6 @@
 #include "formats/Pxm.h"
 
+#include "formats/Register.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 #include "support/TestSupport.h"
@@ -84,6 +85,11 @@ TEST(PxmReader, SamplesAreScaledAndColoursOrdered)
 
     LoadText(g, "P3 1 1 1 1 0 1");
     EXPECT_EQ(g.GetColor(0, 0), RGBValue(255, 0, 255));
+
+    // Raw samples scale the same way, down: 4 of 7 is 145.7.
+    LoadText(g, "P5 2 1 7\n" + std::string("\x04\x07", 2));
+    EXPECT_EQ(g.GetPixel(0, 0), 145u);
+    EXPECT_EQ(g.GetPixel(1, 0), 255u);
 
     LoadText(g, "P6 2 1 255\n" + std::string("\x01\x02\x03\x04\x05\x06", 6));
     EXPECT_EQ(g.GetColor(0, 0), RGBValue(1, 2, 3));

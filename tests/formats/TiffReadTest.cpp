@@ -1,3 +1,4 @@
+#include "formats/Register.h"
 #include "formats/Tiff.h"
 
 #include "TiffFileBuilder.h"

@@ -1,5 +1,6 @@
 // Third-party TIFF files: the expectations of the suites' manifest, and the
 // pixels of every file we load compared with libtiff's own decoding.
+#include "formats/Register.h"
 #include "formats/Tiff.h"
 
 #include "image/FileFormats.h"

@@ -954,6 +954,23 @@ TEST(CreateOptimalPalette, MedianCutHandChecked)
         target.CreateOptimalPalette(g, 1, false);
         EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(37, 2, 4)}));
     }
+    {
+        // Means round to nearest: red cell centres 4, 4, 12 give 6.7 -> 7,
+        // green centres 2, 2, 6 give 3.3 -> 3.
+        TPixelGraphic g;
+        image(g, {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(8, 4, 0)});
+        target.CreateOptimalPalette(g, 1, false);
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(7, 3, 4)}));
+    }
+    {
+        // Red spans 3 cells and green 4: weighted 48 each. The tie splits
+        // green, which keeps the two red-only neighbours together (cell centres
+        // 4 and 28 average to 16); a red split would pair black with green.
+        TPixelGraphic g;
+        image(g, {Rgb(0, 0, 0), Rgb(24, 0, 0), Rgb(0, 16, 0)});
+        target.CreateOptimalPalette(g, 2, false);
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(16, 2, 4), Rgb(4, 18, 4)}));
+    }
 }
 
 TEST(CreateOptimalPalette, HistogramProgressAndAbort)
@@ -1063,6 +1080,21 @@ TEST(CreateOptimalPalette, OctreeHandChecked)
         // Two for one: the mean of 17 red and 1 blue pixels.
         g.CreateOptimalPalette(g, 1, false);
         EXPECT_EQ(PaletteOf(g), (std::vector<TRGB>{Rgb((17 * 200 + 10) / 18, 10, (17 * 10 + 200) / 18)}));
+    }
+    {
+        // A dark and a bright pair each share a deepest node; the repeated
+        // entries put both nodes on the deepest list, and the gray fifth leaf
+        // forces a reduction there. The darker node is merged: the bright pair
+        // stays apart, the dark one becomes one mean (0, 0, 1/3 -> 0).
+        TPixelGraphic g;
+        PaletteImage(g,
+                     {Rgb(0, 0, 0), Rgb(0, 0, 1), Rgb(255, 255, 254), Rgb(255, 255, 255), Rgb(0, 0, 0),
+                      Rgb(255, 255, 254), Rgb(128, 128, 128)},
+                     {1, 1, 1, 1, 1, 1, 1});
+        target.SetSize(4, 4, bc8);
+        target.CreateOptimalPalette(g, 4, false);
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(128, 128, 128), Rgb(255, 255, 254),
+                                                         Rgb(255, 255, 255)}));
     }
 }
 

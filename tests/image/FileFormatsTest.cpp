@@ -1,6 +1,8 @@
 // The registry, reader selection and the common load and save paths.
 #include "image/FileFormats.h"
 
+#include "formats/Register.h"
+
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 #include "image/Streams.h"
@@ -47,16 +49,17 @@ public:
     }
 };
 
-// A writer whose accepted resolutions and failure are set by the test.
-TColorResolutions g_fakeResolutions = 0;
+// A writer whose accepted resolutions are fixed when it is made, and whose
+// failure is set by the test.
 bool g_fakeFails = false;
 
 class TFakeWriter : public TFileFormatWriter {
 public:
-    TFakeWriter()
+    explicit TFakeWriter(TColorResolutions resolutions)
     {
         Extension = "zzfake";
         Description = "Fake";
+        CanWriteResolutions = resolutions;
     }
     std::string ClassName() const override { return "TFakeWriter"; }
     void Write(TStream& stream, TPixelGraphic&) override
@@ -67,23 +70,13 @@ public:
     }
 };
 
+// The tests' own registry: the built-in formats plus the two fakes above. The
+// shared one is never changed.
 class FileFormatsTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static bool registered = false;
-        if (!registered) {
-            PGInitialize();
-            RegisterFileFormatReader(std::make_unique<TGammaReader>());
-            RegisterFileFormatWriter(std::make_unique<TFakeWriter>());
-            registered = true;
-        }
-    }
     void SetUp() override
     {
-        for (const auto& w : FileFormatWriters())
-            if (w->Extension == "zzfake")
-                w->CanWriteResolutions = g_fakeResolutions = ResolutionBit(crTrueColor);
+        SetFakeResolutions(ResolutionBit(crTrueColor));
         g_fakeFails = false;
         SetQuestionFunction(nullptr);
     }
@@ -92,12 +85,21 @@ protected:
         SetQuestionFunction(nullptr);
         GammaCorrection = true;
     }
-    static void SetFakeResolutions(TColorResolutions set)
+    void SetFakeResolutions(TColorResolutions set)
     {
-        for (const auto& w : FileFormatWriters())
-            if (w->Extension == "zzfake")
-                w->CanWriteResolutions = set;
+        m_formats = std::make_unique<TFormatRegistry>();
+        RegisterBuiltInFormats(*m_formats);
+        m_formats->RegisterReader(std::make_unique<TGammaReader>());
+        m_formats->RegisterWriter(std::make_unique<TFakeWriter>(set));
     }
+    const TFormatRegistry& Formats() const { return *m_formats; }
+    void Save(TPixelGraphic& g, const std::string& fileName) const
+    {
+        g.SaveToFile(fileName, DefaultSettings(), *m_formats);
+    }
+
+private:
+    std::unique_ptr<TFormatRegistry> m_formats;
 };
 
 const std::string kPpm = "P3\n2 1\n255\n10 20 30 40 50 60\n";
@@ -129,15 +131,15 @@ void MakeImageOfResolution(TPixelGraphic& g, int code)
 TEST_F(FileFormatsTest, ListsAreKeptInExtensionOrder)
 {
     std::vector<std::string> readers, writers;
-    for (const auto& r : FileFormatReaders())
+    for (const auto& r : Formats().Readers())
         readers.push_back(r->Extension);
-    for (const auto& w : FileFormatWriters())
+    for (const auto& w : Formats().Writers())
         writers.push_back(w->Extension);
     EXPECT_EQ(readers, (std::vector<std::string>{"bmp", "dib", "gif", "ico", "jif", "jpeg", "jpg", "pbm", "pcx",
                                                   "pgm", "png", "ppm", "rle", "tga", "tif", "tiff", "zzgamma"}));
     EXPECT_EQ(writers, (std::vector<std::string>{"bmp", "dib", "jif", "jpeg", "jpg", "pbm", "pgm", "png", "ppm",
                                                   "tga", "tif", "tiff", "zzfake"}));
-    for (const auto& r : FileFormatReaders())
+    for (const auto& r : Formats().Readers())
         EXPECT_EQ(r->HasSignature, r->Extension != "tga") << r->Extension;
 }
 
@@ -229,7 +231,7 @@ TEST_F(FileFormatsTest, WarningActionsAndRefusals)
     });
     const std::string target = dir.File("out.zzfake");
     try {
-        g.SaveToFile(target);
+        Save(g, target);
         FAIL();
     } catch (const EPGCannotWriteColorRes& e) {
         EXPECT_STREQ(e.what(),
@@ -240,18 +242,18 @@ TEST_F(FileFormatsTest, WarningActionsAndRefusals)
 
     asked = false;
     g.SetSaveColorResWarningAction(pgwaRaise);
-    EXPECT_THROW(g.SaveToFile(target), EPGCannotWriteColorRes);
+    EXPECT_THROW(Save(g, target), EPGCannotWriteColorRes);
     EXPECT_FALSE(asked);
 
     SetFakeResolutions(0);
     try {
-        g.SaveToFile(target);
+        Save(g, target);
         FAIL();
     } catch (const EPGCanWriteResolutionsEmpty& e) {
         EXPECT_STREQ(e.what(), "TFakeWriter.CanWriteResolutions is empty");
     }
     try {
-        g.SaveToFile(dir.File("x.GIF"));
+        Save(g, dir.File("x.GIF"));
         FAIL();
     } catch (const EPGUnknownExtension& e) {
         EXPECT_STREQ(e.what(), "Unknown file extension \"gif\"");
@@ -268,12 +270,12 @@ TEST_F(FileFormatsTest, FailedSavesNeverLeaveOrDamageFiles)
     g_fakeFails = true;
 
     const std::string fresh = dir.File("fresh.zzfake");
-    EXPECT_THROW(g.SaveToFile(fresh), EPixelGraphic);
+    EXPECT_THROW(Save(g, fresh), EPixelGraphic);
     EXPECT_FALSE(std::filesystem::exists(fresh));
 
     const std::string existing = dir.File("existing.zzfake");
     test::WriteAll(existing, std::string("precious contents"));
-    EXPECT_THROW(g.SaveToFile(existing), EPixelGraphic);
+    EXPECT_THROW(Save(g, existing), EPixelGraphic);
     EXPECT_EQ(test::ReadAll(existing), (std::vector<std::uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's', ' ', 'c',
                                                                   'o', 'n', 't', 'e', 'n', 't', 's'}));
     // No temporary file is left behind either.
@@ -284,11 +286,11 @@ TEST_F(FileFormatsTest, FailedSavesNeverLeaveOrDamageFiles)
 
     // A successful save replaces the file as a whole.
     g_fakeFails = false;
-    g.SaveToFile(existing);
+    Save(g, existing);
     EXPECT_EQ(test::ReadAll(existing), (std::vector<std::uint8_t>{'p', 'a', 'r', 't', 'i', 'a', 'l'}));
 
     // A folder that does not exist fails cleanly.
-    EXPECT_THROW(g.SaveToFile(dir.File("missing/x.zzfake")), EPixelGraphic);
+    EXPECT_THROW(Save(g, dir.File("missing/x.zzfake")), EPixelGraphic);
 }
 
 TEST_F(FileFormatsTest, UpperCaseExtensionsChooseTheWriter)
@@ -304,11 +306,11 @@ TEST_F(FileFormatsTest, UpperCaseExtensionsChooseTheWriter)
 
 TEST_F(FileFormatsTest, LoadCorrectsGammaAboveTheThreshold)
 {
-    const auto load = [](int gammaTenths, int bits) {
+    const auto load = [this](int gammaTenths, int bits) {
         const std::vector<std::uint8_t> bytes{'G', 'A', 'M', 'M', 'A', std::uint8_t(gammaTenths), std::uint8_t(bits)};
         TMemoryStream s(bytes);
         auto g = std::make_unique<TPixelGraphic>();
-        g->LoadFromStream(s);
+        g->LoadFromStreamExt(s, "", 0, DefaultSettings(), Formats());
         return g;
     };
     // The default display is sRGB: a 2.2 file keeps its bytes, a 1.8 file is

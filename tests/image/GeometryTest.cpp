@@ -154,20 +154,21 @@ TEST(Mirror, EventsAbortAndEmptyImages)
             for (int x = 0; x < 6; ++x)
                 EXPECT_EQ(g.GetPixel(x, y), theirs.GetPixel(x, y));
     }
-    for (const TBitCount format : {bc1, bc4, bc24}) {
-        // Stopped after column 2: columns 0..2 are exchanged, the others not.
-        TPixelGraphic g, theirs;
-        FillRandom(g, 11, 5, format, 3);
-        FillRandom(theirs, 11, 5, format, 3);
-        TEventLog log;
-        log.abortAt = 2;
-        log.Attach(g);
-        g.MirrorVertical();
-        EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/10", "1/10", "2/10", "end", "changed"}));
-        for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 11; ++x)
-                ASSERT_EQ(g.GetPixel(x, y), theirs.GetPixel(x, x <= 2 ? 4 - y : y)) << x << "," << y;
-    }
+    for (const TBitCount format : {bc1, bc4, bc24})
+        for (const int h : {5, 4}) {
+            // Stopped after column 2: columns 0..2 are exchanged, the others not.
+            TPixelGraphic g, theirs;
+            FillRandom(g, 11, h, format, 3);
+            FillRandom(theirs, 11, h, format, 3);
+            TEventLog log;
+            log.abortAt = 2;
+            log.Attach(g);
+            g.MirrorVertical();
+            EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/10", "1/10", "2/10", "end", "changed"}));
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < 11; ++x)
+                    ASSERT_EQ(g.GetPixel(x, y), theirs.GetPixel(x, x <= 2 ? h - 1 - y : y)) << x << "," << y;
+        }
     {
         // A handler that fails at column 1 leaves columns 0 and 1 exchanged.
         TPixelGraphic g, theirs;
@@ -310,6 +311,40 @@ TEST(Rotate, LargerQuarterTurnsMatchReference)
         }
 }
 
+TEST(Rotate, QuarterTurnsSpanningManyTilesMatchReference)
+{
+    // Sizes that leave odd remainders after blocks of 64 and 512 rows and
+    // tiles of 64 columns, one of them with rows that have no padding; with a progress handler the rows
+    // are staged, without one a 24-bit target is written in place.
+    const std::pair<int, int> sizes[] = {{150, 203}, {200, 129}, {601, 67}};
+    for (const TBitCount format : {bc24, bc8, bc4, bc1})
+        for (const auto& [w, h] : sizes)
+            for (const int rotation : {90, -90, 180})
+                for (const bool watched : {false, true}) {
+                    TPixelGraphic source, mine, theirs;
+                    FillRandom(source, w, h, format, std::uint32_t(w + h + rotation));
+                    const int tw = rotation == 180 ? w : h, th = rotation == 180 ? h : w;
+                    mine.SetSize(tw, th, bc24);
+                    theirs.SetSize(tw, th, bc24);
+                    int events = 0;
+                    if (watched)
+                        mine.SetOnProgress([&events](TObject*, int, int, bool&) { ++events; });
+                    JobRotate(source, mine, rotation);
+                    const int ew = w % 2 == 0, eh = h % 2 == 0;
+                    if (rotation == 180)
+                        ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, w / 2 - ew, h / 2 - eh, 180);
+                    else if (rotation == -90)
+                        ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, h / 2, w / 2 - ew, -90);
+                    else
+                        ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, h / 2 - eh, w / 2, 90);
+                    std::string why;
+                    EXPECT_TRUE(SamePixels(mine, theirs, &why))
+                        << why << ": " << w << "x" << h << " bc" << TPixelGraphic::BitCountNumOf(format) << " by "
+                        << rotation << (watched ? " watched" : "");
+                    EXPECT_EQ(events, watched ? th : 0);
+                }
+}
+
 TEST(Rotate, BilinearEdgesBlendWithTheBackground)
 {
     TPixelGraphic source;
@@ -397,15 +432,16 @@ TEST(Rotate, EventsAbortAndFailures)
             for (int x = 0; x < 6; ++x)
                 bad.SetPixel(x, y, std::uint32_t(x + y));
         bad.SetPixel(4, 2, 77);
-        for (const long double angle : {90.0L, 33.0L}) {
-            TPixelGraphic mine, theirs;
-            SetUpTarget(mine, 7, 7, 3, true, 1);
-            SetUpTarget(theirs, 7, 7, 3, true, 1);
-            EXPECT_THROW(mine.Rotate(bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
-            EXPECT_THROW(ref::Rotate(theirs, bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
-            std::string why;
-            EXPECT_TRUE(SamePixels(mine, theirs, &why)) << why;
-        }
+        for (const long double angle : {90.0L, 33.0L, 180.0L})
+            for (const int kind : {3, 0}) {
+                TPixelGraphic mine, theirs;
+                SetUpTarget(mine, 7, 7, kind, true, 1);
+                SetUpTarget(theirs, 7, 7, kind, true, 1);
+                EXPECT_THROW(mine.Rotate(bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
+                EXPECT_THROW(ref::Rotate(theirs, bad, 0, 0, 6, 4, 3, 2, 3, 3, angle), EPGInvalidPaletteIndex);
+                std::string why;
+                EXPECT_TRUE(SamePixels(mine, theirs, &why)) << why << " angle " << double(angle) << " kind " << kind;
+            }
     }
 }
 

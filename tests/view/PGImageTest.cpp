@@ -9,9 +9,11 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,7 @@ struct TPathCase {
     TBitCount paintBits;
     int stageCount;
     bool boxSized;  // the paint image has the picture box's size
+    TPaletteIdent palette = pOptimized252Sys16;  // wanted on an 8-bit display
 };
 
 const TPathCase kPathCases[] = {
@@ -69,6 +72,8 @@ const TPathCase kPathCases[] = {
     {"8 display, stretched through 24 bits", 8, bc24, smPrecise, true, true, bc8, 3, true},
     {"4 display, 24-bit picture: system colours", 4, bc24, smFast, false, true, bc4, 1, false},
     {"4 display, 8-bit picture: system colours", 4, bc8, smFast, false, true, bc4, 1, false},
+    {"8 display, 24-bit picture, fixed 252 palette", 8, bc24, smFast, false, true, bc8, 1, false, pSpecial252},
+    {"8 display, 8-bit picture, own palette: drawn directly", 8, bc8, smFast, false, false, bc8, 1, false, pSource},
 };
 
 class PaintPathTest : public testing::TestWithParam<TPathCase> {};
@@ -82,6 +87,10 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
     view->SetStretch(sShrinkKAR);
     view->SetStretchMode(c.mode);
     view->SetAllow24BitStretch(c.allow24BitStretch);
+    if (c.bits == bc24)
+        view->SetPalette8BitSys24BitGraphic(c.palette);
+    else
+        view->SetPalette8BitSys8BitGraphic(c.palette);
     view->SetPixelGraphic(RandomImage(200, 150, c.bits, 7));
     const QImage shot = Grab(*view);
     const TPixelGraphic& image = *view->PixelGraphic();
@@ -111,14 +120,18 @@ TEST_P(PaintPathTest, PaintImageMatchesADirectConversion)
         source.Assign(&help);
     }
     TPixelGraphic expected;
-    const bool throughTable = c.paintBits == bc8 && source.BitCount() == bc8;
+    const bool optimal = c.paintBits == bc8 && c.palette == pOptimized252Sys16;
+    const bool throughTable = optimal && source.BitCount() == bc8;
     if (c.paintBits == bc4) {
         expected.SetBitCount(bc4);
         expected.SetPaletteIdent(pSys16);
-    } else if (c.paintBits == bc8) {
+    } else if (optimal) {
         expected.SetBitCount(bc8);
         expected.CreateOptimalPalette(source, 252, true);
         EXPECT_EQ(paint->PaletteCount(), expected.PaletteCount());
+    } else if (c.paintBits == bc8) {
+        expected.SetBitCount(bc8);
+        expected.SetPaletteIdent(c.palette);
     }
     expected.SetSize(w, h, c.paintBits);
     expected.SetStretchMode(c.mode);
@@ -155,6 +168,28 @@ TEST(PaintPath, ResizingAPreciseViewPreparesAgain)
     ASSERT_NE(view->PaintPixelGraphic(), nullptr);
     EXPECT_EQ(view->PaintPixelGraphic()->Width(), 60);
     EXPECT_EQ(view->PaintPixelGraphic()->Height(), 45);
+}
+
+TEST(PaintPath, ReduceOnLoadReplacesThePictureOnce)
+{
+    for (int depth : {4, 8, 24}) {
+        auto view = MakeView(120, 100);
+        view->SetUseThread(false);
+        view->SetReduceOnLoad(true);
+        view->SetDisplayDepthOverride(depth);
+        view->SetStretch(sShrinkKAR);
+        view->SetStretchMode(smPrecise);
+        view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
+        Grab(*view);
+        const TPixelGraphic* reduced = view->PixelGraphic();
+        ASSERT_NE(reduced, nullptr);
+        EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
+        EXPECT_EQ(reduced->Width(), 120) << depth;
+        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        Grab(*view);  // the reduced picture is shown as it is
+        EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
+        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+    }
 }
 
 // ---- the worker ------------------------------------------------------------------------------------
@@ -197,6 +232,93 @@ TEST(PaintThread, LoadingWhilePreparingDiscardsTheResult)
         EXPECT_EQ(view->PixelGraphic()->Width(), 40);
         view->SetDisplayDepthOverride(8);
         view->SetPixelGraphic(RandomImage(1500, 1000, bc24, 11 + round));
+    }
+}
+
+TEST(PaintThread, AResultPostedBeforeTheStopIsDiscarded)
+{
+    auto view = MakeView(100, 80);
+    view->SetDisplayDepthOverride(8);
+    view->SetPixelGraphic(RandomImage(40, 30, bc24, 59));
+    Grab(*view);
+    QThread::msleep(300);  // the small preparation is done and its result queued
+    view->SetDisplayDepthOverride(24);
+    view->SetPixelGraphic(RandomImage(50, 20, bc24, 61));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+}
+
+// Collects what a worker posts, in arrival order.
+class TPostBox : public QObject {
+public:
+    std::vector<std::pair<int, int>> progress;  // stage, percent
+    int ready = 0;
+    bool event(QEvent* e) override
+    {
+        if (e->type() == TPaintProgressEvent::kType) {
+            auto* p = static_cast<TPaintProgressEvent*>(e);
+            progress.emplace_back(p->Stage(), p->Percent());
+            return true;
+        }
+        if (e->type() == TPaintImageReadyEvent::kType) {
+            ++ready;
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+TEST(PaintThread, ProgressIsThrottledAndAbortFollowsTermination)
+{
+    TPostBox box;
+    TCreatePaintPGThread worker(true, true, &box, 1);
+    worker.DoTheWork();  // no images: nothing is posted, but the throttle is reset
+    bool abort = true;
+    for (int step = 1; step <= 100; ++step)
+        worker.Progress(nullptr, step, 100, abort);
+    EXPECT_FALSE(abort);
+    QCoreApplication::sendPostedEvents(&box);
+    // A tight loop spans at most two 50 ms slots.
+    EXPECT_LE(box.progress.size(), 2u);
+    const std::size_t before = box.progress.size();
+    QThread::msleep(60);
+    worker.Progress(nullptr, 100, 100, abort);  // same percent as the last report: nothing
+    QCoreApplication::sendPostedEvents(&box);
+    if (before > 0 && box.progress.back().second == 100) {
+        EXPECT_EQ(box.progress.size(), before);
+    }
+    QThread::msleep(60);
+    worker.Progress(nullptr, 0, 0, abort);  // Max 0 counts as 100 percent
+    worker.Progress(nullptr, 1, 4, abort);
+    QCoreApplication::sendPostedEvents(&box);
+    ASSERT_FALSE(box.progress.empty());
+    EXPECT_EQ(box.progress.back(), std::make_pair(1, 25));
+    worker.Terminate();
+    worker.Progress(nullptr, 2, 4, abort);
+    EXPECT_TRUE(abort);
+    EXPECT_EQ(box.ready, 0);
+}
+
+TEST(PaintThread, ATerminatedWorkerPostsNoImage)
+{
+    for (bool terminate : {false, true}) {
+        TPostBox box;
+        TPixelGraphic source;
+        FillRandom(source, 64, 48, bc24, 53);
+        TCreatePaintPGThread worker(true, true, &box, 1);
+        worker.FPixelGraphic = &source;
+        worker.FHelpPixelGraphic = &source;
+        worker.FPaintPixelGraphic = std::make_unique<TPixelGraphic>();
+        worker.FPaintPixelGraphic->SetSize(64, 48, bc8);
+        worker.OptimalPalette = true;
+        if (terminate)
+            worker.Terminate();
+        worker.Resume();
+        worker.WaitFor();
+        QCoreApplication::sendPostedEvents(&box);
+        EXPECT_EQ(box.ready, terminate ? 0 : 1);
+        EXPECT_EQ(worker.FPaintPixelGraphic, nullptr);  // handed over or freed
+        EXPECT_EQ(worker.Stage(), terminate ? 1 : 3);
     }
 }
 
@@ -366,6 +488,14 @@ TEST(Properties, WritersRunWhatTheyShould)
     EXPECT_EQ(layoutUpdates, 2);
     view->SetAutoSize(false);  // always updates, even unchanged
     EXPECT_EQ(layoutUpdates, 3);
+
+    view->SetPicBoxParentColor(true);  // the box follows the control's colour
+    view->SetColor(QColor(9, 8, 7));
+    EXPECT_EQ(view->PicBoxColor(), QColor(9, 8, 7));
+    view->SetPicBoxColor(QColor(1, 1, 1));  // its own colour ends that
+    EXPECT_FALSE(view->PicBoxParentColor());
+    view->SetColor(QColor(2, 2, 2));
+    EXPECT_EQ(view->PicBoxColor(), QColor(1, 1, 1));
 }
 
 TEST(Properties, AutoSizeCenterAndConversions)
@@ -487,6 +617,29 @@ TEST(Mouse, ImageDragScrolls)
     EXPECT_EQ(h->value(), 130);
     EXPECT_EQ(v->value(), 120);
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
+}
+
+TEST(Mouse, DropsAreOfferedToTheHandlers)
+{
+    auto view = MakeView(200, 200);
+    view->SetPixelGraphic(RandomImage(100, 100, bc24, 67));
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragOver,
+                     [](TPGImage*, QObject*, int x, int, bool& accept) { accept = x >= 50; });
+    QPoint dropped(-1, -1);
+    QObject::connect(view.get(), &TPGImage::PicBoxOnDragDrop,
+                     [&](TPGImage*, QObject*, int x, int y) { dropped = QPoint(x, y); });
+    // Delivered straight to the box: the application routes drag events only
+    // while a platform drag is running.
+    QObject* box = view->PicBox();
+    QMimeData data;
+    for (int x : {20, 70}) {
+        QDragMoveEvent move(QPoint(x, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        box->event(&move);
+        EXPECT_EQ(move.isAccepted(), x >= 50) << x;
+    }
+    QDropEvent drop(QPointF(70, 30), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    box->event(&drop);
+    EXPECT_EQ(dropped, QPoint(70, 30));
 }
 
 TEST(Mouse, CursorsAreDistinct32By32WithTheirHotSpots)

@@ -1,5 +1,6 @@
 // Shows one image file in the picture control, for checking by eye:
 //   rastova-viewcheck FILE [stretch 0..11] [fast|medium|precise] [tiling 0..4] [select]
+//   rastova-viewcheck --cursors OUT.png   (the four cursors at 1x and 2x, enlarged)
 // The display depth can be forced with RASTOVA_DISPLAY_DEPTH=4|8|24.
 #include "view/PGImage.h"
 
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QPainter>
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +20,22 @@ int main(int argc, char** argv)
     if (argc < 2) {
         std::fprintf(stderr, "usage: rastova-viewcheck FILE [stretch] [fast|medium|precise] [tiling] [select]\n");
         return 2;
+    }
+    if (std::strcmp(argv[1], "--cursors") == 0 && argc > 2) {
+        // Each cursor at 1x and 2x, shown four times enlarged on a grey ground.
+        QImage sheet(4 * 2 * 32 * 4 + 40, 32 * 4 * 2 / 2 + 20, QImage::Format_RGB32);
+        sheet.fill(QColor(160, 160, 160));
+        QPainter painter(&sheet);
+        int x = 10;
+        for (int i = 0; i < 4; ++i)
+            for (qreal ratio : {1.0, 2.0}) {
+                QImage image = rastova::ViewCursorPixmap(rastova::TViewCursor(i), ratio).toImage();
+                image.setDevicePixelRatio(1.0);
+                painter.drawImage(QRect(x, 10, 128, 128), image);
+                x += 128 + 4;
+            }
+        painter.end();
+        return sheet.save(argv[2]) ? 0 : 1;
     }
     QMainWindow window;
     auto* view = new rastova::TPGImage(&window);

@@ -55,22 +55,6 @@ TEST(JpegQualityDialog, EachWayOutSetsTheChoiceAsDesigned)
     }
 }
 
-TEST(JpegQualityDialog, ArrowKeysMoveInTensWithinRange)
-{
-    TForm2 dialog;
-    QSlider* bar = dialog.TrBar1();
-    EXPECT_EQ(bar->value(), 75);
-    const std::pair<Qt::Key, int> steps[] = {{Qt::Key_Right, 85}, {Qt::Key_Right, 95}, {Qt::Key_Right, 95},
-                                             {Qt::Key_Left, 85},  {Qt::Key_PageDown, 75}};
-    for (const auto& [key, expected] : steps) {
-        QTest::keyClick(bar, key);
-        EXPECT_EQ(bar->value(), expected);
-    }
-    bar->setValue(5);
-    QTest::keyClick(bar, Qt::Key_Left);
-    EXPECT_EQ(bar->value(), 5);
-}
-
 QColor TextColor(const QLabel* label)
 {
     return label->palette().color(QPalette::WindowText);

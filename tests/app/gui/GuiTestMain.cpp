@@ -1,6 +1,7 @@
 #include "tests/app/gui/GuiTestSupport.h"
 
 #include "app/ShellControls.h"
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 
 #include <QApplication>
@@ -39,6 +40,15 @@ bool WaitForList(TShellList& list, const QString& folder, int count)
             return true;
     }
     return false;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int seconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
 }
 
 void WhenModal(std::function<void()> action)

@@ -32,6 +32,9 @@ public:
 // few seconds passed); true when it does.
 bool WaitForList(TShellList& list, const QString& folder, int count);
 
+// Processes events until done() holds or seconds pass; returns done().
+bool WaitUntil(const std::function<bool()>& done, int seconds = 60);
+
 // Runs action once a modal dialog has opened, from inside its event loop.
 void WhenModal(std::function<void()> action);
 

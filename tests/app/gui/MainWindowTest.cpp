@@ -12,6 +12,9 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QComboBox>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -34,16 +37,17 @@ struct TWindowFixture {
     fs::path destination = dir.Path() / "out";
     QString ini = Q(dir.Path() / "Rastova.ini");
 
-    explicit TWindowFixture(int pictures)
+    // Pictures of width + i by height pixels; options are extra [Options] lines.
+    TWindowFixture(int pictures, const std::string& options = "", int width = 40, int height = 30)
     {
         fs::create_directories(source);
         for (int i = 0; i < pictures; ++i) {
             TPixelGraphic picture;
-            test::FillRandom(picture, 40 + i, 30, bc24, std::uint32_t(i + 1));
+            test::FillRandom(picture, width + i, height, bc24, std::uint32_t(i + 1));
             picture.SaveToFile((source / ("picture" + std::to_string(i) + ".bmp")).string());
         }
         test::WriteAll(dir.Path() / "Rastova.ini", "[Path]\nOpen=" + source.string() + "\nSave=" + destination.string() +
-                                                       "\n[Options]\nTargetFormat=4\n");
+                                                       "\n[Options]\nTargetFormat=4\n" + options);
     }
 
     void SelectAll(TForm1& form, int count)
@@ -51,6 +55,13 @@ struct TWindowFixture {
         ASSERT_TRUE(test::WaitForList(*form.PTSList1(), Q(source), count));
         QCoreApplication::processEvents();
         form.PTSList1()->ActiveView()->selectAll();
+    }
+
+    // Start, then wait for the end of the run.
+    static void Convert(TForm1& form)
+    {
+        form.Button1Click();
+        ASSERT_TRUE(test::WaitUntil([&form] { return !form.Running(); }));
     }
 
     int Outputs() const
@@ -68,7 +79,7 @@ TEST(MainWindow, ConvertsAFolderAndListsTheFileThatFailed)
     fixture.SelectAll(form, 4);
     EXPECT_EQ(form.RG4()->ItemIndex(), 4);  // PNG, remembered
 
-    form.Button1Click();
+    TWindowFixture::Convert(form);
 
     // Missing destination: asked, created, then every good file converted.
     ASSERT_EQ(messages.Texts.size(), 2);
@@ -91,12 +102,26 @@ TEST(MainWindow, ConvertsAFolderAndListsTheFileThatFailed)
     EXPECT_EQ(form.PBar1()->value(), 0);
 }
 
+TEST(MainWindow, ProgressShowsTimeSpentAndLeft)
+{
+    const std::tuple<int, qint64, QString> cases[] = {
+        {0, 900, "0%   0:00 elapsed"},
+        {25, 15000, "25%   0:15 elapsed, about 0:45 left"},
+        {50, 61000, "50%   1:01 elapsed, about 1:01 left"},
+        {90, 3600000, "90%   1:00:00 elapsed, about 6:40 left"},
+        {100, 7262000, "100%   2:01:02 elapsed"},
+    };
+    for (const auto& [position, elapsed, expected] : cases)
+        EXPECT_EQ(ProgressText(position, elapsed), expected);
+}
+
 TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
 {
     constexpr int kPictures = 6;
     for (const bool stop : {false, true}) {
         SCOPED_TRACE(stop ? "Yes" : "No");
-        TWindowFixture fixture(kPictures);
+        // One converter, and pictures large enough that the stop comes before the last.
+        TWindowFixture fixture(kPictures, "Jobs=1\nColorResolution=2\n", 600, 400);
         fs::create_directories(fixture.destination);
         test::TMessageRecorder messages;
         messages.Answers = {stop ? QMessageBox::Yes : QMessageBox::No};
@@ -113,7 +138,7 @@ TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
             }
         });
 
-        form.Button1Click();
+        TWindowFixture::Convert(form);
 
         ASSERT_EQ(messages.Texts.size(), 2);
         EXPECT_EQ(messages.Texts[0], "The conversion will be interrupted.");
@@ -155,6 +180,40 @@ TEST(MainWindow, ClosingStoresTheSettingsForTheNextStart)
     EXPECT_EQ(form.RG2()->ItemIndex(), 2);
     EXPECT_EQ(quality.TrBar1()->value(), 35);
     EXPECT_EQ(form.size(), QSize(900, 700));
+}
+
+TEST(MainWindow, TabOrderFollowsTheReadingOrder)
+{
+    TWindowFixture fixture(0);
+    TForm1 form(fixture.ini);
+    form.show();
+    // In the details view: the shown view takes the list's place.
+    form.SpeedButton(4)->click();
+    const QList<QWidget*> expected = {form.PTShellCombo1(),
+                                      form.SpeedButton(1),
+                                      form.SpeedButton(2),
+                                      form.SpeedButton(3),
+                                      form.SpeedButton(4),
+                                      form.PTSList1()->ActiveView(),
+                                      form.FilterComboBox1(),
+                                      form.Edit1(),
+                                      form.RG4()->findChildren<QRadioButton*>().front(),
+                                      form.RG3()->findChildren<QRadioButton*>().front(),
+                                      form.RG1()->findChildren<QRadioButton*>().front(),
+                                      form.RG2()->findChildren<QRadioButton*>().front(),
+                                      form.Button1(),
+                                      form.Button2()};
+    // The chain as Tab walks it: shown controls that take the focus.
+    QList<QWidget*> chain;
+    for (QWidget* w = form.nextInFocusChain(); w != &form && chain.size() < 1000; w = w->nextInFocusChain())
+        if (w->isVisibleTo(&form) && (w->focusPolicy() & Qt::TabFocus))
+            chain << w;
+    qsizetype previous = -1;
+    for (QWidget* control : expected) {
+        const qsizetype position = chain.indexOf(control);
+        EXPECT_GT(position, previous) << control->accessibleName().toStdString() << " is out of order";
+        previous = position;
+    }
 }
 
 // Collects (role, name) of every accessible object below iface.

@@ -163,5 +163,50 @@ TEST(ShellList, DoubleClickOpensTheFocusedItem)
     EXPECT_EQ(list.SelectedPaths(), (QStringList{folder + "/a.bmp", folder + "/c.bmp"}));
 }
 
+TEST(ShellList, DeleteMovesToTheTrashAfterAQuestion)
+{
+    TTempDir dir, data;
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.Path().string()));
+    const QString folder = Q(dir.Path().string());
+    test::WriteAll(dir.Path() / "a.bmp", std::string("x"));
+    TShellList list;
+    list.SetFolder(folder);
+    ASSERT_TRUE(test::WaitForList(list, folder, 1));
+    QCoreApplication::processEvents();
+    list.ActiveView()->selectAll();
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        test::TMessageRecorder messages;
+        messages.Answers = {answer};
+        QTest::keyClick(list.ActiveView(), Qt::Key_Delete);
+        EXPECT_EQ(messages.Texts.value(0), "Move \"a.bmp\" to the Trash?");
+        EXPECT_EQ(messages.Texts.size(), 1) << messages.Texts.join(" / ").toStdString();
+        EXPECT_EQ(QFileInfo::exists(folder + "/a.bmp"), answer == QMessageBox::No);
+    }
+    EXPECT_TRUE(QFileInfo::exists(Q(data.File("Trash/files/a.bmp"))));
+    qputenv("XDG_DATA_HOME", saved);
+    if (saved.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+}
+
+TEST(ShellList, NeighbourFilesSkipFolders)
+{
+    TTempDir dir;
+    const QString folder = Q(dir.Path().string());
+    for (const char* name : {"a.bmp", "c.bmp"})
+        test::WriteAll(dir.Path() / name, std::string("x"));
+    QDir(folder).mkdir("b.bmp");  // a folder that matches the mask
+    TShellList list;
+    list.SetFolder(folder);
+    ASSERT_TRUE(test::WaitForList(list, folder, 3));
+    QCoreApplication::processEvents();
+    const std::tuple<const char*, int, QString> cases[] = {
+        {"a.bmp", 1, folder + "/c.bmp"}, {"c.bmp", -1, folder + "/a.bmp"}, {"c.bmp", 1, ""},
+        {"a.bmp", -1, ""},               {"gone.bmp", 1, ""},
+    };
+    for (const auto& [from, step, expected] : cases)
+        EXPECT_EQ(list.NeighbourFile(folder + "/" + from, step), expected) << from << " " << step;
+}
+
 }  // namespace
 }  // namespace rastova

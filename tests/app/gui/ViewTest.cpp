@@ -1,3 +1,4 @@
+#include "app/MetafileSupport.h"
 #include "app/View.h"
 
 #include "image/PGraphic.h"
@@ -7,6 +8,8 @@
 #include <QKeyEvent>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace rastova {
 namespace {
@@ -51,6 +54,70 @@ TEST(Viewer, ShowsTheFileAndDescribesIt)
         const TPixelGraphic* shown = viewer.PGImage1()->PixelGraphic();
         EXPECT_EQ(shown ? shown->Width() : 0, c.width);
     }
+}
+
+TEST(Viewer, PlaysMetafilesIntoThe252ColourPalette)
+{
+    const std::filesystem::path suite = test::TestSuitesDir() / "metafile";
+    if (!std::filesystem::is_directory(suite))
+        GTEST_SKIP() << "no metafile samples beside the project";
+    const std::tuple<const char*, QString, int, int> cases[] = {
+        {"inkscape-shapes.emf", "File info: Enhanced Metafile, 401x302 pixeles, colors: 256, File size: 30.7 Kb", 401,
+         302},
+        {"inkscape-shapes.wmf", "File info: Windows Metafile, 400x300 pixeles, colors: 256, File size: 8 Kb", 400, 300},
+    };
+    TForm4 viewer;
+    viewer.SetMetafileHolder(&WindowlessMetafileHolder());
+    for (const auto& [name, status, width, height] : cases) {
+        SCOPED_TRACE(name);
+        viewer.LoadAndDescribe(QString::fromStdString((suite / name).string()));
+        EXPECT_EQ(viewer.StatusText(), status);
+        const TPixelGraphic* shown = viewer.PGImage1()->PixelGraphic();
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->Width(), width);
+        EXPECT_EQ(shown->Height(), height);
+        EXPECT_EQ(shown->BitCount(), bc8);
+        EXPECT_EQ(shown->PaletteIdent(), pSpecial252);
+    }
+}
+
+TEST(Viewer, KeysZoomFitAndStepThroughTheList)
+{
+    test::TTempDir dir;
+    QStringList files;
+    for (int i = 0; i < 2; ++i) {
+        TPixelGraphic picture;
+        test::FillRandom(picture, 800 + i, 600, bc24, std::uint32_t(i));
+        files << QString::fromStdString(dir.File("p" + std::to_string(i) + ".bmp"));
+        picture.SaveToFile(files.back().toStdString());
+    }
+    TForm4 viewer;
+    viewer.SetNeighbour([&files](const QString& file, int step) {
+        const qsizetype at = files.indexOf(file) + step;
+        return at >= 0 && at < files.size() ? files[at] : QString();
+    });
+    viewer.show();
+    viewer.LoadAndDescribe(files[0]);
+    TPGImage* image = viewer.PGImage1();
+    const long double fitted = image->EffectiveZoom();
+    ASSERT_LT(fitted, 1.0L);  // 800 x 600 shrinks into the window
+
+    QTest::keyClick(&viewer, Qt::Key_Plus);
+    EXPECT_EQ(image->Stretch(), sZoomKAR);
+    EXPECT_NEAR(double(image->ZoomFactor()), double(fitted * 1.25L), 1e-9);
+    QTest::keyClick(&viewer, Qt::Key_Minus);
+    QTest::keyClick(&viewer, Qt::Key_Minus);
+    EXPECT_NEAR(double(image->ZoomFactor()), double(fitted / 1.25L), 1e-9);
+    QTest::keyClick(&viewer, Qt::Key_0);
+    EXPECT_EQ(image->Stretch(), sShrinkKAR);
+
+    QTest::keyClick(&viewer, Qt::Key_PageDown);
+    EXPECT_EQ(viewer.windowTitle(), "View - " + files[1]);
+    EXPECT_EQ(image->PixelGraphic()->Width(), 801);
+    QTest::keyClick(&viewer, Qt::Key_PageDown);  // the last file stays
+    EXPECT_EQ(viewer.windowTitle(), "View - " + files[1]);
+    QTest::keyClick(&viewer, Qt::Key_PageUp);
+    EXPECT_EQ(viewer.windowTitle(), "View - " + files[0]);
 }
 
 TEST(Viewer, EscapeCloses)
