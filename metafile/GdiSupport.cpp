@@ -1,6 +1,7 @@
 // Character sets, font faces and device-independent bitmaps for playback.
 #include "metafile/GdiPlayer.h"
 
+#include "formats/Register.h"
 #include "image/FileFormats.h"
 #include "image/PGraphic.h"
 #include "image/Streams.h"

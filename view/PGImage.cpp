@@ -721,9 +721,14 @@ void TPGImage::paintEvent(QPaintEvent* event)
 
 void TPGImage::PaintPicture(QPainter& painter, const QRect& clip)
 {
+    const TPixelGraphic* before = m_image.get();
+    bool usePaint = ChoosePicture();
+    // A preparation done right here with ReduceOnLoad has already put its result
+    // in the picture's place (and may have moved the box): draw that.
+    if (m_reduceOnLoad && m_image.get() != before)
+        usePaint = false;
     const QRect box = m_picBox->geometry();
     const TViewRect r{box.left(), box.top(), box.left() + box.width(), box.top() + box.height()};
-    const bool usePaint = ChoosePicture();
     const TPixelGraphic* g = usePaint ? m_paint.get() : m_image.get();
     if (g && g->GetEmpty())
         g = nullptr;

@@ -38,10 +38,6 @@ public:
     QColor Color() const { return m_color; }
     void SetColor(const QColor& color);
 
-signals:
-    void OnClick();
-    void OnDblClick();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

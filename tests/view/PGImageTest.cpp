@@ -173,22 +173,29 @@ TEST(PaintPath, ResizingAPreciseViewPreparesAgain)
 TEST(PaintPath, ReduceOnLoadReplacesThePictureOnce)
 {
     for (int depth : {4, 8, 24}) {
-        auto view = MakeView(120, 100);
-        view->SetUseThread(false);
-        view->SetReduceOnLoad(true);
-        view->SetDisplayDepthOverride(depth);
-        view->SetStretch(sShrinkKAR);
-        view->SetStretchMode(smPrecise);
-        view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
-        Grab(*view);
-        const TPixelGraphic* reduced = view->PixelGraphic();
-        ASSERT_NE(reduced, nullptr);
-        EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
-        EXPECT_EQ(reduced->Width(), 120) << depth;
-        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
-        Grab(*view);  // the reduced picture is shown as it is
-        EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
-        EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        for (bool threaded : {false, true}) {
+            auto view = MakeView(120, 100);
+            view->SetUseThread(threaded);
+            view->SetReduceOnLoad(true);
+            view->SetDisplayDepthOverride(depth);
+            view->SetStretch(sShrinkKAR);
+            view->SetStretchMode(smPrecise);
+            view->SetPixelGraphic(RandomImage(200, 150, bc24, 47));
+            const QImage first = Grab(*view);
+            view->WaitForPaintImage();
+            const TPixelGraphic* reduced = view->PixelGraphic();
+            ASSERT_NE(reduced, nullptr);
+            EXPECT_EQ(reduced->BitCountNum(), depth) << depth;
+            EXPECT_EQ(reduced->Width(), 120) << depth;
+            EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+            if (!threaded) {  // the paint that made it already shows it
+                EXPECT_EQ(first.pixel(5, 5), Rgb(reduced->GetColor(5, 5))) << depth;
+            }
+            Grab(*view);  // the reduced picture is shown as it is
+            view->WaitForPaintImage();
+            EXPECT_EQ(view->PixelGraphic(), reduced) << depth;
+            EXPECT_EQ(view->PaintPixelGraphic(), nullptr);
+        }
     }
 }
 
@@ -617,6 +624,73 @@ TEST(Mouse, ImageDragScrolls)
     EXPECT_EQ(h->value(), 130);
     EXPECT_EQ(v->value(), 120);
     Mouse(box, QEvent::MouseButtonRelease, 20, 30, Qt::NoButton);
+}
+
+TEST(Mouse, SelectionDragScrollsWhileOutsideTheVisibleArea)
+{
+    auto view = MakeView(150, 120);
+    view->show();
+    view->SetPixelGraphic(RandomImage(400, 300, bc24, 73));
+    view->SetActionMode(amCreateSelection);
+    QWidget* box = view->PicBox();
+    Mouse(box, QEvent::MouseButtonPress, 10, 10, Qt::LeftButton);
+    QCursor::setPos(view->viewport()->mapToGlobal(QPoint(view->viewport()->width() + 20, 30)));
+    if (view->viewport()->mapFromGlobal(QCursor::pos()).x() <= view->viewport()->width())
+        GTEST_SKIP() << "the platform cannot place the pointer";
+    for (int i = 0; i < 20 && view->horizontalScrollBar()->value() == 0; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+    }
+    const int scrolled = view->horizontalScrollBar()->value();
+    EXPECT_GT(scrolled, 0);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    // The selection followed the pointer into the newly shown part.
+    EXPECT_GT(view->SelectionLeft() + view->SelectionWidth(), view->viewport()->width());
+    Mouse(box, QEvent::MouseButtonRelease, 10, 10, Qt::NoButton);
+    QThread::msleep(60);
+    QApplication::processEvents();
+    EXPECT_EQ(view->horizontalScrollBar()->value(), scrolled);  // the timer stopped with the release
+}
+
+TEST(Mouse, CursorRulesOverThePicture)
+{
+    // Selection (50, 50, 40, 30) on a 1:1 picture; -1: a standard shape.
+    struct TCase {
+        const char* what;
+        TActionMode mode;
+        bool scrollable;
+        int x, y;
+        int custom;  // TViewCursor, or -1
+        Qt::CursorShape shape;
+    } cases[] = {
+        {"scrollable picture", amMoveImage, true, 10, 10, vcScroll, Qt::BitmapCursor},
+        {"picture that fits", amMoveImage, false, 10, 10, -1, Qt::ArrowCursor},
+        {"create mode", amCreateSelection, false, 10, 10, vcSelection, Qt::BitmapCursor},
+        {"create mode over the selection", amCreateSelection, false, 60, 60, vcSelection, Qt::BitmapCursor},
+        {"over the selection", amMoveResizeCreateSelection, false, 60, 60, vcMove, Qt::BitmapCursor},
+        {"move beats scroll", amMoveSelectionMoveImage, true, 60, 60, vcMove, Qt::BitmapCursor},
+        {"scroll outside the selection", amMoveSelectionMoveImage, true, 10, 10, vcScroll, Qt::BitmapCursor},
+        {"move mode outside", amMoveSelection, false, 10, 10, -1, Qt::ArrowCursor},
+        {"top-left handle", amMoveResizeCreateSelection, false, 44, 44, -1, Qt::SizeFDiagCursor},
+        {"top handle", amMoveResizeCreateSelection, false, 70, 44, -1, Qt::SizeVerCursor},
+        {"top-right handle", amMoveResizeCreateSelection, false, 95, 44, -1, Qt::SizeBDiagCursor},
+        {"right handle", amMoveResizeCreateSelection, false, 95, 65, -1, Qt::SizeHorCursor},
+        {"bottom-left handle", amMoveResizeCreateSelection, false, 44, 85, -1, Qt::SizeBDiagCursor},
+        {"handles only in their mode", amMoveSelection, false, 44, 44, -1, Qt::ArrowCursor},
+    };
+    for (const TCase& c : cases) {
+        auto view = MakeView(c.scrollable ? 150 : 300, c.scrollable ? 120 : 300);
+        view->SetPixelGraphic(RandomImage(200, 150, bc24, 71));
+        view->SetActionMode(c.mode);
+        view->SetSelectionRect(50, 50, 40, 30);
+        view->SetSelection(true);
+        Mouse(view->PicBox(), QEvent::MouseMove, c.x, c.y, Qt::NoButton);
+        const QCursor got = view->PicBox()->cursor();
+        EXPECT_EQ(got.shape(), c.shape) << c.what;
+        if (c.custom >= 0) {
+            EXPECT_EQ(got.pixmap().cacheKey(), ViewCursor(TViewCursor(c.custom)).pixmap().cacheKey()) << c.what;
+        }
+    }
 }
 
 TEST(Mouse, DropsAreOfferedToTheHandlers)

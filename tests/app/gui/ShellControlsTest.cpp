@@ -10,8 +10,12 @@
 #include <QFileSystemModel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace rastova {
 namespace {
@@ -187,6 +191,32 @@ TEST(ShellList, DeleteMovesToTheTrashAfterAQuestion)
     qputenv("XDG_DATA_HOME", saved);
     if (saved.isEmpty())
         qunsetenv("XDG_DATA_HOME");
+}
+
+TEST(ShellList, DragsOutFileUrlsAndDropsCopyOrMoveIntoTheFolder)
+{
+    TTempDir dir, elsewhere;
+    const QString folder = Q(dir.Path().string());
+    test::WriteAll(dir.Path() / "inside.bmp", std::string("x"));
+    test::WriteAll(elsewhere.Path() / "copied.bmp", std::string("c"));
+    test::WriteAll(elsewhere.Path() / "moved.bmp", std::string("m"));
+    TShellList list;
+    list.SetFolder(folder);
+    ASSERT_TRUE(test::WaitForList(list, folder, 1));
+    QCoreApplication::processEvents();
+    QAbstractItemView* view = list.ActiveView();
+
+    const std::unique_ptr<QMimeData> out(list.Model()->mimeData({list.Model()->index(0, 0, view->rootIndex())}));
+    EXPECT_EQ(out->urls(), QList<QUrl>{QUrl::fromLocalFile(folder + "/inside.bmp")});
+
+    for (const auto& [name, action] : {std::pair{"copied.bmp", Qt::CopyAction}, std::pair{"moved.bmp", Qt::MoveAction}}) {
+        QMimeData in;
+        in.setUrls({QUrl::fromLocalFile(Q(elsewhere.File(name)))});
+        EXPECT_TRUE(list.Model()->dropMimeData(&in, action, -1, -1, view->rootIndex())) << name;
+        EXPECT_TRUE(QFileInfo::exists(folder + "/" + name)) << name;
+        EXPECT_EQ(QFileInfo::exists(Q(elsewhere.File(name))), action == Qt::CopyAction) << name;
+    }
+    EXPECT_EQ(view->defaultDropAction(), Qt::CopyAction);
 }
 
 TEST(ShellList, NeighbourFilesSkipFolders)
