@@ -1,7 +1,9 @@
 #include "formats/Bmp.h"
 
 #include "image/ByteOrder.h"
+#include "formats/AlphaBlend.h"
 #include "formats/BmpCodec.h"
+#include "formats/PaletteRepair.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -21,6 +23,16 @@ constexpr int kFileHeaderSize = 14;
 constexpr int kHeaderSizeField = 4;
 constexpr std::uint32_t kCoreHeaderSize = 12;
 constexpr std::uint32_t kInfoHeaderSize = 40;
+// The longer headers of later versions: 40 bytes plus colour masks (52), plus
+// an alpha mask (56), plus colour space (108, V4), plus intent and profile (124, V5).
+constexpr std::uint32_t kV2HeaderSize = 52;
+constexpr std::uint32_t kV3HeaderSize = 56;
+constexpr std::uint32_t kV4HeaderSize = 108;
+constexpr std::uint32_t kV5HeaderSize = 124;
+constexpr int kV5CsType = 56;
+constexpr int kV5ProfileData = 112;
+constexpr int kV5ProfileSize = 116;
+constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
 constexpr int kMaskCount = 3;
 constexpr int kCoreEntrySize = 3;  // blue, green, red
 constexpr int kInfoEntrySize = 4;  // blue, green, red, reserved
@@ -55,7 +67,22 @@ struct TInfoHeader {
     std::uint32_t compression = 0;
     std::uint32_t sizeImage = 0;
     std::uint32_t clrUsed = 0;
+    std::uint32_t headerSize = kInfoHeaderSize;
+    std::array<std::uint32_t, 4> masks{};  // red, green, blue, alpha from a header of 52 bytes or more
+    std::uint32_t profileData = 0;         // embedded profile: offset from the header's start, and size
+    std::uint32_t profileSize = 0;
 };
+
+bool IsInfoHeaderSize(std::uint32_t size)
+{
+    return size == kInfoHeaderSize || size == kV2HeaderSize || size == kV3HeaderSize || size == kV4HeaderSize ||
+           size == kV5HeaderSize;
+}
+
+[[noreturn]] void FailHeaderSize()
+{
+    Fail(MessageText(kMsgInvalidSizeOf, "BitmapInfoHeader/BitmapCoreHeader"));
+}
 
 // Skips the file header (its fields are not used) and peeks at the size of the
 // header that follows, leaving the stream at that header.
@@ -97,9 +124,20 @@ bool CompressionAllowed(const TInfoHeader& h)
 
 TInfoHeader ReadInfoHeader(TStream& stream)
 {
-    std::uint8_t bytes[kInfoHeaderSize];
-    stream.ReadBuffer(bytes, sizeof bytes);
+    std::uint8_t bytes[kV5HeaderSize];
+    stream.ReadBuffer(bytes, kInfoHeaderSize);
     TInfoHeader h;
+    h.headerSize = U32LE(bytes);
+    if (!IsInfoHeaderSize(h.headerSize))
+        FailHeaderSize();
+    stream.ReadBuffer(bytes + kInfoHeaderSize, h.headerSize - kInfoHeaderSize);
+    for (std::size_t i = 0; i < h.masks.size(); ++i)
+        if (kInfoHeaderSize + 4 * (i + 1) <= h.headerSize)
+            h.masks[i] = U32LE(bytes + kInfoHeaderSize + 4 * i);
+    if (h.headerSize == kV5HeaderSize && U32LE(bytes + kV5CsType) == kProfileEmbedded) {
+        h.profileData = U32LE(bytes + kV5ProfileData);
+        h.profileSize = U32LE(bytes + kV5ProfileSize);
+    }
     h.width = std::int32_t(U32LE(bytes + 4));
     h.height = std::int32_t(U32LE(bytes + 8));
     h.planes = U16LE(bytes + 12);
@@ -197,8 +235,10 @@ std::vector<std::uint8_t> ReadInfoColorTable(TStream& stream, const TInfoHeader&
 
 // 16- and 32-bit rows, converted pixel by pixel. Rows the stream no longer
 // holds keep what SetSize gave them.
+// With an alpha field, each pixel is laid over background (blue, green, red).
 void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader& h,
-                      const std::array<TBmpBitField, kMaskCount>& fields)
+                      const std::array<TBmpBitField, kMaskCount>& fields, const TBmpBitField* alpha,
+                      const std::uint8_t background[3])
 {
     const int width = graphic.Width();
     const int height = graphic.Height();
@@ -219,6 +259,11 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
             dest[0] = fields[2].Extract(p);
             dest[1] = fields[1].Extract(p);
             dest[2] = fields[0].Extract(p);
+            if (alpha) {
+                const std::uint8_t a = alpha->Extract(p);
+                for (int c = 0; c < 3; ++c)
+                    dest[c] = OverBackground(dest[c], a, background[c]);
+            }
         }
         if (graphic.Progress(&graphic, r, height) || got < stride)
             break;
@@ -228,7 +273,9 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
 std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoHeader& h)
 {
     std::array<std::uint32_t, kMaskCount> masks{};
-    if (h.compression == kBiBitFields) {
+    if (h.compression == kBiBitFields && h.headerSize >= kV2HeaderSize) {
+        masks = {h.masks[0], h.masks[1], h.masks[2]};  // the longer headers hold them
+    } else if (h.compression == kBiBitFields) {
         std::uint8_t bytes[kMaskCount * 4];
         stream.ReadBuffer(bytes, sizeof bytes);
         for (int i = 0; i < kMaskCount; ++i)
@@ -256,11 +303,31 @@ void ReadRunLengthData(TStream& stream, TPixelGraphic& graphic, const TInfoHeade
                  declared, graphic);
 }
 
+// An embedded profile placed between the header (and colour table) and the
+// pixels is passed over; one after the pixels is simply never reached.
+void SkipEmbeddedProfile(TStream& stream, const TInfoHeader& h, std::int64_t headerStart)
+{
+    if (h.profileSize > 0 && headerStart + std::int64_t(h.profileData) == stream.Position())
+        stream.Seek(std::min<std::int64_t>(h.profileSize, stream.Remaining()), soCurrent);
+}
+
 void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
 {
+    const std::int64_t headerStart = stream.Position();
     const TInfoHeader h = ReadInfoHeader(stream);
     const int height = RowCount(h);
     std::array<TBmpBitField, kMaskCount> fields{};
+    // A 32-bit image with an alpha mask is laid over the background.
+    const bool hasAlpha = h.bitCount == 32 && h.compression == kBiBitFields && h.headerSize >= kV3HeaderSize &&
+                          h.masks[3] != 0;
+    const TBmpBitField alpha = hasAlpha ? PrepareBitField(h.masks[3], false) : TBmpBitField{};
+    std::uint8_t background[3] = {0, 0, 0};
+    if (hasAlpha) {
+        const TRGB color = graphic.GetBackGroundColor();
+        background[0] = BlueOf(color);
+        background[1] = GreenOf(color);
+        background[2] = RedOf(color);
+    }
     if (h.bitCount > 8) {
         // The masks come first so that a file cut inside them allocates nothing.
         if (h.bitCount == 16 || h.bitCount == 32)
@@ -278,11 +345,13 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         SetPalette(graphic, table, kInfoEntrySize);
         stream.Seek(excessBytes, soCurrent);
     }
+    SkipEmbeddedProfile(stream, h, headerStart);
 
     if (h.compression == kBiRle8 || h.compression == kBiRle4) {
         ReadRunLengthData(stream, graphic, h);
     } else if (h.bitCount == 16 || h.bitCount == 32) {
-        ReadBitFieldRows(stream, graphic, h, fields);  // places top-down rows itself
+        // places top-down rows itself
+        ReadBitFieldRows(stream, graphic, h, fields, hasAlpha ? &alpha : nullptr, background);
     } else {
         std::int64_t bytesRead = 0;
         ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead);
@@ -325,10 +394,10 @@ void TBMPFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     const std::uint32_t headerSize = ReadHeaderSize(stream);
     if (headerSize == kCoreHeaderSize)
         graphic.ReadDIB(stream, true);
-    else if (headerSize == kInfoHeaderSize)
+    else if (IsInfoHeaderSize(headerSize))
         graphic.ReadDIB(stream, false);
     else
-        Fail(MessageText(kMsgInvalidSizeOf, "BitmapInfoHeader/BitmapCoreHeader"));
+        FailHeaderSize();
 }
 
 void TBMPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
@@ -343,7 +412,7 @@ void TBMPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
         info.Width = h.width;
         info.Height = h.height;
         info.BitsPerPixel = h.bitCount;
-    } else if (headerSize == kInfoHeaderSize) {
+    } else if (IsInfoHeaderSize(headerSize)) {
         info.SubFormatText = "Windows";
         const TInfoHeader h = ReadInfoHeader(stream);
         info.Width = h.width;
@@ -358,7 +427,7 @@ void TBMPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
         if (h.height < 0)
             info.SubFormatText += ", Top-Down";
     } else {
-        Fail(MessageText(kMsgInvalidSizeOf, "BitmapInfoHeader/BitmapCoreHeader"));
+        FailHeaderSize();
     }
     info.ColorsText = ColorsTextOf(info.BitsPerPixel);
 }
@@ -412,6 +481,8 @@ void TPixelGraphic::ReadDIB(TStream& stream, bool coreHeader)
         TPixelGraphic& g;
         ~TEndGuard() { g.ProgressEnd(&g); }
     } endGuard{*this};
+    // Pixels naming entries beyond a short colour table show black.
+    TPaletteRepair repair{*this};
     if (coreHeader)
         ReadCoreDib(stream, *this);
     else

@@ -1,4 +1,5 @@
 #include "formats/Gif.h"
+#include "formats/PaletteRepair.h"
 
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
@@ -30,6 +31,7 @@ constexpr std::size_t kImageDescriptorSize = 10;  // separator, left, top, width
 constexpr std::size_t kExtensionHeadSize = 2;     // introducer, label
 // Block size, packed byte, delay (2), transparent index, terminator.
 constexpr std::size_t kGraphicControlSize = 6;
+constexpr std::uint8_t kTransparentFlag = 0x01;  // in the graphic control's packed byte
 // The 11-byte application block with its size byte, the 3-byte loop sub-block
 // with its size byte, and the terminator.
 constexpr std::size_t kNetscapeBlockSize = 12 + 4 + 1;
@@ -376,6 +378,7 @@ struct TGifFrame {
     int height = 0;
     int tableBits = 0;
     bool interlaced = false;
+    int transparentIndex = -1;  // from the graphic control extension before it; -1 none
     TColorTable table{};
 };
 
@@ -447,7 +450,10 @@ private:
             m_bytes.SkipSubBlocks();
             break;
         case kGraphicControlLabel:
-            // Delay, disposal and transparency are not applied to a single frame.
+            // Delay and disposal are not applied to a single frame; transparency
+            // is, to the image that follows.
+            if (m_bytes.Left() >= kExtensionHeadSize + kGraphicControlSize)
+                m_transparentIndex = (m_bytes.At(3) & kTransparentFlag) != 0 ? m_bytes.At(6) : -1;
             m_bytes.Skip(kExtensionHeadSize + kGraphicControlSize);
             break;
         case kApplicationLabel:
@@ -490,6 +496,8 @@ private:
             frame.table = m_globalTable;
         }
         frame.interlaced = (packed & kInterlaceFlag) != 0;
+        frame.transparentIndex = m_transparentIndex;
+        m_transparentIndex = -1;  // the extension belongs to this image only
         if (selected) {
             m_selectedWidth = frame.width;
             m_selectedHeight = frame.height;
@@ -514,6 +522,8 @@ private:
     {
         TPixelGraphic& graphic = *m_graphic;
         const TBitCount format = FormatOfTableBits(frame.tableBits);
+        // Transparent pixels show the image's background, as alpha does elsewhere.
+        const TRGB background = frame.transparentIndex >= 0 ? graphic.GetBackGroundColor() : 0;
         CheckImagePixels(frame.width, frame.height);
         graphic.SetSize(frame.width, frame.height, format);
         const int colors = 1 << frame.tableBits;
@@ -521,6 +531,13 @@ private:
         for (int i = 0; i < colors; ++i) {
             const std::uint8_t* rgb = frame.table.data() + 3 * i;
             graphic.SetPaletteColor(i, RGBValue(rgb[0], rgb[1], rgb[2]));
+        }
+        // Codes may name entries beyond a short table; they show black.
+        TPaletteRepair repair{graphic};
+        if (frame.transparentIndex >= 0 && frame.transparentIndex < graphic.PaletteCapacity()) {
+            if (frame.transparentIndex >= graphic.PaletteCount())
+                graphic.SetPaletteCount(frame.transparentIndex + 1);
+            graphic.SetPaletteColor(frame.transparentIndex, background);
         }
         // The decoder's tables belong to this one frame.
         TLzwDecoder lzw(m_bytes);
@@ -568,6 +585,7 @@ private:
     int m_globalBits = 0;
     TColorTable m_globalTable{};
     bool m_anyInterlaced = false;
+    int m_transparentIndex = -1;
     int m_selectedWidth = 0;
     int m_selectedHeight = 0;
     int m_lastTableBits = 0;

@@ -1,5 +1,7 @@
 #include "formats/Ico.h"
 
+#include "formats/AlphaBlend.h"
+#include "formats/Png.h"
 #include "image/ByteOrder.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
@@ -23,6 +25,7 @@ constexpr int kInfoWidth = 4;
 constexpr int kInfoHeight = 8;
 constexpr int kInfoPlanes = 12;
 constexpr int kInfoBitCount = 14;
+constexpr int kInfoCompression = 16;
 constexpr int kInfoImageSize = 20;
 constexpr int kBlockEntryOffset = kDirectoryHeaderSize;
 constexpr int kBlockInfoOffset = kDirectoryHeaderSize + kDirectoryEntrySize;  // 22, the image offset
@@ -30,6 +33,10 @@ constexpr int kTypeIcon = 1;
 constexpr int kTypeCursor = 2;
 constexpr int kMinSize = 8;
 constexpr int kMaxSize = 64;
+// 24- and 32-bit entries come in every size a directory byte can name.
+constexpr int kMaxTrueColorSize = 256;
+constexpr std::uint8_t kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr int kPngHeaderBytes = 33;  // signature, IHDR length, type, data and CRC
 
 // Puts the stream back where it was, also when an error passes.
 class TPositionKeeper {
@@ -122,6 +129,110 @@ std::string ColorText(int bitCount)
     }
 }
 
+// True when the image data of the entry is a PNG stream (as today's icons store
+// their large images) rather than a BITMAPINFOHEADER.
+bool IsPngEntry(TStream& stream, std::int64_t position)
+{
+    std::uint8_t signature[8];
+    return ReadAt(stream, position, signature, 8) && std::memcmp(signature, kPngSignature, 8) == 0;
+}
+
+// Width, height and bits per pixel from a PNG entry's IHDR chunk.
+bool ReadPngEntryInfo(TStream& stream, std::int64_t position, TInfoHeader& info)
+{
+    std::uint8_t head[kPngHeaderBytes];
+    if (!ReadAt(stream, position, head, kPngHeaderBytes))
+        return false;
+    const auto u32be = [](const std::uint8_t* p) {
+        return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    };
+    info.width = std::int32_t(u32be(head + 16));
+    info.height = std::int32_t(u32be(head + 20));
+    const int depth = head[24];
+    const int channels[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+    info.bitCount = head[25] < 7 ? depth * channels[head[25]] : 0;
+    return true;
+}
+
+// The whole entry decoded by the PNG reader from memory: the directory check
+// has already placed the entry inside the stream, so its size is bounded.
+void ReadPngEntry(TStream& stream, std::int64_t position, std::uint32_t size, TPixelGraphic& graphic)
+{
+    std::vector<std::uint8_t> bytes(size);
+    if (!ReadAt(stream, position, bytes.data(), std::int64_t(size)))
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+    TReadOnlyMemoryStream png(bytes.data(), bytes.size());
+    // No mask colour here: the PNG's own transparency decides.
+    graphic.SetTransparent(false);
+    TPNGFileFormatReader().Read(png, graphic, 0);
+}
+
+// A 24- or 32-bit entry: BITMAPINFOHEADER, no palette, the colour rows (blue,
+// green, red and, for 32 bits, alpha) bottom-up, then the AND mask. 32-bit
+// pixels are laid over BackGroundColor by their alpha and the mask is not
+// needed; 24-bit ones have only the mask, and masked pixels get IcoMaskColor.
+void ReadTrueColorEntry(TStream& stream, std::int64_t position, std::uint32_t size, TPixelGraphic& graphic,
+                        TObject* sender)
+{
+    std::array<std::uint8_t, kInfoHeaderSize> header{};
+    if (!ReadAt(stream, position, header.data(), kInfoHeaderSize))
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+    // Newer writers use the longer BITMAPV4/V5 headers; the pixels follow them.
+    const std::uint32_t headerSize = U32LE(header.data());
+    if (headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 && headerSize != 124)
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+    const std::int32_t width = std::int32_t(U32LE(header.data() + kInfoWidth));
+    const std::int32_t height = std::int32_t(U32LE(header.data() + kInfoHeight)) / 2;
+    const int bits = U16LE(header.data() + kInfoBitCount);
+    const std::uint32_t compression = U32LE(header.data() + kInfoCompression);
+    if (width < 1 || width > kMaxTrueColorSize || height < 1 || height > kMaxTrueColorSize || compression != 0)
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+    const std::size_t rowSize = RowSize(width, bits);
+    const std::size_t maskRowSize = RowSize(width, 1);
+    const std::size_t colorBytes = rowSize * std::size_t(height);
+    // The mask of a 32-bit image repeats what alpha says; some writers leave it out.
+    const std::size_t needed = headerSize + colorBytes + (bits == 24 ? maskRowSize * std::size_t(height) : 0);
+    if (size < needed)
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+    std::vector<std::uint8_t> data(needed - headerSize);
+    if (!ReadAt(stream, position + headerSize, data.data(), std::int64_t(data.size())))
+        throw EPixelGraphic(kMsgIndexOutOfBounds);
+
+    const TRGB background = graphic.GetBackGroundColor();
+    CheckImagePixels(width, height);
+    graphic.SetSize(width, height, bc24);
+    graphic.SetTransparent(bits == 24);
+    graphic.SetPaletteCount(0);
+    const std::uint8_t mask[3] = {BlueOf(IcoMaskColor), GreenOf(IcoMaskColor), RedOf(IcoMaskColor)};
+    const std::uint8_t back[3] = {BlueOf(background), GreenOf(background), RedOf(background)};
+    graphic.ProgressStart(sender);
+    struct TEndGuard {
+        TPixelGraphic& g;
+        TObject* sender;
+        ~TEndGuard() { g.ProgressEnd(sender); }
+    } endGuard{graphic, sender};
+    for (int y = 0; y < height; ++y) {
+        const std::size_t stored = std::size_t(height - 1 - y);
+        const std::uint8_t* row = data.data() + stored * rowSize;
+        const std::uint8_t* maskRow = data.data() + colorBytes + stored * maskRowSize;
+        std::uint8_t* line = graphic.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* out = line + 3 * std::size_t(x);
+            if (bits == 32) {
+                const std::uint8_t* p = row + 4 * std::size_t(x);
+                for (int c = 0; c < 3; ++c)
+                    out[c] = OverBackground(p[c], p[3], back[c]);
+            } else if (maskRow[x >> 3] & (0x80u >> (x & 7))) {
+                std::memcpy(out, mask, 3);
+            } else {
+                std::memcpy(out, row + 3 * std::size_t(x), 3);
+            }
+        }
+        if (graphic.Progress(sender, y, height - 1))
+            break;
+    }
+}
+
 }  // namespace
 
 // ---- tIconHandler ---------------------------------------------------------------------
@@ -163,8 +274,11 @@ TIconEntryInfo tIconHandler::EntryInfo(TStream& stream, std::int64_t offset, int
     // directory that may hold 65535 of them.
     TEntry entry;
     TInfoHeader info;
-    if (index < 0 || index >= DirectoryCount(stream, offset) || !ReadEntry(stream, offset, index, entry) ||
-        !ReadInfoHeader(stream, offset + entry.imageOffset, info))
+    if (index < 0 || index >= DirectoryCount(stream, offset) || !ReadEntry(stream, offset, index, entry))
+        return {};
+    const std::int64_t position = offset + entry.imageOffset;
+    if (IsPngEntry(stream, position) ? !ReadPngEntryInfo(stream, position, info)
+                                     : !ReadInfoHeader(stream, position, info))
         return {};
     return {info.width, info.height, info.bitCount};
 }
@@ -329,6 +443,19 @@ void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         throw EPixelGraphic(Settings().IcoNotAnIconMessage);
     if (imageIndex < 0 || imageIndex >= directory.count)
         throw EPixelGraphic(kMsgIndexOutOfBounds);
+    TEntry entry;
+    TInfoHeader info;
+    if (ReadEntry(stream, offset, imageIndex, entry)) {
+        const std::int64_t position = offset + std::int64_t(entry.imageOffset);
+        if (IsPngEntry(stream, position)) {
+            ReadPngEntry(stream, position, entry.bytesInResource, graphic);
+            return;
+        }
+        if (ReadInfoHeader(stream, position, info) && (info.bitCount == 24 || info.bitCount == 32)) {
+            ReadTrueColorEntry(stream, position, entry.bytesInResource, graphic, this);
+            return;
+        }
+    }
     handler.LoadEntry(stream, offset, imageIndex);
     const int width = handler.Width();
     const int height = handler.Height();

@@ -1,6 +1,8 @@
 // Windows icon reader: one image of an icon file's directory, 1, 4 or 8 bits
 // per pixel with its transparency mask, delivered by default as a 24-bit
-// picture with masked pixels in IcoMaskColor.
+// picture with masked pixels in IcoMaskColor; 24-bit images (mask applied the
+// same way), 32-bit images (alpha laid over BackGroundColor) and PNG-compressed
+// images (decoded by the PNG reader) as 24-bit pictures too.
 #pragma once
 
 #include "image/FileFormats.h"

@@ -1,4 +1,5 @@
 #include "formats/Png.h"
+#include "formats/PaletteRepair.h"
 
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
@@ -478,26 +479,6 @@ void Expand2BitRow(std::uint8_t* row, int width)
     }
 }
 
-int MaxPixelIndex(const TPixelGraphic& graphic)
-{
-    int maxIndex = 0;
-    const int width = graphic.Width();
-    for (int y = 0; y < graphic.Height(); ++y) {
-        const std::uint8_t* row = graphic.ScanLine(y);
-        for (int x = 0; x < width; ++x) {
-            int index;
-            if (graphic.BitCount() == bc8)
-                index = row[x];
-            else if (graphic.BitCount() == bc4)
-                index = (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
-            else
-                index = (row[x / 8] >> (7 - x % 8)) & 1;
-            maxIndex = std::max(maxIndex, index);
-        }
-    }
-    return maxIndex;
-}
-
 // Leaves the rows read so far usable on every way out of the row loop: 2-bit rows
 // spread to 4 bits, and a PLTE shorter than the indices used padded with black,
 // as libpng itself treats such indices, so every pixel names a palette entry.
@@ -511,11 +492,8 @@ struct TRowRepair {
         if (header.bitDepth == 2)
             for (int y = 0; y < graphic.Height(); ++y)
                 Expand2BitRow(graphic.ScanLine(y), graphic.Width());
-        if (IsPaletteFile(header)) {
-            const int maxIndex = MaxPixelIndex(graphic);
-            if (maxIndex >= graphic.PaletteCount())
-                graphic.SetPaletteCount(maxIndex + 1);
-        }
+        if (IsPaletteFile(header))
+            ExtendPaletteToPixels(graphic);
     }
 };
 

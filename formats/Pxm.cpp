@@ -300,10 +300,33 @@ public:
         m_count = 0;
     }
 
+    // A text sample: separated from the one before by a space, or by a line
+    // feed where the line would grow beyond kMaxTextLine characters.
+    void Value(unsigned value, bool firstOfRow)
+    {
+        const int length = value >= 100 ? 3 : value >= 10 ? 2 : 1;
+        if (!firstOfRow) {
+            const bool wrap = m_column + 1 + length > kMaxTextLine;
+            Byte(wrap ? 0x0A : ' ');
+            m_column = wrap ? 0 : m_column + 1;
+        }
+        Number(value);
+        m_column += length;
+    }
+    void EndRow()
+    {
+        Byte(0x0A);
+        m_column = 0;
+    }
+
 private:
+    // Netpbm's limit for the lines of its plain formats.
+    static constexpr int kMaxTextLine = 70;
+
     TStream& m_stream;
     std::uint8_t m_buffer[kBufferSize];
     int m_count = 0;
+    int m_column = 0;
 };
 
 enum class TPxMKind { Bitmap, Graymap, Pixmap };
@@ -359,19 +382,18 @@ void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
             for (int i = 0; i < bytesPerRow; ++i)
                 sink.Byte(std::uint8_t(~row[i]));
         } else if (kind == TPxMKind::Bitmap) {
-            for (int x = 0; x < width; ++x) {
-                sink.Byte((row[x >> 3] & (0x80u >> (x & 7))) ? '0' : '1');
-                sink.Byte(x + 1 < width ? ' ' : 0x0A);
-            }
+            for (int x = 0; x < width; ++x)
+                sink.Value((row[x >> 3] & (0x80u >> (x & 7))) ? 0 : 1, x == 0);
+            sink.EndRow();
         } else if (kind == TPxMKind::Graymap) {
             for (int x = 0; x < width; ++x) {
-                if (binary) {
+                if (binary)
                     sink.Byte(row[x]);
-                } else {
-                    sink.Number(row[x]);
-                    sink.Byte(x + 1 < width ? ' ' : 0x0A);
-                }
+                else
+                    sink.Value(row[x], x == 0);
             }
+            if (!binary)
+                sink.EndRow();
         } else {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* p = row + 3 * x;
@@ -380,14 +402,13 @@ void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
                     sink.Byte(p[1]);
                     sink.Byte(p[0]);
                 } else {
-                    sink.Number(p[2]);
-                    sink.Byte(' ');
-                    sink.Number(p[1]);
-                    sink.Byte(' ');
-                    sink.Number(p[0]);
-                    sink.Byte(x + 1 < width ? ' ' : 0x0A);
+                    sink.Value(p[2], x == 0);
+                    sink.Value(p[1], false);
+                    sink.Value(p[0], false);
                 }
             }
+            if (!binary)
+                sink.EndRow();
         }
         graphic.Progress(&graphic, y, height);
     }

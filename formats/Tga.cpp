@@ -1,4 +1,5 @@
 #include "formats/Tga.h"
+#include "formats/PaletteRepair.h"
 
 #include "image/ByteOrder.h"
 #include "formats/TgaCodec.h"
@@ -249,6 +250,8 @@ void TTGAFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         for (std::size_t i = 0; i < palette.size(); ++i)
             graphic.SetPaletteColor(int(i), palette[i]);
     }
+    // Pixels naming entries beyond a short colour map show black.
+    TPaletteRepair repair{graphic};
     if (h.height > 0)
         ReadRows(stream, graphic, h, this);
 }

@@ -1,7 +1,8 @@
-// Tagged Image File Format: a baseline reader (uncompressed and PackBits strips,
-// bilevel, gray, palette, RGB, RGB with an extra sample, CMYK) and a writer for
-// every pixel format of the image model. Both parse and write every byte
-// themselves; no TIFF library is involved.
+// Tagged Image File Format: a reader (uncompressed, PackBits, LZW and Deflate
+// strips with horizontal differencing; bilevel, gray, palette, RGB, RGB with an
+// extra sample or alpha, CMYK; 16-bit gray and RGB reduced to 8 bits) and a
+// writer for every pixel format of the image model. Both parse and write every
+// byte themselves (Deflate through zlib); no TIFF library is involved.
 #pragma once
 
 #include "image/FileFormats.h"

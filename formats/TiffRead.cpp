@@ -1,6 +1,8 @@
-// TIFF reader: header, IFD chain, directory checks, uncompressed and PackBits
+// TIFF reader: header, IFD chain, directory checks, uncompressed, PackBits, LZW and Deflate
 // strips, and the one-line file description.
+#include "formats/AlphaBlend.h"
 #include "formats/Tiff.h"
+#include "formats/TiffDecode.h"
 #include "formats/TiffTags.h"
 
 #include "image/PGExceptions.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -120,12 +123,25 @@ struct TTiffDirectory {
     std::int32_t samplesPerPixel = 0;
     std::int32_t rowsPerStrip = 0;
     std::int32_t planarConfiguration = 0;
+    std::int32_t fillOrder = 0;
+    std::int32_t predictor = 0;
+    std::int32_t extraSample = 0;  // ExtraSamples of the fourth RGB sample; 0 when absent
     std::vector<std::int32_t> bitsPerSample;
     std::vector<std::int32_t> stripOffsets;
     std::vector<std::int32_t> stripByteCounts;
     std::vector<std::int32_t> colorMap;
 
     int BitsPerPixel() const { return bitsPerSample.empty() ? 0 : bitsPerSample[0] * samplesPerPixel; }
+    bool Compressed() const
+    {
+        return compression == kCompressionLZW || compression == kCompressionDeflate ||
+               compression == kCompressionDeflateOld;
+    }
+    bool Alpha() const
+    {
+        return samplesPerPixel == 4 && photometric == kPhotometricRGB &&
+               (extraSample == kExtraAssociatedAlpha || extraSample == kExtraUnassociatedAlpha);
+    }
 };
 
 int FieldSize(std::uint16_t type)
@@ -145,6 +161,11 @@ std::int32_t FieldValue(const TTiffSource& source, std::uint16_t type, const std
     case kTypeShort: return source.U16(p);
     default: return std::int32_t(source.U32(p));
     }
+}
+
+bool HasTag(const std::vector<TTiffEntry>& entries, std::uint16_t tag)
+{
+    return std::any_of(entries.begin(), entries.end(), [tag](const TTiffEntry& e) { return e.tag == tag; });
 }
 
 // The last entry with the tag wins; an absent tag reads as 0.
@@ -271,14 +292,16 @@ std::vector<TTiffEntry> ReadIfdEntries(TTiffSource& source, std::uint32_t offset
 bool AcceptedLayout(const TTiffDirectory& dir)
 {
     const std::vector<std::int32_t>& bits = dir.bitsPerSample;
-    const auto allEight = [&bits] { return std::all_of(bits.begin(), bits.end(), [](int b) { return b == 8; }); };
+    const auto all = [&bits](int n) { return std::all_of(bits.begin(), bits.end(), [n](int b) { return b == n; }); };
+    const bool gray = dir.photometric == kPhotometricWhiteIsZero || dir.photometric == kPhotometricBlackIsZero;
     switch (dir.samplesPerPixel) {
     case 1:
-        return (dir.photometric == kPhotometricWhiteIsZero || dir.photometric == kPhotometricBlackIsZero ||
-                dir.photometric == kPhotometricPalette) &&
-               (bits[0] == 1 || bits[0] == 4 || bits[0] == 8);
-    case 3: return dir.photometric == kPhotometricRGB && allEight();
-    case 4: return (dir.photometric == kPhotometricRGB || dir.photometric == kPhotometricCMYK) && allEight();
+        return ((gray || dir.photometric == kPhotometricPalette) && (bits[0] == 1 || bits[0] == 4 || bits[0] == 8)) ||
+               (gray && bits[0] == 16);
+    case 3: return dir.photometric == kPhotometricRGB && (all(8) || all(16));
+    case 4:
+        return (dir.photometric == kPhotometricRGB && (all(8) || all(16))) ||
+               (dir.photometric == kPhotometricCMYK && all(8));
     default: return false;
     }
 }
@@ -308,15 +331,28 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     dir.length = SingleValue(source, entries, kTagImageLength);
     dir.compression = SingleValue(source, entries, kTagCompression);
     dir.photometric = SingleValue(source, entries, kTagPhotometric);
-    dir.samplesPerPixel = SingleValue(source, entries, kTagSamplesPerPixel);
+    // Both default to 1 when the tag is absent, as bilevel, gray and palette
+    // files commonly leave them out.
+    dir.samplesPerPixel =
+        HasTag(entries, kTagSamplesPerPixel) ? SingleValue(source, entries, kTagSamplesPerPixel) : 1;
     if (dir.samplesPerPixel != 1 && dir.samplesPerPixel != 3 && dir.samplesPerPixel != 4)
         Fail("Invalid SamplesPerPixel");
 
-    dir.bitsPerSample = ArrayValue(source, entries, kTagBitsPerSample);
+    if (HasTag(entries, kTagBitsPerSample))
+        dir.bitsPerSample = ArrayValue(source, entries, kTagBitsPerSample);
+    else
+        dir.bitsPerSample.assign(std::size_t(dir.samplesPerPixel), 1);
     if (std::int64_t(dir.bitsPerSample.size()) != dir.samplesPerPixel)
         Fail("Invalid count of SamplesPerPixel");
     if (!AcceptedLayout(dir))
         Fail("Invalid SamplesPerPixel");
+    // 16-bit samples are read as unsigned integers; signed and floating-point
+    // ones would load as noise.
+    if (dir.bitsPerSample[0] == 16) {
+        const std::vector<std::int32_t> formats = ArrayValue(source, entries, kTagSampleFormat);
+        if (std::any_of(formats.begin(), formats.end(), [](std::int32_t f) { return f > 1; }))
+            Fail(MessageText(kMsgInvalid, "SampleFormat"));
+    }
 
     dir.stripOffsets = ArrayValue(source, entries, kTagStripOffsets);
     dir.rowsPerStrip = SingleValue(source, entries, kTagRowsPerStrip);
@@ -327,6 +363,10 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     }
     dir.stripByteCounts = ArrayValue(source, entries, kTagStripByteCounts);
     dir.colorMap = ArrayValue(source, entries, kTagColorMap);
+    dir.fillOrder = SingleValue(source, entries, kTagFillOrder);
+    dir.predictor = SingleValue(source, entries, kTagPredictor);
+    const std::vector<std::int32_t> extra = ArrayValue(source, entries, kTagExtraSamples);
+    dir.extraSample = extra.empty() ? 0 : extra[0];
     return dir;
 }
 
@@ -334,11 +374,13 @@ void CheckCompression(std::int32_t compression)
 {
     switch (compression) {
     case kCompressionNone:
-    case kCompressionPackBits: return;
+    case kCompressionPackBits:
+    case kCompressionLZW:
+    case kCompressionDeflate:
+    case kCompressionDeflateOld: return;
     case kCompressionCCITT1D: Fail("Unsupported compression CCITT 1D");
     case kCompressionGroup3: Fail("Unsupported compression Group 3 Fax");
     case kCompressionGroup4: Fail("Unsupported compression Group 4 Fax");
-    case kCompressionLZW: Fail("Unsupported compression LZW");
     case kCompressionJPEG: Fail("Unsupported compression JPEG");
     default: Fail("Unsupported compression " + std::to_string(compression));
     }
@@ -370,6 +412,40 @@ void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
     dir.rowsPerStrip = dir.length;
 }
 
+// LZW and Deflate strips need their byte counts; differencing is undone on 8-
+// and 16-bit samples only.
+void CheckCompressedStrips(const TTiffDirectory& dir)
+{
+    if (dir.stripByteCounts.size() < dir.stripOffsets.size())
+        Fail(MessageText(kMsgInvalid, "StripByteCounts"));
+    if (dir.predictor > kPredictorHorizontal)
+        Fail("Unsupported Predictor " + std::to_string(dir.predictor));
+    if (dir.predictor == kPredictorHorizontal && dir.bitsPerSample[0] != 8 && dir.bitsPerSample[0] != 16)
+        Fail(MessageText(kMsgInvalid, "Predictor"));
+}
+
+// The rows a directory announces against the bytes the stream holds, before
+// anything is allocated: no strip layout turns a byte into more than the
+// scheme's largest expansion (LZW: a 9-bit code for a string of up to 4094
+// bytes; Deflate: about 1032 to 1). Uncompressed strips may repeat each other,
+// hence a margin, and anything up to 16 MB passes, so that truncated files
+// still load the rows they hold.
+void CheckDataPresent(TTiffSource& source, const TTiffDirectory& dir)
+{
+    std::int64_t expansion = 16;
+    if (dir.compression == kCompressionPackBits)
+        expansion = 64;
+    else if (dir.compression == kCompressionLZW)
+        expansion = 3700;
+    else if (dir.Compressed())
+        expansion = 1100;
+    const std::int64_t rowSize = (std::int64_t(dir.BitsPerPixel()) * dir.width + 7) / 8;
+    // One row at least: the row buffer is allocated even for an image without rows.
+    const std::int64_t imageBytes = rowSize * std::max<std::int64_t>(dir.length, 1);
+    if (imageBytes > source.Available(0) * expansion + (std::int64_t(16) << 20))
+        FailStreamRead();
+}
+
 TBitCount BitCountOf(const TTiffDirectory& dir)
 {
     if (dir.samplesPerPixel > 1)
@@ -377,7 +453,7 @@ TBitCount BitCountOf(const TTiffDirectory& dir)
     switch (dir.bitsPerSample[0]) {
     case 1: return bc1;
     case 4: return bc4;
-    default: return bc8;
+    default: return bc8;  // 8 bits, and 16-bit gray reduced to 8
     }
 }
 
@@ -416,7 +492,9 @@ void SetPalette(const TTiffDirectory& dir, TPixelGraphic& graphic)
 // not cost a stream call.
 class TByteWindow {
 public:
-    explicit TByteWindow(TTiffSource& source) : m_source(source), m_bytes(kWindowSize) {}
+    TByteWindow(TTiffSource& source, bool reversed) : m_source(source), m_bytes(kWindowSize), m_reversed(reversed)
+    {
+    }
 
     std::uint8_t Fetch(std::int64_t offset)
     {
@@ -446,6 +524,8 @@ private:
         if (count <= 0)
             FailStreamRead();
         m_source.ReadAt(offset, m_bytes.data(), count);
+        if (m_reversed)
+            ReverseBits(m_bytes.data(), std::size_t(count));
         m_start = offset;
         m_count = count;
     }
@@ -454,6 +534,7 @@ private:
     std::vector<std::uint8_t> m_bytes;
     std::int64_t m_start = 0;
     std::int64_t m_count = 0;
+    bool m_reversed;
 };
 
 // One row of PackBits from the strip cursor on. A packet never crosses the row;
@@ -478,11 +559,65 @@ void DecodePackBitsRow(TByteWindow& window, std::int64_t& cursor, std::uint8_t* 
     }
 }
 
+// A 16-bit sample in the file's byte order, rounded to 8 bits.
+inline std::uint8_t Reduce16(const std::uint8_t* p, bool motorola)
+{
+    const unsigned v = motorola ? unsigned(p[0]) << 8 | p[1] : unsigned(p[1]) << 8 | p[0];
+    return std::uint8_t((v + 128) / 257);
+}
+
+// How rows are stored: the directory, and the background alpha is laid over.
+struct TRowLayout {
+    const TTiffDirectory& dir;
+    int width;
+    std::uint8_t background[3];  // blue, green, red as the image stores them
+};
+
+// Stores one pixel's colour samples (red, green, blue at 8 bits) with its alpha.
+inline void PutColor(const TRowLayout& layout, std::uint8_t* out, const std::uint8_t rgb[3], unsigned alpha)
+{
+    if (!layout.dir.Alpha()) {
+        out[0] = rgb[2];
+        out[1] = rgb[1];
+        out[2] = rgb[0];
+        return;
+    }
+    const auto blend = layout.dir.extraSample == kExtraAssociatedAlpha ? PremultipliedOverBackground : OverBackground;
+    out[0] = blend(rgb[2], alpha, layout.background[0]);
+    out[1] = blend(rgb[1], alpha, layout.background[1]);
+    out[2] = blend(rgb[0], alpha, layout.background[2]);
+}
+
+// 16-bit samples: gray becomes 8-bit gray, RGB and RGB with alpha become 24-bit.
+void StoreRow16(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint8_t* line)
+{
+    const TTiffDirectory& dir = layout.dir;
+    const bool motorola = dir.motorola;
+    if (dir.samplesPerPixel == 1) {
+        const std::uint8_t invert = dir.photometric == kPhotometricWhiteIsZero ? 0xFF : 0;
+        for (int x = 0; x < layout.width; ++x)
+            line[x] = std::uint8_t(Reduce16(rowBuffer + 2 * std::size_t(x), motorola) ^ invert);
+        return;
+    }
+    const std::size_t step = 2 * std::size_t(dir.samplesPerPixel);
+    for (int x = 0; x < layout.width; ++x) {
+        const std::uint8_t* s = rowBuffer + step * std::size_t(x);
+        const std::uint8_t rgb[3] = {Reduce16(s, motorola), Reduce16(s + 2, motorola), Reduce16(s + 4, motorola)};
+        PutColor(layout, line + 3 * std::size_t(x), rgb, dir.samplesPerPixel == 4 ? Reduce16(s + 6, motorola) : 255);
+    }
+}
+
 // Stores one file row (already in the image row for the formats whose file row
 // fits there, in rowBuffer otherwise) in the image's layout.
-void StoreRow(const TTiffDirectory& dir, int width, const std::uint8_t* rowBuffer, std::uint8_t* line)
+void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint8_t* line)
 {
+    const TTiffDirectory& dir = layout.dir;
+    const int width = layout.width;
     const bool whiteIsZero = dir.photometric == kPhotometricWhiteIsZero;
+    if (dir.bitsPerSample[0] == 16) {
+        StoreRow16(layout, rowBuffer, line);
+        return;
+    }
     switch (dir.BitsPerPixel()) {
     case 1:
     case 4: {
@@ -525,9 +660,7 @@ void StoreRow(const TTiffDirectory& dir, int width, const std::uint8_t* rowBuffe
         } else {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
-                line[3 * x] = s[2];
-                line[3 * x + 1] = s[1];
-                line[3 * x + 2] = s[0];
+                PutColor(layout, line + 3 * std::size_t(x), s, s[3]);
             }
         }
         break;
@@ -540,18 +673,45 @@ struct TProgressBracket {
     ~TProgressBracket() { graphic.ProgressEnd(sender); }
 };
 
-void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic, TObject* sender)
+std::unique_ptr<TStripDecoder> MakeDecoder(const TTiffDirectory& dir, const std::vector<std::uint8_t>& strip)
+{
+    if (dir.compression == kCompressionLZW)
+        return std::make_unique<TLzwDecoder>(strip.data(), strip.size());
+    return std::make_unique<TInflateDecoder>(strip.data(), strip.size());
+}
+
+// The compressed bytes of a strip: StripByteCounts says how many, cut short
+// where the stream ends (the decoder then reports the strip as short).
+void ReadStrip(TTiffSource& source, const TTiffDirectory& dir, std::size_t strip, std::vector<std::uint8_t>& bytes)
+{
+    const std::int64_t offset = std::uint32_t(dir.stripOffsets[strip]);
+    const std::int64_t count = std::min<std::int64_t>(std::uint32_t(dir.stripByteCounts[strip]), source.Available(offset));
+    bytes.resize(std::size_t(count));
+    if (count > 0)
+        source.ReadAt(offset, bytes.data(), count);
+    if (dir.fillOrder == kFillOrderReversed)
+        ReverseBits(bytes.data(), bytes.size());
+}
+
+void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic, const TRowLayout& layout,
+              TObject* sender)
 {
     const int width = dir.width;
     const int height = dir.length;
     const std::int64_t rowSize = (std::int64_t(dir.BitsPerPixel()) * width + 7) / 8;
     const bool packBits = dir.compression == kCompressionPackBits;
+    const bool compressed = dir.Compressed();
+    const bool reversed = dir.fillOrder == kFillOrderReversed;
+    const bool predictor = compressed && dir.predictor == kPredictorHorizontal;
     // The file row goes straight into the image row when it fits there and an
     // unfinished row cannot be left behind; otherwise through a row buffer.
-    const bool direct = !packBits && dir.BitsPerPixel() != 32;
+    const int bits = dir.BitsPerPixel();
+    const bool direct = !packBits && !compressed && (bits == 1 || bits == 4 || bits == 8 || bits == 24);
     std::vector<std::uint8_t> rowBuffer(direct ? 0 : std::size_t(rowSize));
-    TByteWindow window(source);
+    TByteWindow window(source, reversed);
     std::int64_t cursor = 0;
+    std::vector<std::uint8_t> strip;
+    std::unique_ptr<TStripDecoder> decoder;
 
     graphic.ProgressStart(sender);
     TProgressBracket bracket{graphic, sender};
@@ -560,17 +720,39 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
     if (rowSize == 0)
         return;
     for (int y = 0; y < height; ++y) {
-        if (y % dir.rowsPerStrip == 0)
-            cursor = std::uint32_t(dir.stripOffsets[std::size_t(y / dir.rowsPerStrip)]);
+        const std::size_t stripIndex = std::size_t(y / dir.rowsPerStrip);
+        if (y % dir.rowsPerStrip == 0) {
+            cursor = std::uint32_t(dir.stripOffsets[stripIndex]);
+            if (compressed) {
+                decoder.reset();
+                ReadStrip(source, dir, stripIndex, strip);
+                decoder = MakeDecoder(dir, strip);
+            }
+        }
         std::uint8_t* line = graphic.ScanLine(y);
         std::uint8_t* row = direct ? line : rowBuffer.data();
-        if (packBits) {
+        if (compressed) {
+            if (std::int64_t(decoder->Read(row, std::size_t(rowSize))) != rowSize)
+                Fail("Strip " + std::to_string(stripIndex) + " ends before row " + std::to_string(y));
+            if (predictor && bits == 24) {
+                // RGB rows, the bulk of such files: summed and reordered in one pass.
+                UndoHorizontalPredictorToBgr(row, line, std::size_t(width));
+                if (graphic.Progress(sender, y, height))
+                    break;
+                continue;
+            }
+            if (predictor)
+                UndoHorizontalPredictor(row, std::size_t(width), dir.samplesPerPixel, dir.bitsPerSample[0],
+                                        dir.motorola);
+        } else if (packBits) {
             DecodePackBitsRow(window, cursor, row, rowSize, y);
         } else {
             source.ReadAt(cursor, row, rowSize);
             cursor += rowSize;
+            if (reversed)
+                ReverseBits(row, std::size_t(rowSize));
         }
-        StoreRow(dir, width, row, line);
+        StoreRow(layout, row, line);
         if (graphic.Progress(sender, y, height))
             break;
     }
@@ -600,10 +782,20 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     TTiffDirectory dir = ParseDirectory(source, imageIndex);
     CheckCompression(dir.compression);
     CheckStripCount(dir, graphic);
+    if (dir.Compressed())
+        CheckCompressedStrips(dir);
+    CheckDataPresent(source, dir);
+    TRowLayout layout{dir, dir.width, {0, 0, 0}};
+    if (dir.Alpha()) {
+        const TRGB background = graphic.GetBackGroundColor();
+        layout.background[0] = BlueOf(background);
+        layout.background[1] = GreenOf(background);
+        layout.background[2] = RedOf(background);
+    }
     CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
-    ReadRows(source, dir, graphic, this);
+    ReadRows(source, dir, graphic, layout, this);
 }
 
 void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
@@ -614,7 +806,8 @@ void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     info.ImageCount = dir.imageCount;
 
     info.SubFormatText = dir.motorola ? "M, " : "I, ";
-    const bool unsupported = dir.compression >= kCompressionCCITT1D && dir.compression <= kCompressionJPEG;
+    const bool unsupported = dir.compression >= kCompressionCCITT1D && dir.compression <= kCompressionJPEG &&
+                             dir.compression != kCompressionLZW;
     switch (dir.compression) {
     case kCompressionNone: info.SubFormatText += "Uncompr."; break;
     case kCompressionCCITT1D: info.SubFormatText += "CCITT 1D"; break;
@@ -623,6 +816,8 @@ void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     case kCompressionLZW: info.SubFormatText += "LZW"; break;
     case kCompressionJPEG: info.SubFormatText += "JPEG"; break;
     case kCompressionPackBits: info.SubFormatText += "PackBits"; break;
+    case kCompressionDeflate:
+    case kCompressionDeflateOld: info.SubFormatText += "Deflate"; break;
     default: break;
     }
     if (unsupported)

@@ -20,6 +20,7 @@ constexpr std::uint16_t kTagImageLength = 257;
 constexpr std::uint16_t kTagBitsPerSample = 258;
 constexpr std::uint16_t kTagCompression = 259;
 constexpr std::uint16_t kTagPhotometric = 262;
+constexpr std::uint16_t kTagFillOrder = 266;
 constexpr std::uint16_t kTagStripOffsets = 273;
 constexpr std::uint16_t kTagSamplesPerPixel = 277;
 constexpr std::uint16_t kTagRowsPerStrip = 278;
@@ -28,7 +29,10 @@ constexpr std::uint16_t kTagXResolution = 282;
 constexpr std::uint16_t kTagYResolution = 283;
 constexpr std::uint16_t kTagPlanarConfiguration = 284;
 constexpr std::uint16_t kTagResolutionUnit = 296;
+constexpr std::uint16_t kTagPredictor = 317;
 constexpr std::uint16_t kTagColorMap = 320;
+constexpr std::uint16_t kTagExtraSamples = 338;
+constexpr std::uint16_t kTagSampleFormat = 339;
 
 // Field types.
 constexpr std::uint16_t kTypeByte = 1;
@@ -43,6 +47,8 @@ constexpr int kCompressionGroup3 = 3;
 constexpr int kCompressionGroup4 = 4;
 constexpr int kCompressionLZW = 5;
 constexpr int kCompressionJPEG = 6;
+constexpr int kCompressionDeflate = 8;
+constexpr int kCompressionDeflateOld = 32946;
 constexpr int kCompressionPackBits = 32773;
 
 // Photometric interpretations.
@@ -51,6 +57,17 @@ constexpr int kPhotometricBlackIsZero = 1;
 constexpr int kPhotometricRGB = 2;
 constexpr int kPhotometricPalette = 3;
 constexpr int kPhotometricCMYK = 5;
+
+// FillOrder: lowest bit first.
+constexpr int kFillOrderReversed = 2;
+
+// Predictor: horizontal differencing.
+constexpr int kPredictorNone = 1;
+constexpr int kPredictorHorizontal = 2;
+
+// ExtraSamples: the meaning of the sample after the colour samples.
+constexpr int kExtraAssociatedAlpha = 1;
+constexpr int kExtraUnassociatedAlpha = 2;
 
 // PackBits packets hold at most 128 bytes.
 constexpr int kPackBitsMaxPacket = 128;

@@ -129,6 +129,13 @@ void BuildColorCache(TColorState& state, const TRGB* palette, int count)
                     }
             }
         }
+    state.PaletteCells = std::make_unique<std::uint8_t[]>(kColorCacheCells / 8);
+    state.PaletteColorIndex.clear();
+    for (int p = 0; p < count; ++p) {
+        const int cell = ColorCacheCell(RedOf(palette[p]), GreenOf(palette[p]), BlueOf(palette[p]));
+        state.PaletteCells[std::size_t(cell >> 3)] |= std::uint8_t(1u << (cell & 7));
+        state.PaletteColorIndex.emplace(palette[p], std::uint8_t(p));  // the first index wins
+    }
     state.ColorCacheBuilt = true;
 }
 
@@ -209,10 +216,17 @@ struct TCachedResolver {
     std::uint8_t* valid;
     const TRGB* palette;
     int count;
+    const std::uint8_t* paletteCells;
+    const std::unordered_map<TRGB, std::uint8_t>* paletteColorIndex;
     int Index(int r, int g, int b) const
     {
         const int cell = ColorCacheCell(r, g, b);
         const std::uint8_t bit = std::uint8_t(1u << (cell & 7));
+        if (paletteCells[cell >> 3] & bit) {
+            const auto exact = paletteColorIndex->find(RGBValue(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)));
+            if (exact != paletteColorIndex->end())
+                return exact->second;
+        }
         if (valid[cell >> 3] & bit)
             return cache[cell];
         const int index = ExactNearestIndex(palette, count, r, g, b);
@@ -246,7 +260,8 @@ TCachedResolver CachedResolver(TPixelGraphic& image)
     TColorState& state = image.ColorState();
     if (!state.ColorCacheBuilt)
         BuildColorCache(state, image.PaletteColors(), image.PaletteCount());
-    return {state.ColorCache.get(), state.ColorCacheValid.get(), image.PaletteColors(), image.PaletteCount()};
+    return {state.ColorCache.get(), state.ColorCacheValid.get(), image.PaletteColors(), image.PaletteCount(),
+            state.PaletteCells.get(), &state.PaletteColorIndex};
 }
 
 }  // namespace
@@ -292,6 +307,8 @@ void TPixelGraphic::ClearColorCache()
     TColorState& state = ColorState();
     state.ColorCache.reset();
     state.ColorCacheValid.reset();
+    state.PaletteCells.reset();
+    state.PaletteColorIndex.clear();
     state.ColorCacheBuilt = false;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_set>
 
 namespace rastova {
 
@@ -378,8 +379,9 @@ private:
     int m_root = kNil;
 };
 
-std::vector<TRGB> OctreeColors(TPixelGraphic& target, const TPixelGraphic& source, const TSourcePalette& palette,
-                               int wanted)
+// How often each raw pixel value occurs; this image's OnProgress after each
+// source row, and an Abort ends the count early.
+std::array<std::uint64_t, 256> CountIndices(TPixelGraphic& target, const TPixelGraphic& source)
 {
     std::array<std::uint64_t, 256> counts{};
     const int width = source.Width();
@@ -402,6 +404,12 @@ std::vector<TRGB> OctreeColors(TPixelGraphic& target, const TPixelGraphic& sourc
         if (target.Progress(&target, y, source.Height() - 1))
             break;
     }
+    return counts;
+}
+
+std::vector<TRGB> OctreeColors(const std::array<std::uint64_t, 256>& counts, const TSourcePalette& palette,
+                               int wanted)
+{
     TOctree tree(wanted);
     for (int i = 0; i < 256; ++i) {
         if (counts[std::size_t(i)] == 0)
@@ -413,6 +421,83 @@ std::vector<TRGB> OctreeColors(TPixelGraphic& target, const TPixelGraphic& sourc
         tree.ReduceIfNeeded();
     }
     return tree.Colors();
+}
+
+// ---- sources whose colours already fit ------------------------------------------------------
+
+// The colours of the used indices in ascending index order, each once; empty
+// when they are more than wanted (or an index lies beyond the palette, which
+// the octree reports).
+std::vector<TRGB> ExactIndexColors(const std::array<std::uint64_t, 256>& counts, const TSourcePalette& palette,
+                                   int wanted)
+{
+    std::vector<TRGB> colors;
+    for (int i = 0; i < 256; ++i) {
+        if (counts[std::size_t(i)] == 0)
+            continue;
+        if (i >= palette.ValidCount)
+            return {};
+        const std::uint8_t* c = palette.Bgr + 3 * i;
+        const TRGB color = RGBValue(c[2], c[1], c[0]);
+        if (std::find(colors.begin(), colors.end(), color) != colors.end())
+            continue;
+        if (int(colors.size()) == wanted)
+            return {};
+        colors.push_back(color);
+    }
+    return colors;
+}
+
+// The colours of a 24-bit source in order of first appearance (rows from the
+// top, left to right), each with the row it first appears in; empty as soon
+// as there are more than wanted.
+struct TFirstSeen {
+    TRGB color;
+    int row;
+};
+
+std::vector<TFirstSeen> ExactTrueColors(const TPixelGraphic& source, int wanted)
+{
+    std::vector<TFirstSeen> colors;
+    std::unordered_set<TRGB> seen;
+    TRGB last = 0;
+    bool haveLast = false;
+    const int width = source.Width();
+    for (int y = 0; y < source.Height(); ++y) {
+        const std::uint8_t* p = source.ScanLine(y);
+        for (int x = 0; x < width; ++x, p += 3) {
+            const TRGB color = RGBValue(p[2], p[1], p[0]);
+            // Runs of one colour are the rule in images with few colours.
+            if (haveLast && color == last)
+                continue;
+            last = color;
+            haveLast = true;
+            if (!seen.insert(color).second)
+                continue;
+            if (int(colors.size()) == wanted)
+                return {};
+            colors.push_back({color, y});
+        }
+    }
+    return colors;
+}
+
+// The progress events counting the histogram would give, one per source row;
+// after an Abort only the colours of the rows reported so far are kept, as the
+// histogram would hold only those.
+std::vector<TRGB> ReportRows(TPixelGraphic& target, const TPixelGraphic& source, const std::vector<TFirstSeen>& found)
+{
+    int lastRow = source.Height() - 1;
+    for (int y = 0; y < source.Height(); ++y)
+        if (target.Progress(&target, y, source.Height() - 1)) {
+            lastRow = y;
+            break;
+        }
+    std::vector<TRGB> colors;
+    for (const TFirstSeen& f : found)
+        if (f.row <= lastRow)
+            colors.push_back(f.color);
+    return colors;
 }
 
 }  // namespace
@@ -427,16 +512,22 @@ void TPixelGraphic::CreateOptimalPalette(const TPixelGraphic& source, int colorC
         SetPaletteCount(std::min(colorCount, 16));
         return;
     }
+    // A source with no more colours than wanted keeps them exactly, so that
+    // copying it into this image changes no pixel.
     std::vector<TRGB> colors;
     if (source.BitCount() == bc24) {
+        const std::vector<TFirstSeen> found = ExactTrueColors(source, wanted);
         SetPaletteCount(0);
-        colors = MedianCut(*this, source, wanted);
+        colors = found.empty() ? MedianCut(*this, source, wanted) : ReportRows(*this, source, found);
     } else {
         // The source's colours are taken before the palette is emptied: the
         // source may be this image itself.
         const TSourcePalette palette(source);
         SetPaletteCount(0);
-        colors = OctreeColors(*this, source, palette, wanted);
+        const std::array<std::uint64_t, 256> counts = CountIndices(*this, source);
+        colors = ExactIndexColors(counts, palette, wanted);
+        if (colors.empty())
+            colors = OctreeColors(counts, palette, wanted);
     }
     SetPaletteCount(int(colors.size()));
     for (int i = 0; i < int(colors.size()); ++i)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace rastova {
@@ -29,6 +30,11 @@ struct TColorState {
     std::unique_ptr<std::uint8_t[]> ColorCache;
     std::unique_ptr<std::uint8_t[]> ColorCacheValid;
     bool ColorCacheBuilt = false;
+    // Cells holding palette colours (one bit each), and those colours with the
+    // first index of each: a colour of the palette always finds its own entry,
+    // not the one its cell was given.
+    std::unique_ptr<std::uint8_t[]> PaletteCells;
+    std::unordered_map<TRGB, std::uint8_t> PaletteColorIndex;
 
     // Error diffusion rows, present only between DitherBegin and DitherEnd:
     // (Width + 2) x 3 errors in sixteenths, column x at (x + 1) x 3, red, green,

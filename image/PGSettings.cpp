@@ -39,7 +39,7 @@ extern std::uint32_t TIFFWriteYResDen;
 // The process-wide defaults. They are declared beside the code that reads them
 // (image/PGraphic.h and the format headers) and kept together here, so one copy
 // can be taken without the core knowing any format.
-long double DisplayGamma = 1.8L;
+long double DisplayGamma = 2.2L;
 bool GammaCorrection = true;
 std::uint64_t MaxImagePixels = std::uint64_t(1) << 30;
 bool Correct16BitColors = true;

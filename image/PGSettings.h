@@ -17,7 +17,7 @@ extern std::uint64_t MaxImagePixels;  // 2^30
 
 struct TPGSettings {
     // image core
-    long double DisplayGamma = 1.8L;
+    long double DisplayGamma = 2.2L;  // an sRGB display
     bool GammaCorrection = true;
     std::uint64_t MaxImagePixels = std::uint64_t(1) << 30;
     // BMP

@@ -351,10 +351,10 @@ TEST(BmpReader, ColourCountDecidesWherePixelsStart)
         std::uint32_t bitCount;
         std::uint32_t clrUsed;
         int tableEntries;
-        int paletteCount;
+        int paletteCount;  // the 4-bit pixel 4 extends a 1-entry table with black
     };
     for (const TCase c : {TCase{8, 0, 256, 256}, TCase{8, 20, 20, 20}, TCase{8, 300, 300, 256}, TCase{1, 5, 5, 2},
-                          TCase{4, 1, 1, 1}, TCase{24, 3, 3, 0}}) {
+                          TCase{4, 1, 1, 5}, TCase{24, 3, 3, 0}}) {
         TBmpFile f;
         f.width = 2;
         f.height = 1;
@@ -368,7 +368,8 @@ TEST(BmpReader, ColourCountDecidesWherePixelsStart)
         LoadBmp(f.Bytes(), image);
         ASSERT_EQ(image.PaletteCount(), c.paletteCount) << c.clrUsed;
         if (c.paletteCount > 1) {
-            EXPECT_EQ(image.GetPaletteColor(1), TableColor(1)) << c.clrUsed;
+            // Entries past the file's table are the black ones added for the pixels.
+            EXPECT_EQ(image.GetPaletteColor(1), c.tableEntries > 1 ? TableColor(1) : 0u) << c.clrUsed;
         }
         if (c.bitCount == 24)
             EXPECT_EQ(image.GetPixel(1, 0), RGBValue(4, 5, 6));
@@ -419,7 +420,7 @@ TEST_P(BmpRejects, ReadAndGetInfoRaiseTheFormatError)
 INSTANTIATE_TEST_SUITE_P(
     Fields, BmpRejects,
     ::testing::Values(
-        TRejectCase{"HeaderSize", [](TBmpFile& f) { f.headerSize = 108; },
+        TRejectCase{"HeaderSize", [](TBmpFile& f) { f.headerSize = 64; },
                     "BMP: Invalid size of BitmapInfoHeader/BitmapCoreHeader"},
         TRejectCase{"Planes", [](TBmpFile& f) { f.planes = 2; }, "BMP: BitmapInfoHeader.biPlanes invalid"},
         TRejectCase{"BitCount2", [](TBmpFile& f) { f.bitCount = 2; }, "BMP: BitmapInfoHeader.biBitCount invalid"},
@@ -796,4 +797,116 @@ TEST(BmpReader, RunLengthFileDataCutShortLoadsWhatIsThere)
     LoadBmp(f.Bytes(), image);
     EXPECT_EQ(image.GetPixel(3, 1), 6u);
     EXPECT_EQ(image.GetPixel(0, 0), 0u);
+}
+
+// ---- the longer headers of later versions --------------------------------------------
+
+namespace {
+
+// Header words after the first 40 bytes: the four masks, then zeros up to the size.
+std::vector<std::uint32_t> LongHeaderWords(std::uint32_t headerSize, std::vector<std::uint32_t> masks)
+{
+    masks.resize((headerSize - 40) / 4, 0);
+    return masks;
+}
+
+}  // namespace
+
+// 32-bit pixels (blue 10, green 20, red 30) with alpha 0, 128 and 255 through
+// each header size: the 52-byte header has no alpha mask, the longer ones lay
+// the pixels over the background.
+TEST(BmpReader, LongerHeadersWithTheirMasks)
+{
+    const TRGB background = RGBValue(200, 100, 0);
+    const TRGB colour = RGBValue(30, 20, 10);
+    for (const std::uint32_t size : {52u, 56u, 108u, 124u}) {
+        SCOPED_TRACE(size);
+        TBmpFile f;
+        f.headerSize = size;
+        f.width = 3;
+        f.height = 1;
+        f.bitCount = 32;
+        f.compression = 3;
+        f.masks = LongHeaderWords(size, {0xFF0000, 0xFF00, 0xFF, 0xFF000000});
+        f.pixels = {10, 20, 30, 0, 10, 20, 30, 128, 10, 20, 30, 255};
+        TPixelGraphic image;
+        image.SetBackGroundColor(background);
+        LoadBmp(f.Bytes(), image);
+        ASSERT_EQ(image.BitCount(), bc24);
+        const bool alpha = size >= 56;
+        EXPECT_EQ(image.GetColor(0, 0), alpha ? background : colour);
+        EXPECT_EQ(image.GetColor(2, 0), colour);
+        // Half way: (c x 128 + bg x 127) / 255, rounded.
+        EXPECT_EQ(image.GetColor(1, 0), alpha ? RGBValue(115, 60, 5) : colour);
+
+        // A 24-bit image and a palette image behind the same header.
+        TBmpFile rgb = f;
+        rgb.bitCount = 24;
+        rgb.compression = 0;
+        rgb.pixels = {10, 20, 30, 1, 2, 3, 4, 5, 6, 0, 0, 0};
+        LoadBmp(rgb.Bytes(), image);
+        EXPECT_EQ(image.GetColor(2, 0), RGBValue(6, 5, 4));
+        TBmpFile pal = rgb;
+        pal.bitCount = 8;
+        pal.clrUsed = 4;
+        pal.table = Table4(4);
+        pal.pixels = {3, 1, 2, 0};
+        LoadBmp(pal.Bytes(), image);
+        EXPECT_EQ(image.GetColor(0, 0), TableColor(3));
+        EXPECT_EQ(image.GetColor(2, 0), TableColor(2));
+    }
+}
+
+// ReadDIB takes the same header sizes and refuses every other one by name
+// instead of reading 40 bytes of it.
+TEST(BmpReader, DibHeaderSizes)
+{
+    for (const std::uint32_t size : {16u, 40u, 52u, 64u, 108u, 124u, 128u}) {
+        TBmpFile f;
+        f.headerSize = size;
+        f.width = 2;
+        f.height = 1;
+        f.bitCount = 24;
+        f.masks = std::vector<std::uint32_t>(size > 40 ? (size - 40) / 4 : 0, 0);
+        f.pixels = {1, 2, 3, 4, 5, 6, 0, 0};
+        const std::vector<std::uint8_t> file = f.Bytes();
+        TMemoryStream stream(std::vector<std::uint8_t>(file.begin() + 14, file.end()));
+        TPixelGraphic image;
+        const bool known = size == 40 || size == 52 || size == 108 || size == 124;
+        EXPECT_EQ(test::MessageOf([&] { image.ReadDIB(stream, false); }),
+                  known ? "(nothing raised)" : "BMP: Invalid size of BitmapInfoHeader/BitmapCoreHeader")
+            << size;
+        if (known) {
+            EXPECT_EQ(image.GetColor(1, 0), RGBValue(6, 5, 4)) << size;
+        }
+    }
+}
+
+// A V5 profile placed before the pixels is passed over; pixels naming entries
+// beyond the colour table show black.
+TEST(BmpReader, EmbeddedProfileAndIndicesBeyondTheTable)
+{
+    TBmpFile f;
+    f.headerSize = 124;
+    f.width = 4;
+    f.height = 1;
+    f.bitCount = 8;
+    f.clrUsed = 2;
+    std::vector<std::uint32_t> words = LongHeaderWords(124, {});
+    words[(56 - 40) / 4] = 0x4D424544;        // CSType: embedded profile
+    words[(112 - 40) / 4] = 124 + 2 * 4;      // profile right after the colour table
+    words[(116 - 40) / 4] = 12;
+    f.masks = words;
+    f.table = Table4(2);
+    const std::vector<std::uint8_t> profile(12, 0xEE);
+    f.table.insert(f.table.end(), profile.begin(), profile.end());
+    f.pixels = {1, 0, 7, 1};
+    TPixelGraphic image;
+    LoadBmp(f.Bytes(), image);
+    ASSERT_EQ(image.PaletteCount(), 8);
+    EXPECT_EQ(image.GetColor(0, 0), TableColor(1));
+    EXPECT_EQ(image.GetColor(1, 0), TableColor(0));
+    EXPECT_EQ(image.GetColor(2, 0), 0u);
+    for (int i = 2; i < 8; ++i)
+        EXPECT_EQ(image.GetPaletteColor(i), 0u) << i;
 }

@@ -39,6 +39,65 @@ bool QuotesOwnMessage(const std::string& note)
     return note.rfind("BMP: ", 0) == 0 || note.rfind("TGA: ", 0) == 0 || note.rfind("PCX: ", 0) == 0;
 }
 
+// Rows whose manifest expectation predates the 52-, 56-, 108- and 124-byte
+// headers: files that load now, and refusals that now come from a later check.
+struct TChangedRow {
+    const char* path;
+    const char* expectation;
+    const char* message;  // the refusal now given
+};
+
+const TChangedRow kChangedRows[] = {
+    {"bmpsuite/g/pal8v4.bmp", "loads", ""},
+    {"bmpsuite/g/pal8v5.bmp", "loads", ""},
+    {"bmpsuite/q/rgb24jpeg.bmp", "refused", "BMP: BitmapInfoHeader.biBitCount invalid"},
+    {"bmpsuite/q/rgb24lprof.bmp", "loads", ""},
+    {"bmpsuite/q/rgb24png.bmp", "refused", "BMP: BitmapInfoHeader.biBitCount invalid"},
+    {"bmpsuite/q/rgb24prof.bmp", "loads", ""},
+    {"bmpsuite/q/rgb24prof2.bmp", "loads", ""},
+    {"bmpsuite/q/rgb32-xbgr.bmp", "loads", ""},
+    {"bmpsuite/q/rgb32h52.bmp", "loads", ""},
+    {"bmpsuite/q/rgba16-1924.bmp", "loads", ""},
+    {"bmpsuite/q/rgba16-4444.bmp", "loads", ""},
+    {"bmpsuite/q/rgba16-5551.bmp", "loads", ""},
+    {"bmpsuite/q/rgba32-1.bmp", "loads", ""},
+    {"bmpsuite/q/rgba32-1010102.bmp", "loads", ""},
+    {"bmpsuite/q/rgba32-2.bmp", "loads", ""},
+    {"bmpsuite/q/rgba32-61754.bmp", "loads", ""},
+    {"bmpsuite/q/rgba32-81284.bmp", "loads", ""},
+    {"bmpsuite/q/rgba32h56.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_A1_R5_G5_B5.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_A1_R5_G5_B5_Top_Down.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_A4_R4_G4_B4.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_A4_R4_G4_B4_Top_Down.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_R5_G6_B5.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_R5_G6_B5_Top_Down.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_X4_R4_G4_B4.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_X4_R4_G4_B4_Top_Down.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_X8_R8_G8_B8.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V3_X8_R8_G8_B8_Top_Down.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V4_A8_R8_G8_B8.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V4_R5_G6_B5.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V5_A1_R5_G5_B5.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/V5_A8_R8_G8_B8_Rgb.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/imagemagick_invalid_run_length_issue_2321.bmp", "loads", ""},
+    {"image-rs/images/bmp/images/lenient/V5_A8_R8_G8_B8_Rgb_BadMask.bmp", "loads", ""},
+    {"pillow/hopper.bmp", "loads", ""},
+    {"pillow/hopper_rle8_grayscale.bmp", "loads", ""},
+    {"pillow/rgb32bf-abgr.bmp", "loads", ""},
+    {"pillow/rgb32bf-rgba.bmp", "loads", ""},
+    {"zigimg/bmp/simple_v4.bmp", "loads", ""},
+    {"zigimg/bmp/windows_rgba_v5.bmp", "loads", ""},
+};
+
+const TChangedRow* ChangedRow(const std::string& path)
+{
+    for (const TChangedRow& row : kChangedRows)
+        if (path == row.path)
+            return &row;
+    return nullptr;
+}
+
 class SuiteFormat : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(SuiteFormat, EveryFileMeetsItsExpectation)
@@ -46,11 +105,15 @@ TEST_P(SuiteFormat, EveryFileMeetsItsExpectation)
     const std::vector<test::TManifestRow> rows = test::ManifestRows({GetParam()});
     if (rows.empty())
         GTEST_SKIP() << "test suites not present";
-    for (const test::TManifestRow& row : rows) {
+    for (test::TManifestRow row : rows) {
         SCOPED_TRACE(row.path);
         TPixelGraphic image;
         const std::string error = test::LoadLikeConverter(Suite(row.path), image);
         EXPECT_EQ(error.rfind("FOREIGN", 0), std::string::npos) << error;
+        if (const TChangedRow* changed = ChangedRow(row.path)) {
+            row.expectation = changed->expectation;
+            row.note = changed->message;
+        }
         if (row.expectation == "loads") {
             EXPECT_EQ(error, "");
         } else if (row.expectation == "refused") {
@@ -135,6 +198,15 @@ INSTANTIATE_TEST_SUITE_P(
         TSamePicture{"bmpsuite/g/pal8.bmp", "bmpsuite/g/pal8os2.bmp"},
         TSamePicture{"bmpsuite/g/pal8.bmp", "bmpsuite/q/pal8oversizepal.bmp"},
         TSamePicture{"bmpsuite/g/pal8.bmp", "bmpsuite/q/pal8os2v2-40sz.bmp"},
+        // The V4 and V5 headers, an embedded profile, and masks inside a 52- or 56-byte header.
+        TSamePicture{"bmpsuite/g/pal8.bmp", "bmpsuite/g/pal8v4.bmp"},
+        TSamePicture{"bmpsuite/g/pal8.bmp", "bmpsuite/g/pal8v5.bmp"},
+        TSamePicture{"bmpsuite/g/rgb24.bmp", "bmpsuite/q/rgb24prof.bmp"},
+        TSamePicture{"bmpsuite/g/rgb24.bmp", "bmpsuite/q/rgb24lprof.bmp"},
+        TSamePicture{"bmpsuite/g/rgb32bf.bmp", "bmpsuite/q/rgb32h52.bmp"},
+        TSamePicture{"bmpsuite/q/rgba32-1.bmp", "bmpsuite/q/rgba32-2.bmp"},
+        TSamePicture{"bmpsuite/q/rgba32-1.bmp", "bmpsuite/q/rgba32h56.bmp"},
+        TSamePicture{"image-rs/images/bmp/images/V3_X8_R8_G8_B8.bmp", "image-rs/images/bmp/images/Info_R8_G8_B8.bmp"},
         TSamePicture{"bmpsuite/g/pal4.bmp", "bmpsuite/g/pal4rle.bmp"},
         TSamePicture{"bmpsuite/g/rgb24.bmp", "bmpsuite/g/rgb32.bmp"},
         TSamePicture{"bmpsuite/g/rgb24.bmp", "bmpsuite/g/rgb32bf.bmp"},

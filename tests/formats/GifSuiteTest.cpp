@@ -51,6 +51,27 @@ int NotedBitCount(const std::string& note)
     return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos ? std::stoi(digits) : 0;
 }
 
+// Icons with 24-bit, 32-bit or PNG-compressed first entries, refused when the
+// manifest was written and read now. 24-bit ones are transparent (masked
+// pixels in IcoMaskColor), 32-bit ones are laid over the background; PNG
+// entries come in the format and transparency the PNG reader gives them.
+enum class TIconKind { Masked, Alpha, Png };
+const std::map<std::string, TIconKind> kIconsNowLoading = {
+    {"image-rs/images/ico/images/bmp-24bpp-mask.ico", TIconKind::Masked},
+    {"image-rs/images/ico/images/bmp-32bpp-alpha.ico", TIconKind::Alpha},
+    {"image-rs/images/ico/images/bmp-32bpp-conflicting-and-mask.ico", TIconKind::Alpha},
+    {"image-rs/images/ico/images/bmp_v5_with_icc.ico", TIconKind::Masked},
+    {"image-rs/images/ico/images/lenient-bpp.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/png-32bpp-alpha.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/png_l8.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/png_rgb8.ico", TIconKind::Png},
+    {"image-rs/images/ico/images/truncated_mask_32bpp.ico", TIconKind::Alpha},
+    {"pillow/hopper_256x256.ico", TIconKind::Masked},
+    {"pillow/hopper_draw.ico", TIconKind::Png},
+    {"pillow/pillow.ico", TIconKind::Png},
+    {"pillow/python.ico", TIconKind::Alpha},
+};
+
 TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
 {
     const std::vector<test::TManifestRow> rows = test::ManifestRows({"gif", "ico"});
@@ -64,6 +85,15 @@ TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
         TPixelGraphic image;
         const std::string error = test::LoadLikeConverter(test::TestSuitesDir() / row.path, image);
         EXPECT_EQ(error.rfind("FOREIGN", 0), std::string::npos) << error;
+        if (const auto icon = kIconsNowLoading.find(row.path); icon != kIconsNowLoading.end()) {
+            ++loads;
+            EXPECT_EQ(error, "");
+            if (icon->second != TIconKind::Png) {
+                EXPECT_EQ(image.BitCount(), bc24);
+                EXPECT_EQ(image.Transparent(), icon->second == TIconKind::Masked);
+            }
+            continue;
+        }
         if (row.expectation == "loads") {
             ++loads;
             EXPECT_EQ(error, "");
@@ -172,6 +202,7 @@ struct TOracleFrame {
     int height = 0;
     std::vector<TRGB> palette;  // empty when the frame has no colour table at all
     std::vector<std::uint8_t> indices;
+    int transparentIndex = -1;  // from the frame's graphic control block
 };
 
 struct TMemorySource {
@@ -213,6 +244,9 @@ bool GiflibDecode(const std::vector<std::uint8_t>& bytes, std::vector<TOracleFra
                     frame.palette.push_back(RGBValue(map->Colors[c].Red, map->Colors[c].Green, map->Colors[c].Blue));
             const std::size_t n = std::size_t(frame.width) * std::size_t(frame.height);
             frame.indices.assign(saved.RasterBits, saved.RasterBits + n);
+            GraphicsControlBlock control{};
+            if (DGifSavedExtensionToGCB(gif, i, &control) == GIF_OK)
+                frame.transparentIndex = control.TransparentColor;
             frames.push_back(std::move(frame));
         }
     }
@@ -227,12 +261,18 @@ std::string CompareFrame(const TPixelGraphic& image, const TOracleFrame& want, i
         return "size " + std::to_string(image.Width()) + "x" + std::to_string(image.Height()) + " instead of " +
                std::to_string(want.width) + "x" + std::to_string(want.height);
     if (!want.palette.empty()) {
-        if (image.PaletteCount() != int(want.palette.size()))
+        // Entries past the table (for pixels or a transparent index beyond it)
+        // are black; the transparent entry shows a new image's background, black.
+        const std::size_t count = std::max<std::size_t>(want.palette.size(), std::size_t(image.PaletteCount()));
+        if (image.PaletteCount() < int(want.palette.size()))
             return "palette of " + std::to_string(image.PaletteCount()) + " instead of " +
                    std::to_string(want.palette.size());
-        for (std::size_t i = 0; i < want.palette.size(); ++i)
-            if (image.PaletteColors()[i] != want.palette[i])
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool transparent = int(i) == want.transparentIndex;
+            const TRGB expected = transparent || i >= want.palette.size() ? 0 : want.palette[i];
+            if (image.PaletteColors()[i] != expected)
                 return "palette entry " + std::to_string(i);
+        }
     }
     for (int y = 0; y < want.height; ++y)
         for (int x = 0; x < want.width; ++x) {

@@ -185,14 +185,57 @@ TThreeFrames ThreeFrames()
     return t;
 }
 
+// Frame i's table as the image shows it: each frame's graphic control marks
+// one transparent entry, which takes the background.
+std::vector<TRGB> ShownTable(const TThreeFrames& t, int i, TRGB background)
+{
+    const int transparent[3] = {0, 3, 0};
+    std::vector<TRGB> table = t.tables[std::size_t(i)];
+    table[std::size_t(transparent[i])] = background;
+    return table;
+}
+
 TEST(GifReader, EachFrameAtItsOwnSizeWithItsOwnTable)
 {
     const TThreeFrames t = ThreeFrames();
+    const TRGB background = RGBValue(12, 34, 56);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         TPixelGraphic image;
+        image.SetBackGroundColor(background);
         LoadGif(t.bytes, i, image);
-        ExpectFrame(image, t.frames[std::size_t(i)], t.tables[std::size_t(i)], t.bits[std::size_t(i)]);
+        ExpectFrame(image, t.frames[std::size_t(i)], ShownTable(t, i, background), t.bits[std::size_t(i)]);
+    }
+}
+
+// The transparent index shows BackGroundColor, for the one image its graphic
+// control extension precedes and only when the extension's flag says so.
+TEST(GifReader, TransparentIndexTakesTheBackground)
+{
+    const TRGB background = RGBValue(200, 100, 50);
+    const std::vector<TRGB> table = RandomTable(3, 77);
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> control;  // raw extension before the first frame
+        int index;                          // frame read
+        int transparent;                    // entry that shows the background; -1 none
+    };
+    const Row rows[] = {
+        {"flag set", {0x21, 0xF9, 4, 1, 0, 0, 5, 0}, 0, 5},
+        {"flag clear", {0x21, 0xF9, 4, 0, 0, 0, 5, 0}, 0, -1},
+        {"next image only", {0x21, 0xF9, 4, 1, 0, 0, 5, 0}, 1, -1},
+        {"disposal bits around the flag", {0x21, 0xF9, 4, 0x09, 0, 0, 7, 0}, 0, 7},
+    };
+    for (const Row& row : rows) {
+        TGifFileBuilder gif(6, 4, 3, table);
+        gif.Raw(row.control).Frame(RandomFrame(6, 4, 3, 1)).Frame(RandomFrame(6, 4, 3, 2)).Trailer();
+        TPixelGraphic image;
+        image.SetBackGroundColor(background);
+        LoadGif(gif.Data(), row.index, image);
+        ASSERT_EQ(image.PaletteCount(), 8) << row.name;
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(image.PaletteColors()[i], i == row.transparent ? background : table[std::size_t(i)])
+                << row.name << " entry " << i;
     }
 }
 
@@ -251,8 +294,10 @@ TEST(GifReader, NoColourTableGivesOneBlackEntry)
     TPixelGraphic image;
     LoadGif(gif.Data(), 0, image);
     EXPECT_EQ(image.BitCount(), bc1);
-    ASSERT_EQ(image.PaletteCount(), 1);
+    // The pixels use index 1 too, so the one black entry is joined by a second.
+    ASSERT_EQ(image.PaletteCount(), 2);
     EXPECT_EQ(image.PaletteColors()[0], 0u);
+    EXPECT_EQ(image.PaletteColors()[1], 0u);
     const TFileInfo info = InfoOf(gif.Data(), 0);
     EXPECT_EQ(info.BitsPerPixel, 0);
     EXPECT_EQ(info.ColorsText, "1");
@@ -586,9 +631,9 @@ TEST(GifReader, LoadsByFileNameAndIndex)
     test::WriteAll(dir.File("named.bmp"), t.bytes);
     TPixelGraphic image;
     image.LoadFromFileIndex(dir.File("anim.gif"), 2);
-    ExpectFrame(image, t.frames[2], t.tables[2], 2);
+    ExpectFrame(image, t.frames[2], ShownTable(t, 2, 0), 2);
     image.LoadFromFile(dir.File("named.bmp"));
-    ExpectFrame(image, t.frames[0], t.tables[0], 8);
+    ExpectFrame(image, t.frames[0], ShownTable(t, 0, 0), 8);
 }
 
 // ---- one reader, two threads ----------------------------------------------------------

@@ -91,8 +91,8 @@ TEST_P(PngRoundTripTest, WrittenImageReadsBackUnchanged)
     ReadPng(bytes, back);
     std::string why;
     EXPECT_TRUE(test::SamePixels(image, back, &why)) << why;
-    // gAMA 1/1.8 comes back as the image's own gamma.
-    EXPECT_NEAR(double(back.Gamma()), 1.8, 1e-4);
+    // gAMA 1/2.2 (0.45455) comes back as the image's own gamma.
+    EXPECT_NEAR(double(back.Gamma()), 2.2, 1e-4);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -675,6 +675,26 @@ TEST(PngTest, CheckSignatureNeedsAllEightBytes)
     header.Count = 8;
     header.Bytes[7] = 0;
     EXPECT_FALSE(reader.CheckSignature(header));
+}
+
+// A new image takes the display gamma, and the written gAMA is its reciprocal
+// times 100000: 45455 for the sRGB default, 55556 for a 1.8 display.
+TEST(PngTest, WrittenGammaFollowsTheDisplayGamma)
+{
+    const long double saved = DisplayGamma;
+    for (const auto& [display, stored] : {std::pair{2.2L, 45455u}, std::pair{1.8L, 55556u}}) {
+        DisplayGamma = display;
+        TPixelGraphic image;
+        image.SetSize(2, 2, bc24);
+        const auto bytes = WritePng(image);
+        const std::string text(bytes.begin(), bytes.end());
+        const std::size_t at = text.find("gAMA");
+        ASSERT_NE(at, std::string::npos);
+        const std::uint32_t value = std::uint32_t(bytes[at + 4]) << 24 | std::uint32_t(bytes[at + 5]) << 16 |
+                                    std::uint32_t(bytes[at + 6]) << 8 | bytes[at + 7];
+        EXPECT_EQ(value, stored) << double(display);
+    }
+    DisplayGamma = saved;
 }
 
 }  // namespace

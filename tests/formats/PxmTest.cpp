@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+#include <vector>
+
 using namespace rastova;
 
 namespace {
@@ -221,11 +225,82 @@ TEST(PxmWriter, TextLayout)
     colour.SetPixel(1, 0, RGBValue(255, 0, 9));
     EXPECT_EQ(Written(colour, TPPMFileFormatWriter()), "P3\n2 1\n255\n1 2 3 255 0 9\n");
 
-    // Long rows are not wrapped.
+    // Long rows are wrapped: 1200 one-digit values, 35 to a line of 69 characters.
     TPixelGraphic wide;
     wide.SetSize(400, 1, bc24);
     const std::string text = Written(wide, TPPMFileFormatWriter());
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + 35);
+}
+
+// Plain lines stay within 70 characters, broken between values only where the
+// next value would not fit; every row still begins on a line of its own, and
+// the values are those of the unwrapped layout.
+TEST(PxmWriter, TextLinesWrapAtSeventy)
+{
+    struct Row {
+        TBitCount bitCount;
+        int width;
+        int samplesPerPixel;
+        TFileFormatWriter* writer;
+    };
+    TPBMFileFormatWriter pbm;
+    TPGMFileFormatWriter pgm;
+    TPPMFileFormatWriter ppm;
+    const Row rows[] = {{bc1, 150, 1, &pbm}, {bc8, 97, 1, &pgm}, {bc24, 61, 3, &ppm}, {bc24, 5, 3, &ppm}};
+    for (const Row& row : rows) {
+        TPixelGraphic image;
+        test::FillRandom(image, row.width, 3, row.bitCount, 9);
+        if (row.bitCount == bc1)
+            image.SetPaletteIdent(pBlackWhite);
+        if (row.bitCount == bc8)
+            image.SetPaletteIdent(pGray256);
+        TMemoryStream stream;
+        row.writer->Write(stream, image);
+        const std::string text(stream.Data().begin(), stream.Data().end());
+
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(text.substr(at, end - at));
+        const int header = row.bitCount == bc1 ? 2 : 3;
+        std::vector<std::string> tokens;
+        std::size_t tokensInRow = 0;
+        for (std::size_t i = std::size_t(header); i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            ASSERT_LE(line.size(), 70u) << line;
+            ASSERT_FALSE(line.empty());
+            EXPECT_NE(line.front(), ' ');
+            EXPECT_NE(line.back(), ' ');
+            std::istringstream words(line);
+            for (std::string word; words >> word;)
+                tokens.push_back(word);
+            tokensInRow = tokens.size() % std::size_t(row.width * row.samplesPerPixel);
+            // A line ends early only where its row ends or the next value would not fit.
+            if (tokensInRow != 0 && i + 1 < lines.size()) {
+                EXPECT_GT(line.size() + 1 + lines[i + 1].substr(0, lines[i + 1].find(' ')).size(), 70u);
+            }
+        }
+        EXPECT_EQ(tokensInRow, 0u);
+        ASSERT_EQ(tokens.size(), std::size_t(row.width * row.samplesPerPixel * 3));
+        std::size_t k = 0;
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < row.width; ++x) {
+                const TRGB c = image.GetColor(x, y);
+                if (row.bitCount == bc1) {
+                    EXPECT_EQ(tokens[k++], c == 0 ? "1" : "0");
+                } else {
+                    EXPECT_EQ(tokens[k++], std::to_string(RedOf(c)));
+                    if (row.samplesPerPixel == 3) {
+                        EXPECT_EQ(tokens[k++], std::to_string(GreenOf(c)));
+                        EXPECT_EQ(tokens[k++], std::to_string(BlueOf(c)));
+                    }
+                }
+            }
+        stream.SetPosition(0);
+        TPixelGraphic back;
+        back.LoadFromStream(stream);
+        std::string why;
+        EXPECT_TRUE(test::SamePixels(image, back, &why)) << why;
+    }
 }
 
 TEST(PxmWriter, RawRoundTripsEveryVariant)

@@ -1,4 +1,5 @@
 #include "formats/Tga.h"
+#include "formats/PaletteRepair.h"
 #include "formats/TgaCodec.h"
 
 #include "image/PGExceptions.h"
@@ -121,7 +122,11 @@ TEST_P(TgaRoundTrip, WriterOutputReadsBackUnchanged)
         source.SetPaletteCount(c.paletteCount);
 
     TPixelGraphic loaded;
-    LoadTga(SaveTga(source), loaded);
+    const std::vector<std::uint8_t> file = SaveTga(source);
+    // Random pixels name entries beyond a short palette: the reader adds black
+    // entries for them.
+    ExtendPaletteToPixels(source);
+    LoadTga(file, loaded);
     std::string why;
     EXPECT_TRUE(test::SamePixels(source, loaded, &why)) << why;
 

@@ -394,8 +394,10 @@ TEST(TiffRead, DirectoryErrors)
         {"samples 2", [](TImageLayout& s) { s.bits = {8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
         {"bits count", none, [](TTiffFileBuilder& b) { b.Short(277, 3); }, "TIFF: Invalid count of SamplesPerPixel"},
         {"bits 2", [](TImageLayout& s) { s.bits = {2}; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"bits 16", [](TImageLayout& s) { s.bits = {16}; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"rgb 16", [](TImageLayout& s) { s.bits = {16, 16, 16}; s.photometric = 2; }, {},
+        {"bits 16", [](TImageLayout& s) { s.bits = {16}; }, {}, ""},
+        {"rgb 16", [](TImageLayout& s) { s.bits = {16, 16, 16}; s.photometric = 2; }, {}, ""},
+        {"palette 16", [](TImageLayout& s) { s.bits = {16}; s.photometric = 3; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"cmyk 16", [](TImageLayout& s) { s.bits = {16, 16, 16, 16}; s.photometric = 5; }, {},
          "TIFF: Invalid SamplesPerPixel"},
         {"gray with 3 samples", [](TImageLayout& s) { s.bits = {8, 8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
         {"ycbcr", [](TImageLayout& s) { s.bits = {8, 8, 8}; s.photometric = 6; }, {}, "TIFF: Invalid SamplesPerPixel"},
@@ -405,9 +407,11 @@ TEST(TiffRead, DirectoryErrors)
         {"ccitt", [](TImageLayout& s) { s.compression = 2; }, {}, "TIFF: Unsupported compression CCITT 1D"},
         {"g3", [](TImageLayout& s) { s.compression = 3; }, {}, "TIFF: Unsupported compression Group 3 Fax"},
         {"g4", [](TImageLayout& s) { s.compression = 4; }, {}, "TIFF: Unsupported compression Group 4 Fax"},
-        {"lzw", [](TImageLayout& s) { s.compression = 5; }, {}, "TIFF: Unsupported compression LZW"},
+        // 64 zero bytes are 56 LZW codes 0: more zeros than the 8 pixels need.
+        {"lzw", [](TImageLayout& s) { s.compression = 5; }, {}, ""},
         {"jpeg", [](TImageLayout& s) { s.compression = 6; }, {}, "TIFF: Unsupported compression JPEG"},
-        {"deflate", [](TImageLayout& s) { s.compression = 32946; }, {}, "TIFF: Unsupported compression 32946"},
+        {"deflate", [](TImageLayout& s) { s.compression = 32946; }, {}, "TIFF: Invalid Deflate data"},
+        {"zstd", [](TImageLayout& s) { s.compression = 50000; }, {}, "TIFF: Unsupported compression 50000"},
         // Layout errors come before the compression check.
         {"lzw and bits 2", [](TImageLayout& s) { s.compression = 5; s.bits = {2}; }, {},
          "TIFF: Invalid SamplesPerPixel"},
@@ -445,10 +449,26 @@ TEST(TiffRead, MissingTags)
     ReadBytes(w.Build(), image);
     EXPECT_EQ(image.GetColor(2, 0), Gray(255));
 
-    // No SamplesPerPixel tag.
+    // No SamplesPerPixel tag: one sample, so only the missing strips are wrong.
     TTiffFileBuilder s;
     s.Long(256, 4).Long(257, 1).Short(258, 8).Short(259, 1).Short(262, 1);
-    EXPECT_EQ(ReadError(s.Build()), "TIFF: Invalid SamplesPerPixel");
+    EXPECT_EQ(ReadError(s.Build()), "TIFF: Invalid RowsPerStrip");
+
+    // Neither SamplesPerPixel nor BitsPerSample: a bilevel image.
+    TTiffFileBuilder d;
+    const std::uint32_t at3 = d.Blob(Bytes{0xA5});
+    d.Long(256, 8).Long(257, 1).Short(259, 1).Short(262, 1).Long(273, at3);
+    TPixelGraphic bilevel;
+    ReadBytes(d.Build(), bilevel);
+    EXPECT_EQ(bilevel.BitCount(), bc1);
+    EXPECT_EQ(bilevel.GetPixel(0, 0), 1u);
+    EXPECT_EQ(bilevel.GetPixel(1, 0), 0u);
+    EXPECT_EQ(bilevel.GetPixel(7, 0), 1u);
+
+    // Three samples but no BitsPerSample: three 1-bit samples are no layout we read.
+    TTiffFileBuilder t;
+    t.Long(256, 4).Long(257, 1).Short(259, 1).Short(262, 2).Short(277, 3);
+    EXPECT_EQ(ReadError(t.Build()), "TIFF: Invalid SamplesPerPixel");
 }
 
 TEST(TiffRead, LastEntryWins)
@@ -860,9 +880,11 @@ TEST(TiffRead, GetInfoTexts)
         {false, 2, 0, {1}, "I, CCITT 1D, WhiteIsZero", "(Unsupported compression)", 1, "2"},
         {false, 3, 0, {1}, "I, Group 3 F., WhiteIsZero", "(Unsupported compression)", 1, "2"},
         {false, 4, 0, {1}, "I, Group 4 F., WhiteIsZero", "(Unsupported compression)", 1, "2"},
-        {false, 5, 2, {8, 8, 8}, "I, LZW, RGB", "(Unsupported compression)", 24, "16.7 M"},
+        {false, 5, 2, {8, 8, 8}, "I, LZW, RGB", "", 24, "16.7 M"},
+        {false, 8, 1, {16}, "I, Deflate, BlackIsZero", "", 16, "65536"},
         {false, 6, 2, {8, 8, 8, 8}, "I, JPEG, RGB", "(Unsupported compression)", 32, "16.7 M"},
-        {true, 32946, 3, {4}, "M, , RGB Palette", "", 4, "16"},
+        {true, 32946, 3, {4}, "M, Deflate, RGB Palette", "", 4, "16"},
+        {true, 7, 3, {4}, "M, , RGB Palette", "", 4, "16"},
         {false, 1, 5, {8, 8, 8, 8}, "I, Uncompr., CMYK", "", 32, "16.7 M"},
     };
     for (const Row& row : rows) {

@@ -34,6 +34,87 @@ bool NoteIsMessage(const std::string& note)
            note.rfind("Unknown file format", 0) == 0;
 }
 
+// Rows whose manifest expectation predates LZW, Deflate, 16-bit samples and the
+// SamplesPerPixel and BitsPerSample defaults: files that load now, and refusals
+// that now come from a later check.
+struct TChangedRow {
+    const char* path;
+    const char* expectation;
+    const char* message;  // the refusal now given
+};
+
+const TChangedRow kChangedRows[] = {
+    {"image-tiff/big_g4.tif", "refused", "TIFF: Unsupported compression Group 4 Fax"},
+    {"image-tiff/int16.tif", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/int16_rgb.tif", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/int16_zstd.tif", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/issue_69_lzw.tiff", "loads", ""},
+    {"image-tiff/issue_69_packbits.tiff", "loads", ""},
+    {"image-tiff/minisblack-1c-i16b.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/random-fp16-pred2.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/random-fp16-pred3.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/random-fp16.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/seq/seq-1c-16b-bigendian-68f373a0.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-16b-deflate-68f373a0.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-16b-lzw-68f373a0.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-16b-multistrip-68f373a0.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-16b-tiled-68f373a0.tiff", "refused", "TIFF: Invalid RowsPerStrip"},
+    {"image-tiff/seq/seq-1c-8b-deflate-20f3db0c.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-8b-lzw-20f3db0c.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-8b-lzw-hpredict-20f3db0c.tiff", "loads", ""},
+    {"image-tiff/seq/seq-1c-i16-63af2488.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/seq/seq-3c-8b-lzw-8743c999.tiff", "loads", ""},
+    {"image-tiff/seq/seq-4c-16b-rgba-5181991f.tiff", "loads", ""},
+    {"image-tiff/single-black-fp16.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/white-fp16-pred2.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/white-fp16-pred3.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"image-tiff/white-fp16.tiff", "refused", "TIFF: SampleFormat invalid"},
+    {"libtiff/minisblack-1c-16b.tiff", "loads", ""},
+    {"libtiff/quad-lzw-compat.tiff", "loads", ""},
+    {"libtiff/rgb-3c-16b.tiff", "loads", ""},
+    {"libtiffpic/depth/flower-minisblack-16.tif", "loads", ""},
+    {"libtiffpic/depth/flower-rgb-contig-16.tif", "loads", ""},
+    {"libtiffpic/ladoga.tif", "loads", ""},
+    {"libtiffpic/quad-lzw.tif", "loads", ""},
+    {"libtiffpic/quad-tile.tif", "refused", "TIFF: NumStripOffsets<>(ImageLength+RowsPerStrip-1) div RowsPerStrip"},
+    {"libtiffpic/strike.tif", "loads", ""},
+    {"pillow/12in16bit.tif", "loads", ""},
+    {"pillow/16_bit_noise.tif", "loads", ""},
+    {"pillow/16bit.MM.cropped.tif", "loads", ""},
+    {"pillow/16bit.MM.deflate.tif", "loads", ""},
+    {"pillow/16bit.cropped.tif", "loads", ""},
+    {"pillow/16bit.deflate.tif", "loads", ""},
+    {"pillow/16bit.r.tif", "loads", ""},
+    {"pillow/16bit.s.tif", "refused", "TIFF: SampleFormat invalid"},
+    {"pillow/8bit.s.tif", "loads", ""},
+    {"pillow/hopper_lzw.tif", "loads", ""},
+    {"pillow/imagedraw_polygon_width_I.tiff", "loads", ""},
+    {"pillow/imagedraw_rectangle_I.tiff", "loads", ""},
+    {"pillow/multipage-mmap.tiff", "loads", ""},
+    {"pillow/tiff_16bit_RGB.tiff", "refused", "TIFF: Invalid RowsPerStrip"},
+    {"pillow/tiff_16bit_RGBa.tiff", "loads", ""},
+    {"pillow/tiff_wrong_bits_per_sample_3.tiff", "loads", ""},
+    {"pillow/uint16_1_4660.tif", "loads", ""},
+    {"zigimg/tiff/sample-grayscale8-deflate.tiff", "loads", ""},
+    {"zigimg/tiff/sample-grayscale8-lzw.tiff", "loads", ""},
+    {"zigimg/tiff/sample-monob-deflate.tiff", "loads", ""},
+    {"zigimg/tiff/sample-monob-lzw.tiff", "loads", ""},
+    {"zigimg/tiff/sample-pal8-deflate.tiff", "loads", ""},
+    {"zigimg/tiff/sample-pal8-lzw.tiff", "loads", ""},
+    {"zigimg/tiff/sample-rgb24-deflate.tiff", "loads", ""},
+    {"zigimg/tiff/sample-rgb24-lzw.tiff", "loads", ""},
+    {"zigimg/tiff/sample-rgba-deflate.tiff", "loads", ""},
+    {"zigimg/tiff/sample-rgba-lzw.tiff", "loads", ""},
+};
+
+const TChangedRow* ChangedRow(const std::string& path)
+{
+    for (const TChangedRow& row : kChangedRows)
+        if (path == row.path)
+            return &row;
+    return nullptr;
+}
+
 }  // namespace
 
 TEST(TiffSuite, ManifestExpectations)
@@ -43,10 +124,14 @@ TEST(TiffSuite, ManifestExpectations)
         GTEST_SKIP() << "test suites not present";
     ASSERT_FALSE(TIFFScanAllIFDs);  // the manifest assumes the library defaults
     int loads = 0, refused = 0;
-    for (const auto& row : rows) {
+    for (auto row : rows) {
         TPixelGraphic image;
         const std::string error = test::LoadLikeConverter(test::TestSuitesDir() / row.path, image);
         EXPECT_EQ(error.rfind("FOREIGN", 0), std::string::npos) << row.path << ": " << error;
+        if (const TChangedRow* changed = ChangedRow(row.path)) {
+            row.expectation = changed->expectation;
+            row.note = changed->message;
+        }
         if (row.expectation == "loads") {
             EXPECT_EQ(error, "") << row.path;
             EXPECT_GT(image.Width(), 0) << row.path;
@@ -83,7 +168,8 @@ TEST(TiffSuite, InfoAgreesWithRead)
         EXPECT_EQ(info.ImageCount, 1) << row.path;
         EXPECT_EQ(info.SubFormatText.substr(0, 3), row.variant.substr(0, 2) == "MM" ? "M, " : "I, ") << row.path;
         const int bits = info.BitsPerPixel;
-        EXPECT_EQ(image.BitCountNum(), bits > 8 ? 24 : bits) << row.path;
+        // 16 bits per pixel is 16-bit gray, reduced to 8.
+        EXPECT_EQ(image.BitCountNum(), bits > 16 ? 24 : std::min(bits, 8)) << row.path;
     }
 }
 
@@ -135,10 +221,6 @@ const char* KnownDifference(const TLibtiffImage& ref, const TPixelGraphic& image
         return "CMYK: red = 255 - cyan - black here, (255 - cyan)(255 - black)/255 in libtiff";
     if (ref.photometric == PHOTOMETRIC_PALETTE && ref.bits == 1)
         return "1-bit palette files are read as black and white";
-    if (ref.fillOrder == FILLORDER_LSB2MSB)
-        return "FillOrder is not among the tags the reader looks at";
-    if (ref.photometric == PHOTOMETRIC_RGB && ref.samples == 4)
-        return "libtiff premultiplies unassociated alpha; the extra sample is dropped here";
     (void)image;
     return nullptr;
 }

@@ -910,27 +910,32 @@ TEST(CreateOptimalPalette, MedianCutHandChecked)
     TPixelGraphic target;
     target.SetSize(4, 4, bc8);
     {
-        // One colour: one box, its cell centre.
+        // One colour fits any palette: it is taken as it is, not as its cell centre.
         TPixelGraphic g;
         g.SetSize(3, 2, bc24);
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 3; ++x)
                 g.SetPixel(x, y, Rgb(10, 20, 30));
         target.CreateOptimalPalette(g, 256, true);
-        EXPECT_EQ(PaletteOf(target), WithSystemColors({Rgb(12, 22, 28)}, 256));
+        EXPECT_EQ(PaletteOf(target), WithSystemColors({Rgb(10, 20, 30)}, 256));
         target.CreateOptimalPalette(g, 8, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(12, 22, 28)}));
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(10, 20, 30)}));
         EXPECT_EQ(target.PaletteIdent(), pUnknown);
     }
     {
-        // Fewer occupied cells than wanted: the green split separates them, then
-        // no box can be split any more.
+        // Fewer colours than wanted are taken exactly; with one colour more
+        // than wanted, median cut: the green split separates black from white
+        // and grey, then no box can be split any more.
         TPixelGraphic g;
         image(g, {Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(0, 0, 0)});
         target.CreateOptimalPalette(g, 4, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 252)}));
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
         target.CreateOptimalPalette(g, 20, true);
-        EXPECT_EQ(PaletteOf(target), WithSystemColors({Rgb(4, 2, 4), Rgb(252, 254, 252)}, 20));
+        EXPECT_EQ(PaletteOf(target), WithSystemColors({Rgb(0, 0, 0), Rgb(255, 255, 255)}, 20));
+        TPixelGraphic three;
+        image(three, {Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(250, 254, 250)});
+        target.CreateOptimalPalette(three, 2, false);
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 252)}));
     }
     {
         // Two boxes with equal diagonals: the first one is split.
@@ -981,12 +986,18 @@ TEST(CreateOptimalPalette, HistogramProgressAndAbort)
     target.SetSize(2, 3, bc8);
     TEventLog log;
     log.Attach(target);
+    // The colours fit: taken exactly, with the events counting would give.
     target.CreateOptimalPalette(g, 4, false);
     EXPECT_EQ(log.events, (std::vector<std::string>{"0/2", "1/2", "2/2"}));
-    EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 252)}));
+    EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
     log.events.clear();
     log.abortAfter = 0;  // only the black row is counted
     target.CreateOptimalPalette(g, 4, false);
+    EXPECT_EQ(log.events, (std::vector<std::string>{"0/2"}));
+    EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0)}));
+    // One wanted colour for two: median cut, stopped after the black row.
+    log.events.clear();
+    target.CreateOptimalPalette(g, 1, false);
     EXPECT_EQ(log.events, (std::vector<std::string>{"0/2"}));
     EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4)}));
 }
@@ -1015,13 +1026,18 @@ TEST(CreateOptimalPalette, OctreeHandChecked)
     TPixelGraphic target;
     target.SetSize(4, 4, bc8);
     {
-        // Leaves come out depth first, whatever the palette order.
+        // Colours that fit come in the order of their indices; only used
+        // indices count. Leaves of the octree come out depth first instead.
         TPixelGraphic g;
         PaletteImage(g, {Rgb(255, 255, 255), Rgb(0, 0, 0), Rgb(9, 9, 9)}, {2, 1, 0});
         target.CreateOptimalPalette(g, 10, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(255, 255, 255), Rgb(0, 0, 0)}));
         target.CreateOptimalPalette(g, 256, true);
-        EXPECT_EQ(PaletteOf(target), WithSystemColors({Rgb(0, 0, 0), Rgb(255, 255, 255)}, 256));
+        EXPECT_EQ(PaletteOf(target), WithSystemColors({Rgb(255, 255, 255), Rgb(0, 0, 0)}, 256));
+        // Three for two: the root is reduced, (2 x 255 + 0 + 9) div 4 = 129.
+        PaletteImage(g, {Rgb(255, 255, 255), Rgb(0, 0, 0), Rgb(9, 9, 9)}, {2, 1, 1});
+        target.CreateOptimalPalette(g, 2, false);
+        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(129, 129, 129)}));
     }
     {
         // The root is the only reducible node: everything becomes one mean.
@@ -1060,7 +1076,10 @@ TEST(CreateOptimalPalette, OctreeHandChecked)
         g.SetPaletteColor(1, Rgb(10, 10, 200));
         g.SetPixel(3, 1, 1);
         g.CreateOptimalPalette(g, 2, false);
-        EXPECT_EQ(PaletteOf(g), (std::vector<TRGB>{Rgb(10, 10, 200), Rgb(200, 10, 10)}));
+        EXPECT_EQ(PaletteOf(g), (std::vector<TRGB>{Rgb(200, 10, 10), Rgb(10, 10, 200)}));
+        // Two for one: the mean of 17 red and 1 blue pixels.
+        g.CreateOptimalPalette(g, 1, false);
+        EXPECT_EQ(PaletteOf(g), (std::vector<TRGB>{Rgb((17 * 200 + 10) / 18, 10, (17 * 10 + 200) / 18)}));
     }
     {
         // A dark and a bright pair each share a deepest node; the repeated
@@ -1117,4 +1136,81 @@ TEST(ClampTable, ClampsItsWholeRange)
     const int* t = ClampTable();
     for (int v = -510; v <= 510; ++v)
         ASSERT_EQ(t[v], std::min(std::max(v, 0), 255)) << v;
+}
+
+// Sources whose colours fit the palette come through a conversion unchanged,
+// dithered or not, and the palette holds exactly their colours in the order
+// the rules give: first appearance for true colour, index order otherwise.
+TEST(CreateOptimalPalette, ColoursThatFitConvertExactly)
+{
+    struct Row {
+        const char* name;
+        TBitCount sourceFormat;
+        int colours;  // distinct colours in the source
+        TBitCount targetFormat;
+        int colorCount;
+        bool reserve;
+    };
+    const Row rows[] = {
+        {"2 colours to 256", bc24, 2, bc8, 252, true},
+        {"240 colours to 256", bc24, 236, bc8, 252, true},
+        {"16 to 16", bc24, 16, bc4, 16, false},
+        {"2 to 2", bc24, 2, bc1, 2, false},
+        {"near colours", bc24, 40, bc8, 256, false},
+        {"palette source", bc8, 200, bc8, 252, true},
+        {"palette with shared colours", bc8, 30, bc4, 16, false},
+    };
+    std::mt19937 random(5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Colours one apart in a channel as well as far apart, in random order.
+        std::vector<TRGB> colours;
+        for (int i = 0; i < row.colours; ++i)
+            colours.push_back(std::string(row.name) == "near colours" ? Rgb(100 + i % 2, 50 + i / 2 % 2, 7 + i / 4)
+                                                                      : TRGB(random() & 0xFFFFFF));
+        TPixelGraphic source;
+        source.SetSize(37, 23, row.sourceFormat);
+        std::vector<TRGB> expected;
+        if (row.sourceFormat == bc24) {
+            for (int y = 0; y < 23; ++y)
+                for (int x = 0; x < 37; ++x) {
+                    const TRGB c = colours[random() % colours.size()];
+                    source.SetPixel(x, y, c);
+                    if (std::find(expected.begin(), expected.end(), c) == expected.end())
+                        expected.push_back(c);
+                }
+        } else {
+            // Palette entries repeat every 15 indices in the shared case; index 255 stays unused.
+            source.SetPaletteCount(256);
+            for (int i = 0; i < 256; ++i)
+                source.SetPaletteColor(i, row.colours == 30 ? colours[std::size_t(i % 15)] : colours[std::size_t(i % row.colours)]);
+            for (int y = 0; y < 23; ++y)
+                for (int x = 0; x < 37; ++x)
+                    source.SetPixel(x, y, std::uint32_t(random() % std::uint32_t(row.colours)));
+            std::vector<bool> used(256, false);
+            for (int y = 0; y < 23; ++y)
+                for (int x = 0; x < 37; ++x)
+                    used[source.GetPixel(x, y)] = true;
+            for (int i = 0; i < 256; ++i) {
+                const TRGB c = source.GetPaletteColor(i);
+                if (used[std::size_t(i)] && std::find(expected.begin(), expected.end(), c) == expected.end())
+                    expected.push_back(c);
+            }
+        }
+        TPixelGraphic target;
+        target.SetSize(37, 23, row.targetFormat);
+        target.CreateOptimalPalette(source, row.colorCount, row.reserve);
+        const std::vector<TRGB> palette = PaletteOf(target);
+        ASSERT_GE(palette.size(), expected.size());
+        EXPECT_EQ(std::vector<TRGB>(palette.begin(), palette.begin() + std::ptrdiff_t(expected.size())), expected);
+        for (const bool dither : {true, false}) {
+            target.SetDither(dither);
+            target.CopyFrom(source);
+            int wrong = 0;
+            for (int y = 0; y < 23; ++y)
+                for (int x = 0; x < 37; ++x)
+                    wrong += target.GetColor(x, y) != source.GetColor(x, y);
+            EXPECT_EQ(wrong, 0) << "dither " << dither;
+        }
+    }
 }

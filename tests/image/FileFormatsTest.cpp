@@ -313,6 +313,16 @@ TEST_F(FileFormatsTest, LoadCorrectsGammaAboveTheThreshold)
         g->LoadFromStreamExt(s, "", 0, DefaultSettings(), Formats());
         return g;
     };
+    // The default display is sRGB: a 2.2 file keeps its bytes, a 1.8 file is
+    // corrected by round(255 * (v / 255) ^ (1.8 / 2.2)).
+    EXPECT_EQ(load(22, 24)->GetColor(0, 0), RGBValue(128, 200, 100));
+    EXPECT_EQ(load(18, 24)->GetColor(0, 0), RGBValue(145, 209, 119));
+    EXPECT_EQ(load(18, 8)->GetPaletteColor(0), RGBValue(145, 209, 119));
+    EXPECT_DOUBLE_EQ(double(load(18, 24)->Gamma()), 2.2);
+
+    // A 1.8 display, set by the program.
+    const long double savedDisplay = DisplayGamma;
+    DisplayGamma = 1.8L;
     // 2.2 against 1.8: every byte goes through round(255 * (v / 255) ^ (2.2 / 1.8)).
     auto g = load(22, 24);
     EXPECT_EQ(g->GetColor(0, 0), RGBValue(110, 189, 81));
@@ -322,8 +332,10 @@ TEST_F(FileFormatsTest, LoadCorrectsGammaAboveTheThreshold)
     EXPECT_EQ(g->GetPaletteColor(0), RGBValue(110, 189, 81));
     // 1.85 is within 5 % of 1.8 (ratio 1.028): left alone. So is everything when switched off.
     EXPECT_EQ(load(18, 24)->GetColor(0, 0), RGBValue(128, 200, 100));
+    DisplayGamma = savedDisplay;
     GammaCorrection = false;
     EXPECT_EQ(load(22, 24)->GetColor(0, 0), RGBValue(128, 200, 100));
+    EXPECT_EQ(load(18, 24)->GetColor(0, 0), RGBValue(128, 200, 100));
 }
 
 TEST_F(FileFormatsTest, FileInfo)

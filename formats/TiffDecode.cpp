@@ -1,0 +1,271 @@
+// LZW and Deflate strips, the horizontal predictor and bit reversal.
+#include "formats/TiffDecode.h"
+
+#include "image/PGExceptions.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+
+namespace rastova::tiff {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& text)
+{
+    throw EPGTIFFileFormatReader("TIFF: " + text);
+}
+
+constexpr std::array<std::uint8_t, 256> MakeReversedBytes()
+{
+    std::array<std::uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        int r = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (i & (1 << bit))
+                r |= 0x80 >> bit;
+        table[std::size_t(i)] = std::uint8_t(r);
+    }
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kReversedBytes = MakeReversedBytes();
+
+}  // namespace
+
+// ---- LZW ----------------------------------------------------------------------------
+
+TLzwDecoder::TLzwDecoder(const std::uint8_t* data, std::size_t size)
+    : m_data(data), m_size(size), m_oldStyle(size >= 2 && data[0] == 0 && (data[1] & 1) != 0)
+{
+    for (int i = 0; i < 256; ++i) {
+        m_prefix[std::size_t(i)] = 0;
+        m_length[std::size_t(i)] = 1;
+        m_first[std::size_t(i)] = std::uint8_t(i);
+        m_last[std::size_t(i)] = std::uint8_t(i);
+    }
+}
+
+void TLzwDecoder::Expand(int code, std::uint8_t* end) const
+{
+    std::size_t c = std::size_t(code);
+    for (int n = m_length[c];;) {
+        *--end = m_last[c];
+        if (--n == 0)
+            break;
+        c = m_prefix[c];
+    }
+}
+
+// The decoding state lives in locals while codes are taken, so the loop does
+// not go through memory for every field; it is stored back on the way out.
+std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
+{
+    std::size_t done = 0;
+    if (m_pendingStart < m_pendingEnd) {
+        done = std::min(count, m_pendingEnd - m_pendingStart);
+        std::memcpy(out, m_pending.data() + m_pendingStart, done);
+        m_pendingStart += done;
+    }
+    const std::uint8_t* const data = m_data;
+    const std::size_t size = m_size;
+    std::size_t position = m_position;
+    std::uint64_t bits = m_bits;
+    int bitCount = m_bitCount;
+    int width = m_width;
+    int next = m_next;
+    int previous = m_previous;
+    const bool oldStyle = m_oldStyle;
+    const int growth = oldStyle ? 0 : 1;  // the newer variant grows one code early
+
+    while (done < count && !m_ended) {
+        if (bitCount < width) {
+            if (oldStyle) {
+                while (bitCount <= 56 && position < size) {
+                    bits |= std::uint64_t(data[position++]) << bitCount;
+                    bitCount += 8;
+                }
+            } else {
+                while (bitCount <= 56 && position < size) {
+                    bits |= std::uint64_t(data[position++]) << (56 - bitCount);
+                    bitCount += 8;
+                }
+            }
+            if (bitCount < width) {
+                m_ended = true;  // no further whole code
+                break;
+            }
+        }
+        int code;
+        if (oldStyle) {
+            code = int(bits & ((1u << width) - 1));
+            bits >>= width;
+        } else {
+            code = int(bits >> (64 - width));
+            bits <<= width;
+        }
+        bitCount -= width;
+
+        if (code == kEndCode) {
+            m_ended = true;
+            break;
+        }
+        if (code == kClearCode) {
+            width = 9;
+            next = kFirstCode;
+            previous = -1;
+            continue;
+        }
+        if (previous < 0) {
+            // Right after a clear only single bytes have codes.
+            if (code > 255)
+                Fail("Invalid LZW code " + std::to_string(code));
+            out[done++] = std::uint8_t(code);
+            previous = code;
+            continue;
+        }
+        if (code > next)
+            Fail("Invalid LZW code " + std::to_string(code));
+        if (next < kTableSize) {
+            // code == next names the entry being made: previous string plus its own first byte.
+            const auto n = std::size_t(next);
+            const auto p = std::size_t(previous);
+            m_prefix[n] = std::uint16_t(previous);
+            m_first[n] = m_first[p];
+            m_last[n] = code == next ? m_first[p] : m_first[std::size_t(code)];
+            m_length[n] = std::uint16_t(m_length[p] + 1);
+            ++next;
+            if (next + growth >= (1 << width) && width < 12)
+                ++width;
+        }
+        const std::size_t length = m_length[std::size_t(code)];
+        if (length == 1) {
+            out[done++] = m_last[std::size_t(code)];
+        } else if (length <= count - done) {
+            Expand(code, out + done + length);
+            done += length;
+        } else {
+            Expand(code, m_pending.data() + length);
+            const std::size_t part = count - done;
+            std::memcpy(out + done, m_pending.data(), part);
+            done = count;
+            m_pendingStart = part;
+            m_pendingEnd = length;
+        }
+        previous = code;
+    }
+    m_position = position;
+    m_bits = bits;
+    m_bitCount = bitCount;
+    m_width = width;
+    m_next = next;
+    m_previous = previous;
+    return done;
+}
+
+// ---- Deflate ------------------------------------------------------------------------
+
+struct TInflateDecoder::TState {
+    z_stream stream{};
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t fed = 0;
+    bool ended = false;
+};
+
+TInflateDecoder::TInflateDecoder(const std::uint8_t* data, std::size_t size) : m_state(std::make_unique<TState>())
+{
+    m_state->data = data;
+    m_state->size = size;
+    if (inflateInit(&m_state->stream) != Z_OK)
+        Fail("Deflate initialisation failed");
+}
+
+TInflateDecoder::~TInflateDecoder()
+{
+    inflateEnd(&m_state->stream);
+}
+
+std::size_t TInflateDecoder::Read(std::uint8_t* out, std::size_t count)
+{
+    TState& s = *m_state;
+    std::size_t done = 0;
+    while (done < count && !s.ended) {
+        if (s.stream.avail_in == 0 && s.fed < s.size) {
+            const std::size_t n = std::min<std::size_t>(s.size - s.fed, UINT_MAX);
+            s.stream.next_in = const_cast<Bytef*>(s.data + s.fed);
+            s.stream.avail_in = uInt(n);
+            s.fed += n;
+        }
+        const std::size_t want = std::min<std::size_t>(count - done, UINT_MAX);
+        s.stream.next_out = out + done;
+        s.stream.avail_out = uInt(want);
+        const int result = inflate(&s.stream, Z_NO_FLUSH);
+        done += want - s.stream.avail_out;
+        if (result == Z_STREAM_END)
+            s.ended = true;
+        else if (result == Z_BUF_ERROR)
+            s.ended = s.stream.avail_in == 0 && s.fed == s.size;  // the data ends inside the stream
+        else if (result != Z_OK)
+            Fail("Invalid Deflate data");
+    }
+    return done;
+}
+
+// ---- predictor and fill order -------------------------------------------------------
+
+void UndoHorizontalPredictor(std::uint8_t* row, std::size_t pixels, int samplesPerPixel, int bitsPerSample,
+                             bool motorola)
+{
+    const auto spp = std::size_t(samplesPerPixel);
+    const std::size_t samples = pixels * spp;
+    if (bitsPerSample == 8 && spp == 3 && pixels > 0) {
+        // RGB, the common case: the running sums stay in registers.
+        std::uint8_t r = row[0], g = row[1], b = row[2];
+        for (std::uint8_t *p = row + 3, *end = row + samples; p != end; p += 3) {
+            p[0] = r = std::uint8_t(r + p[0]);
+            p[1] = g = std::uint8_t(g + p[1]);
+            p[2] = b = std::uint8_t(b + p[2]);
+        }
+        return;
+    }
+    if (bitsPerSample == 8) {
+        for (std::size_t i = spp; i < samples; ++i)
+            row[i] = std::uint8_t(row[i] + row[i - spp]);
+        return;
+    }
+    // 16 bits: the sums are taken modulo 2^16 in the file's byte order.
+    const std::size_t hi = motorola ? 0 : 1;
+    const std::size_t lo = 1 - hi;
+    for (std::size_t i = spp; i < samples; ++i) {
+        std::uint8_t* p = row + 2 * i;
+        const std::uint8_t* q = row + 2 * (i - spp);
+        const unsigned sum = (unsigned(p[hi]) << 8 | p[lo]) + (unsigned(q[hi]) << 8 | q[lo]);
+        p[hi] = std::uint8_t(sum >> 8);
+        p[lo] = std::uint8_t(sum);
+    }
+}
+
+void UndoHorizontalPredictorToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, std::size_t pixels)
+{
+    std::uint8_t r = 0, g = 0, b = 0;
+    for (std::size_t x = 0; x < pixels; ++x, rgb += 3, bgr += 3) {
+        r = std::uint8_t(r + rgb[0]);
+        g = std::uint8_t(g + rgb[1]);
+        b = std::uint8_t(b + rgb[2]);
+        bgr[0] = b;
+        bgr[1] = g;
+        bgr[2] = r;
+    }
+}
+
+void ReverseBits(std::uint8_t* bytes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = kReversedBytes[bytes[i]];
+}
+
+}  // namespace rastova::tiff
