@@ -1,5 +1,5 @@
-// Windows and OS/2 bitmaps (BMP, DIB, RLE) and the packed-DIB coding that the
-// raster image uses for its own streaming and for the clipboard.
+// Windows and OS/2 bitmaps (BMP, DIB, RLE): a 14-byte file header in front of
+// the raster image's packed-DIB coding (image/PackedDib.h).
 #pragma once
 
 #include "image/FileFormats.h"

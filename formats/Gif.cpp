@@ -1,5 +1,5 @@
 #include "formats/Gif.h"
-#include "formats/PaletteRepair.h"
+#include "image/PaletteRepair.h"
 
 #include "image/PGExceptions.h"
 #include "image/Streams.h"

@@ -1,6 +1,6 @@
 #include "formats/Ico.h"
 
-#include "formats/AlphaBlend.h"
+#include "image/AlphaBlend.h"
 #include "formats/Png.h"
 #include "image/ByteOrder.h"
 #include "image/PGExceptions.h"

@@ -195,34 +195,4 @@ void TPixelGraphic::ReadData(TStream& stream)
     LoadFromStreamExt(stream, "bmp", 0);
 }
 
-// ---- clipboard --------------------------------------------------------------------------
-
-void TPixelGraphic::LoadFromClipboardFormat(std::uint32_t format, const std::uint8_t* data, std::size_t size,
-                                            std::uint32_t)
-{
-    if ((format != CF_BITMAP && format != CF_DIB) || data == nullptr)
-        throw EPGUnknownClipboardFormat(MessageText(kMsgUnknownClipboardFormat));
-    {
-        TUpdateBracket bracket(*this);
-        TReadOnlyMemoryStream stream(data, size);
-        ReadDIB(stream, false);
-    }
-    SetGamma(DisplayGamma);
-    DetectPaletteIdent();
-}
-
-void TPixelGraphic::SaveToClipboardFormat(std::uint32_t& format, std::vector<std::uint8_t>& data,
-                                          std::uint32_t& palette)
-{
-    TMemoryStream stream;
-    WriteDIB(stream);
-    std::vector<std::uint8_t> block(stream.Data());
-    const std::size_t blockSize = std::size_t(PaletteCount()) * 4 + std::size_t(ImageSize()) + 58;
-    if (block.size() < blockSize)
-        block.resize(blockSize, 0);
-    data = std::move(block);
-    format = CF_DIB;
-    palette = 0;
-}
-
 }  // namespace rastova

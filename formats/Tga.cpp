@@ -1,5 +1,5 @@
 #include "formats/Tga.h"
-#include "formats/PaletteRepair.h"
+#include "image/PaletteRepair.h"
 
 #include "image/ByteOrder.h"
 #include "formats/TgaCodec.h"

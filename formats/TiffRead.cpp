@@ -1,6 +1,6 @@
 // TIFF reader: header, IFD chain, directory checks, uncompressed, PackBits, LZW and Deflate
 // strips, and the one-line file description.
-#include "formats/AlphaBlend.h"
+#include "image/AlphaBlend.h"
 #include "formats/Tiff.h"
 #include "formats/TiffDecode.h"
 #include "formats/TiffTags.h"

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -138,4 +139,51 @@ TEST(CoreOnlyTest, LookupsRunWhileAnotherThreadRegisters)
     EXPECT_EQ(misses, 0);
     EXPECT_EQ(formats.Readers().size(), 201u);
     EXPECT_EQ(formats.Readers().front()->Extension, "raw");  // sorted: "raw" before "x..."
+}
+
+// The image's own packed-DIB coding needs no format: a palette image with row
+// padding and a true-colour one come back through a clipboard block unchanged,
+// and a damaged block is refused with the bitmap reader's exception.
+TEST(CoreOnlyTest, PackedDibRoundTripsWithoutTheFormats)
+{
+    struct TCase {
+        int width;
+        int height;
+        TBitCount bits;
+    };
+    for (const TCase c : {TCase{3, 2, bc4}, TCase{5, 3, bc24}}) {
+        TPixelGraphic image;
+        image.SetSize(c.width, c.height, c.bits);
+        if (c.bits == bc4) {
+            image.SetPaletteCount(16);
+            for (int i = 0; i < 16; ++i)
+                image.SetPaletteColor(i, RGBValue(std::uint8_t(i * 16), std::uint8_t(255 - i), std::uint8_t(i)));
+        }
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                image.SetPixel(x, y, std::uint32_t(c.bits == bc4 ? (y * c.width + x) % 16 : 0x10203 * (y * 7 + x + 1)));
+
+        std::uint32_t format = 0;
+        std::uint32_t palette = 1;
+        std::vector<std::uint8_t> block;
+        image.SaveToClipboardFormat(format, block, palette);
+        EXPECT_EQ(format, CF_DIB);
+        TPixelGraphic back;
+        back.LoadFromClipboardFormat(format, block.data(), block.size(), palette);
+        ASSERT_EQ(back.Width(), c.width);
+        ASSERT_EQ(back.Height(), c.height);
+        ASSERT_EQ(back.BitCount(), c.bits);
+        ASSERT_EQ(back.PaletteCount(), image.PaletteCount());
+        EXPECT_TRUE(std::equal(image.PaletteColors(), image.PaletteColors() + image.PaletteCount(),
+                               back.PaletteColors()));
+        EXPECT_TRUE(std::equal(image.Bits(), image.Bits() + image.ImageSize(), back.Bits())) << c.width;
+
+        block[0] = 41;  // no header is 41 bytes long
+        try {
+            back.LoadFromClipboardFormat(format, block.data(), block.size(), palette);
+            ADD_FAILURE() << "a header size of 41 was accepted";
+        } catch (const EPGBMPFileFormatReader& e) {
+            EXPECT_STREQ(e.what(), "BMP: Invalid size of BitmapInfoHeader/BitmapCoreHeader");
+        }
+    }
 }

@@ -1,5 +1,5 @@
 #include "formats/Bmp.h"
-#include "formats/BmpCodec.h"
+#include "image/BmpCodec.h"
 
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"

@@ -1,7 +1,7 @@
 // Pixels naming entries beyond the stored palette: the palette grows with black
 // to the largest index used, within what the pixel format can hold, and the
 // image converts instead of failing on the first such pixel.
-#include "formats/PaletteRepair.h"
+#include "image/PaletteRepair.h"
 #include "formats/Tga.h"
 
 #include "image/Streams.h"

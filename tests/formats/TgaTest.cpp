@@ -1,5 +1,5 @@
 #include "formats/Tga.h"
-#include "formats/PaletteRepair.h"
+#include "image/PaletteRepair.h"
 #include "formats/TgaCodec.h"
 
 #include "image/PGExceptions.h"

@@ -1,4 +1,4 @@
-#include "formats/PaletteRepair.h"
+#include "image/PaletteRepair.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "formats/BmpCodec.h"
+#include "image/BmpCodec.h"
 
-#include "formats/Bmp.h"
+#include "image/PGSettings.h"
 #include "image/PGraphic.h"
 #include "image/Streams.h"
 
