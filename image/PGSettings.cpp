@@ -38,34 +38,40 @@ extern std::uint32_t TIFFWriteYResDen;
 
 // The process-wide defaults. They are declared beside the code that reads them
 // (image/PGraphic.h and the format headers) and kept together here, so one copy
-// can be taken without the core knowing any format.
-long double DisplayGamma = 2.2L;
-bool GammaCorrection = true;
-std::uint64_t MaxImagePixels = std::uint64_t(1) << 30;
-bool Correct16BitColors = true;
-bool IcoTrueColor = true;
-TColor IcoMaskColor = 0xFFFFFF;
-std::string IcoNotAnIconMessage = "Not an Icon file";
-std::string IcoSizesWord = "Sizes";
-std::string IcoColorsWord = "Colors";
-int JPEGQuality = 80;
-bool JPEGProgressive = false;
-J_DCT_METHOD JPEGWriteDCTMethod = JDCT_FLOAT;
-J_DCT_METHOD JPEGReadDCTMethod = JDCT_ISLOW;
-bool PNGUseFileBackground = true;
-bool PNGWriteGamma = true;
-bool PxMWriteBinary = false;
-bool TIFFScanAllIFDs = false;
-int TIFFMaxIFDCount = 1000;
-int TIFFWriteCompression = 1;
-bool TIFFWriteCMYK = false;
-bool TIFFWriteWhiteIsZero = false;
-bool TIFFWriteMotorola = false;
-int TIFFWriteResolutionUnit = 1;
-std::uint32_t TIFFWriteXResNum = 300;
-std::uint32_t TIFFWriteXResDen = 1;
-std::uint32_t TIFFWriteYResNum = 300;
-std::uint32_t TIFFWriteYResDen = 1;
+// can be taken without the core knowing any format. Their values are the
+// settings value's own member defaults, so each default is written once.
+namespace {
+const TPGSettings kBuiltIn{};
+}  // namespace
+static_assert(JDCT_ISLOW == 0 && JDCT_FLOAT == 2, "the settings value stores libjpeg's DCT methods as their numbers");
+
+long double DisplayGamma = kBuiltIn.DisplayGamma;
+bool GammaCorrection = kBuiltIn.GammaCorrection;
+std::uint64_t MaxImagePixels = kBuiltIn.MaxImagePixels;
+bool Correct16BitColors = kBuiltIn.Correct16BitColors;
+bool IcoTrueColor = kBuiltIn.IcoTrueColor;
+TColor IcoMaskColor = kBuiltIn.IcoMaskColor;
+std::string IcoNotAnIconMessage = kBuiltIn.IcoNotAnIconMessage;
+std::string IcoSizesWord = kBuiltIn.IcoSizesWord;
+std::string IcoColorsWord = kBuiltIn.IcoColorsWord;
+int JPEGQuality = kBuiltIn.JPEGQuality;
+bool JPEGProgressive = kBuiltIn.JPEGProgressive;
+J_DCT_METHOD JPEGWriteDCTMethod = J_DCT_METHOD(kBuiltIn.JPEGWriteDCTMethod);
+J_DCT_METHOD JPEGReadDCTMethod = J_DCT_METHOD(kBuiltIn.JPEGReadDCTMethod);
+bool PNGUseFileBackground = kBuiltIn.PNGUseFileBackground;
+bool PNGWriteGamma = kBuiltIn.PNGWriteGamma;
+bool PxMWriteBinary = kBuiltIn.PxMWriteBinary;
+bool TIFFScanAllIFDs = kBuiltIn.TIFFScanAllIFDs;
+int TIFFMaxIFDCount = kBuiltIn.TIFFMaxIFDCount;
+int TIFFWriteCompression = kBuiltIn.TIFFWriteCompression;
+bool TIFFWriteCMYK = kBuiltIn.TIFFWriteCMYK;
+bool TIFFWriteWhiteIsZero = kBuiltIn.TIFFWriteWhiteIsZero;
+bool TIFFWriteMotorola = kBuiltIn.TIFFWriteMotorola;
+int TIFFWriteResolutionUnit = kBuiltIn.TIFFWriteResolutionUnit;
+std::uint32_t TIFFWriteXResNum = kBuiltIn.TIFFWriteXResNum;
+std::uint32_t TIFFWriteXResDen = kBuiltIn.TIFFWriteXResDen;
+std::uint32_t TIFFWriteYResNum = kBuiltIn.TIFFWriteYResNum;
+std::uint32_t TIFFWriteYResDen = kBuiltIn.TIFFWriteYResDen;
 
 TPGSettings DefaultSettings()
 {
