@@ -1,4 +1,5 @@
 #include "app/BatchInputs.h"
+#include "app/FileFilterTable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,15 +32,15 @@ std::string Joined(const std::string& folder, const std::string& name)
 
 bool IsImageFileName(const std::string& fileName)
 {
-    static const char* const kExtensions[] = {".bmp", ".dib", ".jif", ".jpeg", ".jpg", ".pbm", ".pcx", ".pgm", ".png",
-                                              ".ppm", ".rle", ".tga", ".tif", ".tiff", ".ico", ".wmf", ".emf", ".gif"};
     const std::size_t dot = fileName.find_last_of('.');
-    if (dot == std::string::npos)
+    if (dot == std::string::npos || fileName.find(';', dot) != std::string::npos)
         return false;
-    std::string extension = fileName.substr(dot);
-    for (char& c : extension)
+    std::string pattern = "*" + fileName.substr(dot);
+    for (char& c : pattern)
         c = char(std::tolower(static_cast<unsigned char>(c)));
-    return std::find(std::begin(kExtensions), std::end(kExtensions), extension) != std::end(kExtensions);
+    // The first filter's mask is "*.bmp;*.dib;...": every readable extension.
+    const std::string all = std::string(";") + kFileFilters[0].Mask + ";";
+    return all.find(";" + pattern + ";") != std::string::npos;
 }
 
 std::string FileProblem(const std::string& path)

@@ -1,20 +1,12 @@
 // The file-type filters of the main window's filter combo.
 #pragma once
 
+#include "app/FileFilterTable.h"
+
 #include <QString>
 #include <QStringList>
 
-#include <array>
-
 namespace rastova {
-
-struct TFileFilter {
-    const char* Description;
-    const char* Mask;  // wildcard patterns separated by ';'
-};
-
-inline constexpr int kFileFilterCount = 19;
-extern const std::array<TFileFilter, kFileFilterCount> kFileFilters;
 
 // All filters as one "description|mask|description|mask..." string.
 QString FileFilterString();
