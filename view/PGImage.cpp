@@ -114,6 +114,15 @@ void TPicBox::mouseReleaseEvent(QMouseEvent* event)
         emit m_owner->PicBoxOnClick(m_owner);
 }
 
+bool TPicBox::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip && !m_owner->PicBoxShowHint()) {
+        event->ignore();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void TPicBox::contextMenuEvent(QContextMenuEvent* event)
 {
     if (QMenu* menu = m_owner->PicBoxPopupMenu())
@@ -519,6 +528,16 @@ void TPGImage::SetPicBoxCursor(const QCursor& value)
 {
     m_picBoxCursor = value;
     m_picBox->setCursor(value);
+}
+void TPGImage::SetShowHint(bool value)
+{
+    m_showHint = value;
+    m_parentShowHint = false;
+}
+void TPGImage::SetPicBoxShowHint(bool value)
+{
+    m_picBoxShowHint = value;
+    m_picBoxParentShowHint = false;
 }
 QString TPGImage::PicBoxHint() const { return m_picBox->toolTip(); }
 void TPGImage::SetPicBoxHint(const QString& value) { m_picBox->setToolTip(value); }

@@ -48,6 +48,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     TPGImage* m_owner;
@@ -197,6 +198,17 @@ public:
     void PicBoxBeginDrag();
     long long PicBoxTag() const { return m_picBoxTag; }
     void SetPicBoxTag(long long value) { m_picBoxTag = value; }
+    // Hints (tool tips). Setting ShowHint ends taking it from the parent. Qt
+    // windows always show tool tips, so a control that takes ShowHint from its
+    // window shows them; the picture box takes it from this control.
+    bool ShowHint() const { return m_parentShowHint || m_showHint; }
+    void SetShowHint(bool value);
+    bool ParentShowHint() const { return m_parentShowHint; }
+    void SetParentShowHint(bool value) { m_parentShowHint = value; }
+    bool PicBoxShowHint() const { return m_picBoxParentShowHint ? ShowHint() : m_picBoxShowHint; }
+    void SetPicBoxShowHint(bool value);
+    bool PicBoxParentShowHint() const { return m_picBoxParentShowHint; }
+    void SetPicBoxParentShowHint(bool value) { m_picBoxParentShowHint = value; }
 
     // ---- selection and mouse ---------------------------------------------------------
     TActionMode ActionMode() const { return m_actionMode; }
@@ -328,6 +340,10 @@ private:
     QColor m_clockBkColor, m_clockLineColor, m_color, m_picBoxFrameColor;
     QCursor m_picBoxCursor;
     bool m_picBoxParentColor = false;
+    bool m_showHint = false;
+    bool m_parentShowHint = true;
+    bool m_picBoxShowHint = false;
+    bool m_picBoxParentShowHint = true;
     QMenu* m_picBoxPopupMenu = nullptr;
     long long m_picBoxTag = 0;
     TDragMode m_picBoxDragMode = dmManual;

@@ -8,6 +8,7 @@
 #include "view/PGDraw.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -503,6 +504,33 @@ TEST(Properties, WritersRunWhatTheyShould)
     EXPECT_FALSE(view->PicBoxParentColor());
     view->SetColor(QColor(2, 2, 2));
     EXPECT_EQ(view->PicBoxColor(), QColor(1, 1, 1));
+}
+
+TEST(Properties, HintsFollowTheShowHintChain)
+{
+    // control ShowHint written?, its value, box ShowHint written?, its value -> box shows hints
+    const struct {
+        bool setControl, control, setBox, box, shown;
+    } cases[] = {
+        {false, false, false, false, true},  // both take it from above: Qt windows show tips
+        {true, false, false, false, false},  // the box follows a control that hides them
+        {true, true, false, false, true},
+        {true, true, true, false, false},    // the box's own value ends following
+        {false, false, true, true, true},
+        {true, false, true, true, true},
+    };
+    for (const auto& c : cases) {
+        auto view = MakeView(100, 100);
+        view->SetPicBoxHint("hint");
+        if (c.setControl)
+            view->SetShowHint(c.control);
+        if (c.setBox)
+            view->SetPicBoxShowHint(c.box);
+        EXPECT_EQ(view->PicBoxShowHint(), c.shown);
+        QHelpEvent help(QEvent::ToolTip, QPoint(1, 1), view->PicBox()->mapToGlobal(QPoint(1, 1)));
+        QCoreApplication::sendEvent(view->PicBox(), &help);
+        EXPECT_EQ(help.isAccepted(), c.shown) << c.setControl << c.control << c.setBox << c.box;
+    }
 }
 
 TEST(Properties, AutoSizeCenterAndConversions)
