@@ -252,7 +252,9 @@ void TGdiPlayer::CombineClip(const QPainterPath& output, int mode)
     ApplyClip();
 }
 
-void TGdiPlayer::IntersectClipRect(QRectF logical)
+// A logical rectangle as an output path: a rectangle when the transform keeps
+// it axis-aligned, else its four transformed corners.
+QPainterPath TGdiPlayer::DevicePath(QRectF logical) const
 {
     bool aligned = false;
     QPolygonF corners;
@@ -262,21 +264,12 @@ void TGdiPlayer::IntersectClipRect(QRectF logical)
         path.addRect(box);
     else
         path.addPolygon(corners);
-    CombineClip(path, RGN_AND);
+    return path;
 }
 
-void TGdiPlayer::ExcludeClipRect(QRectF logical)
-{
-    bool aligned = false;
-    QPolygonF corners;
-    const QRectF box = DeviceBox(logical, aligned, corners);
-    QPainterPath path;
-    if (aligned)
-        path.addRect(box);
-    else
-        path.addPolygon(corners);
-    CombineClip(path, RGN_DIFF);
-}
+void TGdiPlayer::IntersectClipRect(QRectF logical) { CombineClip(DevicePath(logical), RGN_AND); }
+
+void TGdiPlayer::ExcludeClipRect(QRectF logical) { CombineClip(DevicePath(logical), RGN_DIFF); }
 
 void TGdiPlayer::OffsetClip(QPointF logical)
 {

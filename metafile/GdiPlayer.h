@@ -124,6 +124,7 @@ public:
     void IntersectClipRect(QRectF logical);
     void ExcludeClipRect(QRectF logical);
     void CombineClip(const QPainterPath& output, int mode);
+    QPainterPath DevicePath(QRectF logical) const;
     void OffsetClip(QPointF logical);
     void ResetClip();
 
