@@ -607,12 +607,7 @@ bool tGifFileFormatReader::CheckSignature(const TSignatureHeader& header)
 
 void tGifFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
-    graphic.ProgressStart(this);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        TObject* sender;
-        ~TEndGuard() { g.ProgressEnd(sender); }
-    } endGuard{graphic, this};
+    TProgressScope progress(graphic, this);
 
     const std::int64_t requested = std::int64_t(imageIndex) + 1;
     std::int64_t imageCount = 0;

@@ -205,12 +205,7 @@ void ReadTrueColorEntry(TStream& stream, std::int64_t position, std::uint32_t si
     graphic.SetPaletteCount(0);
     const std::uint8_t mask[3] = {BlueOf(IcoMaskColor), GreenOf(IcoMaskColor), RedOf(IcoMaskColor)};
     const std::uint8_t back[3] = {BlueOf(background), GreenOf(background), RedOf(background)};
-    graphic.ProgressStart(sender);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        TObject* sender;
-        ~TEndGuard() { g.ProgressEnd(sender); }
-    } endGuard{graphic, sender};
+    TProgressScope progress(graphic, sender);
     for (int y = 0; y < height; ++y) {
         const std::size_t stored = std::size_t(height - 1 - y);
         const std::uint8_t* row = data.data() + stored * rowSize;
@@ -478,12 +473,7 @@ void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         for (int i = 0; i < handler.ColorCount(); ++i)
             graphic.SetPaletteColor(i, handler.PaletteEntry(i));
     }
-    graphic.ProgressStart(this);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        TObject* sender;
-        ~TEndGuard() { g.ProgressEnd(sender); }
-    } endGuard{graphic, this};
+    TProgressScope progress(graphic, this);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x)
             graphic.SetPixel(x, y, trueColor ? handler.PixelColor(x, y) : std::uint32_t(handler.PixelIndex(x, y)));

@@ -316,12 +316,6 @@ void CreateCompress(jpeg_compress_struct& info, TStream& stream)
 
 // ---- rows ------------------------------------------------------------------------------
 
-struct TProgressEndGuard {
-    TPixelGraphic& graphic;
-    TObject* sender;
-    ~TProgressEndGuard() { graphic.ProgressEnd(sender); }
-};
-
 TBitCount BitCountOfComponents(int components)
 {
     if (components == 1)
@@ -348,8 +342,7 @@ void ReadScanlines(TJpegCodec<jpeg_decompress_struct>& codec, TPixelGraphic& gra
 {
     jpeg_decompress_struct& info = codec.Info();
     const int height = int(info.output_height);
-    graphic.ProgressStart(sender);
-    TProgressEndGuard endGuard{graphic, sender};
+    TProgressScope progress(graphic, sender);
     while (int(info.output_scanline) < height) {
         JSAMPROW row = graphic.ScanLine(int(info.output_scanline));
         JDIMENSION rows = 0;
@@ -366,8 +359,7 @@ void WriteScanlines(TJpegCodec<jpeg_compress_struct>& codec, TPixelGraphic& grap
 {
     jpeg_compress_struct& info = codec.Info();
     const int height = int(info.image_height);
-    graphic.ProgressStart(sender);
-    TProgressEndGuard endGuard{graphic, sender};
+    TProgressScope progress(graphic, sender);
     while (int(info.next_scanline) < height) {
         JSAMPROW row = graphic.ScanLine(int(info.next_scanline));
         JDIMENSION rows = 0;

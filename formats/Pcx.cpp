@@ -189,12 +189,7 @@ void ReadRows(TStream& stream, TPixelGraphic& graphic, const TPcxHeader& h, TObj
     const int length = h.planes * h.bytesPerLine;
     std::vector<std::uint8_t> line(static_cast<std::size_t>(length));
     TPcxByteSource source(stream);
-    graphic.ProgressStart(sender);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        TObject* sender;
-        ~TEndGuard() { g.ProgressEnd(sender); }
-    } endGuard{graphic, sender};
+    TProgressScope progress(graphic, sender);
     const int height = graphic.Height();
     for (int y = 0; y < height; ++y) {
         DecodePcxScanLine(source, line.data(), length);

@@ -497,12 +497,6 @@ struct TRowRepair {
     }
 };
 
-struct TProgressEndGuard {
-    TPixelGraphic& graphic;
-    TObject* sender;
-    ~TProgressEndGuard() { graphic.ProgressEnd(sender); }
-};
-
 // Returns true when the progress handler aborted.
 bool ReadRows(TPngCodec& codec, TPixelGraphic& graphic, int passes, TObject* sender)
 {
@@ -604,9 +598,8 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         graphic.SetBackGroundColor(*compositing.fileColor);
 
     bool aborted = false;
-    graphic.ProgressStart(this);
     {
-        TProgressEndGuard endGuard{graphic, this};
+        TProgressScope progress(graphic, this);
         TRowRepair repair{graphic, header};
         aborted = ReadRows(codec, graphic, passes, this);
     }
@@ -701,9 +694,8 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         png_set_bgr(png);
     });
 
-    graphic.ProgressStart(this);
     {
-        TProgressEndGuard endGuard{graphic, this};
+        TProgressScope progress(graphic, this);
         for (int y = 0; y < height; ++y) {
             png_bytep row = graphic.ScanLine(y);
             codec.Call([&] { png_write_rows(png, &row, 1); });

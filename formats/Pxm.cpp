@@ -195,12 +195,7 @@ void TPxMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (width < 1 || height < 1 || maxval < 1 || (variant > 3 && maxval > 255))
         FailRead(MessageText(kMsgNotSupportedSubformat));
 
-    graphic.ProgressStart(this);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        TObject* sender;
-        ~TEndGuard() { g.ProgressEnd(sender); }
-    } endGuard{graphic, this};
+    TProgressScope progress(graphic, this);
     for (int y = 0; y < int(height); ++y) {
         ReadRow(source, variant, maxval, int(width), graphic.ScanLine(y));
         if (graphic.Progress(this, y, int(height)))
@@ -371,11 +366,7 @@ void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         FailWrite("PPM: " + invalid);
 
     const int bytesPerRow = (width + 7) / 8;
-    graphic.ProgressStart(&graphic);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        ~TEndGuard() { g.ProgressEnd(&g); }
-    } endGuard{graphic};
+    TProgressScope progress(graphic, &graphic);
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* row = graphic.ScanLine(y);
         if (kind == TPxMKind::Bitmap && binary) {

@@ -143,12 +143,7 @@ void ReadRows(TStream& stream, TPixelGraphic& graphic, const TTgaHeader& h, TObj
     TTgaByteSource source(stream);
     TTgaRleDecoder decoder(source, bytesPerPixel);
 
-    graphic.ProgressStart(sender);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        TObject* sender;
-        ~TEndGuard() { g.ProgressEnd(sender); }
-    } endGuard{graphic, sender};
+    TProgressScope progress(graphic, sender);
     for (int y = 0; y < height; ++y) {
         std::uint8_t* dest = graphic.ScanLine(topToBottom ? y : height - 1 - y);
         if (direct) {
@@ -329,11 +324,7 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     if (height == 0)
         return;
 
-    graphic.ProgressStart(&graphic);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        ~TEndGuard() { g.ProgressEnd(&g); }
-    } endGuard{graphic};
+    TProgressScope progress(graphic, &graphic);
     const std::int64_t rowBytes = std::int64_t(width) * (trueColor ? 3 : 1);
     for (int r = 0; r < height; ++r) {
         // Memory row r from the bottom, without its alignment bytes.

@@ -276,6 +276,23 @@ private:
     friend struct TColorAccess;
 };
 
+// One progress bracket: starts it, and ends it when the scope is left, also
+// when an exception passes, so a host's progress display never stays open.
+class TProgressScope {
+public:
+    TProgressScope(TPixelGraphic& graphic, TObject* sender) : m_graphic(graphic), m_sender(sender)
+    {
+        m_graphic.ProgressStart(m_sender);
+    }
+    ~TProgressScope() { m_graphic.ProgressEnd(m_sender); }
+    TProgressScope(const TProgressScope&) = delete;
+    TProgressScope& operator=(const TProgressScope&) = delete;
+
+private:
+    TPixelGraphic& m_graphic;
+    TObject* m_sender;
+};
+
 // Gray sum 0..765 of a colour; weighted uses the luminance weights times three.
 int GrayValue(TRGB color, bool weighted);
 

@@ -322,11 +322,7 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
 
 void TPixelGraphic::ReadDIB(TStream& stream, bool coreHeader)
 {
-    ProgressStart(this);
-    struct TEndGuard {
-        TPixelGraphic& g;
-        ~TEndGuard() { g.ProgressEnd(&g); }
-    } endGuard{*this};
+    TProgressScope progress(*this, this);
     // Pixels naming entries beyond a short colour table show black.
     TPaletteRepair repair{*this};
     if (coreHeader)
