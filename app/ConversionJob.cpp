@@ -20,14 +20,6 @@ namespace rastova {
 
 namespace {
 
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return text;
-}
-
 int NearestEven(double value)
 {
     return int(std::nearbyint(value));  // halves go to the even neighbour
@@ -44,6 +36,14 @@ const char* TargetExtension(int targetFormat)
 {
     static const char* const kExtensions[8] = {".bmp", ".jpg", ".pbm", ".pgm", ".png", ".ppm", ".tga", ".tif"};
     return targetFormat >= 0 && targetFormat < 8 ? kExtensions[targetFormat] : ".bmp";
+}
+
+std::string LowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
 }
 
 std::string TrimBlanks(const std::string& text)

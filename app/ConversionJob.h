@@ -263,5 +263,7 @@ private:
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, int targetFormat);
 // Trims blanks and control characters from both ends.
 std::string TrimBlanks(const std::string& text);
+// Lower case in ASCII only, so UTF-8 names are never broken.
+std::string LowerAscii(std::string text);
 
 }  // namespace rastova

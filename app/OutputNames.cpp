@@ -1,5 +1,7 @@
 #include "app/OutputNames.h"
 
+#include "app/ConversionJob.h"
+
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -9,14 +11,6 @@ namespace rastova {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return text;
-}
 
 // One spelling per file, so "out/a.bmp" and "./out/a.bmp" meet.
 std::string Normal(const std::string& path)
