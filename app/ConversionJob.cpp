@@ -340,6 +340,8 @@ void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, int option)
     target.SetSize(source.Width(), source.Height(), kFormats[option]);
     switch (option) {
     case jcr2Colors: target.SetPaletteIdent(pBlackWhite); break;
+    // 16 colours with the 16 system colours reserved leaves no room for
+    // optimised ones: the palette is exactly pSys16.
     case jcr16Colors: target.CreateOptimalPalette(source, 16, true); break;
     case jcr256Colors: target.CreateOptimalPalette(source, 256, true); break;
     case jcrGray8: target.SetPaletteIdent(pGray256); break;

@@ -1,4 +1,5 @@
-// Registration of every format at library start-up, in the library's order.
+// Registration of every format at library start-up. The order of the calls
+// has no effect: the registry keeps its lookup lists sorted.
 #include "formats/Register.h"
 
 #include "formats/Bmp.h"
@@ -31,7 +32,6 @@ void RegisterBuiltInFormats(TFormatRegistry& registry)
     registry.RegisterReader(std::make_unique<TTGAFileFormatReader>());
     registry.RegisterReader(std::make_unique<TTIFFileFormatReader>());
     registry.RegisterReader(std::make_unique<TTIFFFileFormatReader>());
-    // The icon and GIF readers come last, as their own modules register them.
     registry.RegisterReader(std::make_unique<tIcoFileFormatReader>());
     registry.RegisterReader(std::make_unique<tGifFileFormatReader>());
 

@@ -10,8 +10,7 @@
 
 namespace rastova {
 
-// Registers every built-in reader and writer, in the library's order, into
-// registry; tests use it to build registries of their own.
+// Registers every built-in reader and writer into registry; tests use it to build registries of their own.
 void RegisterBuiltInFormats(TFormatRegistry& registry);
 std::unique_ptr<TFileFormatWriter> MakeStreamBmpWriter();
 
