@@ -667,12 +667,6 @@ void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint
     }
 }
 
-struct TProgressBracket {
-    TPixelGraphic& graphic;
-    TObject* sender;
-    ~TProgressBracket() { graphic.ProgressEnd(sender); }
-};
-
 std::unique_ptr<TStripDecoder> MakeDecoder(const TTiffDirectory& dir, const std::vector<std::uint8_t>& strip)
 {
     if (dir.compression == kCompressionLZW)
@@ -713,8 +707,7 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
     std::vector<std::uint8_t> strip;
     std::unique_ptr<TStripDecoder> decoder;
 
-    graphic.ProgressStart(sender);
-    TProgressBracket bracket{graphic, sender};
+    TProgressScope progress(graphic, sender);
     // Rows of no bytes (an image without width) hold nothing to read or store;
     // walking up to 2^31 of them one by one would only hang the caller.
     if (rowSize == 0)

@@ -279,12 +279,6 @@ void FillRow(const TTiffLayout& l, const TPixelGraphic& graphic, int y, std::uin
     }
 }
 
-struct TProgressBracket {
-    TPixelGraphic& graphic;
-    TObject* sender;
-    ~TProgressBracket() { graphic.ProgressEnd(sender); }
-};
-
 struct TStripTables {
     std::vector<std::uint32_t> offsets;
     std::vector<std::uint32_t> byteCounts;
@@ -304,8 +298,7 @@ TStripTables WriteStrips(TStream& stream, const TTiffLayout& l, TPixelGraphic& g
     std::vector<std::uint8_t> packed(packBits ? 2 * rowSize : 0);
     std::int64_t position = stream.Position() - base;
 
-    graphic.ProgressStart(sender);
-    TProgressBracket bracket{graphic, sender};
+    TProgressScope progress(graphic, sender);
     for (int y = 0; y < l.height; ++y) {
         const std::size_t strip = std::size_t(y / l.rowsPerStrip);
         if (y % l.rowsPerStrip == 0) {
