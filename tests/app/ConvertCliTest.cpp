@@ -513,6 +513,38 @@ TEST_F(ConvertCliTest, ReaderWarningsAreReportedOrFailUnderStrict)
     }
 }
 
+// The bar is drawn on standard error only when it is a terminal (here the
+// pseudo-terminal of script(1)) and never under --quiet.
+TEST_F(ConvertCliTest, ProgressBarOnlyOnATerminal)
+{
+    const std::string inputs = Image("a.bmp", 8, 8, 1) + " " + Image("b.bmp", 8, 8, 2) + " " + Image("c.bmp", 8, 8, 3);
+    struct TRow {
+        const char* options;
+        bool terminal;
+        bool bar;
+    };
+    for (const TRow& row : {TRow{"", true, true}, TRow{"--quiet", true, false}, TRow{"", false, false}}) {
+        const std::string arguments = std::string(row.options) + " -f png -o " + Out() + " -y " + inputs;
+        std::string errors;
+        if (row.terminal) {
+            const std::string transcript = dir.File("transcript.txt");
+            const std::string command = std::string("script -qec \"'") + RASTOVA_CONVERT_EXE + "' " + arguments +
+                                        " >/dev/null\" /dev/null >'" + transcript + "' </dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            const auto bytes = test::ReadAll(transcript);
+            errors.assign(bytes.begin(), bytes.end());
+        } else {
+            const TRun run = Convert(arguments);
+            ASSERT_EQ(run.status, 0) << run.err;
+            errors = run.err;
+        }
+        EXPECT_EQ(Contains(errors, "] 3/3 files 100%"), row.bar) << row.options << (row.terminal ? " on a terminal" : "")
+                                                                 << ": " << errors;
+        EXPECT_EQ(Contains(errors, "\r["), row.bar) << errors;
+        std::filesystem::remove_all(dir.File("out"));
+    }
+}
+
 TEST_F(ConvertCliTest, OptionsReachTheWrittenFiles)
 {
     // A transparent pixel of a PNG is composited against --background.
