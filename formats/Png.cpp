@@ -2,6 +2,7 @@
 #include "image/PaletteRepair.h"
 
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
 
@@ -474,8 +475,7 @@ void Expand2BitRow(std::uint8_t* row, int width)
 {
     for (int x = width - 1; x >= 0; --x) {
         const int value = (row[x / 4] >> (6 - 2 * (x % 4))) & 3;
-        std::uint8_t& target = row[x / 2];
-        target = (x % 2 == 0) ? std::uint8_t((target & 0x0F) | (value << 4)) : std::uint8_t((target & 0xF0) | value);
+        SetPacked4(row, x, unsigned(value));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "formats/ByteSource.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
 
@@ -117,12 +118,8 @@ void ReadRow(TPxMSource& source, int variant, std::int64_t maxval, int width, st
     switch (variant) {
     case 1:
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
             // 0 is white (index 1), anything else black (index 0).
-            if (source.NextNumber() == 0)
-                row[x >> 3] |= mask;
-            else
-                row[x >> 3] &= std::uint8_t(~mask);
+            SetPacked1(row, x, source.NextNumber() == 0);
         }
         break;
     case 2:
@@ -374,7 +371,7 @@ void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
                 sink.Byte(std::uint8_t(~row[i]));
         } else if (kind == TPxMKind::Bitmap) {
             for (int x = 0; x < width; ++x)
-                sink.Value((row[x >> 3] & (0x80u >> (x & 7))) ? 0 : 1, x == 0);
+                sink.Value(GetPacked1(row, x) ? 0 : 1, x == 0);
             sink.EndRow();
         } else if (kind == TPxMKind::Graymap) {
             for (int x = 0; x < width; ++x) {

@@ -1,6 +1,7 @@
 // Mirror, rotate and resampling copies.
 #include "image/PGColorInternal.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 
 #include <algorithm>
@@ -17,20 +18,15 @@ namespace {
 
 std::uint32_t PackedValue(const std::uint8_t* row, TBitCount bitCount, int x)
 {
-    if (bitCount == bc4)
-        return (x & 1) ? (row[x >> 1] & 0x0Fu) : unsigned(row[x >> 1] >> 4);
-    return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+    return bitCount == bc4 ? GetPacked4(row, x) : GetPacked1(row, x);
 }
 
 void SetPackedValue(std::uint8_t* row, TBitCount bitCount, int x, std::uint32_t v)
 {
-    if (bitCount == bc4) {
-        std::uint8_t& b = row[x >> 1];
-        b = (x & 1) ? std::uint8_t((b & 0xF0) | v) : std::uint8_t((b & 0x0F) | (v << 4));
-        return;
-    }
-    const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
-    row[x >> 3] = v ? std::uint8_t(row[x >> 3] | mask) : std::uint8_t(row[x >> 3] & ~mask);
+    if (bitCount == bc4)
+        SetPacked4(row, x, v);
+    else
+        SetPacked1(row, x, v != 0);
 }
 
 // Reverses the pixel values of one row in place; pad bits stay as they are.

@@ -1,5 +1,7 @@
 #include "image/PaletteRepair.h"
 
+#include "image/PackedPixels.h"
+
 #include <algorithm>
 
 namespace rastova {
@@ -18,8 +20,7 @@ int MaxPixelIndex(const TPixelGraphic& graphic)
             continue;
         }
         for (int x = 0; x < width; ++x) {
-            const int index = format == bc4 ? (x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0F)
-                                            : (row[x / 8] >> (7 - x % 8)) & 1;
+            const int index = int(format == bc4 ? GetPacked4(row, x) : GetPacked1(row, x));
             maxIndex = std::max(maxIndex, index);
         }
     }
