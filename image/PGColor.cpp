@@ -912,7 +912,7 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
-        ProgressStart(this);
+        TProgressScope progress(*this, this);
         const std::int64_t firstRow = std::max(destY, 0);
         const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + height - 1, m_height - 1);
         const std::int64_t offsetY = std::int64_t(srcY) - destY;
@@ -936,7 +936,6 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;
         }
-        ProgressEnd(this);
     }
     Changed();
 }

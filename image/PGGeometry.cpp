@@ -948,14 +948,15 @@ void TPixelGraphic::MirrorHorizontal()
 {
     if (m_width < 1 || m_height < 1 || !m_bits)
         return;
-    ProgressStart(this);
-    std::vector<std::uint8_t> scratch;
-    for (int y = 0; y < m_height; ++y) {
-        ReverseRow(ScanLine(y), m_bitCount, m_width, scratch);
-        if (Progress(this, y, m_height - 1))
-            break;
+    {
+        TProgressScope progress(*this, this);
+        std::vector<std::uint8_t> scratch;
+        for (int y = 0; y < m_height; ++y) {
+            ReverseRow(ScanLine(y), m_bitCount, m_width, scratch);
+            if (Progress(this, y, m_height - 1))
+                break;
+        }
     }
-    ProgressEnd(this);
     Changed();
 }
 
@@ -963,7 +964,6 @@ void TPixelGraphic::MirrorVertical()
 {
     if (m_width < 1 || m_height < 1 || !m_bits)
         return;
-    ProgressStart(this);
     // The swap goes column by column, with a progress event after each column.
     // Whole rows are exchanged at once instead; when the handler stops the
     // work (or fails) at column x, the columns after x are exchanged back.
@@ -971,21 +971,23 @@ void TPixelGraphic::MirrorVertical()
         for (int j = 0; j < m_height / 2; ++j)
             SwapColumns(ScanLine(j), ScanLine(m_height - 1 - j), m_bitCount, c0, c1);
     };
-    swapRows(0, m_width - 1);
-    if (OnProgress()) {
-        int x = 0;
-        try {
-            for (; x < m_width; ++x)
-                if (Progress(this, x, m_width - 1)) {
-                    swapRows(x + 1, m_width - 1);
-                    break;
-                }
-        } catch (...) {
-            swapRows(x + 1, m_width - 1);
-            throw;
+    {
+        TProgressScope progress(*this, this);
+        swapRows(0, m_width - 1);
+        if (OnProgress()) {
+            int x = 0;
+            try {
+                for (; x < m_width; ++x)
+                    if (Progress(this, x, m_width - 1)) {
+                        swapRows(x + 1, m_width - 1);
+                        break;
+                    }
+            } catch (...) {
+                swapRows(x + 1, m_width - 1);
+                throw;
+            }
         }
     }
-    ProgressEnd(this);
     Changed();
 }
 
@@ -1019,7 +1021,7 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
-        ProgressStart(this);
+        TProgressScope progress(*this, this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
         const TRotateRun run{*this, rot, reader, store, *area, dither};
@@ -1030,7 +1032,6 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
             RotateWholePixels(run, source, *map);
         else
             RotateComputed(run);
-        ProgressEnd(this);
     }
     m_rotateInterpolation = guard.saved;
     Changed();
@@ -1063,7 +1064,7 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
-        ProgressStart(this);
+        TProgressScope progress(*this, this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
         TDecodedRows rows(source, reader.Palette(), plans.needFirst, plans.needLast);
@@ -1091,7 +1092,6 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;
         }
-        ProgressEnd(this);
     }
     Changed();
 }
