@@ -32,7 +32,7 @@ std::string FailureText(const std::exception& e)
 
 }  // namespace
 
-const char* TargetExtension(int targetFormat)
+const char* TargetExtension(TTargetFormat targetFormat)
 {
     static const char* const kExtensions[8] = {".bmp", ".jpg", ".pbm", ".pgm", ".png", ".ppm", ".tga", ".tif"};
     return targetFormat >= 0 && targetFormat < 8 ? kExtensions[targetFormat] : ".bmp";
@@ -63,7 +63,7 @@ struct TItemNames {
     std::string outputPath;
 };
 
-TItemNames NamesOf(const std::string& sourcePath, const std::string& destination, int targetFormat)
+TItemNames NamesOf(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
 {
     const std::size_t slash = sourcePath.find_last_of('/');
     const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
@@ -144,7 +144,7 @@ const char* JobStepFailureText(TJobStep step)
     return index < std::size(kTexts) ? kTexts[index] : "cannot convert";
 }
 
-std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, int targetFormat)
+std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
 {
     return NamesOf(sourcePath, destination, targetFormat).outputPath;
 }
@@ -312,7 +312,7 @@ void LoadMetafile(TMetafileAccess access, const std::string& path, TPixelGraphic
     target.CopyFrom(bitmap);
 }
 
-void Rotate(TPixelGraphic& source, TPixelGraphic& target, int option)
+void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
 {
     const int w = source.Width(), h = source.Height();
     const int ew = w % 2 == 0 ? 1 : 0;
@@ -334,7 +334,7 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, int option)
     }
 }
 
-void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, int option)
+void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option)
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
     target.SetSize(source.Width(), source.Height(), kFormats[option]);
