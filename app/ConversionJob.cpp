@@ -709,16 +709,24 @@ TParallelRunner::TParallelRunner(const TConversionPlan& plan, int threads, TMeta
 bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
 {
     const std::size_t count = m_plan.Items.size();
+    const int workers = int(std::min<std::size_t>(std::size_t(m_threads), count));
+    // Items side by side already keep the processors busy; a reader that
+    // splits one file over threads would only crowd them.
+    TConversionPlan ownPlan;
+    if (workers > 1) {
+        ownPlan = m_plan;
+        ownPlan.Settings.TIFFReadThreads = 1;
+    }
+    const TConversionPlan& plan = workers > 1 ? ownPlan : m_plan;
     TParallelState state;
     std::mutex metafileLock;
     const TMetafileAccess metafiles{m_metafiles, &metafileLock};
 
-    const int workers = int(std::min<std::size_t>(std::size_t(m_threads), count));
     state.workersLeft = workers;
     std::vector<std::thread> threads;
     threads.reserve(std::size_t(workers));
     for (int i = 0; i < workers; ++i)
-        threads.emplace_back([&] { WorkThrough(m_plan, state, stop, metafiles); });
+        threads.emplace_back([&] { WorkThrough(plan, state, stop, metafiles); });
     const auto joinAll = [&threads] {
         for (std::thread& thread : threads)
             if (thread.joinable())
