@@ -86,6 +86,7 @@ std::vector<std::uint8_t> EncodeDirect(int width, int height, J_COLOR_SPACE spac
 }
 
 using test::MessageOf;
+using test::TProgressLog;
 
 using test::TQuestionRecorder;
 
@@ -347,26 +348,6 @@ TEST_F(JpegTruncatedTest, ThrowingQuestionFunctionComesBackAsItself)
 }
 
 // ---- progress -----------------------------------------------------------------------------
-
-struct TProgressLog {
-    int starts = 0, ends = 0;
-    std::vector<int> steps;
-    std::vector<int> maxima;
-    std::vector<TObject*> senders;
-    int abortAt = -1;
-
-    void Attach(TPixelGraphic& image)
-    {
-        image.SetOnProgressStart([this](TObject* s) { ++starts, senders.push_back(s); });
-        image.SetOnProgressEnd([this](TObject* s) { ++ends, senders.push_back(s); });
-        image.SetOnProgress([this](TObject* s, int step, int max, bool& abort) {
-            steps.push_back(step);
-            maxima.push_back(max);
-            senders.push_back(s);
-            abort = step == abortAt;
-        });
-    }
-};
 
 TEST(JpegTest, ReadFiresProgressPerScanlineWithTheReaderAsSender)
 {

@@ -19,6 +19,7 @@ namespace rastova {
 namespace {
 
 using test::EncodePng;
+using test::TProgressLog;
 using test::PackSamples;
 using test::TPngLayout;
 
@@ -549,24 +550,6 @@ TEST(PngTest, TruncatedDataKeepsTheRowsRead)
     EXPECT_EQ(std::memcmp(image.ScanLine(0), whole.ScanLine(0), 192), 0);
     EXPECT_EQ(std::memcmp(image.ScanLine(30), whole.ScanLine(30), 192), 0);
 }
-
-struct TProgressLog {
-    int starts = 0, ends = 0;
-    std::vector<int> steps, maxima;
-    std::vector<TObject*> senders;
-    int abortAt = -1;
-    void Attach(TPixelGraphic& image)
-    {
-        image.SetOnProgressStart([this](TObject* s) { ++starts, senders.push_back(s); });
-        image.SetOnProgressEnd([this](TObject* s) { ++ends, senders.push_back(s); });
-        image.SetOnProgress([this](TObject* s, int step, int max, bool& abort) {
-            steps.push_back(step);
-            maxima.push_back(max);
-            senders.push_back(s);
-            abort = step == abortAt;
-        });
-    }
-};
 
 TEST(PngTest, InterlacedReadReportsEveryPassAndMatchesPlainRead)
 {

@@ -16,6 +16,7 @@
 using namespace rastova;
 using rastova::test::FillRandom;
 using rastova::test::SamePixels;
+using rastova::test::TProgressLog;
 
 namespace {
 
@@ -758,26 +759,6 @@ TEST(CopyRect, SourceThatIsTheTarget)
 
 // ---- events, abort and failures -------------------------------------------------------------
 
-namespace {
-
-struct TEventLog {
-    std::vector<std::string> events;
-    int abortAfter = -1;  // abort at the progress event with this step
-    void Attach(TPixelGraphic& g)
-    {
-        g.SetOnProgressStart([this](TObject*) { events.push_back("start"); });
-        g.SetOnProgressEnd([this](TObject*) { events.push_back("end"); });
-        g.SetOnChange([this](TObject*) { events.push_back("changed"); });
-        g.SetOnProgress([this](TObject*, int step, int max, bool& abort) {
-            events.push_back(std::to_string(step) + "/" + std::to_string(max));
-            if (step == abortAfter)
-                abort = true;
-        });
-    }
-};
-
-}  // namespace
-
 TEST(CopyRect, EventsAndAbort)
 {
     TPixelGraphic source;
@@ -785,7 +766,7 @@ TEST(CopyRect, EventsAndAbort)
     {
         TPixelGraphic target;
         target.SetSize(5, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyFrom(source);
         EXPECT_EQ(log.events, (std::vector<std::string>{"start", "end", "changed"}));
@@ -796,7 +777,7 @@ TEST(CopyRect, EventsAndAbort)
         TPixelGraphic target;
         target.SetSize(5, 4, bc8);
         target.SetPaletteIdent(pGray256);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyRect(0, 1, source, 0, 0, 5, 9);  // rows 1..3
         EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/2", "1/2", "2/2", "end", "changed"}));
@@ -807,8 +788,8 @@ TEST(CopyRect, EventsAndAbort)
         target.SetPaletteIdent(pGray256);
         target.SetBackGroundColor(Rgb(7, 7, 7));
         target.Clear();
-        TEventLog log;
-        log.abortAfter = 1;
+        TProgressLog log;
+        log.abortAt = 1;
         log.Attach(target);
         target.CopyFrom(source);
         EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/3", "1/3", "end", "changed"}));
@@ -821,7 +802,7 @@ TEST(CopyRect, EventsAndAbort)
         TPixelGraphic target;  // no overlap: only Changed
         target.SetSize(5, 4, bc8);
         target.SetPaletteIdent(pGray256);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyRect(0, 0, source, 5, 0, 5, 4);
         EXPECT_EQ(log.events, (std::vector<std::string>{"changed"}));
@@ -984,14 +965,14 @@ TEST(CreateOptimalPalette, HistogramProgressAndAbort)
             g.SetPixel(x, y, Rgb(255, 255, 255));
     TPixelGraphic target;
     target.SetSize(2, 3, bc8);
-    TEventLog log;
+    TProgressLog log;
     log.Attach(target);
     // The colours fit: taken exactly, with the events counting would give.
     target.CreateOptimalPalette(g, 4, false);
     EXPECT_EQ(log.events, (std::vector<std::string>{"0/2", "1/2", "2/2"}));
     EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
     log.events.clear();
-    log.abortAfter = 0;  // only the black row is counted
+    log.abortAt = 0;  // only the black row is counted
     target.CreateOptimalPalette(g, 4, false);
     EXPECT_EQ(log.events, (std::vector<std::string>{"0/2"}));
     EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0)}));

@@ -14,6 +14,7 @@
 using namespace rastova;
 using rastova::test::FillRandom;
 using rastova::test::SamePixels;
+using rastova::test::TProgressLog;
 
 namespace {
 
@@ -21,35 +22,6 @@ TRGB Rgb(int r, int g, int b)
 {
     return RGBValue(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b));
 }
-
-struct TEventLog {
-    std::vector<std::string> events;
-    int abortAt = -1;     // sets Abort at the progress event with this step
-    int throwAt = -1;     // raises from the progress event with this step
-    void Attach(TPixelGraphic& g)
-    {
-        g.SetOnProgressStart([this](TObject*) { events.push_back("start"); });
-        g.SetOnProgressEnd([this](TObject*) { events.push_back("end"); });
-        g.SetOnChange([this](TObject*) { events.push_back("changed"); });
-        g.SetOnProgress([this](TObject*, int step, int max, bool& abort) {
-            events.push_back(std::to_string(step) + "/" + std::to_string(max));
-            if (step == throwAt)
-                throw EPixelGraphic("stop here");
-            abort = step == abortAt;
-        });
-    }
-    std::vector<std::string> Expected(int count, int max, bool withEnd = true) const
-    {
-        std::vector<std::string> e{"start"};
-        for (int k = 0; k < count; ++k)
-            e.push_back(std::to_string(k) + "/" + std::to_string(max));
-        if (withEnd) {
-            e.push_back("end");
-            e.push_back("changed");
-        }
-        return e;
-    }
-};
 
 void Copy(TPixelGraphic& to, const TPixelGraphic& from)
 {
@@ -132,7 +104,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
         TPixelGraphic g, before;
         FillRandom(g, 1, 3, bc24, 1);
         Copy(before, g);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(g);
         g.MirrorHorizontal();
         EXPECT_EQ(log.events, log.Expected(3, 2));
@@ -142,7 +114,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
         TPixelGraphic g, theirs;
         FillRandom(g, 6, 4, bc8, 2);
         FillRandom(theirs, 6, 4, bc8, 2);
-        TEventLog log;
+        TProgressLog log;
         log.abortAt = 1;
         log.Attach(g);
         g.MirrorHorizontal();
@@ -160,7 +132,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
             TPixelGraphic g, theirs;
             FillRandom(g, 11, h, format, 3);
             FillRandom(theirs, 11, h, format, 3);
-            TEventLog log;
+            TProgressLog log;
             log.abortAt = 2;
             log.Attach(g);
             g.MirrorVertical();
@@ -174,7 +146,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
         TPixelGraphic g, theirs;
         FillRandom(g, 4, 3, bc24, 4);
         FillRandom(theirs, 4, 3, bc24, 4);
-        TEventLog log;
+        TProgressLog log;
         log.throwAt = 1;
         log.Attach(g);
         EXPECT_THROW(g.MirrorVertical(), EPixelGraphic);
@@ -184,7 +156,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
     }
     {
         TPixelGraphic empty;
-        TEventLog log;
+        TProgressLog log;
         log.Attach(empty);
         empty.MirrorHorizontal();
         empty.MirrorVertical();
@@ -387,7 +359,7 @@ TEST(Rotate, EventsAbortAndFailures)
     {
         TPixelGraphic target;
         target.SetSize(6, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.Rotate(source, 0, 0, 6, 4, 3, 2, 2, 1, 180);
         EXPECT_EQ(log.events, log.Expected(4, 3));
@@ -396,7 +368,7 @@ TEST(Rotate, EventsAbortAndFailures)
         TPixelGraphic mine, theirs;
         mine.SetSize(6, 4, bc24);
         theirs.SetSize(6, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.abortAt = 1;
         log.Attach(mine);
         mine.Rotate(source, 0, 0, 6, 4, 3, 2, 2, 1, 180);
@@ -410,7 +382,7 @@ TEST(Rotate, EventsAbortAndFailures)
         // Entirely left of the target: no event at all.
         TPixelGraphic target;
         target.SetSize(6, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.Rotate(source, 0, 0, 6, 4, 3, 2, -20, 1, 30);
         EXPECT_TRUE(log.events.empty());
@@ -602,7 +574,7 @@ TEST(StretchCopyRect, EventsAbortAndSkippedRows)
         // the source, so rows 0 and 1 read outside and are skipped without an event.
         TPixelGraphic target;
         target.SetSize(8, 6, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.SetStretchMode(smFast);
         target.StretchCopyRect(0, 0, 8, 6, source, 0, -1, 4, 5);
@@ -613,7 +585,7 @@ TEST(StretchCopyRect, EventsAbortAndSkippedRows)
         TPixelGraphic target, reference;
         target.SetSize(8, 8, bc24);
         reference.SetSize(8, 8, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.abortAt = 2;
         log.Attach(target);
         target.CopyFrom(source);
@@ -626,7 +598,7 @@ TEST(StretchCopyRect, EventsAbortAndSkippedRows)
     {
         TPixelGraphic target, empty;
         target.SetSize(8, 8, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyFrom(empty);
         target.StretchCopyRect(0, 0, 0, 5, source, 0, 0, 4, 4);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,39 @@ public:
 }  // namespace rastova::test
 
 namespace rastova::test {
+
+// The text of the TException that the call raises, or nothing when it raises
+// nothing. Any other exception passes through and fails the test.
+template <class TException = EPixelGraphic>
+std::optional<std::string> Raised(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const TException& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
+}
+
+// Raw pixel values of one row, and of the whole image top row first.
+std::vector<std::uint32_t> RowValues(const TPixelGraphic& image, int y);
+std::vector<std::uint32_t> PixelValues(const TPixelGraphic& image);
+
+// Records an image's progress and change events: as text in order ("start",
+// "step/max", "end", "changed") and as counts, steps and senders. Sets Abort
+// at the progress event whose step is abortAt; raises from the one at throwAt.
+struct TProgressLog {
+    std::vector<std::string> events;
+    int starts = 0, ends = 0;
+    std::vector<int> steps, maxima;
+    std::vector<TObject*> senders;  // of every start, progress and end event
+    int abortAt = -1;
+    int throwAt = -1;
+
+    void Attach(TPixelGraphic& image);
+    // "start", then count progress events 0/max, 1/max ..., then "end" and "changed".
+    std::vector<std::string> Expected(int count, int max, bool withEnd = true) const;
+};
 
 // One reader or writer call on bytes in memory.
 template <class TReader>
