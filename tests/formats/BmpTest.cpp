@@ -567,21 +567,6 @@ TEST(BmpReader, GetInfoDescribesTheHeader)
     }
 }
 
-TEST(BmpReader, SignatureIsBM)
-{
-    TBMPFileFormatReader reader;
-    TSignatureHeader header;
-    header.Bytes[0] = 'B';
-    header.Bytes[1] = 'M';
-    header.Count = 2;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Count = 1;
-    EXPECT_FALSE(reader.CheckSignature(header)) << "bytes past the end of a short stream";
-    header.Count = 17;
-    header.Bytes[1] = 'A';
-    EXPECT_FALSE(reader.CheckSignature(header));
-}
-
 // ---- ReadChunked ---------------------------------------------------------------------------
 
 TEST(BmpReadChunked, TenSlicesWithProgressAndAbort)

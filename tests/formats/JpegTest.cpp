@@ -258,21 +258,6 @@ TEST(JpegTest, OversizedImageIsRefusedBeforeDecoding)
     EXPECT_EQ(InfoOf(bytes).Width, 60000);
 }
 
-TEST(JpegTest, CheckSignatureNeedsStartOfImage)
-{
-    TJPGFileFormatReader reader;
-    TSignatureHeader header;
-    header.Bytes[0] = 0xFF;
-    header.Bytes[1] = 0xD8;
-    header.Count = 2;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Count = 1;
-    EXPECT_FALSE(reader.CheckSignature(header));
-    header.Count = 2;
-    header.Bytes[1] = 0xD9;
-    EXPECT_FALSE(reader.CheckSignature(header));
-}
-
 // ---- warnings -----------------------------------------------------------------------------
 
 class JpegTruncatedTest : public ::testing::Test {

@@ -336,26 +336,17 @@ TEST(PcxCodec, SourceRefillsAcrossItsBuffer)
 
 // ---- progress -------------------------------------------------------------------------------------
 
-TEST(PcxReader, ProgressPerRowFromTheReaderAndAbortKeepsRows)
+TEST(PcxReader, ProgressPerRowAndAbortKeepsRows)
 {
-    const TPcxFile f = EightBit(2, 4);
-    TMemoryStream stream(f.Bytes());
-    TPCXFileFormatReader reader;
     TPixelGraphic image;
-    std::vector<int> steps;
-    int ends = 0;
-    image.SetOnProgressEnd([&](TObject* s) { ends += s == &reader; });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        EXPECT_EQ(s, &reader);
-        EXPECT_EQ(max, 4);
-        steps.push_back(step);
-        abort = step == 1;
-    });
-    reader.Read(stream, image, 0);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1}));
+    test::TProgressLog log;
+    log.abortAt = 1;
+    log.Attach(image);
+    ReadWith<TPCXFileFormatReader>(EightBit(2, 4).Bytes(), image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{4, 4}));
     EXPECT_EQ(RowValues(image, 1), (std::vector<std::uint32_t>{10, 11}));
     EXPECT_EQ(RowValues(image, 2), (std::vector<std::uint32_t>{0, 0}));
-    EXPECT_EQ(ends, 1);
 }
 
 // ---- file information -----------------------------------------------------------------------------
@@ -396,14 +387,3 @@ TEST(PcxReader, GetInfoFromTheHeader)
     }
 }
 
-TEST(PcxReader, SignatureIsTheManufacturerByte)
-{
-    TPCXFileFormatReader reader;
-    TSignatureHeader header;
-    EXPECT_FALSE(reader.CheckSignature(header)) << "an empty stream";
-    header.Bytes[0] = 0x0A;
-    header.Count = 1;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Bytes[0] = 0x0B;
-    EXPECT_FALSE(reader.CheckSignature(header));
-}

@@ -645,21 +645,6 @@ TEST(PngTest, WriteFailuresReachTheCaller)
               std::string::npos);
 }
 
-TEST(PngTest, CheckSignatureNeedsAllEightBytes)
-{
-    TPNGFileFormatReader reader;
-    TSignatureHeader header;
-    const std::uint8_t signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    std::memcpy(header.Bytes.data(), signature, 8);
-    header.Count = 8;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Count = 7;
-    EXPECT_FALSE(reader.CheckSignature(header));
-    header.Count = 8;
-    header.Bytes[7] = 0;
-    EXPECT_FALSE(reader.CheckSignature(header));
-}
-
 // A new image takes the display gamma, and the written gAMA is its reciprocal
 // times 100000: 45455 for the sRGB default, 55556 for a 1.8 display.
 TEST(PngTest, WrittenGammaFollowsTheDisplayGamma)

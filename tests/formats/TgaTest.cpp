@@ -458,7 +458,7 @@ TEST(TgaReader, RunLengthDataEndingEarlyKeepsTheRowsDecoded)
 
 // ---- progress ----------------------------------------------------------------------------------
 
-TEST(TgaReader, ProgressPerRowFromTheReaderAndAbortKeepsRows)
+TEST(TgaReader, ProgressPerRowAndAbortKeepsRows)
 {
     TTgaFile f;
     f.imageType = 3;
@@ -467,24 +467,14 @@ TEST(TgaReader, ProgressPerRowFromTheReaderAndAbortKeepsRows)
     f.height = 4;
     f.descriptor = 0x20;
     f.pixels = {1, 1, 2, 2, 3, 3, 4, 4};
-    TMemoryStream stream(f.Bytes());
-    TTGAFileFormatReader reader;
     TPixelGraphic image;
-    std::vector<int> steps;
-    int starts = 0, ends = 0;
-    image.SetOnProgressStart([&](TObject* s) { starts += s == &reader; });
-    image.SetOnProgressEnd([&](TObject* s) { ends += s == &reader; });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        EXPECT_EQ(s, &reader);
-        EXPECT_EQ(max, 4);
-        steps.push_back(step);
-        abort = step == 1;
-    });
-    reader.Read(stream, image, 0);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1}));
+    test::TProgressLog log;
+    log.abortAt = 1;
+    log.Attach(image);
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{4, 4}));
     EXPECT_EQ(PixelValues(image), (std::vector<std::uint32_t>{1, 1, 2, 2, 0, 0, 0, 0}));
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(ends, 1);
 }
 
 // ---- file information -----------------------------------------------------------------------------
@@ -530,18 +520,6 @@ TEST(TgaReader, GetInfoByImageType)
         EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { reader.GetInfo(stream, 0, info); }),
                   "TGA: Invalid value for ImageType");
     }
-}
-
-TEST(TgaReader, RecognisedByExtensionOnly)
-{
-    test::TTempDir dir;
-    const std::vector<std::uint8_t> bytes = Numbered24(0).Bytes();
-    test::WriteAll(dir.File("picture.tga"), bytes);
-    test::WriteAll(dir.File("picture.dat"), bytes);
-    TPixelGraphic image;
-    image.LoadFromFile(dir.File("picture.tga"));
-    EXPECT_EQ(image.Width(), 3);
-    EXPECT_THROW(image.LoadFromFile(dir.File("picture.dat")), EPGUnknownFileFormat);
 }
 
 // ---- byte source and run-length decoder on their own ------------------------------------------------
