@@ -41,7 +41,7 @@ TEST(PGraphic, RowStrideAndImageSizeInEveryFormat)
     }
 }
 
-TEST(PGraphic, RowsAreStoredBottomUpWithTheDocumentedBitAndByteOrder)
+TEST(PGraphic, RowsAreStoredBottomUpBlueFirstLeftmostPixelInTheHighBits)
 {
     TPixelGraphic g;
     g.SetSize(2, 2, bc24);
