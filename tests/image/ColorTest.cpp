@@ -929,13 +929,6 @@ TEST(CreateOptimalPalette, MedianCutHandChecked)
         EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 252)}));
     }
     {
-        // Two boxes with equal diagonals: the first one is split.
-        TPixelGraphic g;
-        image(g, {Rgb(0, 0, 0), Rgb(0, 0, 8), Rgb(255, 255, 240), Rgb(255, 255, 255)});
-        target.CreateOptimalPalette(g, 3, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 248), Rgb(4, 2, 12)}));
-    }
-    {
         // Counters stop at 65535: 90000 dark pixels weigh as 65535 against 10000 light.
         TPixelGraphic g;
         g.SetSize(400, 250, bc24);
@@ -945,22 +938,32 @@ TEST(CreateOptimalPalette, MedianCutHandChecked)
         target.CreateOptimalPalette(g, 1, false);
         EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(37, 2, 4)}));
     }
-    {
-        // Means round to nearest: red cell centres 4, 4, 12 give 6.7 -> 7,
-        // green centres 2, 2, 6 give 3.3 -> 3.
-        TPixelGraphic g;
-        image(g, {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(8, 4, 0)});
-        target.CreateOptimalPalette(g, 1, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(7, 3, 4)}));
-    }
-    {
+    // Box choice, split axis and means, one row of pixels each.
+    struct TCase {
+        const char* what;
+        std::vector<TRGB> pixels;
+        int wanted;
+        std::vector<TRGB> palette;
+    };
+    const TCase cases[] = {
+        {"two boxes with equal diagonals: the first one is split",
+         {Rgb(0, 0, 0), Rgb(0, 0, 8), Rgb(255, 255, 240), Rgb(255, 255, 255)}, 3,
+         {Rgb(4, 2, 4), Rgb(252, 254, 248), Rgb(4, 2, 12)}},
+        {"means round to nearest: red centres 4, 4, 12 give 6.7, green 2, 2, 6 give 3.3",
+         {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(8, 4, 0)}, 1, {Rgb(7, 3, 4)}},
+        {"means round up in every channel: 14.7, 4.7 and 6.7",
+         {Rgb(0, 0, 0), Rgb(16, 4, 8), Rgb(16, 4, 0)}, 1, {Rgb(15, 5, 7)}},
         // Red spans 3 cells and green 4: weighted 48 each. The tie splits
         // green, which keeps the two red-only neighbours together (cell centres
         // 4 and 28 average to 16); a red split would pair black with green.
+        {"a tie of red and green splits green",
+         {Rgb(0, 0, 0), Rgb(24, 0, 0), Rgb(0, 16, 0)}, 2, {Rgb(16, 2, 4), Rgb(4, 18, 4)}},
+    };
+    for (const TCase& c : cases) {
         TPixelGraphic g;
-        image(g, {Rgb(0, 0, 0), Rgb(24, 0, 0), Rgb(0, 16, 0)});
-        target.CreateOptimalPalette(g, 2, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(16, 2, 4), Rgb(4, 18, 4)}));
+        image(g, c.pixels);
+        target.CreateOptimalPalette(g, c.wanted, false);
+        EXPECT_EQ(PaletteOf(target), c.palette) << c.what;
     }
 }
 
