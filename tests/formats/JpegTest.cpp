@@ -86,6 +86,7 @@ std::vector<std::uint8_t> EncodeDirect(int width, int height, J_COLOR_SPACE spac
 }
 
 using test::MessageOf;
+using test::TFailingStream;
 using test::TProgressLog;
 
 using test::TQuestionRecorder;
@@ -399,31 +400,6 @@ TEST(JpegTest, WriterIgnoresAbortAndReportsEveryRow)
 // ---- streams ------------------------------------------------------------------------------
 
 // A stream that fails after a number of bytes, either by throwing or by refusing.
-class TFailingStream : public TMemoryStream {
-public:
-    TFailingStream(std::vector<std::uint8_t> data, std::int64_t limit, bool throws)
-        : TMemoryStream(std::move(data)), m_limit(limit), m_throws(throws) {}
-    std::int64_t Read(void* buffer, std::int64_t count) override
-    {
-        if (Position() + count > m_limit && m_throws)
-            throw EReadError("Stream read error");
-        return TMemoryStream::Read(buffer, count);
-    }
-    std::int64_t Write(const void* buffer, std::int64_t count) override
-    {
-        if (Position() + count > m_limit) {
-            if (m_throws)
-                throw EWriteError("Stream write error");
-            return 0;
-        }
-        return TMemoryStream::Write(buffer, count);
-    }
-
-private:
-    std::int64_t m_limit;
-    bool m_throws;
-};
-
 TEST(JpegTest, StreamFailuresReachTheCaller)
 {
     TPixelGraphic image;

@@ -19,6 +19,7 @@ namespace rastova {
 namespace {
 
 using test::EncodePng;
+using test::TFailingStream;
 using test::TProgressLog;
 using test::PackSamples;
 using test::TPngLayout;
@@ -611,33 +612,15 @@ TEST(PngTest, WriterReportsEveryRowAndIgnoresAbort)
     EXPECT_TRUE(test::SamePixels(image, back));
 }
 
-class TFailingStream : public TMemoryStream {
-public:
-    TFailingStream(std::int64_t limit, bool throws) : m_limit(limit), m_throws(throws) {}
-    std::int64_t Write(const void* buffer, std::int64_t count) override
-    {
-        if (Position() + count > m_limit) {
-            if (m_throws)
-                throw EWriteError("Stream write error");
-            return 0;
-        }
-        return TMemoryStream::Write(buffer, count);
-    }
-
-private:
-    std::int64_t m_limit;
-    bool m_throws;
-};
-
 TEST(PngTest, WriteFailuresReachTheCaller)
 {
     TPixelGraphic image;
     test::FillRandom(image, 64, 64, bc24, 9);
     TPNGFileFormatWriter writer;
-    TFailingStream shortStream(100, false);
+    TFailingStream shortStream({}, 100, false);
     EXPECT_EQ(MessageOf<EPGPNGFileFormatReaderWriter>([&] { writer.Write(shortStream, image); }),
               "PNG: Write Error");
-    TFailingStream throwing(100, true);
+    TFailingStream throwing({}, 100, true);
     EXPECT_THROW(writer.Write(throwing, image), EWriteError);
     TPixelGraphic empty;
     TMemoryStream stream;

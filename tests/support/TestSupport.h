@@ -159,6 +159,36 @@ struct TProgressLog {
     std::vector<std::string> Expected(int count, int max, bool withEnd = true) const;
 };
 
+// A memory stream that fails past limit bytes: reads and writes raise the
+// stream errors when throws is set; otherwise writes store nothing and reads
+// go on as usual.
+class TFailingStream : public TMemoryStream {
+public:
+    TFailingStream(std::vector<std::uint8_t> data, std::int64_t limit, bool throws)
+        : TMemoryStream(std::move(data)), m_limit(limit), m_throws(throws)
+    {
+    }
+    std::int64_t Read(void* buffer, std::int64_t count) override
+    {
+        if (Position() + count > m_limit && m_throws)
+            throw EReadError("Stream read error");
+        return TMemoryStream::Read(buffer, count);
+    }
+    std::int64_t Write(const void* buffer, std::int64_t count) override
+    {
+        if (Position() + count > m_limit) {
+            if (m_throws)
+                throw EWriteError("Stream write error");
+            return 0;
+        }
+        return TMemoryStream::Write(buffer, count);
+    }
+
+private:
+    std::int64_t m_limit;
+    bool m_throws;
+};
+
 // One reader or writer call on bytes in memory.
 template <class TReader>
 TFileInfo InfoWith(const std::vector<std::uint8_t>& bytes, int imageIndex = 0)
