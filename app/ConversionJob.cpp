@@ -602,6 +602,15 @@ TParallelRunner::TParallelRunner(const TConversionPlan& plan, int threads, TMeta
 bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
 {
     const std::size_t count = m_plan.Items.size();
+    const int workers = int(std::min<std::size_t>(std::size_t(m_threads), count));
+    // Items side by side already keep the processors busy; a reader that
+    // splits one file over threads would only crowd them.
+    TConversionPlan ownPlan;
+    if (workers > 1) {
+        ownPlan = m_plan;
+        ownPlan.Settings.TIFFReadThreads = 1;
+    }
+    const TConversionPlan& plan = workers > 1 ? ownPlan : m_plan;
     TParallelState state;
     std::mutex metafileLock;
     const TMetafileAccess metafiles{m_metafiles, &metafileLock};
@@ -616,11 +625,11 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
                     break;
                 index = state.next++;
             }
-            const TPlannedItem& item = m_plan.Items[index];
+            const TPlannedItem& item = plan.Items[index];
             TParallelProgress progress(state);
             TFileOutcome outcome;
             try {
-                outcome = ConvertOneItem(m_plan, item, images, stop, progress, metafiles);
+                outcome = ConvertOneItem(plan, item, images, stop, progress, metafiles);
             } catch (...) {
                 outcome.ItemIndex = item.ItemIndex;
                 outcome.SourcePath = item.SourcePath;
@@ -643,7 +652,6 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
         state.changed.notify_one();
     };
 
-    const int workers = int(std::min<std::size_t>(std::size_t(m_threads), count));
     state.workersLeft = workers;
     std::vector<std::thread> threads;
     threads.reserve(std::size_t(workers));

@@ -18,6 +18,9 @@ namespace rastova {
 extern bool TIFFScanAllIFDs;
 // While walking, a chain longer than this counts as broken.
 extern int TIFFMaxIFDCount;
+// Compressed strips of a large image are decoded side by side on this many
+// threads; 0 means one per online processor, 1 decodes on the caller's thread only.
+extern int TIFFReadThreads;
 
 // ---- library-wide writer settings ---------------------------------------------------
 

@@ -10,6 +10,10 @@
 #include "image/Streams.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <cstring>
 #include <memory>
 #include <unordered_set>
@@ -687,6 +691,126 @@ void ReadStrip(TTiffSource& source, const TTiffDirectory& dir, std::size_t strip
         ReverseBits(bytes.data(), bytes.size());
 }
 
+// ---- compressed strips ----------------------------------------------------------------
+
+// One compressed strip: its bytes, its rows, and how far its decoding got.
+struct TStripWork {
+    std::vector<std::uint8_t> bytes;
+    int firstRow = 0;
+    int rows = 0;
+    int rowsDone = 0;
+    std::exception_ptr error;
+};
+
+// Decodes one strip into its image rows. A failure is kept with the strip, so
+// that the strips before it still count and the first failing one is reported.
+void DecodeStrip(const TTiffDirectory& dir, const TRowLayout& layout, TStripWork& work, TPixelGraphic& graphic,
+                 std::vector<std::uint8_t>& rowBuffer)
+{
+    try {
+        const std::size_t rowSize = rowBuffer.size();
+        const int bits = dir.BitsPerPixel();
+        const bool predictor = dir.predictor == kPredictorHorizontal;
+        const std::unique_ptr<TStripDecoder> decoder = MakeDecoder(dir, work.bytes);
+        for (; work.rowsDone < work.rows; ++work.rowsDone) {
+            const int y = work.firstRow + work.rowsDone;
+            std::uint8_t* line = graphic.ScanLine(y);
+            std::uint8_t* row = rowBuffer.data();
+            if (decoder->Read(row, rowSize) != rowSize)
+                Fail("Strip " + std::to_string(y / dir.rowsPerStrip) + " ends before row " + std::to_string(y));
+            if (predictor && bits == 24) {
+                // RGB rows, the bulk of such files: summed and reordered in one pass.
+                UndoHorizontalPredictorToBgr(row, line, std::size_t(dir.width));
+                continue;
+            }
+            if (predictor)
+                UndoHorizontalPredictor(row, std::size_t(dir.width), dir.samplesPerPixel, dir.bitsPerSample[0],
+                                        dir.motorola);
+            StoreRow(layout, row, line);
+        }
+    } catch (...) {
+        work.error = std::current_exception();
+    }
+}
+
+// Threads for the strips of this image: only images big enough to repay a
+// thread's start are split.
+int StripThreads(const TTiffDirectory& dir, std::int64_t rowSize)
+{
+    constexpr std::int64_t kMinBytes = std::int64_t(1) << 21;
+    if (rowSize * dir.length < kMinBytes || dir.rowsPerStrip >= dir.length)
+        return 1;
+    const int wanted = Settings().TIFFReadThreads;
+    const int threads = wanted > 0 ? wanted : int(std::thread::hardware_concurrency());
+    return std::clamp(threads, 1, 64);
+}
+
+// Decodes the strips of a group, taking them in turn from a shared counter.
+// Strips that already failed while being read are passed over.
+void DecodeGroup(const TTiffDirectory& dir, const TRowLayout& layout, std::vector<TStripWork>& group,
+                 TPixelGraphic& graphic, std::size_t rowSize, int threads)
+{
+    const std::size_t workers = std::min(group.size(), std::size_t(threads));
+    std::vector<std::vector<std::uint8_t>> rowBuffers(workers, std::vector<std::uint8_t>(rowSize));
+    std::atomic<std::size_t> next{0};
+    const auto work = [&](std::size_t worker) {
+        for (std::size_t i; (i = next.fetch_add(1)) < group.size();)
+            if (!group[i].error)
+                DecodeStrip(dir, layout, group[i], graphic, rowBuffers[worker]);
+    };
+    std::vector<std::jthread> helpers;
+    try {
+        for (std::size_t worker = 1; worker < workers; ++worker)
+            helpers.emplace_back(work, worker);
+    } catch (const std::system_error&) {
+        // No thread to be had: the strips left are decoded here.
+    }
+    work(0);
+}
+
+// Compressed strips are independent: they are read from the stream in groups
+// in file order, decoded side by side, then reported row by row as a single
+// thread would, up to the first failing row or an abort.
+void ReadCompressedRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic,
+                        const TRowLayout& layout, std::int64_t rowSize, TObject* sender)
+{
+    // A group holds about this many compressed bytes, so a file whose strips
+    // all name the same huge range still costs one such range at a time.
+    constexpr std::size_t kGroupBytes = std::size_t(1) << 22;
+    constexpr int kGroupRows = 256;
+    const int threads = StripThreads(dir, rowSize);
+    const std::size_t stripCount = std::size_t((std::int64_t(dir.length) + dir.rowsPerStrip - 1) / dir.rowsPerStrip);
+    std::vector<TStripWork> group;
+    for (std::size_t strip = 0; strip < stripCount;) {
+        group.clear();
+        std::size_t bytes = 0;
+        int rows = 0;
+        do {
+            TStripWork& work = group.emplace_back();
+            work.firstRow = int(std::int64_t(strip) * dir.rowsPerStrip);
+            work.rows = int(std::min<std::int64_t>(dir.rowsPerStrip, dir.length - work.firstRow));
+            try {
+                ReadStrip(source, dir, strip++, work.bytes);
+            } catch (...) {
+                work.error = std::current_exception();
+                break;
+            }
+            bytes += work.bytes.size();
+            rows += work.rows;
+        } while (strip < stripCount && threads > 1 && bytes < kGroupBytes && rows < kGroupRows);
+        DecodeGroup(dir, layout, group, graphic, std::size_t(rowSize), threads);
+        for (const TStripWork& work : group) {
+            for (int i = 0; i < work.rowsDone; ++i)
+                if (graphic.Progress(sender, work.firstRow + i, dir.length))
+                    return;
+            if (work.error)
+                std::rethrow_exception(work.error);
+        }
+    }
+}
+
+// ---- uncompressed and PackBits strips ---------------------------------------------------
+
 void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic, const TRowLayout& layout,
               TObject* sender)
 {
@@ -694,50 +818,30 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
     const int height = dir.length;
     const std::int64_t rowSize = (std::int64_t(dir.BitsPerPixel()) * width + 7) / 8;
     const bool packBits = dir.compression == kCompressionPackBits;
-    const bool compressed = dir.Compressed();
     const bool reversed = dir.fillOrder == kFillOrderReversed;
-    const bool predictor = compressed && dir.predictor == kPredictorHorizontal;
-    // The file row goes straight into the image row when it fits there and an
-    // unfinished row cannot be left behind; otherwise through a row buffer.
-    const int bits = dir.BitsPerPixel();
-    const bool direct = !packBits && !compressed && (bits == 1 || bits == 4 || bits == 8 || bits == 24);
-    std::vector<std::uint8_t> rowBuffer(direct ? 0 : std::size_t(rowSize));
-    TByteWindow window(source, reversed);
-    std::int64_t cursor = 0;
-    std::vector<std::uint8_t> strip;
-    std::unique_ptr<TStripDecoder> decoder;
 
     TProgressScope progress(graphic, sender);
     // Rows of no bytes (an image without width) hold nothing to read or store;
     // walking up to 2^31 of them one by one would only hang the caller.
     if (rowSize == 0)
         return;
+    if (dir.Compressed()) {
+        ReadCompressedRows(source, dir, graphic, layout, rowSize, sender);
+        return;
+    }
+    // The file row goes straight into the image row when it fits there and an
+    // unfinished row cannot be left behind; otherwise through a row buffer.
+    const int bits = dir.BitsPerPixel();
+    const bool direct = !packBits && (bits == 1 || bits == 4 || bits == 8 || bits == 24);
+    std::vector<std::uint8_t> rowBuffer(direct ? 0 : std::size_t(rowSize));
+    TByteWindow window(source, reversed);
+    std::int64_t cursor = 0;
     for (int y = 0; y < height; ++y) {
-        const std::size_t stripIndex = std::size_t(y / dir.rowsPerStrip);
-        if (y % dir.rowsPerStrip == 0) {
-            cursor = std::uint32_t(dir.stripOffsets[stripIndex]);
-            if (compressed) {
-                decoder.reset();
-                ReadStrip(source, dir, stripIndex, strip);
-                decoder = MakeDecoder(dir, strip);
-            }
-        }
+        if (y % dir.rowsPerStrip == 0)
+            cursor = std::uint32_t(dir.stripOffsets[std::size_t(y / dir.rowsPerStrip)]);
         std::uint8_t* line = graphic.ScanLine(y);
         std::uint8_t* row = direct ? line : rowBuffer.data();
-        if (compressed) {
-            if (std::int64_t(decoder->Read(row, std::size_t(rowSize))) != rowSize)
-                Fail("Strip " + std::to_string(stripIndex) + " ends before row " + std::to_string(y));
-            if (predictor && bits == 24) {
-                // RGB rows, the bulk of such files: summed and reordered in one pass.
-                UndoHorizontalPredictorToBgr(row, line, std::size_t(width));
-                if (graphic.Progress(sender, y, height))
-                    break;
-                continue;
-            }
-            if (predictor)
-                UndoHorizontalPredictor(row, std::size_t(width), dir.samplesPerPixel, dir.bitsPerSample[0],
-                                        dir.motorola);
-        } else if (packBits) {
+        if (packBits) {
             DecodePackBitsRow(window, cursor, row, rowSize, y);
         } else {
             source.ReadAt(cursor, row, rowSize);

@@ -41,6 +41,7 @@ struct TPGSettings {
     // TIFF
     bool TIFFScanAllIFDs = false;
     int TIFFMaxIFDCount = 1000;
+    int TIFFReadThreads = 0;  // 0: one per online processor
     int TIFFWriteCompression = 1;
     bool TIFFWriteCMYK = false;
     bool TIFFWriteWhiteIsZero = false;

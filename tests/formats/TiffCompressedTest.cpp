@@ -5,9 +5,12 @@
 
 #include "TiffFileBuilder.h"
 #include "image/PGExceptions.h"
+#include "image/PGSettings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <zlib.h>
 
 #include <cstdlib>
 #include <random>
@@ -155,17 +158,62 @@ TEST(TiffDecode, PredictorAndFillOrder)
     EXPECT_EQ(bits, (Bytes{0x80, 0x01, 0x0F, 0xAC}));
 }
 
+// The one-pass RGB form works in blocks of pixels: every row length around the
+// block size, with sums that wrap, must agree with the general form and a swap.
+TEST(TiffDecode, BgrPredictorAgreesWithGeneralFormAtEveryLength)
+{
+    for (std::size_t pixels = 0; pixels <= 23; ++pixels) {
+        Bytes rgb(3 * pixels);
+        for (std::size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = std::uint8_t(i * 97 + 200);
+        Bytes expected = rgb;
+        tiff::UndoHorizontalPredictor(expected.data(), pixels, 3, 8, false);
+        for (std::size_t i = 0; i < expected.size(); i += 3)
+            std::swap(expected[i], expected[i + 2]);
+        Bytes bgr(rgb.size() + 1, 0xEE);
+        tiff::UndoHorizontalPredictorToBgr(rgb.data(), bgr.data(), pixels);
+        EXPECT_EQ(Bytes(bgr.begin(), bgr.end() - 1), expected) << pixels << " pixels";
+        EXPECT_EQ(bgr.back(), 0xEE) << "written past the row of " << pixels << " pixels";
+    }
+}
+
 TEST(TiffDecode, InflateErrorsAndShortData)
 {
-    const Bytes garbage{0x12, 0x34, 0x56, 0x78};
-    tiff::TInflateDecoder bad(garbage.data(), garbage.size());
+    Bytes stream(64);
+    uLongf packedSize = stream.size();
+    const Bytes text{'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'c', 'd'};
+    ASSERT_EQ(compress(stream.data(), &packedSize, text.data(), text.size()), Z_OK);
+    stream.resize(packedSize);
+    struct TCase {
+        const char* what;
+        Bytes data;
+    };
+    const TCase broken[] = {
+        {"no zlib header", {0x12, 0x34, 0x56, 0x78}},
+        {"a method other than Deflate", {0x79, 0x9C, 0x03, 0x00}},
+        {"a window beyond 32 KB", {0x88, 0x98, 0x03, 0x00}},
+        {"a preset dictionary", {0x78, 0xBB, 0x03, 0x00}},
+        {"a block of the reserved type", {0x78, 0x9C, 0x07, 0x00}},
+    };
     std::uint8_t out[16];
-    EXPECT_EQ(test::MessageOf<EPGTIFFileFormatReader>([&] { bad.Read(out, sizeof out); }),
-              "TIFF: Invalid Deflate data");
-    // A stream cut short gives what it holds and no more.
-    const Bytes empty;
-    tiff::TInflateDecoder none(empty.data(), empty.size());
-    EXPECT_EQ(none.Read(out, sizeof out), 0u);
+    for (const TCase& c : broken) {
+        EXPECT_EQ(test::MessageOf<EPGTIFFileFormatReader>([&] {
+                      tiff::TInflateDecoder decoder(c.data.data(), c.data.size());
+                      decoder.Read(out, sizeof out);
+                  }),
+                  "TIFF: Invalid Deflate data")
+            << c.what;
+    }
+    // A stream cut short gives what it holds and no more; whole, exactly its bytes.
+    for (std::size_t size : {std::size_t(0), std::size_t(1), stream.size() - 4, stream.size()}) {
+        tiff::TInflateDecoder decoder(stream.data(), size);
+        const std::size_t got = decoder.Read(out, sizeof out);
+        EXPECT_LE(got, text.size()) << size;
+        EXPECT_TRUE(std::equal(out, out + got, text.begin())) << size;
+        if (size == stream.size()) {
+            EXPECT_EQ(got, text.size());
+        }
+    }
 }
 
 // A 4 x 2 image of one LZW or Deflate strip, as the directory gives it.
@@ -216,6 +264,76 @@ TEST(TiffCompressed, StripChecks)
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 4; ++x)
                 EXPECT_EQ(image.GetPixel(x, y), row.predictor == 2 ? summed[y][x] : expected[y][x]) << row.name;
+    }
+}
+
+// Large images decode their strips on several threads: whatever the file holds,
+// the pixels, the progress events and the error must be those of one thread.
+TEST(TiffCompressed, StripsOnSeveralThreadsReadAsOnOne)
+{
+    constexpr int kWide = 1024, kHigh = 720, kRowsPerStrip = 8;
+    constexpr int kStrips = kHigh / kRowsPerStrip;
+    std::vector<Bytes> strips;
+    std::mt19937 random(11);
+    for (int s = 0; s < kStrips; ++s) {
+        Bytes raw(std::size_t(kWide) * 3 * kRowsPerStrip);
+        for (std::size_t i = 0; i < raw.size(); ++i)
+            raw[i] = std::uint8_t(i % 7 == 0 ? random() : i / 3000 + std::size_t(s));
+        uLongf size = compressBound(uLong(raw.size()));
+        Bytes packed(size);
+        compress(packed.data(), &size, raw.data(), raw.size());
+        packed.resize(size);
+        strips.push_back(packed);
+    }
+    struct TDamage {
+        const char* what;
+        int strip;  // -1: none
+        bool cut;   // cut short instead of overwritten
+        const char* message;  // its start
+    };
+    const TDamage damages[] = {
+        {"whole file", -1, false, "(nothing raised)"},
+        {"strip 40 overwritten", 40, false, "TIFF: Invalid Deflate data"},
+        {"strip 57 cut short", 57, true, "TIFF: Strip 57 ends before row 45"},
+    };
+    for (const TDamage& d : damages) {
+        std::vector<Bytes> data = strips;
+        if (d.strip >= 0 && d.cut)
+            data[std::size_t(d.strip)].resize(data[std::size_t(d.strip)].size() / 4);
+        else if (d.strip >= 0)
+            std::fill(data[std::size_t(d.strip)].begin() + 2, data[std::size_t(d.strip)].end(), 0xFF);
+        test::TTiffFileBuilder b;
+        std::vector<std::uint32_t> offsets, counts;
+        for (const Bytes& strip : data) {
+            offsets.push_back(b.Blob(strip));
+            counts.push_back(std::uint32_t(strip.size()));
+        }
+        b.Long(256, kWide).Long(257, kHigh).Entry(258, b.kShort, {8, 8, 8}).Short(259, 8).Short(262, 2);
+        b.Entry(273, b.kLong, offsets).Short(277, 3).Long(278, kRowsPerStrip).Entry(279, b.kLong, counts);
+        b.Short(317, 2);
+        const Bytes file = b.Build();
+        struct TOutcome {
+            std::string message;
+            std::vector<int> steps;
+            Bytes pixels;
+        } outcomes[2];
+        const int threads[2] = {1, 3};
+        for (int run = 0; run < 2; ++run) {
+            TPGSettings settings = DefaultSettings();
+            settings.TIFFReadThreads = threads[run];
+            TSettingsScope scope(settings);
+            TPixelGraphic image;
+            image.SetOnProgress([&](TObject*, int step, int, bool&) { outcomes[run].steps.push_back(step); });
+            outcomes[run].message =
+                test::MessageOf<EPGTIFFileFormatReader>([&] { test::ReadWith<TTIFFileFormatReader>(file, image); });
+            for (int y = 0; y < kHigh && d.strip < 0; ++y)
+                outcomes[run].pixels.insert(outcomes[run].pixels.end(), image.ScanLine(y),
+                                            image.ScanLine(y) + 3 * kWide);
+        }
+        EXPECT_EQ(outcomes[0].message.rfind(d.message, 0), 0u) << d.what << ": " << outcomes[0].message;
+        EXPECT_EQ(outcomes[1].message, outcomes[0].message) << d.what;
+        EXPECT_EQ(outcomes[1].steps, outcomes[0].steps) << d.what;
+        EXPECT_TRUE(outcomes[1].pixels == outcomes[0].pixels) << d.what;
     }
 }
 
