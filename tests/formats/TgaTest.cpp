@@ -143,24 +143,16 @@ TEST(TgaWriter, HeaderAndRowsWithoutAlignment)
     EXPECT_EQ(file[24], 1);
 }
 
-TEST(TgaWriter, ProgressComesFromTheImageAndCannotAbort)
+TEST(TgaWriter, ProgressStepsFromZeroOfHeightFromTheImage)
 {
     TPixelGraphic image;
     test::FillRandom(image, 2, 4, bc24, 4);
-    std::vector<int> steps;
-    int starts = 0, ends = 0;
-    image.SetOnProgressStart([&](TObject* s) { starts += s == &image; });
-    image.SetOnProgressEnd([&](TObject* s) { ends += s == &image; });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        EXPECT_EQ(s, &image);
-        EXPECT_EQ(max, 4);
-        steps.push_back(step);
-        abort = true;
-    });
-    EXPECT_EQ(WriteWith<TTGAFileFormatWriter>(image).size(), 18u + 24u);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(ends, 1);
+    test::TProgressLog log;
+    log.Attach(image);
+    WriteWith<TTGAFileFormatWriter>(image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{4, 4, 4, 4}));
+    EXPECT_EQ(log.senders.front(), &image);
 }
 
 TEST(TgaWriter, RefusesWhatTheHeaderCannotDescribe)

@@ -1,7 +1,9 @@
 // What every registered reader keeps, whatever its format: it knows its own
 // signature, brackets its progress events, stops on Abort without harm, refuses
 // a file cut inside its header with an error of the library's family, survives
-// a cut anywhere, and reads back what the writer of its extension wrote.
+// a cut anywhere, and reads back what the writer of its extension wrote. And
+// what every registered writer keeps: one bracket of progress from one sender,
+// and an Abort that changes nothing it writes.
 #include "formats/GifTestEncoder.h"
 #include "formats/Register.h"
 
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -236,6 +239,12 @@ const TReaderCase kReaders[] = {
     {"gif", GifSample, 3, 3, false, false, 0, true},
 };
 
+// The extensions with a writer of their own.
+std::vector<std::string> WriterExtensions()
+{
+    return {"bmp", "dib", "jpg", "jpeg", "jif", "png", "pbm", "pgm", "ppm", "tga", "tif", "tiff"};
+}
+
 class ReaderContract : public ::testing::TestWithParam<TReaderCase> {
 protected:
     void SetUp() override
@@ -444,5 +453,59 @@ INSTANTIATE_TEST_SUITE_P(Readers, ReaderContract, ::testing::ValuesIn(kReaders),
                          [](const ::testing::TestParamInfo<TReaderCase>& info) {
                              return std::string(info.param.ext);
                          });
+
+// ---- writers -------------------------------------------------------------------------------
+
+class WriterContract : public ::testing::TestWithParam<std::string> {};
+
+TEST(WriterContractTable, NamesEveryRegisteredWriter)
+{
+    const std::vector<std::string> named = WriterExtensions();
+    for (const auto& writer : BuiltInFormats().Writers())
+        EXPECT_EQ(std::count(named.begin(), named.end(), writer->Extension), 1) << writer->Extension;
+}
+
+TEST_P(WriterContract, ReportsEveryRowInOneBracketAndIgnoresAbort)
+{
+    TFileFormatWriter* writer = BuiltInFormats().FindWriter(GetParam());
+    ASSERT_NE(writer, nullptr);
+    TPixelGraphic image;
+    if (writer->CanWrite(crTrueColor))
+        FillSample(image, bc24);
+    else if (writer->CanWrite(cr256Gray))
+        FillSample(image, bc8, pGray256);
+    else
+        FillSample(image, bc1, pBlackWhite);
+
+    TProgressLog plain;
+    plain.Attach(image);
+    TMemoryStream first;
+    writer->Write(first, image);
+    if (GetParam() == "bmp" || GetParam() == "dib") {
+        EXPECT_TRUE(plain.senders.empty()) << "the bitmap writer reports nothing";
+        return;
+    }
+    EXPECT_EQ(plain.starts, 1);
+    EXPECT_EQ(plain.ends, 1);
+    EXPECT_EQ(plain.steps.size(), std::size_t(kHeight)) << "one event a row";
+    EXPECT_TRUE(std::adjacent_find(plain.steps.begin(), plain.steps.end(), std::greater_equal<>()) ==
+                plain.steps.end())
+        << "steps rise";
+    ASSERT_FALSE(plain.senders.empty());
+    EXPECT_TRUE(plain.senders.front() == writer || plain.senders.front() == &image);
+    for (TObject* sender : plain.senders)
+        EXPECT_EQ(sender, plain.senders.front());
+
+    TProgressLog aborting;
+    aborting.abortAt = plain.steps.front();
+    aborting.Attach(image);
+    TMemoryStream second;
+    writer->Write(second, image);
+    EXPECT_EQ(aborting.steps, plain.steps);
+    EXPECT_EQ(second.Data(), first.Data());
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, WriterContract, ::testing::ValuesIn(WriterExtensions()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
