@@ -108,20 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TRoundTripCase{bc8, pUnknown, "palette", "(gama, plte)"},
                       TRoundTripCase{bc24, pUnknown, "RGB", "(gama)"}));
 
-TEST(PngTest, ColourRoundTripKeepsRedAndBlueInPlace)
-{
-    TPixelGraphic image;
-    image.SetSize(3, 2, bc24);
-    image.SetPixel(0, 0, RGBValue(255, 0, 0));
-    image.SetPixel(1, 0, RGBValue(0, 0, 255));
-    image.SetPixel(2, 1, RGBValue(10, 20, 30));
-    TPixelGraphic back;
-    ReadPng(WritePng(image), back);
-    EXPECT_EQ(back.GetColor(0, 0), RGBValue(255, 0, 0));
-    EXPECT_EQ(back.GetColor(1, 0), RGBValue(0, 0, 255));
-    EXPECT_EQ(back.GetColor(2, 1), RGBValue(10, 20, 30));
-}
-
 TEST(PngTest, GammaChunkFollowsTheSetting)
 {
     TPixelGraphic image;
