@@ -444,25 +444,33 @@ struct TRoundTripCase {
 };
 
 class TiffRoundTrip
-    : public ::testing::TestWithParam<std::tuple<TRoundTripCase, int, bool, bool, bool>> {};
+    : public ::testing::TestWithParam<std::tuple<TRoundTripCase, int, bool, bool, bool>> {
+protected:
+    // The case's writer settings, and random pixels of its format with runs
+    // of equal ones so PackBits has replicate packets to write.
+    Bytes WriteCase(TPixelGraphic& image)
+    {
+        const auto& [c, compression, motorola, whiteIsZero, cmyk] = GetParam();
+        TIFFWriteCompression = compression;
+        TIFFWriteMotorola = motorola;
+        TIFFWriteWhiteIsZero = whiteIsZero;
+        TIFFWriteCMYK = cmyk;
+        test::FillRandom(image, c.width, c.height, c.bitCount, std::uint32_t(c.width * 31 + c.height));
+        if (c.ident != pUnknown)
+            image.SetPaletteIdent(c.ident);
+        for (int y = 0; y < c.height; y += 3)
+            for (int x = 0; x < c.width / 2; ++x)
+                image.SetPixel(x, y, image.GetPixel(0, y));
+        return WriteToBytes(image);
+    }
+
+    TSettingsGuard m_guard;
+};
 
 TEST_P(TiffRoundTrip, ReaderGivesBackThePixels)
 {
-    TSettingsGuard guard;
-    const auto& [c, compression, motorola, whiteIsZero, cmyk] = GetParam();
-    TIFFWriteCompression = compression;
-    TIFFWriteMotorola = motorola;
-    TIFFWriteWhiteIsZero = whiteIsZero;
-    TIFFWriteCMYK = cmyk;
     TPixelGraphic image;
-    test::FillRandom(image, c.width, c.height, c.bitCount, std::uint32_t(c.width * 31 + c.height));
-    if (c.ident != pUnknown)
-        image.SetPaletteIdent(c.ident);
-    // Runs of equal pixels so PackBits has replicate packets to write.
-    for (int y = 0; y < c.height; y += 3)
-        for (int x = 0; x < c.width / 2; ++x)
-            image.SetPixel(x, y, image.GetPixel(0, y));
-    const Bytes file = WriteToBytes(image);
+    const Bytes file = WriteCase(image);
     TPixelGraphic back;
     ReadBack(file, back);
     std::string why;
@@ -688,20 +696,9 @@ TLibtiffResult ReadWithLibtiff(const Bytes& file, int width, int height)
 // our reader; for CMYK, the samples libtiff decodes are the ones the colours give.
 TEST_P(TiffRoundTrip, LibtiffAgrees)
 {
-    TSettingsGuard guard;
     const auto& [c, compression, motorola, whiteIsZero, cmyk] = GetParam();
-    TIFFWriteCompression = compression;
-    TIFFWriteMotorola = motorola;
-    TIFFWriteWhiteIsZero = whiteIsZero;
-    TIFFWriteCMYK = cmyk;
     TPixelGraphic image;
-    test::FillRandom(image, c.width, c.height, c.bitCount, std::uint32_t(c.width * 7 + c.height));
-    if (c.ident != pUnknown)
-        image.SetPaletteIdent(c.ident);
-    for (int y = 1; y < c.height; y += 2)
-        for (int x = 0; x < c.width / 2; ++x)
-            image.SetPixel(x, y, image.GetPixel(c.width - 1, y));
-    const Bytes file = WriteToBytes(image);
+    const Bytes file = WriteCase(image);
     TPixelGraphic ours;
     ReadBack(file, ours);
     const TLibtiffResult theirs = ReadWithLibtiff(file, c.width, c.height);
