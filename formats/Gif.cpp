@@ -1,12 +1,15 @@
 #include "formats/Gif.h"
 #include "image/PaletteRepair.h"
 
+#include "image/FileFormats.h"
 #include "image/PGExceptions.h"
+#include "image/PGMessages.h"
 #include "image/Streams.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace rastova {
@@ -573,6 +576,11 @@ private:
                 return;
             row = graphic.ScanLine(rows.Row());
         }
+        // The rows the data does not reach keep what SetSize gave them.
+        const std::string text = "GIF: Image data ends after " + std::to_string(rowsDone) + " of " +
+                                 std::to_string(frame.height) + " rows";
+        if (!WarningAllowsContinue(graphic.ReadWarningAction(), text, "GIF " + MessageText(kMsgWarning)))
+            throw EPixelGraphic(text);
     }
 
     TObject& m_sender;

@@ -1,11 +1,15 @@
 #include "image/BmpCodec.h"
 
+#include "image/FileFormats.h"
+#include "image/PGExceptions.h"
+#include "image/PGMessages.h"
 #include "image/PGSettings.h"
 #include "image/PGraphic.h"
 #include "image/Streams.h"
 
 #include <algorithm>
 #include <bit>
+#include <string>
 
 namespace rastova {
 
@@ -107,8 +111,10 @@ std::uint32_t Nibble(std::uint8_t byte, bool high)
 }  // namespace
 
 bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std::int64_t declaredSize,
-                  TPixelGraphic& graphic)
+                  TPixelGraphic& graphic, bool* reachedEnd)
 {
+    if (reachedEnd)
+        *reachedEnd = false;
     TRleTarget target(graphic);
     const bool rle4 = kind == TBmpRle::Rle4;
     // Data under 10 bytes has no tenth to report; it is decoded without events.
@@ -133,6 +139,8 @@ bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std
             --y;
             pos += 2;
         } else if (value == kEndOfBitmap) {
+            if (reachedEnd)
+                *reachedEnd = true;
             break;
         } else if (value == kDelta) {
             if (pos + 3 >= size)
@@ -165,6 +173,24 @@ bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std
             return true;
     }
     return false;
+}
+
+void WarnShortPixelData(const TPixelGraphic& graphic, std::int64_t present, std::int64_t needed)
+{
+    if (present >= needed)
+        return;
+    const std::string text =
+        "BMP: Pixel data ends after " + std::to_string(present) + " of " + std::to_string(needed) + " bytes";
+    if (!WarningAllowsContinue(graphic.ReadWarningAction(), text, "BMP " + MessageText(kMsgWarning)))
+        throw EPGBMPFileFormatReader(text);
+}
+
+std::int64_t PixelBytesNeeded(const TPixelGraphic& graphic)
+{
+    if (graphic.Width() <= 0 || graphic.Height() <= 0)
+        return 0;
+    const std::int64_t rowBytes = (std::int64_t(graphic.BitCountNum()) * graphic.Width() + 7) / 8;
+    return std::int64_t(graphic.RowStride()) * (graphic.Height() - 1) + rowBytes;
 }
 
 }  // namespace rastova

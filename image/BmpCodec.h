@@ -34,7 +34,18 @@ enum class TBmpRle { Rle8, Rle4 };
 // number of bytes present (at most declaredSize, the header's biSizeImage, which
 // paces the progress events). Pixels outside the image go through SetPixel's
 // range rule. Returns true when a progress handler aborted.
+// reachedEnd, when given, tells whether the data held its end-of-bitmap code.
 bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std::int64_t declaredSize,
-                  TPixelGraphic& graphic);
+                  TPixelGraphic& graphic, bool* reachedEnd = nullptr);
+
+// Pixel data that ends before the image is full leaves the rows it does not
+// reach as SetSize made them. That is a reader warning: the graphic's
+// ReadWarningAction decides whether the image is kept or
+// EPGBMPFileFormatReader raised with the same text. Nothing happens when
+// present covers needed.
+void WarnShortPixelData(const TPixelGraphic& graphic, std::int64_t present, std::int64_t needed);
+
+// Bytes an uncompressed image needs: every row padded but the last.
+std::int64_t PixelBytesNeeded(const TPixelGraphic& graphic);
 
 }  // namespace rastova

@@ -2,6 +2,7 @@
 #include "image/PGColorInternal.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/TransposeKernels.h"
 
 #include <algorithm>
 #include <bit>
@@ -307,6 +308,9 @@ public:
         }
         const std::uint8_t* top = source.ScanLine(0);
         m_end = top + source.RowStride();
+        m_grayRamp = source.BitCount() == bc8 && m_validCount >= 256;
+        for (unsigned i = 0; i < 256 && m_grayRamp; ++i)
+            m_grayRamp = m_colors[i] == i * 0x010101u;
     }
 
     const TPixelGraphic& Image() const { return m_image; }
@@ -318,8 +322,11 @@ public:
     {
         return Bytes() || m_validCount >= (1u << TPixelGraphic::BitCountNumOf(m_image.BitCount()));
     }
+    // 8-bit values that stand for the gray of their own value, as gray pictures load.
+    bool GrayRamp() const { return m_grayRamp; }
     // A four-byte read at p stays inside the pixel memory (the top row is the last in memory).
     bool WideReadFits(const std::uint8_t* p) const { return p + 4 <= m_end; }
+    bool ReadFits(const std::uint8_t* p, std::ptrdiff_t bytes) const { return p + bytes <= m_end; }
 
     static std::uint32_t Wide(const std::uint8_t* p)
     {
@@ -344,6 +351,7 @@ private:
     const TPixelGraphic& m_image;
     unsigned m_validCount;
     const std::uint8_t* m_end;
+    bool m_grayRamp = false;
     std::uint32_t m_colors[256];
 };
 
@@ -399,10 +407,13 @@ std::optional<TRowRun> SharedRun(const TRotateBlock& block)
 // row v(x). The block is walked in tiles of kTileColumns columns, so that the
 // source rows a tile reads and the target row pieces it writes stay in the
 // first-level cache, and their pages in the translation buffer; the next
-// tile's source rows are fetched ahead.
+// tile's source rows are fetched ahead. A vector kernel, where there is one,
+// writes the tile's rows in fours; the loop below writes the rest.
+using TTileKernel = int (*)(const detail::TTransposeTile&);
+
 template <class TFetch>
 void WalkQuarterTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixelSource& source,
-                     const TRotateBlock& block, TRowRun run, TFetch fetch)
+                     const TRotateBlock& block, TRowRun run, TFetch fetch, TTileKernel kernel)
 {
     const int lo = block.lo[run.first], hi = block.hi[run.first];
     const std::ptrdiff_t bytes = source.BytesPerPixel();
@@ -414,15 +425,31 @@ void WalkQuarterTurn(const TRotation& rot, const TIntegerMap& map, const TWholeP
     const std::uint8_t* rows[kTileColumns];
     for (int x0 = lo; x0 <= hi; x0 += kTileColumns) {
         const int count = std::min(kTileColumns, hi - x0 + 1);
-        bool wide = true;
+        bool wide = true, vector = kernel != nullptr;
         for (int k = 0; k < count; ++k) {
             rows[k] = sourceRow(x0 + k);
             wide = wide && source.WideReadFits(rows[k] + runStart + runBytes - bytes);
+            vector = vector && source.ReadFits(rows[k] + runStart + runBytes, 16);
         }
         for (int x = x0 + kTileColumns; x < std::min(hi + 1, x0 + 2 * kTileColumns); ++x)
             for (std::ptrdiff_t b = 0; b < runBytes; b += 64)
                 __builtin_prefetch(sourceRow(x) + runStart + b, 0, 1);
-        for (int r = run.first; r <= run.last; ++r) {
+        if (x0 + kTileColumns <= hi)
+            for (int r = run.first; r <= run.last; ++r)
+                for (std::ptrdiff_t b = 0; b < 3 * kTileColumns; b += 64)
+                    __builtin_prefetch(block.At(r, x0 + kTileColumns) + b, 1, 1);
+        int first = run.first;
+        if (vector) {
+            const detail::TTransposeTile tile{rows,
+                                              count,
+                                              bytes * SourceU(rot, map, x0, block.y0 + first),
+                                              map.a01,
+                                              block.out + first,
+                                              3 * std::ptrdiff_t(x0 - block.col0),
+                                              run.last - first + 1};
+            first += kernel(tile);
+        }
+        for (int r = first; r <= run.last; ++r) {
             const std::ptrdiff_t offset = bytes * SourceU(rot, map, x0, block.y0 + r);
             if (wide)
                 StorePixelValues(block.At(r, x0), count, [&](int k) { return fetch(rows[k] + offset, true); });
@@ -488,9 +515,10 @@ void GatherBlock(const TRotation& rot, const TIntegerMap& map, const TSourceRead
     };
     const auto values = [&source, &seen](const std::uint8_t* p, bool) { return source.Value(p, seen); };
     if (run && source.Bytes())
-        WalkQuarterTurn(rot, map, source, block, *run, bytes);
+        WalkQuarterTurn(rot, map, source, block, *run, bytes, detail::TransposeBgrTile);
     else if (run)
-        WalkQuarterTurn(rot, map, source, block, *run, values);
+        WalkQuarterTurn(rot, map, source, block, *run, values,
+                        source.GrayRamp() ? detail::TransposeGrayTile : nullptr);
     else if (source.Bytes())
         WalkHalfTurn(rot, map, source, block, bytes);
     else

@@ -167,7 +167,9 @@ void ReadCoreDib(TStream& stream, TPixelGraphic& graphic)
         graphic.SetPaletteIdent(pTrueColor);
     else
         SetPalette(graphic, table, kCoreEntrySize);
-    ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize());
+    std::int64_t bytesRead = 0;
+    if (!ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead))
+        WarnShortPixelData(graphic, bytesRead, PixelBytesNeeded(graphic));
 }
 
 // Colour table of a palette file. A table longer than the pixel format can use
@@ -204,8 +206,10 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
     const int bytesPerPixel = h.bitCount / 8;
     const std::int64_t stride = (std::int64_t(h.bitCount) * width + 31) / 32 * 4;
     std::vector<std::uint8_t> row(std::size_t(std::min(stride, stream.Remaining())));
+    std::int64_t present = 0;
     for (int r = 0; r < height; ++r) {
         const std::int64_t got = stream.Read(row.data(), std::int64_t(row.size()));
+        present += got;
         const int pixels = int(std::min<std::int64_t>(width, got / bytesPerPixel));
         // Stored first row is the bottom row, unless the file is top-down.
         std::uint8_t* dest = graphic.ScanLine(topDown ? r : height - 1 - r);
@@ -221,9 +225,12 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
                     dest[c] = OverBackground(dest[c], a, background[c]);
             }
         }
-        if (graphic.Progress(&graphic, r, height) || got < stride)
+        if (graphic.Progress(&graphic, r, height))
+            return;
+        if (got < stride)
             break;
     }
+    WarnShortPixelData(graphic, present, stride * (height - 1) + std::int64_t(bytesPerPixel) * width);
 }
 
 std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoHeader& h)
@@ -255,8 +262,12 @@ void ReadRunLengthData(TStream& stream, TPixelGraphic& graphic, const TInfoHeade
     std::vector<std::uint8_t> data(std::size_t(std::min(declared, stream.Remaining())));
     if (ReadChunked(stream, graphic, data.data(), std::int64_t(data.size())))
         return;
-    DecodeBmpRle(h.compression == kBiRle8 ? TBmpRle::Rle8 : TBmpRle::Rle4, data.data(), std::int64_t(data.size()),
-                 declared, graphic);
+    bool reachedEnd = false;
+    const bool aborted = DecodeBmpRle(h.compression == kBiRle8 ? TBmpRle::Rle8 : TBmpRle::Rle4, data.data(),
+                                      std::int64_t(data.size()), declared, graphic, &reachedEnd);
+    // Data that holds its end code is whole, whatever biSizeImage claimed.
+    if (!aborted && !reachedEnd)
+        WarnShortPixelData(graphic, std::int64_t(data.size()), declared);
 }
 
 // An embedded profile placed between the header (and colour table) and the
@@ -310,9 +321,11 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         ReadBitFieldRows(stream, graphic, h, fields, hasAlpha ? &alpha : nullptr, background);
     } else {
         std::int64_t bytesRead = 0;
-        ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead);
+        const bool aborted = ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead);
         if (h.height < 0 && graphic.RowStride() > 0)
             FlipRows(graphic, (bytesRead + graphic.RowStride() - 1) / graphic.RowStride());
+        if (!aborted)
+            WarnShortPixelData(graphic, bytesRead, PixelBytesNeeded(graphic));
     }
 }
 

@@ -1,8 +1,10 @@
 // rastova-convert as a user runs it: exit codes, messages and the files written.
+#include "formats/GifTestEncoder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include "formats/Bmp.h"
 #include "formats/Jpeg.h"
 #include "formats/PngTestEncoder.h"
 #include "image/PGraphic.h"
@@ -488,16 +490,59 @@ TEST_F(ConvertCliTest, ReaderWarningsAreReportedOrFailUnderStrict)
     test::FillRandom(image, 64, 64, bc24, 9);
     auto jpeg = test::WriteWith<TJPGFileFormatWriter>(image);
     jpeg.resize(jpeg.size() / 2);  // the scan ends early
-    test::WriteAll(dir.File("cut.jpg"), jpeg);
-    const TRun lenient = Convert("-o " + Out() + " -y '" + dir.File("cut.jpg") + "'");
-    EXPECT_EQ(lenient.status, 0) << lenient.err;
-    EXPECT_TRUE(Contains(lenient.err, "rastova-convert: " + dir.File("cut.jpg") + ": warning: ")) << lenient.err;
-    EXPECT_TRUE(std::filesystem::exists(dir.File("out/cut.bmp")));
-    std::filesystem::remove_all(dir.File("out"));
-    const TRun strict = Convert("--strict -o " + Out() + " -y '" + dir.File("cut.jpg") + "'");
-    EXPECT_EQ(strict.status, 1);
-    EXPECT_TRUE(Contains(strict.err, dir.File("cut.jpg") + ": cannot load: ")) << strict.err;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("out/cut.bmp")));
+    auto bmp = test::WriteWith<TBMPFileFormatWriter>(image);
+    bmp.resize(bmp.size() - 1000);  // the top rows are missing
+    test::TTestFrame frame{16, 16, std::vector<std::uint8_t>(256, 1), 0, {}, false, {}};
+    frame.indices.resize(100);  // the end code in the seventh row
+    const auto gif = test::TGifFileBuilder(16, 16, 1, {0, 0xFFFFFF}).Frame(frame).Trailer().Data();
+    const std::pair<const char*, std::vector<std::uint8_t>> files[] = {
+        {"cut.jpg", jpeg}, {"cut.bmp", bmp}, {"cut.gif", gif}};
+    for (const auto& [name, bytes] : files) {
+        test::WriteAll(dir.File(name), bytes);
+        const std::string output = dir.File("out/cut.png");
+        const TRun lenient = Convert("-f png -o " + Out() + " -y '" + dir.File(name) + "'");
+        EXPECT_EQ(lenient.status, 0) << lenient.err;
+        EXPECT_TRUE(Contains(lenient.err, "rastova-convert: " + dir.File(name) + ": warning: ")) << lenient.err;
+        EXPECT_TRUE(std::filesystem::exists(output)) << name;
+        std::filesystem::remove_all(dir.File("out"));
+        const TRun strict = Convert("--strict -f png -o " + Out() + " -y '" + dir.File(name) + "'");
+        EXPECT_EQ(strict.status, 1) << name;
+        EXPECT_TRUE(Contains(strict.err, dir.File(name) + ": cannot load: ")) << strict.err;
+        EXPECT_FALSE(std::filesystem::exists(output)) << name;
+        std::filesystem::remove(dir.File(name));
+    }
+}
+
+// The bar is drawn on standard error only when it is a terminal (here the
+// pseudo-terminal of script(1)) and never under --quiet.
+TEST_F(ConvertCliTest, ProgressBarOnlyOnATerminal)
+{
+    const std::string inputs = Image("a.bmp", 8, 8, 1) + " " + Image("b.bmp", 8, 8, 2) + " " + Image("c.bmp", 8, 8, 3);
+    struct TRow {
+        const char* options;
+        bool terminal;
+        bool bar;
+    };
+    for (const TRow& row : {TRow{"", true, true}, TRow{"--quiet", true, false}, TRow{"", false, false}}) {
+        const std::string arguments = std::string(row.options) + " -f png -o " + Out() + " -y " + inputs;
+        std::string errors;
+        if (row.terminal) {
+            const std::string transcript = dir.File("transcript.txt");
+            const std::string command = std::string("script -qec \"'") + RASTOVA_CONVERT_EXE + "' " + arguments +
+                                        " >/dev/null\" /dev/null >'" + transcript + "' </dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            const auto bytes = test::ReadAll(transcript);
+            errors.assign(bytes.begin(), bytes.end());
+        } else {
+            const TRun run = Convert(arguments);
+            ASSERT_EQ(run.status, 0) << run.err;
+            errors = run.err;
+        }
+        EXPECT_EQ(Contains(errors, "] 3/3 files 100%"), row.bar) << row.options << (row.terminal ? " on a terminal" : "")
+                                                                 << ": " << errors;
+        EXPECT_EQ(Contains(errors, "\r["), row.bar) << errors;
+        std::filesystem::remove_all(dir.File("out"));
+    }
 }
 
 TEST_F(ConvertCliTest, OptionsReachTheWrittenFiles)

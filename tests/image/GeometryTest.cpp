@@ -288,13 +288,17 @@ TEST(Rotate, QuarterTurnsSpanningManyTilesMatchReference)
     // Sizes that leave odd remainders after blocks of 64 and 512 rows and
     // tiles of 64 columns, one of them with rows that have no padding; with a progress handler the rows
     // are staged, without one a 24-bit target is written in place.
+    // 8-bit gray pictures take a path of their own.
     const std::pair<int, int> sizes[] = {{150, 203}, {200, 129}, {601, 67}};
-    for (const TBitCount format : {bc24, bc8, bc4, bc1})
+    const std::pair<TBitCount, bool> formats[] = {{bc24, false}, {bc8, false}, {bc8, true}, {bc4, false}, {bc1, false}};
+    for (const auto& [format, gray] : formats)
         for (const auto& [w, h] : sizes)
             for (const int rotation : {90, -90, 180})
                 for (const bool watched : {false, true}) {
                     TPixelGraphic source, mine, theirs;
                     FillRandom(source, w, h, format, std::uint32_t(w + h + rotation));
+                    if (gray)
+                        source.SetPaletteIdent(pGray256);
                     const int tw = rotation == 180 ? w : h, th = rotation == 180 ? h : w;
                     mine.SetSize(tw, th, bc24);
                     theirs.SetSize(tw, th, bc24);
@@ -311,7 +315,8 @@ TEST(Rotate, QuarterTurnsSpanningManyTilesMatchReference)
                         ref::Rotate(theirs, source, 0, 0, w, h, w / 2, h / 2, h / 2 - eh, w / 2, 90);
                     std::string why;
                     EXPECT_TRUE(SamePixels(mine, theirs, &why))
-                        << why << ": " << w << "x" << h << " bc" << TPixelGraphic::BitCountNumOf(format) << " by "
+                        << why << ": " << w << "x" << h << " bc" << TPixelGraphic::BitCountNumOf(format)
+                        << (gray ? " gray" : "") << " by "
                         << rotation << (watched ? " watched" : "");
                     EXPECT_EQ(events, watched ? th : 0);
                 }
