@@ -448,10 +448,9 @@ TEST(BmpReader, NegativeWidthIsASizeError)
 
 TEST(BmpReader, ProgressBracketsEveryRead)
 {
-    int starts = 0, ends = 0;
     TPixelGraphic image;
-    image.SetOnProgressStart([&](TObject* sender) { starts += sender == &image; });
-    image.SetOnProgressEnd([&](TObject* sender) { ends += sender == &image; });
+    test::TProgressLog log;
+    log.Attach(image);
     TBmpFile f;
     f.width = 1;
     f.height = 1;
@@ -460,8 +459,9 @@ TEST(BmpReader, ProgressBracketsEveryRead)
     ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     f.planes = 3;
     EXPECT_THROW(ReadWith<TBMPFileFormatReader>(f.Bytes(), image), EPGBMPFileFormatReader);
-    EXPECT_EQ(starts, 2);
-    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(log.starts, 2);
+    EXPECT_EQ(log.ends, 2);
+    EXPECT_EQ(log.senders, (std::vector<TObject*>(4, &image)));
 }
 
 // ---- truncation -----------------------------------------------------------------------------
