@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 
 using namespace rastova;
@@ -154,6 +156,37 @@ TEST(PGraphic, SetSizeChecksAndReuse)
     EXPECT_EQ(g.Bits(), bits);
     EXPECT_EQ(g.GetPixel(1, 1), 0u);
     EXPECT_EQ(g.PaletteCount(), 8);
+}
+
+// A new geometry starts with zero bytes whether it reuses the memory of the
+// pixels before (as a batch does, through an empty image while loading) or not.
+TEST(PGraphic, NewGeometryStartsAtZeroWhateverMemoryItReuses)
+{
+    struct TStep {
+        const char* what;
+        int width, height;
+        TBitCount format;
+        bool throughEmpty;
+    };
+    const TStep steps[] = {
+        {"turned", 30, 40, bc24, false},        {"same bytes through an empty image", 40, 30, bc24, true},
+        {"a third as 8-bit", 40, 30, bc8, false}, {"far smaller", 4, 3, bc1, false},
+        {"larger", 80, 60, bc24, true},         {"back to the start", 40, 30, bc24, true},
+    };
+    TPixelGraphic g;
+    g.SetBackGroundColor(0x123456);
+    g.SetSize(40, 30, bc24);
+    for (const TStep& step : steps) {
+        std::memset(g.Bits(), 0xAB, std::size_t(g.ImageSize()));
+        if (step.throughEmpty) {
+            g.SetSize(0, 0, bc24);
+            EXPECT_TRUE(g.GetEmpty()) << step.what;
+        }
+        g.SetSize(step.width, step.height, step.format);
+        ASSERT_FALSE(g.GetEmpty()) << step.what;
+        const std::uint8_t* bits = g.Bits();
+        EXPECT_TRUE(std::all_of(bits, bits + g.ImageSize(), [](std::uint8_t b) { return b == 0; })) << step.what;
+    }
 }
 
 TEST(PGraphic, RefusedAllocationKeepsTheNewGeometryWithoutPixels)
