@@ -11,18 +11,45 @@
 
 using namespace rastova;
 
-TEST(PGraphic, NewImageIsEmptyTrueColor)
+// What a fresh image does before anyone sets it up: it is empty; a size alone
+// makes it hold any colour exactly; a damaged file read into it and a save that
+// loses colours both ask with OK and Cancel; it stretches with the most
+// precise mode.
+TEST(PGraphic, FreshImageBehaviour)
 {
     TPixelGraphic g;
     EXPECT_TRUE(g.GetEmpty());
-    EXPECT_EQ(g.BitCount(), bc24);
-    EXPECT_EQ(g.PaletteIdent(), pTrueColor);
-    EXPECT_EQ(g.ReadWarningAction(), pgwaOKCancelBox);
-    EXPECT_EQ(g.SaveColorResWarningAction(), pgwaOKCancelBox);
-    EXPECT_EQ(g.StretchMode(), smPrecise);
-    EXPECT_EQ(g.RotateInterpolation(), 1);
-    EXPECT_EQ(g.DitherErrorLimit(), 32);
-    EXPECT_DOUBLE_EQ(double(g.Gamma()), double(DisplayGamma));
+    g.SetWidth(3);
+    g.SetHeight(2);
+    g.SetPixel(1, 1, 0x123456);
+    EXPECT_EQ(g.GetColor(1, 1), TRGB(0x123456));
+
+    TPixelGraphic photo;
+    test::FillRandom(photo, 64, 64, bc24, 3);
+    TMemoryStream jpeg;
+    photo.SaveToStreamExt(jpeg, "jpg");
+    const std::vector<std::uint8_t> half(jpeg.Data().begin(), jpeg.Data().begin() + jpeg.Size() / 2);
+    test::TQuestionRecorder questions(qaOK);
+    TPixelGraphic damaged;
+    TMemoryStream in(half);
+    damaged.LoadFromStreamExt(in, "jpg", 0);
+    TMemoryStream bitmap;
+    TPixelGraphic colourful;
+    test::FillRandom(colourful, 4, 4, bc24, 4);
+    colourful.SaveToStreamExt(bitmap, "pbm");
+    EXPECT_EQ(questions.buttons, (std::vector<TQuestionButtons>{qbOKCancel, qbOKCancel}));
+
+    TPixelGraphic source;
+    test::FillRandom(source, 7, 5, bc24, 5);
+    TPixelGraphic fresh, precise, fast;
+    precise.SetStretchMode(smPrecise);
+    fast.SetStretchMode(smFast);
+    for (TPixelGraphic* target : {&fresh, &precise, &fast}) {
+        target->SetSize(3, 2, bc24);
+        target->StretchCopyRect(0, 0, 3, 2, source, 0, 0, 7, 5);
+    }
+    EXPECT_TRUE(test::SamePixels(fresh, precise));
+    EXPECT_FALSE(test::SamePixels(fresh, fast)) << "the modes differ on this picture";
 }
 
 TEST(PGraphic, RowStrideAndImageSizeInEveryFormat)
@@ -43,7 +70,7 @@ TEST(PGraphic, RowStrideAndImageSizeInEveryFormat)
     }
 }
 
-TEST(PGraphic, RowsAreStoredBottomUpWithTheDocumentedBitAndByteOrder)
+TEST(PGraphic, RowsAreStoredBottomUpBlueFirstLeftmostPixelInTheHighBits)
 {
     TPixelGraphic g;
     g.SetSize(2, 2, bc24);
