@@ -694,7 +694,7 @@ TEST(ImageOperations, FailureInsideStillEndsProgress)
         SCOPED_TRACE(c.name);
         TPixelGraphic target;
         FillRandom(target, 8, 6, c.format, 8);
-        TEventLog log;
+        TProgressLog log;
         log.throwAt = 1;
         log.Attach(target);
         EXPECT_THROW(c.run(target, source), EPixelGraphic);
