@@ -30,10 +30,9 @@ Bytes BmpFile(int width, int height, int bits, std::uint32_t compression, std::u
     return b.Bytes(extra).Bytes(pixels).Data();
 }
 
-Bytes Cut(Bytes bytes, std::size_t drop)
+Bytes Cut(const Bytes& bytes, std::size_t drop)
 {
-    bytes.resize(bytes.size() - drop);
-    return bytes;
+    return Bytes(bytes.begin(), bytes.end() - std::ptrdiff_t(drop));
 }
 
 struct TCase {
