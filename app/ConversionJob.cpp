@@ -32,7 +32,7 @@ std::string FailureText(const std::exception& e)
 
 }  // namespace
 
-const char* TargetExtension(int targetFormat)
+const char* TargetExtension(TTargetFormat targetFormat)
 {
     static const char* const kExtensions[8] = {".bmp", ".jpg", ".pbm", ".pgm", ".png", ".ppm", ".tga", ".tif"};
     return targetFormat >= 0 && targetFormat < 8 ? kExtensions[targetFormat] : ".bmp";
@@ -63,7 +63,7 @@ struct TItemNames {
     std::string outputPath;
 };
 
-TItemNames NamesOf(const std::string& sourcePath, const std::string& destination, int targetFormat)
+TItemNames NamesOf(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
 {
     const std::size_t slash = sourcePath.find_last_of('/');
     const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
@@ -144,7 +144,7 @@ const char* JobStepFailureText(TJobStep step)
     return index < std::size(kTexts) ? kTexts[index] : "cannot convert";
 }
 
-std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, int targetFormat)
+std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
 {
     return NamesOf(sourcePath, destination, targetFormat).outputPath;
 }
@@ -312,7 +312,7 @@ void LoadMetafile(TMetafileAccess access, const std::string& path, TPixelGraphic
     target.CopyFrom(bitmap);
 }
 
-void Rotate(TPixelGraphic& source, TPixelGraphic& target, int option)
+void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
 {
     const int w = source.Width(), h = source.Height();
     const int ew = w % 2 == 0 ? 1 : 0;
@@ -334,7 +334,7 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, int option)
     }
 }
 
-void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, int option)
+void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option)
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
     target.SetSize(source.Width(), source.Height(), kFormats[option]);
@@ -358,6 +358,99 @@ bool LeftAlone(const TPlannedItem& item)
 
 }  // namespace
 
+namespace {
+
+// One item on its way through the steps: the image it is in now, the other one
+// of the pair, and the outcome the first failing step writes its message into.
+struct TItemRun {
+    TFileOutcome& outcome;
+    TPixelGraphic* current;
+    TPixelGraphic* other;
+
+    void Fail(TJobStep step, const std::string& message)
+    {
+        if (!outcome.Failed) {
+            outcome.Failed = true;
+            outcome.FailedStep = step;
+            outcome.Message = message;
+        }
+    }
+    // A failing step is noted; the item goes on with the next one.
+    template <typename TStep>
+    bool Try(TJobStep step, TStep&& body)
+    {
+        try {
+            body();
+            return true;
+        } catch (const std::exception& e) {
+            Fail(step, FailureText(e));
+            return false;
+        }
+    }
+    void Swap() { std::swap(current, other); }
+};
+
+bool LoadItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& item, TMetafileAccess metafiles)
+{
+    const TConversionOptions& options = plan.Options;
+    run.current->SetReadWarningAction(options.ReadWarningAction);
+    if (options.BackGroundColor)
+        run.current->SetBackGroundColor(*options.BackGroundColor);
+    return run.Try(jsLoad, [&] {
+        if (item.Extension == ".wmf" || item.Extension == ".emf")
+            LoadMetafile(metafiles, item.SourcePath, *run.current, plan.Settings);
+        else
+            run.current->LoadFromFile(item.SourcePath, plan.Settings);
+    });
+}
+
+void OrientAndMirror(TItemRun& run, const TConversionOptions& options, const std::string& sourcePath)
+{
+    if (options.AutoOrient)
+        run.Try(jsOrient, [&] { ApplyOrientation(run.current, run.other, ReadJpegOrientationOfFile(sourcePath)); });
+    run.Try(jsMirror, [&] {
+        if (options.Mirror == jmVertical)
+            run.current->MirrorVertical();
+        else if (options.Mirror == jmHorizontal)
+            run.current->MirrorHorizontal();
+    });
+}
+
+void RotateAndFit(TItemRun& run, const TConversionOptions& options)
+{
+    if (options.Rotate != jrNone)
+        run.Try(jsRotate, [&] {
+            Rotate(*run.current, *run.other, options.Rotate);
+            run.Swap();
+        });
+    if (options.Fit.Active())
+        run.Try(jsFit, [&] {
+            if (FitImage(*run.current, *run.other, options.Fit))
+                run.Swap();
+        });
+}
+
+void SaveItem(TItemRun& run, const std::string& outputPath, const TPGSettings& settings)
+{
+    run.Try(jsSave, [&] {
+        run.current->SaveToFile(outputPath, settings);
+        run.outcome.Saved = true;
+        run.outcome.Width = run.current->Width();
+        run.outcome.Height = run.current->Height();
+    });
+}
+
+// Between steps: a stop request ends the item here.
+bool StopsHere(const TStopFlag& stop, TFileOutcome& outcome)
+{
+    if (!stop)
+        return false;
+    outcome.Stopped = true;
+    return true;
+}
+
+}  // namespace
+
 TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& item, TWorkImages& work,
                             const TStopFlag& stop, TItemObserver& observer, TMetafileAccess metafiles)
 {
@@ -365,105 +458,38 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     outcome.ItemIndex = item.ItemIndex;
     outcome.SourcePath = item.SourcePath;
     outcome.OutputPath = item.OutputPath;
-    const auto fail = [&outcome](TJobStep step, const std::string& message) {
-        if (!outcome.Failed) {
-            outcome.Failed = true;
-            outcome.FailedStep = step;
-            outcome.Message = message;
-        }
-    };
+    TItemRun run{outcome, &work.Images[0], &work.Images[1]};
     if (item.Skip) {
         outcome.Skipped = true;
         return outcome;
     }
     if (!item.Refusal.empty()) {
-        fail(jsSave, item.Refusal);
+        run.Fail(jsSave, item.Refusal);
         return outcome;
     }
 
     const auto started = std::chrono::steady_clock::now();
-    const TConversionOptions& options = plan.Options;
     TItemWarnings warnings(outcome.Warnings);
-    TPixelGraphic* current = &work.Images[0];
-    TPixelGraphic* other = &work.Images[1];
-    current->SetReadWarningAction(options.ReadWarningAction);
-    if (options.BackGroundColor)
-        current->SetBackGroundColor(*options.BackGroundColor);
-    try {
-        if (item.Extension == ".wmf" || item.Extension == ".emf")
-            LoadMetafile(metafiles, item.SourcePath, *current, plan.Settings);
-        else
-            current->LoadFromFile(item.SourcePath, plan.Settings);
-    } catch (const std::exception& e) {
-        fail(jsLoad, FailureText(e));
+    if (!LoadItem(run, plan, item, metafiles))
         return outcome;
-    }
-
     observer.Pump();
-    if (options.AutoOrient) {
-        try {
-            ApplyOrientation(current, other, ReadJpegOrientationOfFile(item.SourcePath));
-        } catch (const std::exception& e) {
-            fail(jsOrient, FailureText(e));
-        }
-    }
-    try {
-        if (options.Mirror == jmVertical)
-            current->MirrorVertical();
-        else if (options.Mirror == jmHorizontal)
-            current->MirrorHorizontal();
-    } catch (const std::exception& e) {
-        fail(jsMirror, FailureText(e));
-    }
+    OrientAndMirror(run, plan.Options, item.SourcePath);
     observer.Loaded();
-    if (stop) {
-        outcome.Stopped = true;
+    if (StopsHere(stop, outcome))
         return outcome;
-    }
     observer.Pump();
-
-    if (options.Rotate != jrNone) {
-        try {
-            Rotate(*current, *other, options.Rotate);
-            std::swap(current, other);
-        } catch (const std::exception& e) {
-            fail(jsRotate, FailureText(e));
-        }
-    }
-    if (options.Fit.Active()) {
-        try {
-            if (FitImage(*current, *other, options.Fit))
-                std::swap(current, other);
-        } catch (const std::exception& e) {
-            fail(jsFit, FailureText(e));
-        }
-    }
+    RotateAndFit(run, plan.Options);
     observer.Rotated();
-    if (stop) {
-        outcome.Stopped = true;
+    if (StopsHere(stop, outcome))
         return outcome;
-    }
-
-    try {
-        ConvertColor(*current, *other, options.ColorResolution);
-        std::swap(current, other);
-    } catch (const std::exception& e) {
-        fail(jsColor, FailureText(e));
-    }
+    run.Try(jsColor, [&] {
+        ConvertColor(*run.current, *run.other, plan.Options.ColorResolution);
+        run.Swap();
+    });
     observer.Pump();
-    if (stop) {
-        outcome.Stopped = true;
+    if (StopsHere(stop, outcome))
         return outcome;
-    }
-
-    try {
-        current->SaveToFile(item.OutputPath, plan.Settings);
-        outcome.Saved = true;
-        outcome.Width = current->Width();
-        outcome.Height = current->Height();
-    } catch (const std::exception& e) {
-        fail(jsSave, FailureText(e));
-    }
+    SaveItem(run, item.OutputPath, plan.Settings);
     outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return outcome;
 }
@@ -592,6 +618,87 @@ private:
     int m_credited = 0;
 };
 
+// The next item for a worker; false when the run is over for it.
+bool TakeNext(TParallelState& state, const TStopFlag& stop, std::size_t count, std::size_t& index)
+{
+    std::lock_guard lock(state.mutex);
+    if (stop || state.abandon || state.next >= count)
+        return false;
+    index = state.next++;
+    return true;
+}
+
+// A failure the item's steps did not catch ends that item only.
+TFileOutcome ConvertGuarded(const TConversionPlan& plan, const TPlannedItem& item, TWorkImages& images,
+                            const TStopFlag& stop, TParallelProgress& progress, TMetafileAccess metafiles)
+{
+    try {
+        return ConvertOneItem(plan, item, images, stop, progress, metafiles);
+    } catch (...) {
+        TFileOutcome outcome;
+        outcome.ItemIndex = item.ItemIndex;
+        outcome.SourcePath = item.SourcePath;
+        outcome.OutputPath = item.OutputPath;
+        outcome.Failed = true;
+        outcome.Message = "Unexpected failure";
+        return outcome;
+    }
+}
+
+// One worker thread: items one after the other until none is left or the run stops.
+void WorkThrough(const TConversionPlan& plan, TParallelState& state, const TStopFlag& stop, TMetafileAccess metafiles)
+{
+    TWorkImages images;
+    std::size_t index = 0;
+    while (TakeNext(state, stop, plan.Items.size(), index)) {
+        TParallelProgress progress(state);
+        TFileOutcome outcome = ConvertGuarded(plan, plan.Items[index], images, stop, progress, metafiles);
+        {
+            std::lock_guard lock(state.mutex);
+            if (!outcome.Stopped)
+                state.thirdsDone += 3 - progress.Credited();
+            state.finished.push_back(std::move(outcome));
+        }
+        state.changed.notify_one();
+    }
+    {
+        std::lock_guard lock(state.mutex);
+        --state.workersLeft;
+    }
+    state.changed.notify_one();
+}
+
+// On the calling thread: hands finished items and progress to the observer
+// until every worker has ended, idling between changes.
+void ReportUntilDone(TParallelState& state, TRunObserver& observer, std::size_t count, int idleIntervalMs)
+{
+    const double allThirds = 3.0 * double(std::max<std::size_t>(count, 1));
+    long reportedThirds = 0;
+    for (;;) {
+        std::deque<TFileOutcome> finished;
+        long thirds = 0;
+        bool last = false;
+        {
+            std::unique_lock lock(state.mutex);
+            state.changed.wait_for(lock, std::chrono::milliseconds(idleIntervalMs), [&] {
+                return !state.finished.empty() || state.thirdsDone != reportedThirds || state.workersLeft == 0;
+            });
+            finished.swap(state.finished);
+            thirds = state.thirdsDone;
+            last = state.workersLeft == 0;
+        }
+        for (const TFileOutcome& outcome : finished)
+            observer.FileDone(outcome);
+        if (thirds != reportedThirds) {
+            reportedThirds = thirds;
+            observer.Progress(NearestEven(100.0 * double(thirds) / allThirds));
+        }
+        if (last)
+            return;
+        observer.Idle();
+    }
+}
+
 }  // namespace
 
 TParallelRunner::TParallelRunner(const TConversionPlan& plan, int threads, TMetafileHolder* metafiles)
@@ -615,80 +722,18 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
     std::mutex metafileLock;
     const TMetafileAccess metafiles{m_metafiles, &metafileLock};
 
-    const auto work = [&] {
-        TWorkImages images;
-        for (;;) {
-            std::size_t index = 0;
-            {
-                std::lock_guard lock(state.mutex);
-                if (stop || state.abandon || state.next >= count)
-                    break;
-                index = state.next++;
-            }
-            const TPlannedItem& item = plan.Items[index];
-            TParallelProgress progress(state);
-            TFileOutcome outcome;
-            try {
-                outcome = ConvertOneItem(plan, item, images, stop, progress, metafiles);
-            } catch (...) {
-                outcome.ItemIndex = item.ItemIndex;
-                outcome.SourcePath = item.SourcePath;
-                outcome.OutputPath = item.OutputPath;
-                outcome.Failed = true;
-                outcome.Message = "Unexpected failure";
-            }
-            {
-                std::lock_guard lock(state.mutex);
-                if (!outcome.Stopped)
-                    state.thirdsDone += 3 - progress.Credited();
-                state.finished.push_back(std::move(outcome));
-            }
-            state.changed.notify_one();
-        }
-        {
-            std::lock_guard lock(state.mutex);
-            --state.workersLeft;
-        }
-        state.changed.notify_one();
-    };
-
     state.workersLeft = workers;
     std::vector<std::thread> threads;
     threads.reserve(std::size_t(workers));
     for (int i = 0; i < workers; ++i)
-        threads.emplace_back(work);
+        threads.emplace_back([&] { WorkThrough(plan, state, stop, metafiles); });
     const auto joinAll = [&threads] {
         for (std::thread& thread : threads)
             if (thread.joinable())
                 thread.join();
     };
-
-    const double allThirds = 3.0 * double(std::max<std::size_t>(count, 1));
-    long reportedThirds = 0;
     try {
-        for (;;) {
-            std::deque<TFileOutcome> finished;
-            long thirds = 0;
-            bool last = false;
-            {
-                std::unique_lock lock(state.mutex);
-                state.changed.wait_for(lock, std::chrono::milliseconds(IdleIntervalMs), [&] {
-                    return !state.finished.empty() || state.thirdsDone != reportedThirds || state.workersLeft == 0;
-                });
-                finished.swap(state.finished);
-                thirds = state.thirdsDone;
-                last = state.workersLeft == 0;
-            }
-            for (const TFileOutcome& outcome : finished)
-                observer.FileDone(outcome);
-            if (thirds != reportedThirds) {
-                reportedThirds = thirds;
-                observer.Progress(NearestEven(100.0 * double(thirds) / allThirds));
-            }
-            if (last)
-                break;
-            observer.Idle();
-        }
+        ReportUntilDone(state, observer, count, IdleIntervalMs);
     } catch (...) {
         {
             std::lock_guard lock(state.mutex);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "app/BatchSteps.h"
+#include "app/JobChoices.h"
 #include "app/OutputNames.h"
 #include "image/PGSettings.h"
 #include "image/PGraphic.h"
@@ -27,22 +28,17 @@
 
 namespace rastova {
 
-enum TTargetFormat { tfBMP, tfJPG, tfPBM, tfPGM, tfPNG, tfPPM, tfTGA, tfTIF };
-enum TJobColorResolution { jcr2Colors, jcr16Colors, jcr256Colors, jcrGray8, jcrTrueColor };
-enum TJobMirror { jmNone, jmVertical, jmHorizontal };
-enum TJobRotate { jrNone, jr180, jrLeft, jrRight };
-
 // The appended extension of each target format, with the dot.
-const char* TargetExtension(int targetFormat);
+const char* TargetExtension(TTargetFormat targetFormat);
 
 // What a run does to every item. Hosts with more choices add fields here and
 // read them in PlanConversion or ConvertOneItem.
 struct TConversionOptions {
     std::string Destination;  // as typed; the job trims it
-    int TargetFormat = tfBMP;
-    int ColorResolution = jcrTrueColor;
-    int Mirror = jmNone;
-    int Rotate = jrNone;
+    TTargetFormat TargetFormat = tfBMP;
+    TJobColorResolution ColorResolution = jcrTrueColor;
+    TJobMirror Mirror = jmNone;
+    TJobRotate Rotate = jrNone;
     // Batch choices beyond the window's; the defaults are the window's behaviour.
     TExistingPolicy Existing = epOverwrite;  // an output file that is already there
     bool KeepCase = false;                   // output names keep the source's case instead of lower case
@@ -260,7 +256,7 @@ private:
 };
 
 // Names of one item: the output path in the destination folder.
-std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, int targetFormat);
+std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat);
 // Trims blanks and control characters from both ends.
 std::string TrimBlanks(const std::string& text);
 // Lower case in ASCII only, so UTF-8 names are never broken.

@@ -391,17 +391,17 @@ int main(int argc, char** argv)
     try {
         if (!line.infoFiles.empty())
             return RunInfo(line.infoFiles);
-        static const std::map<std::string, int> kFormats = {{"bmp", tfBMP}, {"jpg", tfJPG}, {"pbm", tfPBM},
+        static const std::map<std::string, TTargetFormat> kFormats = {{"bmp", tfBMP}, {"jpg", tfJPG}, {"pbm", tfPBM},
                                                             {"pgm", tfPGM}, {"png", tfPNG}, {"ppm", tfPPM},
                                                             {"tga", tfTGA}, {"tif", tfTIF}};
-        static const std::map<std::string, int> kColors = {{"2", jcr2Colors},
+        static const std::map<std::string, TJobColorResolution> kColors = {{"2", jcr2Colors},
                                                            {"16", jcr16Colors},
                                                            {"256", jcr256Colors},
                                                            {"gray", jcrGray8},
                                                            {"true", jcrTrueColor}};
-        static const std::map<std::string, int> kMirrors = {
+        static const std::map<std::string, TJobMirror> kMirrors = {
             {"none", jmNone}, {"vertical", jmVertical}, {"horizontal", jmHorizontal}};
-        static const std::map<std::string, int> kRotations = {
+        static const std::map<std::string, TJobRotate> kRotations = {
             {"none", jrNone}, {"180", jr180}, {"left", jrLeft}, {"right", jrRight}};
         if (line.quality > 0 && line.format != "jpg")
             std::cerr << kProgram << ": warning: -q sets the quality of JPG output only" << std::endl;

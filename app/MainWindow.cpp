@@ -311,10 +311,10 @@ void TForm1::StoreSettings()
     m_settings.Top = y();
     m_settings.Width = width();
     m_settings.Height = height();
-    m_settings.TargetFormat = m_rg4->ItemIndex();
-    m_settings.ColorResolution = m_rg3->ItemIndex();
-    m_settings.Mirror = m_rg1->ItemIndex();
-    m_settings.Rotate = m_rg2->ItemIndex();
+    m_settings.TargetFormat = TTargetFormat(m_rg4->ItemIndex());
+    m_settings.ColorResolution = TJobColorResolution(m_rg3->ItemIndex());
+    m_settings.Mirror = TJobMirror(m_rg1->ItemIndex());
+    m_settings.Rotate = TJobRotate(m_rg2->ItemIndex());
     if (m_form2)
         m_settings.JpegQuality = m_form2->TrBar1()->value();
     WriteSettings(m_iniFileName, m_settings);

@@ -32,7 +32,7 @@ void ReadInt(QSettings& ini, const char* key, Int& target)
     bool ok = false;
     const int number = TextValue(value).trimmed().toInt(&ok);
     if (value.isValid() && ok)
-        target = number;
+        target = Int(number);
 }
 
 }  // namespace
@@ -94,10 +94,10 @@ void WriteSettings(const QString& fileName, const TSettings& settings)
     writeOptional("Window/Top", settings.Top);
     writeOptional("Window/Width", settings.Width);
     writeOptional("Window/Height", settings.Height);
-    ini.setValue("Options/TargetFormat", settings.TargetFormat);
-    ini.setValue("Options/ColorResolution", settings.ColorResolution);
-    ini.setValue("Options/Mirror", settings.Mirror);
-    ini.setValue("Options/Rotate", settings.Rotate);
+    ini.setValue("Options/TargetFormat", int(settings.TargetFormat));
+    ini.setValue("Options/ColorResolution", int(settings.ColorResolution));
+    ini.setValue("Options/Mirror", int(settings.Mirror));
+    ini.setValue("Options/Rotate", int(settings.Rotate));
     ini.setValue("Options/JpegQuality", settings.JpegQuality);
     ini.setValue("Options/Jobs", settings.Jobs);
     ini.sync();

@@ -2,6 +2,8 @@
 // main window's values in one place.
 #pragma once
 
+#include "app/JobChoices.h"
+
 #include <QString>
 
 #include <optional>
@@ -18,10 +20,10 @@ struct TSettings {
     // [Window]; a missing key keeps the window where and as large as it is.
     std::optional<int> Left, Top, Width, Height;
     // [Options]
-    int TargetFormat = 0;
-    int ColorResolution = 4;
-    int Mirror = 0;
-    int Rotate = 0;
+    TTargetFormat TargetFormat = tfBMP;
+    TJobColorResolution ColorResolution = jcrTrueColor;
+    TJobMirror Mirror = jmNone;
+    TJobRotate Rotate = jrNone;
     int JpegQuality = 75;  // last position of the quality dialog
     int Jobs = 0;          // parallel conversions; 0 means one per processor
 };

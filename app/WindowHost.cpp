@@ -132,10 +132,10 @@ TConversionOptions TWindowHost::Options()
 {
     TConversionOptions options;
     options.Destination = m_window.Edit1()->text().toStdString();
-    options.TargetFormat = m_window.RG4()->ItemIndex();
-    options.ColorResolution = m_window.RG3()->ItemIndex();
-    options.Mirror = m_window.RG1()->ItemIndex();
-    options.Rotate = m_window.RG2()->ItemIndex();
+    options.TargetFormat = TTargetFormat(m_window.RG4()->ItemIndex());
+    options.ColorResolution = TJobColorResolution(m_window.RG3()->ItemIndex());
+    options.Mirror = TJobMirror(m_window.RG1()->ItemIndex());
+    options.Rotate = TJobRotate(m_window.RG2()->ItemIndex());
     return options;
 }
 

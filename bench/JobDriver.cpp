@@ -61,8 +61,8 @@ int main(int argc, char** argv)
     TConversionOptions options;
     for (int i = 0; i < 8; ++i)
         if (target == kTargets[i])
-            options.TargetFormat = i;
-    options.ColorResolution = std::atoi(argv[3]);
+            options.TargetFormat = TTargetFormat(i);
+    options.ColorResolution = TJobColorResolution(std::atoi(argv[3]));
     options.Destination = argv[4];
     const std::vector<std::string> files(argv + 5, argv + argc);
 

@@ -4,6 +4,7 @@
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/PackedPixels.h"
 #include "image/Streams.h"
 
 #include <algorithm>
@@ -354,19 +355,8 @@ private:
 void PutPixel(std::uint8_t* row, int x, int value, TBitCount format)
 {
     switch (format) {
-    case bc1: {
-        const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
-        if (value == 1)
-            row[x >> 3] |= mask;
-        else
-            row[x >> 3] &= std::uint8_t(~mask);
-        break;
-    }
-    case bc4: {
-        std::uint8_t& b = row[x >> 1];
-        b = (x & 1) ? std::uint8_t((b & 0xF0) | (value & 0x0F)) : std::uint8_t((b & 0x0F) | ((value & 0x0F) << 4));
-        break;
-    }
+    case bc1: SetPacked1(row, x, value == 1); break;
+    case bc4: SetPacked4(row, x, unsigned(value)); break;
     default: row[x] = std::uint8_t(value); break;
     }
 }

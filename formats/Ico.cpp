@@ -4,6 +4,7 @@
 #include "formats/Png.h"
 #include "image/ByteOrder.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/Streams.h"
 
 #include <algorithm>
@@ -217,7 +218,7 @@ void ReadTrueColorEntry(TStream& stream, std::int64_t position, std::uint32_t si
                 const std::uint8_t* p = row + 4 * std::size_t(x);
                 for (int c = 0; c < 3; ++c)
                     out[c] = OverBackground(p[c], p[3], back[c]);
-            } else if (maskRow[x >> 3] & (0x80u >> (x & 7))) {
+            } else if (GetPacked1(maskRow, x)) {
                 std::memcpy(out, mask, 3);
             } else {
                 std::memcpy(out, row + 3 * std::size_t(x), 3);
@@ -363,8 +364,8 @@ int tIconHandler::PixelIndex(int x, int y)
         return 0;
     CacheRow(y);
     switch (m_bitCount) {
-    case 1: return (m_colorRow[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4: return (x & 1) ? m_colorRow[x >> 1] & 0x0F : m_colorRow[x >> 1] >> 4;
+    case 1: return int(GetPacked1(m_colorRow, x));
+    case 4: return int(GetPacked4(m_colorRow, x));
     default: return m_colorRow[x];
     }
 }
@@ -374,7 +375,7 @@ TRGB tIconHandler::PixelColor(int x, int y)
     if (m_block.empty() || x < 0 || x >= m_width || y < 0 || y >= m_height)
         return m_maskColor;
     CacheRow(y);
-    if (m_maskRow[x >> 3] & (0x80u >> (x & 7)))
+    if (GetPacked1(m_maskRow, x))
         return m_maskColor;
     return PaletteEntry(PixelIndex(x, y));
 }

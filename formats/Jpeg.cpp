@@ -1,13 +1,13 @@
 #include "formats/Jpeg.h"
 
+#include "formats/CodecTrap.h"
+
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
 
-#include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
-#include <exception>
 #include <limits>
 #include <string>
 #include <utility>
@@ -19,7 +19,6 @@ namespace rastova {
 namespace {
 
 const char* const kTag = "JPG: ";
-const char* const kInvalidLibraryVersion = "Invalid library version";
 constexpr std::size_t kDestinationBufferSize = 4096;
 // libjpeg-turbo decodes Huffman data on its fast path only while 512 bytes per block
 // of an MCU (up to 5 KB) are buffered; with 4 KB refills most of a file would take
@@ -38,83 +37,34 @@ constexpr long kCodecMemoryLimit = 1L << 30;
 
 // ---- errors: the codec jumps back, C++ throws ---------------------------------------
 
-enum class TJpegStop { None, CodecError, Warning, Cancelled, VersionMismatch, Exception };
-
-// What a call into the codec needs to come back: the jump target and why it
-// jumped. The callbacks reach it through the codec object's client_data.
-struct TJpegContext {
-    std::jmp_buf jump;
-    TPGWarningAction warningAction = pgwaRaise;
-    TJpegStop stop = TJpegStop::None;
-    char message[JMSG_LENGTH_MAX] = {};
-    // An exception of the stream or the question function, kept while the codec's
-    // C frames are skipped and raised again once we are back in C++.
-    std::exception_ptr exception;
-};
-
-TJpegContext& ContextOf(j_common_ptr cinfo)
+// The callbacks reach the trap through the codec object's client_data.
+TCodecTrap& ContextOf(j_common_ptr cinfo)
 {
-    return *static_cast<TJpegContext*>(cinfo->client_data);
+    return *static_cast<TCodecTrap*>(cinfo->client_data);
 }
+
+static_assert(sizeof(TCodecTrap::message) >= JMSG_LENGTH_MAX);
 
 void ErrorExit(j_common_ptr cinfo)
 {
-    TJpegContext& context = ContextOf(cinfo);
+    TCodecTrap& context = ContextOf(cinfo);
     const int code = cinfo->err->msg_code;
     (*cinfo->err->format_message)(cinfo, context.message);
     // The codec checks at object creation that it is the release our headers describe.
-    context.stop = (code == JERR_BAD_LIB_VERSION || code == JERR_BAD_STRUCT_SIZE) ? TJpegStop::VersionMismatch
-                                                                                     : TJpegStop::CodecError;
-    std::longjmp(context.jump, 1);
-}
-
-// Every C++ object of the question lives and dies in here, before the caller jumps.
-bool WarningAllowsGoingOn(TJpegContext& context)
-{
-    try {
-        if (WarningAllowsContinue(context.warningAction, context.message,
-                                  std::string("JPG ") + MessageText(kMsgWarning)))
-            return true;
-        context.stop = context.warningAction == pgwaRaise ? TJpegStop::Warning : TJpegStop::Cancelled;
-    } catch (...) {
-        // Whatever the host's question function throws must not cross the codec's frames.
-        context.exception = std::current_exception();
-        context.stop = TJpegStop::Exception;
-    }
-    return false;
+    context.stop = (code == JERR_BAD_LIB_VERSION || code == JERR_BAD_STRUCT_SIZE) ? TCodecStop::VersionMismatch
+                                                                                     : TCodecStop::CodecError;
+    context.JumpBack();
 }
 
 // With trace level 0 the codec routes only the first warning of an image here.
 void OutputMessage(j_common_ptr cinfo)
 {
-    TJpegContext& context = ContextOf(cinfo);
+    TCodecTrap& context = ContextOf(cinfo);
     if (context.warningAction == pgwaIgnore)
         return;
     (*cinfo->err->format_message)(cinfo, context.message);
-    if (!WarningAllowsGoingOn(context))
-        std::longjmp(context.jump, 1);
-}
-
-[[noreturn]] void RaiseStop(const TJpegContext& context)
-{
-    switch (context.stop) {
-    case TJpegStop::Exception: std::rethrow_exception(context.exception);
-    case TJpegStop::Cancelled: Fail(MessageText(kMsgOperationAborted));
-    case TJpegStop::VersionMismatch: Fail(kInvalidLibraryVersion);
-    default: Fail(context.message);
-    }
-}
-
-// The only place that sets the jump target. It holds no object with a destructor,
-// and the calls it makes are codec calls whose callbacks jump only from frames
-// without live C++ objects.
-template <typename TCall>
-bool Trapped(TJpegContext& context, TCall& call)
-{
-    if (setjmp(context.jump) != 0)
-        return false;
-    call();
-    return true;
+    if (!context.WarningAllowsGoingOn("JPG"))
+        context.JumpBack();
 }
 
 void DestroyCodec(jpeg_decompress_struct& info) { jpeg_destroy_decompress(&info); }
@@ -144,12 +94,11 @@ public:
     template <typename TCall>
     void Call(TCall&& call)
     {
-        if (!Trapped(m_context, call))
-            RaiseStop(m_context);
+        CallTrapped<EPGJPGFileFormatReaderWriter>(m_context, kTag, call);
     }
 
 private:
-    TJpegContext m_context;
+    TCodecTrap m_context;
     jpeg_error_mgr m_error{};
     TInfo m_info{};
 };
@@ -175,13 +124,12 @@ struct TStreamSource {
     bool atStart;
 };
 
-std::int64_t ReadStream(TJpegContext& context, TStream& stream, JOCTET* buffer)
+std::int64_t ReadStream(TCodecTrap& context, TStream& stream, JOCTET* buffer)
 {
     try {
         return stream.Read(buffer, kSourceBufferSize);
     } catch (...) {
-        context.exception = std::current_exception();
-        context.stop = TJpegStop::Exception;
+        context.KeepException();
         return -1;
     }
 }
@@ -192,10 +140,10 @@ void TermSource(j_decompress_ptr) {}
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     auto* source = reinterpret_cast<TStreamSource*>(cinfo->src);
-    TJpegContext& context = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
+    TCodecTrap& context = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
     std::int64_t count = ReadStream(context, *source->stream, source->buffer);
     if (count < 0)
-        std::longjmp(context.jump, 1);
+        context.JumpBack();
     if (count == 0) {
         if (source->atStart)
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
@@ -254,13 +202,12 @@ struct TStreamDestination {
     JOCTET* buffer;
 };
 
-std::int64_t WriteStream(TJpegContext& context, TStream& stream, const JOCTET* buffer, std::size_t count)
+std::int64_t WriteStream(TCodecTrap& context, TStream& stream, const JOCTET* buffer, std::size_t count)
 {
     try {
         return stream.Write(buffer, std::int64_t(count));
     } catch (...) {
-        context.exception = std::current_exception();
-        context.stop = TJpegStop::Exception;
+        context.KeepException();
         return -1;
     }
 }
@@ -270,10 +217,10 @@ void FlushDestination(j_compress_ptr cinfo, std::size_t count)
     if (count == 0)
         return;
     auto* destination = reinterpret_cast<TStreamDestination*>(cinfo->dest);
-    TJpegContext& context = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
+    TCodecTrap& context = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
     const std::int64_t written = WriteStream(context, *destination->stream, destination->buffer, count);
     if (written < 0)
-        std::longjmp(context.jump, 1);
+        context.JumpBack();
     if (written != std::int64_t(count))
         ERREXIT(cinfo, JERR_FILE_WRITE);
 }

@@ -4,6 +4,7 @@
 #include "formats/PcxCodec.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/PackedPixels.h"
 #include "image/Streams.h"
 
 #include <algorithm>
@@ -166,8 +167,7 @@ void MoveScanLine(const std::uint8_t* line, int length, const TPcxHeader& h, TPi
             const int bit = 7 - x % 8;
             const int value = ((line[k] >> bit) & 1) | ((line[bpl + k] >> bit) & 1) << 1 |
                               ((line[2 * bpl + k] >> bit) & 1) << 2 | ((line[3 * bpl + k] >> bit) & 1) << 3;
-            std::uint8_t& b = row[x / 2];
-            b = (x & 1) ? std::uint8_t((b & 0xF0) | value) : std::uint8_t((b & 0x0F) | value << 4);
+            SetPacked4(row, x, unsigned(value));
         }
         break;
     }

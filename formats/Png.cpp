@@ -1,16 +1,16 @@
 #include "formats/Png.h"
-#include "image/PaletteRepair.h"
 
+#include "formats/CodecTrap.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/PackedPixels.h"
+#include "image/PaletteRepair.h"
 #include "image/Streams.h"
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +24,6 @@ namespace rastova {
 namespace {
 
 const char* const kTag = "PNG: ";
-const char* const kInvalidLibraryVersion = "Invalid library version";
 constexpr std::uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 constexpr int kChunkHeaderSize = 8;  // length and type
 constexpr int kChunkCrcSize = 4;
@@ -39,31 +38,16 @@ constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 // ---- errors: the codec jumps back, C++ throws ---------------------------------------
 
-enum class TPngStop { None, CodecError, Warning, Cancelled, Exception };
-
 // The codec's way back to us. Errors jump at once. A warning that must stop the
 // coding is only noted, because libpng may hold memory of its own in the frame
 // that warns; the stop is raised as soon as the codec call returns.
-struct TPngContext {
-    std::jmp_buf jump;
-    bool armed = false;
-    TPGWarningAction warningAction = pgwaRaise;
-    TPngStop stop = TPngStop::None;
-    char message[256] = {};
+struct TPngContext : TCodecTrap {
     TStream* stream = nullptr;
-    // An exception of the stream or the question function, raised again once back in C++.
-    std::exception_ptr exception;
 };
 
 TPngContext& ContextOf(png_const_structrp png)
 {
     return *static_cast<TPngContext*>(png_get_error_ptr(png));
-}
-
-void KeepMessage(TPngContext& context, const char* message)
-{
-    std::strncpy(context.message, message != nullptr ? message : "", sizeof context.message - 1);
-    context.message[sizeof context.message - 1] = '\0';
 }
 
 void ErrorFn(png_structp png, png_const_charp message)
@@ -72,57 +56,20 @@ void ErrorFn(png_structp png, png_const_charp message)
     // While a structure is being created libpng recovers from its own errors.
     if (!context.armed)
         return;
-    if (context.stop == TPngStop::None) {
-        KeepMessage(context, message);
-        context.stop = TPngStop::CodecError;
+    if (context.stop == TCodecStop::None) {
+        context.KeepMessage(message);
+        context.stop = TCodecStop::CodecError;
     }
-    std::longjmp(context.jump, 1);
-}
-
-void AskAboutWarning(TPngContext& context)
-{
-    try {
-        if (WarningAllowsContinue(context.warningAction, context.message,
-                                  std::string("PNG ") + MessageText(kMsgWarning)))
-            return;
-        context.stop = context.warningAction == pgwaRaise ? TPngStop::Warning : TPngStop::Cancelled;
-    } catch (...) {
-        // Whatever the host's question function throws must not cross the codec's frames.
-        context.exception = std::current_exception();
-        context.stop = TPngStop::Exception;
-    }
+    context.JumpBack();
 }
 
 void WarningFn(png_structp png, png_const_charp message)
 {
     TPngContext& context = ContextOf(png);
-    if (context.warningAction == pgwaIgnore || context.stop != TPngStop::None)
+    if (context.warningAction == pgwaIgnore || context.stop != TCodecStop::None)
         return;
-    KeepMessage(context, message);
-    AskAboutWarning(context);
-}
-
-[[noreturn]] void RaiseStop(const TPngContext& context)
-{
-    switch (context.stop) {
-    case TPngStop::Exception: std::rethrow_exception(context.exception);
-    case TPngStop::Cancelled: Fail(MessageText(kMsgOperationAborted));
-    default: Fail(context.message);
-    }
-}
-
-// The only place that sets the jump target; it holds no object with a destructor.
-template <typename TCall>
-bool Trapped(TPngContext& context, TCall& call)
-{
-    context.armed = true;
-    if (setjmp(context.jump) != 0) {
-        context.armed = false;
-        return false;
-    }
-    call();
-    context.armed = false;
-    return context.stop == TPngStop::None;
+    context.KeepMessage(message);
+    context.WarningAllowsGoingOn("PNG");
 }
 
 // ---- stream input and output ----------------------------------------------------------
@@ -133,8 +80,7 @@ std::int64_t TransferGuarded(TPngContext& context, png_bytep data, std::size_t l
         return write ? context.stream->Write(data, std::int64_t(length))
                      : context.stream->Read(data, std::int64_t(length));
     } catch (...) {
-        context.exception = std::current_exception();
-        context.stop = TPngStop::Exception;
+        context.KeepException();
         return -1;
     }
 }
@@ -215,8 +161,7 @@ public:
     template <typename TCall>
     void Call(TCall&& call)
     {
-        if (!Trapped(m_context, call))
-            RaiseStop(m_context);
+        CallTrapped<EPGPNGFileFormatReaderWriter>(m_context, kTag, call);
     }
 
 private:
@@ -474,8 +419,7 @@ void Expand2BitRow(std::uint8_t* row, int width)
 {
     for (int x = width - 1; x >= 0; --x) {
         const int value = (row[x / 4] >> (6 - 2 * (x % 4))) & 3;
-        std::uint8_t& target = row[x / 2];
-        target = (x % 2 == 0) ? std::uint8_t((target & 0x0F) | (value << 4)) : std::uint8_t((target & 0xF0) | value);
+        SetPacked4(row, x, unsigned(value));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "formats/ByteSource.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
 
@@ -117,12 +118,8 @@ void ReadRow(TPxMSource& source, int variant, std::int64_t maxval, int width, st
     switch (variant) {
     case 1:
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
             // 0 is white (index 1), anything else black (index 0).
-            if (source.NextNumber() == 0)
-                row[x >> 3] |= mask;
-            else
-                row[x >> 3] &= std::uint8_t(~mask);
+            SetPacked1(row, x, source.NextNumber() == 0);
         }
         break;
     case 2:
@@ -324,28 +321,90 @@ private:
     int m_column = 0;
 };
 
-enum class TPxMKind { Bitmap, Graymap, Pixmap };
+// ---- rows: one writer per kind and variant -------------------------------------------------
 
-}  // namespace
+using TRowWriter = void (*)(TPxMSink& sink, const std::uint8_t* row, int width);
 
-void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
+// Black is 1 in the file and index 0 in the image, so the raw bits are inverted.
+void WriteBitmapRaw(TPxMSink& sink, const std::uint8_t* row, int width)
 {
-    TPxMKind kind;
-    if (Extension == "pbm")
-        kind = TPxMKind::Bitmap;
-    else if (Extension == "pgm")
-        kind = TPxMKind::Graymap;
-    else if (Extension == "ppm")
-        kind = TPxMKind::Pixmap;
-    else
-        FailWrite(kReaderTag + MessageText(kMsgUnknownExtension, Extension));
-    const int width = graphic.GetWidth();
-    const int height = graphic.GetHeight();
-    if (width < 1 || height < 1)
-        FailWrite(kReaderTag + MessageText(kMsgWidthOrHeightZero));
+    for (int i = 0; i < (width + 7) / 8; ++i)
+        sink.Byte(std::uint8_t(~row[i]));
+}
 
-    const bool binary = Settings().PxMWriteBinary;
-    TPxMSink sink(stream);
+void WriteBitmapText(TPxMSink& sink, const std::uint8_t* row, int width)
+{
+    for (int x = 0; x < width; ++x)
+        sink.Value(GetPacked1(row, x) ? 0 : 1, x == 0);
+    sink.EndRow();
+}
+
+void WriteGraymapRaw(TPxMSink& sink, const std::uint8_t* row, int width)
+{
+    for (int x = 0; x < width; ++x)
+        sink.Byte(row[x]);
+}
+
+void WriteGraymapText(TPxMSink& sink, const std::uint8_t* row, int width)
+{
+    for (int x = 0; x < width; ++x)
+        sink.Value(row[x], x == 0);
+    sink.EndRow();
+}
+
+// Rows hold blue, green, red; the file wants red, green, blue.
+void WritePixmapRaw(TPxMSink& sink, const std::uint8_t* row, int width)
+{
+    for (const std::uint8_t* p = row; p < row + 3 * std::size_t(width); p += 3) {
+        sink.Byte(p[2]);
+        sink.Byte(p[1]);
+        sink.Byte(p[0]);
+    }
+}
+
+void WritePixmapText(TPxMSink& sink, const std::uint8_t* row, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = row + 3 * x;
+        sink.Value(p[2], x == 0);
+        sink.Value(p[1], false);
+        sink.Value(p[0], false);
+    }
+    sink.EndRow();
+}
+
+// Indexed by kind, then text (0) or raw (1).
+constexpr TRowWriter kRowWriters[3][2] = {
+    {WriteBitmapText, WriteBitmapRaw},
+    {WriteGraymapText, WriteGraymapRaw},
+    {WritePixmapText, WritePixmapRaw},
+};
+
+// ---- the file ---------------------------------------------------------------------------------
+
+// Whether the image is in the one format the kind stores.
+bool StoresAs(TPxMKind kind, const TPixelGraphic& graphic)
+{
+    switch (kind) {
+    case TPxMKind::Bitmap: return graphic.BitCount() == bc1 || graphic.PaletteIdent() == pBlackWhite;
+    case TPxMKind::Graymap: return graphic.BitCount() == bc8 || graphic.PaletteIdent() == pGray256;
+    case TPxMKind::Pixmap: return graphic.BitCount() == bc24;
+    }
+    return false;
+}
+
+void CheckWritable(TPxMKind kind, const TPixelGraphic& graphic)
+{
+    static const char* const kTags[] = {"PBM: ", "PGM: ", "PPM: "};
+    if (graphic.GetWidth() < 1 || graphic.GetHeight() < 1)
+        FailWrite(kReaderTag + MessageText(kMsgWidthOrHeightZero));
+    if (!StoresAs(kind, graphic))
+        FailWrite(kTags[int(kind)] + MessageText(kMsgInvalidColorResolution));
+}
+
+// Magic number, size and, where samples are bytes, the maxval 255.
+void WriteFileHeader(TPxMSink& sink, TPxMKind kind, bool binary, int width, int height)
+{
     sink.Byte('P');
     sink.Byte(std::uint8_t('1' + int(kind) + (binary ? 3 : 0)));
     sink.Byte(0x0A);
@@ -355,72 +414,45 @@ void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     sink.Byte(0x0A);
     if (kind != TPxMKind::Bitmap)
         sink.Text("255\n");
+}
 
-    // Nothing has reached the stream yet, so a refusal here writes nothing.
-    const std::string invalid = MessageText(kMsgInvalidColorResolution);
-    if (kind == TPxMKind::Bitmap && graphic.BitCount() != bc1 && graphic.PaletteIdent() != pBlackWhite)
-        FailWrite("PBM: " + invalid);
-    if (kind == TPxMKind::Graymap && graphic.BitCount() != bc8 && graphic.PaletteIdent() != pGray256)
-        FailWrite("PGM: " + invalid);
-    if (kind == TPxMKind::Pixmap && graphic.BitCount() != bc24)
-        FailWrite("PPM: " + invalid);
+}  // namespace
 
-    const int bytesPerRow = (width + 7) / 8;
+TPXMFileFormatWriter::TPXMFileFormatWriter(TPxMKind kind) : Kind(kind) {}
+
+void TPXMFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
+{
+    // Checked before anything is written, so a refusal leaves the stream as it was.
+    CheckWritable(Kind, graphic);
+    const bool binary = Settings().PxMWriteBinary;
+    const TRowWriter writeRow = kRowWriters[int(Kind)][binary ? 1 : 0];
+    const int width = graphic.GetWidth();
+    const int height = graphic.GetHeight();
+    TPxMSink sink(stream);
+    WriteFileHeader(sink, Kind, binary, width, height);
     TProgressScope progress(graphic, &graphic);
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* row = graphic.ScanLine(y);
-        if (kind == TPxMKind::Bitmap && binary) {
-            for (int i = 0; i < bytesPerRow; ++i)
-                sink.Byte(std::uint8_t(~row[i]));
-        } else if (kind == TPxMKind::Bitmap) {
-            for (int x = 0; x < width; ++x)
-                sink.Value((row[x >> 3] & (0x80u >> (x & 7))) ? 0 : 1, x == 0);
-            sink.EndRow();
-        } else if (kind == TPxMKind::Graymap) {
-            for (int x = 0; x < width; ++x) {
-                if (binary)
-                    sink.Byte(row[x]);
-                else
-                    sink.Value(row[x], x == 0);
-            }
-            if (!binary)
-                sink.EndRow();
-        } else {
-            for (int x = 0; x < width; ++x) {
-                const std::uint8_t* p = row + 3 * x;
-                if (binary) {
-                    sink.Byte(p[2]);
-                    sink.Byte(p[1]);
-                    sink.Byte(p[0]);
-                } else {
-                    sink.Value(p[2], x == 0);
-                    sink.Value(p[1], false);
-                    sink.Value(p[0], false);
-                }
-            }
-            if (!binary)
-                sink.EndRow();
-        }
+        writeRow(sink, graphic.ScanLine(y), width);
         graphic.Progress(&graphic, y, height);
     }
     sink.Flush();
 }
 
-TPBMFileFormatWriter::TPBMFileFormatWriter()
+TPBMFileFormatWriter::TPBMFileFormatWriter() : TPXMFileFormatWriter(TPxMKind::Bitmap)
 {
     Extension = "pbm";
     Description = "Portable Bitmap";
     CanWriteResolutions = ResolutionBit(crBlackWhite);
 }
 
-TPGMFileFormatWriter::TPGMFileFormatWriter()
+TPGMFileFormatWriter::TPGMFileFormatWriter() : TPXMFileFormatWriter(TPxMKind::Graymap)
 {
     Extension = "pgm";
     Description = "Portable Graymap";
     CanWriteResolutions = ResolutionBit(cr256Gray);
 }
 
-TPPMFileFormatWriter::TPPMFileFormatWriter()
+TPPMFileFormatWriter::TPPMFileFormatWriter() : TPXMFileFormatWriter(TPxMKind::Pixmap)
 {
     Extension = "ppm";
     Description = "Portable Pixelmap";

@@ -3,6 +3,8 @@
 
 #include "image/FileFormats.h"
 
+#include <cstdint>
+
 namespace rastova {
 
 // When true the writers produce the raw variants P4/P5/P6.
@@ -36,10 +38,18 @@ public:
     bool CheckSignature(const TSignatureHeader& header) override;
 };
 
+// The three kinds in the order of their magic numbers (P1/P4, P2/P5, P3/P6).
+enum class TPxMKind : std::uint8_t { Bitmap, Graymap, Pixmap };
+
 class TPXMFileFormatWriter : public TFileFormatWriter {
 public:
     std::string ClassName() const override { return "TPXMFileFormatWriter"; }
     void Write(TStream& stream, TPixelGraphic& graphic) override;
+
+    const TPxMKind Kind;
+
+protected:
+    explicit TPXMFileFormatWriter(TPxMKind kind);
 };
 
 class TPBMFileFormatWriter : public TPXMFileFormatWriter {

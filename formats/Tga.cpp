@@ -46,22 +46,51 @@ struct TTgaHeader {
     bool HasColorMap() const { return depth == 8 && colorMapType == 1 && mapLength > 0; }
 };
 
+// Offsets of the header's fields; the origin (8..11) is always 0 here.
+enum TTgaField : std::uint8_t {
+    hfIdLength = 0,
+    hfColorMapType = 1,
+    hfImageType = 2,
+    hfFirstEntry = 3,
+    hfMapLength = 5,
+    hfEntrySize = 7,
+    hfWidth = 12,
+    hfHeight = 14,
+    hfDepth = 16,
+    hfDescriptor = 17,
+};
+
 TTgaHeader ReadHeader(TStream& stream)
 {
     std::uint8_t b[kHeaderSize];
     stream.ReadBuffer(b, sizeof b);
     TTgaHeader h;
-    h.idLength = b[0];
-    h.colorMapType = b[1];
-    h.imageType = b[2];
-    h.firstEntry = U16LE(b + 3);
-    h.mapLength = U16LE(b + 5);
-    h.entrySize = b[7];
-    h.width = U16LE(b + 12);
-    h.height = U16LE(b + 14);
-    h.depth = b[16];
-    h.descriptor = b[17];
+    h.idLength = b[hfIdLength];
+    h.colorMapType = b[hfColorMapType];
+    h.imageType = b[hfImageType];
+    h.firstEntry = U16LE(b + hfFirstEntry);
+    h.mapLength = U16LE(b + hfMapLength);
+    h.entrySize = b[hfEntrySize];
+    h.width = U16LE(b + hfWidth);
+    h.height = U16LE(b + hfHeight);
+    h.depth = b[hfDepth];
+    h.descriptor = b[hfDescriptor];
     return h;
+}
+
+// Every field fits its bytes: the writer checks the sizes first.
+void PutHeader(const TTgaHeader& h, std::uint8_t* b)
+{
+    b[hfIdLength] = std::uint8_t(h.idLength);
+    b[hfColorMapType] = std::uint8_t(h.colorMapType);
+    b[hfImageType] = std::uint8_t(h.imageType);
+    PutU16LE(b + hfFirstEntry, std::uint32_t(h.firstEntry));
+    PutU16LE(b + hfMapLength, std::uint32_t(h.mapLength));
+    b[hfEntrySize] = std::uint8_t(h.entrySize);
+    PutU16LE(b + hfWidth, std::uint32_t(h.width));
+    PutU16LE(b + hfHeight, std::uint32_t(h.height));
+    b[hfDepth] = std::uint8_t(h.depth);
+    b[hfDescriptor] = std::uint8_t(h.descriptor);
 }
 
 TRGB DecodeMapEntry(const std::uint8_t* e, int entrySize)
@@ -302,17 +331,16 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         throw EPGEmpty(MessageText(kMsgIsEmpty, "PixelGraphic"));
 
     const int paletteCount = trueColor ? 0 : graphic.PaletteCount();
+    TTgaHeader h;
+    h.colorMapType = trueColor ? 0 : 1;
+    h.imageType = trueColor ? 2 : 1;  // uncompressed true colour or colour-mapped
+    h.mapLength = paletteCount;
+    h.entrySize = trueColor ? 0 : 24;
+    h.width = width;
+    h.height = height;
+    h.depth = trueColor ? 24 : 8;
     std::vector<std::uint8_t> head(kHeaderSize + 3 * std::size_t(paletteCount), 0);
-    head[1] = trueColor ? 0 : 1;
-    head[2] = trueColor ? 2 : 1;
-    head[5] = std::uint8_t(paletteCount);
-    head[6] = std::uint8_t(paletteCount >> 8);
-    head[7] = trueColor ? 0 : 24;
-    head[12] = std::uint8_t(width);
-    head[13] = std::uint8_t(width >> 8);
-    head[14] = std::uint8_t(height);
-    head[15] = std::uint8_t(height >> 8);
-    head[16] = trueColor ? 24 : 8;
+    PutHeader(h, head.data());
     for (int i = 0; i < paletteCount; ++i) {
         const TRGB c = graphic.GetPaletteColor(i);
         std::uint8_t* e = head.data() + kHeaderSize + 3 * i;

@@ -2,6 +2,7 @@
 // converting pixel copy.
 #include "image/PGColorInternal.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 #include "image/PGPalettes.h"
 
@@ -492,13 +493,13 @@ bool DecodeRow(const TPixelGraphic& source, const TSourcePalette& palette, int y
     case bc4:
         for (int k = 0; k < n; ++k) {
             const int x = x0 + k;
-            put(k, (x & 1) ? (row[x >> 1] & 0x0Fu) : unsigned(row[x >> 1] >> 4));
+            put(k, GetPacked4(row, x));
         }
         break;
     default:
         for (int k = 0; k < n; ++k) {
             const int x = x0 + k;
-            put(k, (row[x >> 3] >> (7 - (x & 7))) & 1u);
+            put(k, GetPacked1(row, x));
         }
         break;
     }
@@ -524,9 +525,7 @@ void PackIndices(std::uint8_t* row, TBitCount bitCount, const std::uint8_t* indi
         for (int x = x0; x <= x1; ++x) {
             if (skip && skip[x - x0])
                 continue;
-            std::uint8_t& b = row[x >> 1];
-            const unsigned v = indices[x - x0] & 0x0Fu;
-            b = (x & 1) ? std::uint8_t((b & 0xF0) | v) : std::uint8_t((b & 0x0F) | (v << 4));
+            SetPacked4(row, x, indices[x - x0]);
         }
         return;
     case bc1: {
@@ -534,8 +533,7 @@ void PackIndices(std::uint8_t* row, TBitCount bitCount, const std::uint8_t* indi
         if (!skip) {
             // Whole bytes at once once the run is aligned.
             for (; x <= x1 && (x & 7) != 0; ++x) {
-                const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
-                row[x >> 3] = indices[x - x0] == 1 ? std::uint8_t(row[x >> 3] | mask) : std::uint8_t(row[x >> 3] & ~mask);
+                SetPacked1(row, x, indices[x - x0] == 1);
             }
             for (; x + 7 <= x1; x += 8) {
                 const std::uint8_t* v = indices + (x - x0);
@@ -546,8 +544,7 @@ void PackIndices(std::uint8_t* row, TBitCount bitCount, const std::uint8_t* indi
         for (; x <= x1; ++x) {
             if (skip && skip[x - x0])
                 continue;
-            const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
-            row[x >> 3] = indices[x - x0] == 1 ? std::uint8_t(row[x >> 3] | mask) : std::uint8_t(row[x >> 3] & ~mask);
+            SetPacked1(row, x, indices[x - x0] == 1);
         }
         return;
     }
@@ -915,7 +912,7 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
-        ProgressStart(this);
+        TProgressScope progress(*this, this);
         const std::int64_t firstRow = std::max(destY, 0);
         const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + height - 1, m_height - 1);
         const std::int64_t offsetY = std::int64_t(srcY) - destY;
@@ -939,7 +936,6 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;
         }
-        ProgressEnd(this);
     }
     Changed();
 }

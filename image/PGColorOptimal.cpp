@@ -1,6 +1,7 @@
 // Optimal palettes: median cut for true-colour sources, octree for palette sources.
 #include "image/PGColorInternal.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 #include "image/PGPalettes.h"
 
@@ -394,11 +395,11 @@ std::array<std::uint64_t, 256> CountIndices(TPixelGraphic& target, const TPixelG
             break;
         case bc4:
             for (int x = 0; x < width; ++x)
-                ++counts[(x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4)];
+                ++counts[GetPacked4(row, x)];
             break;
         default:
             for (int x = 0; x < width; ++x)
-                ++counts[(row[x >> 3] >> (7 - (x & 7))) & 1];
+                ++counts[GetPacked1(row, x)];
             break;
         }
         if (target.Progress(&target, y, source.Height() - 1))

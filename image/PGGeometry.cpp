@@ -1,6 +1,7 @@
 // Mirror, rotate and resampling copies.
 #include "image/PGColorInternal.h"
 #include "image/PGExceptions.h"
+#include "image/PackedPixels.h"
 #include "image/PGMessages.h"
 #include "image/TransposeKernels.h"
 
@@ -18,20 +19,15 @@ namespace {
 
 std::uint32_t PackedValue(const std::uint8_t* row, TBitCount bitCount, int x)
 {
-    if (bitCount == bc4)
-        return (x & 1) ? (row[x >> 1] & 0x0Fu) : unsigned(row[x >> 1] >> 4);
-    return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+    return bitCount == bc4 ? GetPacked4(row, x) : GetPacked1(row, x);
 }
 
 void SetPackedValue(std::uint8_t* row, TBitCount bitCount, int x, std::uint32_t v)
 {
-    if (bitCount == bc4) {
-        std::uint8_t& b = row[x >> 1];
-        b = (x & 1) ? std::uint8_t((b & 0xF0) | v) : std::uint8_t((b & 0x0F) | (v << 4));
-        return;
-    }
-    const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
-    row[x >> 3] = v ? std::uint8_t(row[x >> 3] | mask) : std::uint8_t(row[x >> 3] & ~mask);
+    if (bitCount == bc4)
+        SetPacked4(row, x, v);
+    else
+        SetPacked1(row, x, v != 0);
 }
 
 // Reverses the pixel values of one row in place; pad bits stay as they are.
@@ -980,14 +976,15 @@ void TPixelGraphic::MirrorHorizontal()
 {
     if (m_width < 1 || m_height < 1 || !m_bits)
         return;
-    ProgressStart(this);
-    std::vector<std::uint8_t> scratch;
-    for (int y = 0; y < m_height; ++y) {
-        ReverseRow(ScanLine(y), m_bitCount, m_width, scratch);
-        if (Progress(this, y, m_height - 1))
-            break;
+    {
+        TProgressScope progress(*this, this);
+        std::vector<std::uint8_t> scratch;
+        for (int y = 0; y < m_height; ++y) {
+            ReverseRow(ScanLine(y), m_bitCount, m_width, scratch);
+            if (Progress(this, y, m_height - 1))
+                break;
+        }
     }
-    ProgressEnd(this);
     Changed();
 }
 
@@ -995,7 +992,6 @@ void TPixelGraphic::MirrorVertical()
 {
     if (m_width < 1 || m_height < 1 || !m_bits)
         return;
-    ProgressStart(this);
     // The swap goes column by column, with a progress event after each column.
     // Whole rows are exchanged at once instead; when the handler stops the
     // work (or fails) at column x, the columns after x are exchanged back.
@@ -1003,21 +999,23 @@ void TPixelGraphic::MirrorVertical()
         for (int j = 0; j < m_height / 2; ++j)
             SwapColumns(ScanLine(j), ScanLine(m_height - 1 - j), m_bitCount, c0, c1);
     };
-    swapRows(0, m_width - 1);
-    if (OnProgress()) {
-        int x = 0;
-        try {
-            for (; x < m_width; ++x)
-                if (Progress(this, x, m_width - 1)) {
-                    swapRows(x + 1, m_width - 1);
-                    break;
-                }
-        } catch (...) {
-            swapRows(x + 1, m_width - 1);
-            throw;
+    {
+        TProgressScope progress(*this, this);
+        swapRows(0, m_width - 1);
+        if (OnProgress()) {
+            int x = 0;
+            try {
+                for (; x < m_width; ++x)
+                    if (Progress(this, x, m_width - 1)) {
+                        swapRows(x + 1, m_width - 1);
+                        break;
+                    }
+            } catch (...) {
+                swapRows(x + 1, m_width - 1);
+                throw;
+            }
         }
     }
-    ProgressEnd(this);
     Changed();
 }
 
@@ -1051,7 +1049,7 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
-        ProgressStart(this);
+        TProgressScope progress(*this, this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
         const TRotateRun run{*this, rot, reader, store, *area, dither};
@@ -1062,7 +1060,6 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
             RotateWholePixels(run, source, *map);
         else
             RotateComputed(run);
-        ProgressEnd(this);
     }
     m_rotateInterpolation = guard.saved;
     Changed();
@@ -1095,7 +1092,7 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
     const bool dither = m_dither && m_bitCount != bc24;
     {
         TDitherScope ditherScope(*this, dither);
-        ProgressStart(this);
+        TProgressScope progress(*this, this);
         TRowStore store(*this, dither);
         const TSourceReader reader(source);
         TDecodedRows rows(source, reader.Palette(), plans.needFirst, plans.needLast);
@@ -1123,7 +1120,6 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
             if (Progress(this, int(y - firstRow), int(lastRow - firstRow)))
                 break;
         }
-        ProgressEnd(this);
     }
     Changed();
 }

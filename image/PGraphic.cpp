@@ -4,6 +4,7 @@
 #include "image/PGColorState.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
+#include "image/PackedPixels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -197,8 +198,8 @@ std::uint32_t TPixelGraphic::GetPixel(int x, int y) const
     }
     const std::uint8_t* row = ScanLine(y);
     switch (m_bitCount) {
-    case bc1: return (row[x >> 3] & (0x80u >> (x & 7))) ? 1 : 0;
-    case bc4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    case bc1: return GetPacked1(row, x);
+    case bc4: return GetPacked4(row, x);
     case bc8: return row[x];
     case bc24: {
         const std::uint8_t* p = row + 3 * std::size_t(x);
@@ -217,22 +218,8 @@ void TPixelGraphic::SetPixel(int x, int y, std::uint32_t value)
     }
     std::uint8_t* row = ScanLine(y);
     switch (m_bitCount) {
-    case bc1: {
-        const std::uint8_t mask = std::uint8_t(0x80u >> (x & 7));
-        if (value == 1)
-            row[x >> 3] |= mask;
-        else
-            row[x >> 3] &= std::uint8_t(~mask);
-        break;
-    }
-    case bc4: {
-        std::uint8_t& b = row[x >> 1];
-        if (x & 1)
-            b = std::uint8_t((b & 0xF0) | (value & 0x0F));
-        else
-            b = std::uint8_t((b & 0x0F) | ((value & 0x0F) << 4));
-        break;
-    }
+    case bc1: SetPacked1(row, x, value == 1); break;
+    case bc4: SetPacked4(row, x, value); break;
     case bc8: row[x] = std::uint8_t(value); break;
     case bc24: {
         std::uint8_t* p = row + 3 * std::size_t(x);

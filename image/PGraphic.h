@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -282,19 +283,33 @@ private:
 
 // One progress bracket: starts it, and ends it when the scope is left, also
 // when an exception passes, so a host's progress display never stays open.
+// An end handler that fails on a normal exit fails the operation, as it would
+// without the scope; while another exception passes, that one is reported.
 class TProgressScope {
 public:
-    TProgressScope(TPixelGraphic& graphic, TObject* sender) : m_graphic(graphic), m_sender(sender)
+    TProgressScope(TPixelGraphic& graphic, TObject* sender)
+        : m_graphic(graphic), m_sender(sender), m_uncaught(std::uncaught_exceptions())
     {
         m_graphic.ProgressStart(m_sender);
     }
-    ~TProgressScope() { m_graphic.ProgressEnd(m_sender); }
+    ~TProgressScope() noexcept(false)
+    {
+        if (std::uncaught_exceptions() == m_uncaught) {
+            m_graphic.ProgressEnd(m_sender);
+            return;
+        }
+        try {
+            m_graphic.ProgressEnd(m_sender);
+        } catch (...) {
+        }
+    }
     TProgressScope(const TProgressScope&) = delete;
     TProgressScope& operator=(const TProgressScope&) = delete;
 
 private:
     TPixelGraphic& m_graphic;
     TObject* m_sender;
+    int m_uncaught;
 };
 
 // Gray sum 0..765 of a colour; weighted uses the luminance weights times three.

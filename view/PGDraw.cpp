@@ -1,5 +1,7 @@
 #include "view/PGDraw.h"
 
+#include "image/PackedPixels.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -48,7 +50,7 @@ QImage WrapRowsUpsideDown(const TPixelGraphic& graphic, int firstRow, int lastRo
             const std::uint8_t* src = base + std::size_t(r) * stride;
             std::uint8_t* dst = image.scanLine(r);
             for (int x = firstCol; x < lastCol; ++x)
-                *dst++ = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+                *dst++ = std::uint8_t(GetPacked4(src, x));
         }
         return image;
     }

@@ -314,7 +314,7 @@ TEST_F(ConversionJobTest, RotationsMapEveryPixel)
         return text;
     };
     struct Row {
-        int rotate;
+        TJobRotate rotate;
         const char* label;
     };
     for (const auto& [w, h] : {std::pair{3, 2}, {4, 2}, {4, 3}}) {
@@ -414,7 +414,10 @@ TEST_F(ConversionJobTest, ParallelRunWritesWhatTheSequentialRunWrites)
 {
     const std::vector<std::string> items = MixedBatch(dir);
     struct Row {
-        int format, colors, mirror, rotate;
+        TTargetFormat format;
+        TJobColorResolution colors;
+        TJobMirror mirror;
+        TJobRotate rotate;
     };
     for (const Row r : {Row{tfBMP, jcr256Colors, jmNone, jrLeft}, Row{tfJPG, jcrTrueColor, jmVertical, jrNone},
                         Row{tfPNG, jcr16Colors, jmHorizontal, jr180}, Row{tfTIF, jcr2Colors, jmNone, jrRight},
@@ -511,7 +514,7 @@ TEST_F(ConversionJobTest, CollidingOutputsAreRefusedBeforeAnythingIsWritten)
         const char* label;
         std::vector<std::string> sources;  // names in the temp folder, in list order
         const char* destination;           // "" = the sources' own folder
-        int format;
+        TTargetFormat format;
         std::vector<int> refused;          // indexes into sources
         std::vector<const char*> named;    // the other file each refusal names
     };

@@ -96,7 +96,7 @@ private:
 
 TEST(JobSteps, StopAfterTheColourConversionSavesNothing)
 {
-    for (const int rotate : {jrNone, jrRight}) {
+    for (const TJobRotate rotate : {jrNone, jrRight}) {
         TEightFiles run;
         run.host.options.Rotate = rotate;
         const std::optional<TConversionPlan> plan = PlanConversion(run.host);
@@ -129,7 +129,7 @@ TEST(JobSteps, LeftThenRightTurnGivesBackEveryPixel)
             text += std::to_string(7 * i + 5) + " ";
         test::WriteAll(dir.File("a.pgm"), text);
         std::string current = dir.File("a.pgm");
-        for (const int rotate : {jrLeft, jrRight}) {
+        for (const TJobRotate rotate : {jrLeft, jrRight}) {
             TQuietHost host;
             host.items = {current};
             host.options.Destination = dir.File(rotate == jrLeft ? "left" : "back");

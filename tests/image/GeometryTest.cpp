@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <random>
@@ -666,4 +667,45 @@ TEST(Geometry, ExtremeArgumentsAreHarmless)
     target.CopyRect(0, 0, source, 0, 0, kMax, kMax);
     overlap.CopyRect(0, 0, source, 0, 0, 6, 4);
     EXPECT_TRUE(SamePixels(target, overlap, &why)) << why;
+}
+
+// A failing progress handler still closes the bracket it opened, and the image
+// reports no change; an end handler that fails on a normal exit fails the call.
+TEST(ImageOperations, FailureInsideStillEndsProgress)
+{
+    using TOperation = std::function<void(TPixelGraphic& target, const TPixelGraphic& source)>;
+    const struct {
+        const char* name;
+        TBitCount format;
+        TOperation run;
+    } cases[] = {
+        {"MirrorHorizontal", bc4, [](TPixelGraphic& t, const TPixelGraphic&) { t.MirrorHorizontal(); }},
+        {"MirrorVertical", bc1, [](TPixelGraphic& t, const TPixelGraphic&) { t.MirrorVertical(); }},
+        {"CopyRect", bc8, [](TPixelGraphic& t, const TPixelGraphic& s) { t.CopyRect(0, 0, s, 0, 0, 8, 6); }},
+        {"CopyRect dithered", bc4, [](TPixelGraphic& t, const TPixelGraphic& s) { t.CopyFrom(s); }},
+        {"Rotate quarter", bc24, [](TPixelGraphic& t, const TPixelGraphic& s) { t.Rotate(s, 0, 0, 8, 6, 4, 3, 4, 3, 90); }},
+        {"Rotate bilinear", bc8, [](TPixelGraphic& t, const TPixelGraphic& s) { t.Rotate(s, 0, 0, 8, 6, 4, 3, 4, 3, 30); }},
+        {"StretchCopyRect", bc24,
+         [](TPixelGraphic& t, const TPixelGraphic& s) { t.StretchCopyRect(0, 0, 8, 6, s, 0, 0, 4, 3); }},
+    };
+    TPixelGraphic source;
+    FillRandom(source, 8, 6, bc24, 7);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPixelGraphic target;
+        FillRandom(target, 8, 6, c.format, 8);
+        TProgressLog log;
+        log.throwAt = 1;
+        log.Attach(target);
+        EXPECT_THROW(c.run(target, source), EPixelGraphic);
+        ASSERT_GE(log.events.size(), 3u);
+        EXPECT_EQ(log.events.front(), "start");
+        EXPECT_EQ(log.events.back(), "end");
+        EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "changed"), 0);
+
+        TPixelGraphic again;
+        FillRandom(again, 8, 6, c.format, 8);
+        again.SetOnProgressEnd([](TObject*) { throw EPixelGraphic("end fails"); });
+        EXPECT_THROW(c.run(again, source), EPixelGraphic);
+    }
 }

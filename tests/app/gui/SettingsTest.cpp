@@ -41,10 +41,10 @@ TEST(Settings, RoundTripKeepsEveryValueAsTyped)
         written.Top = c.top;
         written.Width = 800;
         written.Height = 600;
-        written.TargetFormat = 1;
-        written.ColorResolution = 2;
-        written.Mirror = 2;
-        written.Rotate = 3;
+        written.TargetFormat = tfJPG;
+        written.ColorResolution = jcr256Colors;
+        written.Mirror = jmHorizontal;
+        written.Rotate = jrRight;
         written.JpegQuality = 35;
         written.Jobs = 3;
         WriteSettings(IniIn(dir), written);
