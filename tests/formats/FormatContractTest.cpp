@@ -19,6 +19,7 @@
 #include <cctype>
 #include <functional>
 #include <cstdlib>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -238,6 +239,11 @@ const TReaderCase kReaders[] = {
     {"ico", IcoSample, 4, 6, false, false, 0, true},
     {"gif", GifSample, 3, 3, false, false, 0, true},
 };
+
+void PrintTo(const TReaderCase& c, std::ostream* out)
+{
+    *out << c.ext;
+}
 
 // The extensions with a writer of their own.
 std::vector<std::string> WriterExtensions()
