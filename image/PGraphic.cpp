@@ -80,7 +80,11 @@ void TPixelGraphic::SetBitCount(TBitCount value)
 
 void TPixelGraphic::ReleasePixels()
 {
-    m_bits.reset();
+    if (m_bits) {
+        m_spare = std::move(m_bits);
+        m_spareCapacity = m_capacity;
+    }
+    m_capacity = 0;
 }
 
 void TPixelGraphic::SetSize(int width, int height, TBitCount bitCount)
@@ -96,7 +100,6 @@ void TPixelGraphic::SetSize(int width, int height, TBitCount bitCount)
     m_width = width;
     m_height = height;
     m_bitCount = bitCount;
-    ReleasePixels();
 
     // 64-bit arithmetic: a hostile header must not wrap the size into something small.
     const std::int64_t stride = (std::int64_t(BitCountNumOf(bitCount)) * width + 31) / 32 * 4;
@@ -105,6 +108,7 @@ void TPixelGraphic::SetSize(int width, int height, TBitCount bitCount)
                       size <= std::numeric_limits<std::int32_t>::max();
     m_rowStride = fits ? int(stride) : 0;
     m_imageSize = fits ? int(size) : 0;
+    ReleasePixels();
     if (fits && size == 0) {
         Changed();
         return;
@@ -114,8 +118,20 @@ void TPixelGraphic::SetSize(int width, int height, TBitCount bitCount)
     if (bitCount == bc24)
         m_paletteIdent = pTrueColor;
     m_headerColorsUsed = PaletteCapacity();
-    if (fits)
-        m_bits.reset(static_cast<std::uint8_t*>(std::calloc(std::size_t(size), 1)));
+    // A batch turns one picture after another through the same images: the
+    // memory of the pixels before is zeroed and taken again, which costs far
+    // less than the system's fresh zero pages, as long as it is not much more
+    // than the image needs.
+    if (fits && m_spare && std::size_t(size) <= m_spareCapacity && std::size_t(size) >= m_spareCapacity / 4) {
+        m_bits = std::move(m_spare);
+        m_capacity = m_spareCapacity;
+        std::memset(m_bits.get(), 0, std::size_t(size));
+    } else {
+        m_spare.reset();
+        if (fits)
+            m_bits.reset(static_cast<std::uint8_t*>(std::calloc(std::size_t(size), 1)));
+        m_capacity = m_bits ? std::size_t(size) : 0;
+    }
     if (!m_bits) {
         m_rowStride = int(std::min<std::int64_t>(stride, std::numeric_limits<std::int32_t>::max()));
         m_imageSize = int(std::min<std::int64_t>(size, std::numeric_limits<std::int32_t>::max()));

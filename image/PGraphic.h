@@ -241,6 +241,10 @@ private:
     TRGB m_backGroundColor = 0;
     TBitCount m_bitCount = bc24;
     std::unique_ptr<std::uint8_t[], FreeDeleter> m_bits;
+    std::size_t m_capacity = 0;  // bytes m_bits holds, possibly more than the image needs
+    // The pixels of the image before, kept for the next allocation (see SetSize).
+    std::unique_ptr<std::uint8_t[], FreeDeleter> m_spare;
+    std::size_t m_spareCapacity = 0;
     bool m_dither = true;
     std::uint8_t m_ditherErrorLimit = 32;
     bool m_ditherErrorLimitAuto = true;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -120,7 +121,10 @@ TEST_F(ConversionJobTest, StartChecksAndTheirMessages)
     host.options.Destination = dir.Path().string();
     Run();
     EXPECT_EQ(host.messages, (std::vector<std::string>{"No files are selected!"}));
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"busy", "idle", "inform"}));
+    EXPECT_TRUE(host.progress.empty()) << "nothing converted";
+    EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "busy"),
+              std::count(host.calls.begin(), host.calls.end(), "idle"))
+        << "the busy state ends";
 
     host = TRecordingHost();
     host.items = {dir.File("a.ppm")};

@@ -1,5 +1,6 @@
 #include "formats/Bmp.h"
 #include "image/BmpCodec.h"
+#include "image/ByteOrder.h"
 
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
@@ -8,13 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 using namespace rastova;
+using rastova::test::Raised;
+using rastova::test::ReadWith;
 using rastova::test::TByteBuilder;
+using rastova::test::WriteWith;
 
 namespace {
 
@@ -63,39 +65,6 @@ TRGB TableColor(int i)
     return RGBValue(std::uint8_t(i), std::uint8_t(2 * i), std::uint8_t(3 * i));
 }
 
-void LoadBmp(const std::vector<std::uint8_t>& bytes, TPixelGraphic& image)
-{
-    TMemoryStream stream(bytes);
-    TBMPFileFormatReader reader;
-    reader.Read(stream, image, 0);
-}
-
-std::vector<std::uint8_t> SaveBmp(TPixelGraphic& image)
-{
-    TMemoryStream stream;
-    TBMPFileFormatWriter writer;
-    writer.Write(stream, image);
-    return stream.Data();
-}
-
-std::uint32_t FieldU32(const std::vector<std::uint8_t>& bytes, std::size_t at)
-{
-    return std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 | std::uint32_t(bytes[at + 2]) << 16 |
-           std::uint32_t(bytes[at + 3]) << 24;
-}
-
-// The exception's dynamic type and text, or nothing when the call succeeds.
-template <typename Exception>
-std::optional<std::string> Raised(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const Exception& e) {
-        return std::string(e.what());
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 // ---- writer -> reader, one case per colour resolution the writer stores ------------------------
@@ -119,9 +88,9 @@ TEST_P(BmpRoundTrip, WriterOutputReadsBackUnchanged)
         source.SetPaletteIdent(c.ident);
     source.DetectPaletteIdent();
 
-    const std::vector<std::uint8_t> file = SaveBmp(source);
+    const std::vector<std::uint8_t> file = WriteWith<TBMPFileFormatWriter>(source);
     TPixelGraphic loaded;
-    LoadBmp(file, loaded);
+    ReadWith<TBMPFileFormatReader>(file, loaded);
     std::string why;
     EXPECT_TRUE(test::SamePixels(source, loaded, &why)) << why;
 
@@ -173,20 +142,20 @@ TEST(BmpWriter, HeaderFieldsDescribeTheFile)
 {
     TPixelGraphic image;
     test::FillRandom(image, 6, 3, bc4, 1);
-    std::vector<std::uint8_t> file = SaveBmp(image);
+    std::vector<std::uint8_t> file = WriteWith<TBMPFileFormatWriter>(image);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(FieldU32(file, 10), 118u);                         // bfOffBits
-    EXPECT_EQ(FieldU32(file, 14 + 32), 16u);                     // biClrUsed
-    EXPECT_EQ(FieldU32(file, 2), 118u + 4u * 3u);                // bfSize
+    EXPECT_EQ(U32LE(&file[10]), 118u);                         // bfOffBits
+    EXPECT_EQ(U32LE(&file[14 + 32]), 16u);                     // biClrUsed
+    EXPECT_EQ(U32LE(&file[2]), 118u + 4u * 3u);                // bfSize
     EXPECT_EQ(file.size(), 118u + 12u);
 
     test::FillRandom(image, 6, 3, bc24, 1);
-    file = SaveBmp(image);
-    EXPECT_EQ(FieldU32(file, 10), 54u);
-    EXPECT_EQ(FieldU32(file, 14 + 32), 0u);
-    EXPECT_EQ(FieldU32(file, 14 + 20), 3u * 20u);                // biSizeImage
-    EXPECT_EQ(FieldU32(file, 14 + 8), 3u);                       // bottom-up height
+    file = WriteWith<TBMPFileFormatWriter>(image);
+    EXPECT_EQ(U32LE(&file[10]), 54u);
+    EXPECT_EQ(U32LE(&file[14 + 32]), 0u);
+    EXPECT_EQ(U32LE(&file[14 + 20]), 3u * 20u);                // biSizeImage
+    EXPECT_EQ(U32LE(&file[14 + 8]), 3u);                       // bottom-up height
 }
 
 TEST(BmpWriter, ImageWithoutPixelMemoryIsRefused)
@@ -210,7 +179,7 @@ TEST(BmpReader, TwentyFourBitRowsArePaddedToFourBytes)
     f.bitCount = 24;
     f.pixels = {1, 2, 3, 0xEE, 4, 5, 6, 0xEE};  // bottom row first
     TPixelGraphic image;
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc24);
     EXPECT_EQ(image.PaletteIdent(), pTrueColor);
     EXPECT_EQ(image.GetPixel(0, 1), RGBValue(3, 2, 1));
@@ -232,7 +201,7 @@ TEST(BmpReader, TopDownFilesPutTheFirstStoredRowOnTop)
                 f.pixels.push_back(i < bytesPerPixel ? std::uint8_t(row + 1) : 0);
         }
         TPixelGraphic image;
-        LoadBmp(f.Bytes(), image);
+        ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.Height(), 3) << bits;
         std::vector<std::uint32_t> column;
         for (int y = 0; y < 3; ++y)
@@ -246,7 +215,7 @@ TEST(BmpReader, TopDownFilesPutTheFirstStoredRowOnTop)
             TBmpFile bottomUp = f;
             bottomUp.height = 3;
             TPixelGraphic reference;
-            LoadBmp(bottomUp.Bytes(), reference);
+            ReadWith<TBMPFileFormatReader>(bottomUp.Bytes(), reference);
             for (int y = 0; y < 3; ++y)
                 EXPECT_EQ(column[std::size_t(y)], reference.GetPixel(0, 2 - y)) << bits;
         }
@@ -262,7 +231,7 @@ TEST(BmpReader, TopDownFileCutShortKeepsItsFirstRowsOnTop)
     f.table = Table4(256);
     f.pixels = {1, 1, 1, 1, 2, 2, 2, 2, 3, 3};  // two rows and a part of the third
     TPixelGraphic image;
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     std::vector<std::uint32_t> column;
     for (int y = 0; y < 5; ++y)
         column.push_back(image.GetPixel(1, y));
@@ -292,7 +261,7 @@ TEST_P(BmpBitFields, PixelBecomesColour)
     f.pixels = {std::uint8_t(c.pixel), std::uint8_t(c.pixel >> 8), std::uint8_t(c.pixel >> 16),
                 std::uint8_t(c.pixel >> 24)};
     TPixelGraphic image;
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc24);
     EXPECT_EQ(image.GetPixel(0, 0), c.expected);
 }
@@ -335,7 +304,7 @@ TEST(BmpReader, CoreHeaderTakesThreeByteEntries)
     f.table = {10, 20, 30, 40, 50, 60};
     f.pixels = {0xA0, 0, 0, 0};
     TPixelGraphic image;
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc1);
     ASSERT_EQ(image.PaletteCount(), 2);
     EXPECT_EQ(image.GetPaletteColor(0), RGBValue(30, 20, 10));
@@ -365,7 +334,7 @@ TEST(BmpReader, ColourCountDecidesWherePixelsStart)
                    : c.bitCount == 8 ? std::vector<std::uint8_t>{1, 0, 0, 0}
                                      : std::vector<std::uint8_t>{0x40, 0, 0, 0};
         TPixelGraphic image;
-        LoadBmp(f.Bytes(), image);
+        ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.PaletteCount(), c.paletteCount) << c.clrUsed;
         if (c.paletteCount > 1) {
             // Entries past the file's table are the black ones added for the pixels.
@@ -405,7 +374,7 @@ TEST_P(BmpRejects, ReadAndGetInfoRaiseTheFormatError)
 
     TPixelGraphic image;
     image.SetSize(3, 3, bc24);
-    EXPECT_EQ(Raised<EPGBMPFileFormatReader>([&] { LoadBmp(bytes, image); }), GetParam().message);
+    EXPECT_EQ(Raised<EPGBMPFileFormatReader>([&] { ReadWith<TBMPFileFormatReader>(bytes, image); }), GetParam().message);
     EXPECT_EQ(image.Width(), 3) << "refused before allocating";
 
     if (GetParam().message.find("biClrUsed") == std::string::npos &&
@@ -474,25 +443,25 @@ TEST(BmpReader, NegativeWidthIsASizeError)
     f.height = 1;
     f.bitCount = 24;
     TPixelGraphic image;
-    EXPECT_EQ(Raised<EPGInvalidSize>([&] { LoadBmp(f.Bytes(), image); }), "Negative width");
+    EXPECT_EQ(Raised<EPGInvalidSize>([&] { ReadWith<TBMPFileFormatReader>(f.Bytes(), image); }), "Negative width");
 }
 
 TEST(BmpReader, ProgressBracketsEveryRead)
 {
-    int starts = 0, ends = 0;
     TPixelGraphic image;
-    image.SetOnProgressStart([&](TObject* sender) { starts += sender == &image; });
-    image.SetOnProgressEnd([&](TObject* sender) { ends += sender == &image; });
+    test::TProgressLog log;
+    log.Attach(image);
     TBmpFile f;
     f.width = 1;
     f.height = 1;
     f.bitCount = 24;
     f.pixels.assign(4, 0);
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     f.planes = 3;
-    EXPECT_THROW(LoadBmp(f.Bytes(), image), EPGBMPFileFormatReader);
-    EXPECT_EQ(starts, 2);
-    EXPECT_EQ(ends, 2);
+    EXPECT_THROW(ReadWith<TBMPFileFormatReader>(f.Bytes(), image), EPGBMPFileFormatReader);
+    EXPECT_EQ(log.starts, 2);
+    EXPECT_EQ(log.ends, 2);
+    EXPECT_EQ(log.senders, (std::vector<TObject*>(4, &image)));
 }
 
 // ---- truncation -----------------------------------------------------------------------------
@@ -533,7 +502,7 @@ TEST(BmpReader, FileCutInsideAHeaderOrTableIsAReadError)
             const std::vector<std::uint8_t> bytes(whole.begin(), whole.begin() + std::ptrdiff_t(n));
             TPixelGraphic image;
             image.SetSize(5, 5, bc8);
-            EXPECT_EQ(Raised<EReadError>([&] { LoadBmp(bytes, image); }), "Stream read error") << n;
+            EXPECT_EQ(Raised<EReadError>([&] { ReadWith<TBMPFileFormatReader>(bytes, image); }), "Stream read error") << n;
             EXPECT_EQ(image.Width(), 5) << "nothing allocated for a file cut at " << n;
         }
     }
@@ -552,7 +521,7 @@ TEST(BmpReader, PixelDataCutShortKeepsTheRowsRead)
         // One whole bottom row and a part of the next.
         f.pixels.assign(stride + stride / 2, 0x21);
         TPixelGraphic image;
-        LoadBmp(f.Bytes(), image);
+        ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.Height(), 3);
         EXPECT_NE(image.GetPixel(0, 2), 0u) << bits;
         EXPECT_NE(image.GetPixel(1, 1), 0u) << bits << ": the part of the row that is there";
@@ -596,21 +565,6 @@ TEST(BmpReader, GetInfoDescribesTheHeader)
         EXPECT_EQ(info.ImageCount, 1);
         EXPECT_EQ(info.ExtraText, "");
     }
-}
-
-TEST(BmpReader, SignatureIsBM)
-{
-    TBMPFileFormatReader reader;
-    TSignatureHeader header;
-    header.Bytes[0] = 'B';
-    header.Bytes[1] = 'M';
-    header.Count = 2;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Count = 1;
-    EXPECT_FALSE(reader.CheckSignature(header)) << "bytes past the end of a short stream";
-    header.Count = 17;
-    header.Bytes[1] = 'A';
-    EXPECT_FALSE(reader.CheckSignature(header));
 }
 
 // ---- ReadChunked ---------------------------------------------------------------------------
@@ -794,7 +748,7 @@ TEST(BmpReader, RunLengthFileDataCutShortLoadsWhatIsThere)
     f.table = Table4(256);
     f.pixels = {4, 6, 0, 0, 2};  // the second row's run lacks its value byte
     TPixelGraphic image;
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     EXPECT_EQ(image.GetPixel(3, 1), 6u);
     EXPECT_EQ(image.GetPixel(0, 0), 0u);
 }
@@ -831,7 +785,7 @@ TEST(BmpReader, LongerHeadersWithTheirMasks)
         f.pixels = {10, 20, 30, 0, 10, 20, 30, 128, 10, 20, 30, 255};
         TPixelGraphic image;
         image.SetBackGroundColor(background);
-        LoadBmp(f.Bytes(), image);
+        ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.BitCount(), bc24);
         const bool alpha = size >= 56;
         EXPECT_EQ(image.GetColor(0, 0), alpha ? background : colour);
@@ -844,14 +798,14 @@ TEST(BmpReader, LongerHeadersWithTheirMasks)
         rgb.bitCount = 24;
         rgb.compression = 0;
         rgb.pixels = {10, 20, 30, 1, 2, 3, 4, 5, 6, 0, 0, 0};
-        LoadBmp(rgb.Bytes(), image);
+        ReadWith<TBMPFileFormatReader>(rgb.Bytes(), image);
         EXPECT_EQ(image.GetColor(2, 0), RGBValue(6, 5, 4));
         TBmpFile pal = rgb;
         pal.bitCount = 8;
         pal.clrUsed = 4;
         pal.table = Table4(4);
         pal.pixels = {3, 1, 2, 0};
-        LoadBmp(pal.Bytes(), image);
+        ReadWith<TBMPFileFormatReader>(pal.Bytes(), image);
         EXPECT_EQ(image.GetColor(0, 0), TableColor(3));
         EXPECT_EQ(image.GetColor(2, 0), TableColor(2));
     }
@@ -902,7 +856,7 @@ TEST(BmpReader, EmbeddedProfileAndIndicesBeyondTheTable)
     f.table.insert(f.table.end(), profile.begin(), profile.end());
     f.pixels = {1, 0, 7, 1};
     TPixelGraphic image;
-    LoadBmp(f.Bytes(), image);
+    ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.PaletteCount(), 8);
     EXPECT_EQ(image.GetColor(0, 0), TableColor(1));
     EXPECT_EQ(image.GetColor(1, 0), TableColor(0));

@@ -153,7 +153,7 @@ TEST_P(GifRoundTrip, DecodesEveryPixelAndTheTable)
 
 INSTANTIATE_TEST_SUITE_P(Cases, GifRoundTrip, testing::ValuesIn(RoundTripCases()), RoundTripName);
 
-// ---- frames, GetInfo and the documented behaviours of the file structure ------------------
+// ---- frames, GetInfo and the edge cases of the file structure ------------------------------
 
 struct TThreeFrames {
     std::vector<std::uint8_t> bytes;

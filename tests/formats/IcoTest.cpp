@@ -434,31 +434,13 @@ TEST(IcoReader, EveryTruncationIsRefusedCleanly)
 TEST(IcoReader, ProgressPerRowFromZeroAndAbortKeepsRowsRead)
 {
     const TIconImage icon = RandomIcon(10, 12, 8, 19);
-    const std::vector<std::uint8_t> file = BuildIco({icon});
-    tIcoFileFormatReader reader;
     TPixelGraphic image;
-    std::vector<int> steps;
-    int starts = 0;
-    int ends = 0;
-    image.SetOnProgressStart([&](TObject* sender) {
-        EXPECT_EQ(sender, &reader);
-        ++starts;
-    });
-    image.SetOnProgressEnd([&](TObject* sender) {
-        EXPECT_EQ(sender, &reader);
-        ++ends;
-    });
-    image.SetOnProgress([&](TObject* sender, int step, int max, bool& abort) {
-        EXPECT_EQ(sender, &reader);
-        EXPECT_EQ(max, 11);
-        steps.push_back(step);
-        abort = step == 2;
-    });
-    TMemoryStream stream(file);
-    reader.Read(stream, image, 0);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(ends, 1);
+    test::TProgressLog log;
+    log.abortAt = 2;
+    log.Attach(image);
+    ReadIco(BuildIco({icon}), 0, image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{11, 11, 11}));
     for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 10; ++x) {
             const std::size_t i = std::size_t(y) * 10 + std::size_t(x);

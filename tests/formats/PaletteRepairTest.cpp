@@ -20,6 +20,7 @@ TEST(PaletteRepair, GrowsToTheLargestIndexUsed)
         int paletteCount;
         std::vector<std::uint32_t> pixels;
         int expectedCount;
+        std::uint8_t padding = 0;  // bits set after the last pixel of the row's last byte
     };
     const Row rows[] = {
         {bc8, 4, {0, 3, 2, 1, 0}, 4},           // nothing beyond: unchanged
@@ -29,6 +30,8 @@ TEST(PaletteRepair, GrowsToTheLargestIndexUsed)
         {bc4, 3, {2, 0, 1, 9, 0}, 10},
         {bc1, 1, {0, 0, 0, 0, 1}, 2},           // the last pixel of a partial byte
         {bc8, 256, {255, 0, 0, 0, 0}, 256},     // a full palette has every entry
+        {bc1, 1, {0, 0, 0, 0, 0}, 1, 0x07},     // bits after the last pixel are no pixels
+        {bc4, 3, {2, 0, 1, 0, 0}, 3, 0x0F},
     };
     for (const Row& row : rows) {
         TPixelGraphic image;
@@ -38,6 +41,8 @@ TEST(PaletteRepair, GrowsToTheLargestIndexUsed)
             image.SetPaletteColor(i, RGBValue(std::uint8_t(i + 1), 9, 9));
         for (int x = 0; x < int(row.pixels.size()); ++x)
             image.SetPixel(x, 1, row.pixels[std::size_t(x)]);
+        const int lastByte = (TPixelGraphic::BitCountNumOf(row.format) * image.Width() + 7) / 8 - 1;
+        image.ScanLine(1)[lastByte] |= row.padding;
         ExtendPaletteToPixels(image);
         ASSERT_EQ(image.PaletteCount(), row.expectedCount) << row.expectedCount;
         for (int i = 0; i < row.expectedCount; ++i)

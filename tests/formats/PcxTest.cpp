@@ -9,12 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 using namespace rastova;
+using rastova::test::Raised;
+using rastova::test::ReadWith;
+using rastova::test::RowValues;
 using rastova::test::TByteBuilder;
 
 namespace {
@@ -81,32 +82,6 @@ std::vector<std::uint8_t> EndPalette()
     return b.Data();
 }
 
-void LoadPcx(const std::vector<std::uint8_t>& bytes, TPixelGraphic& image)
-{
-    TMemoryStream stream(bytes);
-    TPCXFileFormatReader reader;
-    reader.Read(stream, image, 0);
-}
-
-template <typename Exception>
-std::optional<std::string> Raised(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const Exception& e) {
-        return std::string(e.what());
-    }
-    return std::nullopt;
-}
-
-std::vector<std::uint32_t> Row(const TPixelGraphic& image, int y)
-{
-    std::vector<std::uint32_t> values;
-    for (int x = 0; x < image.Width(); ++x)
-        values.push_back(image.GetPixel(x, y));
-    return values;
-}
-
 TPcxFile EightBit(int width, int height)
 {
     TPcxFile f;
@@ -139,7 +114,7 @@ TEST(PcxReader, OneBitRowsClearBitsBeyondTheWidth)
     f.AddLine({0xFF, 0xFF});
     f.AddLine({0x80, 0x7F});
     TPixelGraphic image;
-    LoadPcx(f.Bytes(), image);
+    ReadWith<TPCXFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc1);
     ASSERT_EQ(image.Width(), 10);
     EXPECT_EQ(image.PaletteCount(), 2);
@@ -147,7 +122,7 @@ TEST(PcxReader, OneBitRowsClearBitsBeyondTheWidth)
     EXPECT_EQ(image.GetPaletteColor(1), RGBValue(255, 255, 255));
     EXPECT_EQ(image.ScanLine(0)[0], 0xFF);
     EXPECT_EQ(image.ScanLine(0)[1], 0xC0) << "only the two leftmost bits survive";
-    EXPECT_EQ(Row(image, 1), (std::vector<std::uint32_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(RowValues(image, 1), (std::vector<std::uint32_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
 }
 
 TEST(PcxReader, FourPlanesMakeSixteenColours)
@@ -165,27 +140,27 @@ TEST(PcxReader, FourPlanesMakeSixteenColours)
         f.colorMap[std::size_t(3 * i + 2)] = 2;
     }
     TPixelGraphic image;
-    LoadPcx(f.Bytes(), image);
+    ReadWith<TPCXFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc4);
-    EXPECT_EQ(Row(image, 0), (std::vector<std::uint32_t>{1, 6, 8, 15}));
+    EXPECT_EQ(RowValues(image, 0), (std::vector<std::uint32_t>{1, 6, 8, 15}));
     EXPECT_EQ(image.GetPaletteColor(3), RGBValue(48, 1, 2)) << "version 5 takes the header colours";
 
     f.version = 3;
-    LoadPcx(f.Bytes(), image);
+    ReadWith<TPCXFileFormatReader>(f.Bytes(), image);
     EXPECT_EQ(image.PaletteIdent(), pSys16) << "version 3 has the system palette whatever the header holds";
-    EXPECT_EQ(Row(image, 0), (std::vector<std::uint32_t>{1, 6, 8, 15}));
+    EXPECT_EQ(RowValues(image, 0), (std::vector<std::uint32_t>{1, 6, 8, 15}));
 }
 
 TEST(PcxReader, EightBitsTakeThePaletteAtTheEnd)
 {
     const TPcxFile f = EightBit(3, 2);
     TPixelGraphic image;
-    LoadPcx(f.Bytes(), image);
+    ReadWith<TPCXFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc8);
     ASSERT_EQ(image.PaletteCount(), 256);
     EXPECT_EQ(image.GetPaletteColor(200), RGBValue(200, 55, 100));
-    EXPECT_EQ(Row(image, 0), (std::vector<std::uint32_t>{0, 1, 2}));
-    EXPECT_EQ(Row(image, 1), (std::vector<std::uint32_t>{10, 11, 12}));
+    EXPECT_EQ(RowValues(image, 0), (std::vector<std::uint32_t>{0, 1, 2}));
+    EXPECT_EQ(RowValues(image, 1), (std::vector<std::uint32_t>{10, 11, 12}));
 }
 
 TEST(PcxReader, ThreePlanesAreRedGreenBlue)
@@ -196,7 +171,7 @@ TEST(PcxReader, ThreePlanesAreRedGreenBlue)
     f.bytesPerLine = 2;
     f.AddLine({10, 11, 20, 21, 30, 31});
     TPixelGraphic image;
-    LoadPcx(f.Bytes(), image);
+    ReadWith<TPCXFileFormatReader>(f.Bytes(), image);
     ASSERT_EQ(image.BitCount(), bc24);
     EXPECT_EQ(image.GetPixel(0, 0), RGBValue(10, 20, 30));
     EXPECT_EQ(image.GetPixel(1, 0), RGBValue(11, 21, 31));
@@ -206,7 +181,7 @@ TEST(PcxReader, ImageGammaBecomesTheDisplayGamma)
 {
     TPixelGraphic image;
     image.SetGamma(1.0L);
-    LoadPcx(EightBit(2, 2).Bytes(), image);
+    ReadWith<TPCXFileFormatReader>(EightBit(2, 2).Bytes(), image);
     EXPECT_EQ(image.Gamma(), DisplayGamma);
 }
 
@@ -227,7 +202,7 @@ TEST_P(PcxRejects, WithTheFormatError)
     GetParam().change(f);
     const std::vector<std::uint8_t> bytes = f.Bytes();
     TPixelGraphic image;
-    EXPECT_EQ(Raised<EPGPCXFileFormatReader>([&] { LoadPcx(bytes, image); }), GetParam().message);
+    EXPECT_EQ(Raised<EPGPCXFileFormatReader>([&] { ReadWith<TPCXFileFormatReader>(bytes, image); }), GetParam().message);
     EXPECT_TRUE(image.GetEmpty()) << "refused before the pixels are allocated";
 
     TMemoryStream stream(bytes);
@@ -274,11 +249,11 @@ TEST(PcxReader, NegativeSizeIsASizeError)
     f.xMin = 10;
     f.xMax = 5;
     TPixelGraphic image;
-    EXPECT_EQ(Raised<EPGInvalidSize>([&] { LoadPcx(f.Bytes(), image); }), "Negative width");
+    EXPECT_EQ(Raised<EPGInvalidSize>([&] { ReadWith<TPCXFileFormatReader>(f.Bytes(), image); }), "Negative width");
     f = EightBit(2, 2);
     f.yMin = -3;
     f.yMax = -6;
-    EXPECT_EQ(Raised<EPGInvalidSize>([&] { LoadPcx(f.Bytes(), image); }), "Negative height");
+    EXPECT_EQ(Raised<EPGInvalidSize>([&] { ReadWith<TPCXFileFormatReader>(f.Bytes(), image); }), "Negative height");
 }
 
 TEST(PcxReader, IndexOtherThanZeroIsRefused)
@@ -300,7 +275,7 @@ TEST(PcxReader, FileShorterThanTheHeaderIsRefused)
     for (const std::size_t n : {0u, 1u, 64u, 127u}) {
         TPixelGraphic image;
         image.SetSize(3, 3, bc24);
-        EXPECT_EQ(Raised<EPGPCXFileFormatReader>([&] { LoadPcx({whole.begin(), whole.begin() + std::ptrdiff_t(n)}, image); }),
+        EXPECT_EQ(Raised<EPGPCXFileFormatReader>([&] { ReadWith<TPCXFileFormatReader>({whole.begin(), whole.begin() + std::ptrdiff_t(n)}, image); }),
                   "PCX: Unknown subformat")
             << n;
         EXPECT_EQ(image.Height(), 3) << "the image is untouched";
@@ -322,7 +297,7 @@ TEST(PcxReader, DataEndingInsideTheRowsKeepsTheRowsDecoded)
         f.data.insert(f.data.end(), 12, std::uint8_t(50 + y));  // twelve single bytes a line
     f.data.resize(30);  // two lines and a half
     TPixelGraphic image;
-    EXPECT_EQ(Raised<EPGPCXFileFormatReader>([&] { LoadPcx(f.Bytes(), image); }), "PCX: Unexpected end of file");
+    EXPECT_EQ(Raised<EPGPCXFileFormatReader>([&] { ReadWith<TPCXFileFormatReader>(f.Bytes(), image); }), "PCX: Unexpected end of file");
     ASSERT_EQ(image.Height(), 4);
     EXPECT_EQ(image.GetPixel(3, 1), RGBValue(51, 51, 51));
     EXPECT_EQ(image.GetPixel(0, 2), 0u);
@@ -361,26 +336,17 @@ TEST(PcxCodec, SourceRefillsAcrossItsBuffer)
 
 // ---- progress -------------------------------------------------------------------------------------
 
-TEST(PcxReader, ProgressPerRowFromTheReaderAndAbortKeepsRows)
+TEST(PcxReader, ProgressPerRowAndAbortKeepsRows)
 {
-    const TPcxFile f = EightBit(2, 4);
-    TMemoryStream stream(f.Bytes());
-    TPCXFileFormatReader reader;
     TPixelGraphic image;
-    std::vector<int> steps;
-    int ends = 0;
-    image.SetOnProgressEnd([&](TObject* s) { ends += s == &reader; });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        EXPECT_EQ(s, &reader);
-        EXPECT_EQ(max, 4);
-        steps.push_back(step);
-        abort = step == 1;
-    });
-    reader.Read(stream, image, 0);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1}));
-    EXPECT_EQ(Row(image, 1), (std::vector<std::uint32_t>{10, 11}));
-    EXPECT_EQ(Row(image, 2), (std::vector<std::uint32_t>{0, 0}));
-    EXPECT_EQ(ends, 1);
+    test::TProgressLog log;
+    log.abortAt = 1;
+    log.Attach(image);
+    ReadWith<TPCXFileFormatReader>(EightBit(2, 4).Bytes(), image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{4, 4}));
+    EXPECT_EQ(RowValues(image, 1), (std::vector<std::uint32_t>{10, 11}));
+    EXPECT_EQ(RowValues(image, 2), (std::vector<std::uint32_t>{0, 0}));
 }
 
 // ---- file information -----------------------------------------------------------------------------
@@ -421,14 +387,3 @@ TEST(PcxReader, GetInfoFromTheHeader)
     }
 }
 
-TEST(PcxReader, SignatureIsTheManufacturerByte)
-{
-    TPCXFileFormatReader reader;
-    TSignatureHeader header;
-    EXPECT_FALSE(reader.CheckSignature(header)) << "an empty stream";
-    header.Bytes[0] = 0x0A;
-    header.Count = 1;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Bytes[0] = 0x0B;
-    EXPECT_FALSE(reader.CheckSignature(header));
-}

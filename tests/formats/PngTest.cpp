@@ -19,6 +19,8 @@ namespace rastova {
 namespace {
 
 using test::EncodePng;
+using test::TFailingStream;
+using test::TProgressLog;
 using test::PackSamples;
 using test::TPngLayout;
 
@@ -44,7 +46,7 @@ using test::MessageOf;
 using test::TQuestionRecorder;
 
 // Rows of one repeated pattern of samples per row.
-TPngLayout GraySpec(int width, int height, int bitDepth, int colorType = PNG_COLOR_TYPE_GRAY)
+TPngLayout PatternLayout(int width, int height, int bitDepth, int colorType = PNG_COLOR_TYPE_GRAY)
 {
     TPngLayout layout;
     layout.width = width;
@@ -106,20 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TRoundTripCase{bc8, pUnknown, "palette", "(gama, plte)"},
                       TRoundTripCase{bc24, pUnknown, "RGB", "(gama)"}));
 
-TEST(PngTest, ColourRoundTripKeepsRedAndBlueInPlace)
-{
-    TPixelGraphic image;
-    image.SetSize(3, 2, bc24);
-    image.SetPixel(0, 0, RGBValue(255, 0, 0));
-    image.SetPixel(1, 0, RGBValue(0, 0, 255));
-    image.SetPixel(2, 1, RGBValue(10, 20, 30));
-    TPixelGraphic back;
-    ReadPng(WritePng(image), back);
-    EXPECT_EQ(back.GetColor(0, 0), RGBValue(255, 0, 0));
-    EXPECT_EQ(back.GetColor(1, 0), RGBValue(0, 0, 255));
-    EXPECT_EQ(back.GetColor(2, 1), RGBValue(10, 20, 30));
-}
-
 TEST(PngTest, GammaChunkFollowsTheSetting)
 {
     TPixelGraphic image;
@@ -154,7 +142,7 @@ TEST(PngTest, SixteenBitFilesAreStrippedToEightBits)
     EXPECT_EQ(image.GetColor(0, 0), RGBValue(0xAB, 0x12, 0x00));
     EXPECT_EQ(image.GetColor(1, 0), RGBValue(0xFF, 0x80, 0x01));
 
-    TPngLayout gray = GraySpec(2, 1, 16);
+    TPngLayout gray = PatternLayout(2, 1, 16);
     gray.rows = {{0x7F, 0xFF, 0x01, 0x00}};
     ReadPng(EncodePng(gray), image);
     ASSERT_EQ(image.BitCount(), bc8);
@@ -173,7 +161,7 @@ TEST(PngTest, GrayDepthsMapToTheirPalettes)
     for (const TCase& c : {TCase{1, bc1, pBlackWhite}, TCase{2, bc4, pGray4}, TCase{4, bc4, pGray16},
                            TCase{8, bc8, pGray256}}) {
         for (const bool interlace : {false, true}) {
-            TPngLayout layout = GraySpec(13, 9, c.bitDepth);
+            TPngLayout layout = PatternLayout(13, 9, c.bitDepth);
             layout.interlace = interlace;
             TPixelGraphic image;
             ReadPng(EncodePng(layout), image);
@@ -190,7 +178,7 @@ TEST(PngTest, GrayDepthsMapToTheirPalettes)
 
 TEST(PngTest, TwoBitPaletteExpandsAndKeepsPlteColours)
 {
-    TPngLayout layout = GraySpec(7, 3, 2, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout layout = PatternLayout(7, 3, 2, PNG_COLOR_TYPE_PALETTE);
     layout.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 8, 7}};
     TPixelGraphic image;
     ReadPng(EncodePng(layout), image);
@@ -203,7 +191,7 @@ TEST(PngTest, TwoBitPaletteExpandsAndKeepsPlteColours)
 
 TEST(PngTest, IndicesBeyondAShortPaletteGetBlackEntries)
 {
-    TPngLayout layout = GraySpec(16, 1, 4, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout layout = PatternLayout(16, 1, 4, PNG_COLOR_TYPE_PALETTE);
     layout.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
     layout.checkIndices = false;
     TPixelGraphic image;
@@ -216,7 +204,7 @@ TEST(PngTest, IndicesBeyondAShortPaletteGetBlackEntries)
 
 // ---- transparency -------------------------------------------------------------------------
 
-TPngLayout RgbaSpec(std::optional<png_color_16> background)
+TPngLayout RgbaLayout(std::optional<png_color_16> background)
 {
     TPngLayout layout;
     layout.width = 3;
@@ -249,7 +237,7 @@ TEST(PngTest, AlphaIsCompositedOverFileOrImageBackground)
         PNGUseFileBackground = c.useFile;
         TPixelGraphic image;
         image.SetBackGroundColor(c.imageBackground);
-        ReadPng(EncodePng(RgbaSpec(c.fileBackground)), image);
+        ReadPng(EncodePng(RgbaLayout(c.fileBackground)), image);
         PNGUseFileBackground = true;
         ASSERT_EQ(image.BitCount(), bc24);
         EXPECT_EQ(image.GetColor(0, 0), RGBValue(255, 0, 0));
@@ -267,7 +255,7 @@ TEST(PngTest, AlphaIsCompositedOverFileOrImageBackground)
 // it would wrap around when the codec scales it up.
 TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
 {
-    TPngLayout grayAlpha = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
+    TPngLayout grayAlpha = PatternLayout(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
     grayAlpha.rows = {{0x12, 0x34, 0xFF, 0xFF, 0x55, 0x55, 0x00, 0x00}};
     grayAlpha.background = png_color_16{0, 0, 0, 0, 0xAB84};
     TPixelGraphic image;
@@ -275,7 +263,7 @@ TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
     EXPECT_EQ(image.GetPixel(0, 0), 0x12u);
     EXPECT_EQ(image.GetPixel(1, 0), 0xABu);
 
-    TPngLayout rgba = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
+    TPngLayout rgba = PatternLayout(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
     rgba.rows = {{1, 2, 3, 4, 5, 6, 0, 0}};
     TPixelGraphic colour;
     colour.SetBackGroundColor(RGBValue(200, 100, 50));
@@ -287,7 +275,7 @@ TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
 // codec at the file's depth, or the neighbouring pixels of a packed byte change.
 TEST(PngTest, LowDepthGrayTransparencyTouchesOnlyTransparentPixels)
 {
-    TPngLayout layout = GraySpec(16, 2, 1);
+    TPngLayout layout = PatternLayout(16, 2, 1);
     layout.transColor = png_color_16{0, 0, 0, 0, 0};
     TPixelGraphic image;
     image.SetBackGroundColor(RGBValue(255, 255, 255));
@@ -310,13 +298,13 @@ TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
         png_color_16 background;
         TRGB expected;
     };
-    TPngLayout gray4 = GraySpec(4, 1, 4);
+    TPngLayout gray4 = PatternLayout(4, 1, 4);
     gray4.transColor = png_color_16{0, 0, 0, 0, 3};
-    TPngLayout gray16 = GraySpec(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
+    TPngLayout gray16 = PatternLayout(2, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA);
     gray16.rows = {{0, 0, 0, 0, 0, 0, 0, 0}};
-    TPngLayout rgb16 = GraySpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
+    TPngLayout rgb16 = PatternLayout(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
     rgb16.rows = {{0, 0, 0, 0, 0, 0, 0, 0}};
-    TPngLayout palette = GraySpec(4, 1, 8, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout palette = PatternLayout(4, 1, 8, PNG_COLOR_TYPE_PALETTE);
     palette.palette = {{1, 1, 1}, {2, 2, 2}, {10, 20, 30}, {4, 4, 4}};
     palette.transAlpha = {0};
     const TCase cases[] = {
@@ -345,7 +333,7 @@ TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
 
 TEST(PngTest, PaletteWithTransparencyKeepsPlteAndIndices)
 {
-    TPngLayout layout = GraySpec(6, 2, 8, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout layout = PatternLayout(6, 2, 8, PNG_COLOR_TYPE_PALETTE);
     for (int i = 0; i < 256; ++i)
         layout.palette.push_back({std::uint8_t(i), std::uint8_t(255 - i), 7});
     layout.transAlpha = {0, 128, 255, 0};
@@ -369,25 +357,25 @@ TEST(PngTest, InfoDescribesColourTypeChunksAndDepth)
         const char* colors;
         int bits;
     };
-    TPngLayout offsOnly = GraySpec(4, 4, 8);
+    TPngLayout offsOnly = PatternLayout(4, 4, 8);
     offsOnly.offs = true;
-    TPngLayout many = GraySpec(4, 4, 4, PNG_COLOR_TYPE_PALETTE);
+    TPngLayout many = PatternLayout(4, 4, 4, PNG_COLOR_TYPE_PALETTE);
     many.palette.assign(16, png_color{1, 1, 1});
     many.gamma = 0.45455;
     many.transAlpha = {0};
     many.background = png_color_16{1, 0, 0, 0, 0};
     many.phys = many.time = many.offs = many.sbit = true;
-    TPngLayout srgbOnly = GraySpec(4, 4, 8, PNG_COLOR_TYPE_RGB);
+    TPngLayout srgbOnly = PatternLayout(4, 4, 8, PNG_COLOR_TYPE_RGB);
     srgbOnly.rows.assign(4, std::vector<std::uint8_t>(12, 9));
     srgbOnly.sRGB = true;
-    TPngLayout rgba = GraySpec(2, 2, 8, PNG_COLOR_TYPE_RGB_ALPHA);
+    TPngLayout rgba = PatternLayout(2, 2, 8, PNG_COLOR_TYPE_RGB_ALPHA);
     rgba.rows.assign(2, std::vector<std::uint8_t>(8, 9));
     rgba.interlace = true;
-    TPngLayout gray16 = GraySpec(2, 2, 16);
+    TPngLayout gray16 = PatternLayout(2, 2, 16);
     gray16.rows.assign(2, std::vector<std::uint8_t>(4, 9));
-    TPngLayout rgb16 = GraySpec(2, 2, 16, PNG_COLOR_TYPE_RGB);
+    TPngLayout rgb16 = PatternLayout(2, 2, 16, PNG_COLOR_TYPE_RGB);
     rgb16.rows.assign(2, std::vector<std::uint8_t>(12, 9));
-    TPngLayout grayAlpha = GraySpec(2, 2, 8, PNG_COLOR_TYPE_GRAY_ALPHA);
+    TPngLayout grayAlpha = PatternLayout(2, 2, 8, PNG_COLOR_TYPE_GRAY_ALPHA);
     grayAlpha.rows.assign(2, std::vector<std::uint8_t>(4, 9));
     const TCase cases[] = {
         {offsOnly, "GrayScale", "(offs)", "256", 8},
@@ -397,8 +385,8 @@ TEST(PngTest, InfoDescribesColourTypeChunksAndDepth)
         {gray16, "GrayScale", "", "64K?", 16},
         {rgb16, "RGB", "", "?", 48},
         {grayAlpha, "GrayScale, alpha", "", "64K?", 16},
-        {GraySpec(9, 9, 1), "GrayScale", "", "2", 1},
-        {GraySpec(9, 9, 2), "GrayScale", "", "4", 2},
+        {PatternLayout(9, 9, 1), "GrayScale", "", "2", 1},
+        {PatternLayout(9, 9, 2), "GrayScale", "", "4", 2},
     };
     for (const TCase& c : cases) {
         const auto bytes = EncodePng(c.layout);
@@ -416,7 +404,7 @@ TEST(PngTest, InfoDescribesColourTypeChunksAndDepth)
 
 TEST(PngTest, RefusalsCarryTheirMessages)
 {
-    const auto good = EncodePng(GraySpec(8, 8, 8));
+    const auto good = EncodePng(PatternLayout(8, 8, 8));
     auto badCrc = good;
     badCrc[29] ^= 0x01;  // IHDR's CRC
     const std::vector<std::uint8_t> empty;
@@ -431,7 +419,7 @@ TEST(PngTest, RefusalsCarryTheirMessages)
 // refused before any pixel memory is taken.
 TEST(PngTest, HugeHeaderWithLittleDataIsRefusedBeforeAllocating)
 {
-    auto bytes = EncodePng(GraySpec(8, 8, 8));
+    auto bytes = EncodePng(PatternLayout(8, 8, 8));
     const std::uint8_t big[8] = {0, 0, 0x4E, 0x20, 0, 0, 0x4E, 0x20};  // 20000 x 20000
     std::memcpy(bytes.data() + 16, big, 8);
     const std::uint32_t crc = std::uint32_t(crc32(crc32(0, nullptr, 0), bytes.data() + 12, 17));
@@ -448,7 +436,7 @@ TEST(PngTest, HugeHeaderWithLittleDataIsRefusedBeforeAllocating)
 // take and clear a buffer that large before finding the data missing.
 TEST(PngTest, UnusedChunkClaimingHugeLengthFailsOnTheMissingData)
 {
-    auto bytes = EncodePng(GraySpec(1, 1, 1));
+    auto bytes = EncodePng(PatternLayout(1, 1, 1));
     for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
         const std::vector<std::uint8_t> header = {0x3F, 0xFF, 0xFF, 0xFF, std::uint8_t(type[0]), std::uint8_t(type[1]),
                                                   std::uint8_t(type[2]), std::uint8_t(type[3])};
@@ -467,7 +455,7 @@ class PngWarningTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TPngLayout layout = GraySpec(8, 8, 8);
+        TPngLayout layout = PatternLayout(8, 8, 8);
         layout.texts = {{"Comment", "hello"}};
         m_bytes = EncodePng(layout);
         const std::size_t text = test::FindPngChunk(m_bytes, "tEXt");
@@ -550,24 +538,6 @@ TEST(PngTest, TruncatedDataKeepsTheRowsRead)
     EXPECT_EQ(std::memcmp(image.ScanLine(30), whole.ScanLine(30), 192), 0);
 }
 
-struct TProgressLog {
-    int starts = 0, ends = 0;
-    std::vector<int> steps, maxima;
-    std::vector<TObject*> senders;
-    int abortAt = -1;
-    void Attach(TPixelGraphic& image)
-    {
-        image.SetOnProgressStart([this](TObject* s) { ++starts, senders.push_back(s); });
-        image.SetOnProgressEnd([this](TObject* s) { ++ends, senders.push_back(s); });
-        image.SetOnProgress([this](TObject* s, int step, int max, bool& abort) {
-            steps.push_back(step);
-            maxima.push_back(max);
-            senders.push_back(s);
-            abort = step == abortAt;
-        });
-    }
-};
-
 TEST(PngTest, InterlacedReadReportsEveryPassAndMatchesPlainRead)
 {
     TPixelGraphic plain;
@@ -593,7 +563,7 @@ TEST(PngTest, InterlacedReadReportsEveryPassAndMatchesPlainRead)
 
 TEST(PngTest, AbortStopsQuietlyAndKeepsRows)
 {
-    const auto bytes = EncodePng(GraySpec(10, 20, 2));
+    const auto bytes = EncodePng(PatternLayout(10, 20, 2));
     TPixelGraphic whole;
     ReadPng(bytes, whole);
     TPixelGraphic image;
@@ -610,12 +580,11 @@ TEST(PngTest, AbortStopsQuietlyAndKeepsRows)
     }
 }
 
-TEST(PngTest, WriterReportsEveryRowAndIgnoresAbort)
+TEST(PngTest, WriterStepsFromZeroUpToTheLastRowFromTheWriter)
 {
     TPixelGraphic image;
     test::FillRandom(image, 9, 6, bc24, 2);
     TProgressLog log;
-    log.abortAt = 0;
     log.Attach(image);
     TMemoryStream stream;
     TPNGFileFormatWriter writer;
@@ -623,58 +592,22 @@ TEST(PngTest, WriterReportsEveryRowAndIgnoresAbort)
     EXPECT_EQ(log.steps, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(log.maxima.back(), 5);
     EXPECT_EQ(log.senders.front(), &writer);
-    TPixelGraphic back;
-    ReadPng(stream.Data(), back);
-    EXPECT_TRUE(test::SamePixels(image, back));
 }
-
-class TFailingStream : public TMemoryStream {
-public:
-    TFailingStream(std::int64_t limit, bool throws) : m_limit(limit), m_throws(throws) {}
-    std::int64_t Write(const void* buffer, std::int64_t count) override
-    {
-        if (Position() + count > m_limit) {
-            if (m_throws)
-                throw EWriteError("Stream write error");
-            return 0;
-        }
-        return TMemoryStream::Write(buffer, count);
-    }
-
-private:
-    std::int64_t m_limit;
-    bool m_throws;
-};
 
 TEST(PngTest, WriteFailuresReachTheCaller)
 {
     TPixelGraphic image;
     test::FillRandom(image, 64, 64, bc24, 9);
     TPNGFileFormatWriter writer;
-    TFailingStream shortStream(100, false);
+    TFailingStream shortStream({}, 100, false);
     EXPECT_EQ(MessageOf<EPGPNGFileFormatReaderWriter>([&] { writer.Write(shortStream, image); }),
               "PNG: Write Error");
-    TFailingStream throwing(100, true);
+    TFailingStream throwing({}, 100, true);
     EXPECT_THROW(writer.Write(throwing, image), EWriteError);
     TPixelGraphic empty;
     TMemoryStream stream;
     EXPECT_NE(MessageOf<EPGPNGFileFormatReaderWriter>([&] { writer.Write(stream, empty); }).rfind("PNG: ", 0),
               std::string::npos);
-}
-
-TEST(PngTest, CheckSignatureNeedsAllEightBytes)
-{
-    TPNGFileFormatReader reader;
-    TSignatureHeader header;
-    const std::uint8_t signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    std::memcpy(header.Bytes.data(), signature, 8);
-    header.Count = 8;
-    EXPECT_TRUE(reader.CheckSignature(header));
-    header.Count = 7;
-    EXPECT_FALSE(reader.CheckSignature(header));
-    header.Count = 8;
-    header.Bytes[7] = 0;
-    EXPECT_FALSE(reader.CheckSignature(header));
 }
 
 // A new image takes the display gamma, and the written gAMA is its reciprocal

@@ -9,13 +9,15 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 using namespace rastova;
+using rastova::test::PixelValues;
+using rastova::test::Raised;
+using rastova::test::ReadWith;
 using rastova::test::TByteBuilder;
+using rastova::test::WriteWith;
 
 namespace {
 
@@ -42,42 +44,6 @@ struct TTgaFile {
         return b.Data();
     }
 };
-
-void LoadTga(const std::vector<std::uint8_t>& bytes, TPixelGraphic& image)
-{
-    TMemoryStream stream(bytes);
-    TTGAFileFormatReader reader;
-    reader.Read(stream, image, 0);
-}
-
-std::vector<std::uint8_t> SaveTga(TPixelGraphic& image)
-{
-    TMemoryStream stream;
-    TTGAFileFormatWriter writer;
-    writer.Write(stream, image);
-    return stream.Data();
-}
-
-template <typename Exception>
-std::optional<std::string> Raised(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const Exception& e) {
-        return std::string(e.what());
-    }
-    return std::nullopt;
-}
-
-// Pixel values of an image, top row first.
-std::vector<std::uint32_t> Pixels(const TPixelGraphic& image)
-{
-    std::vector<std::uint32_t> values;
-    for (int y = 0; y < image.Height(); ++y)
-        for (int x = 0; x < image.Width(); ++x)
-            values.push_back(image.GetPixel(x, y));
-    return values;
-}
 
 // A 3 x 2 true-colour file whose pixel k (in file order) is blue k, green 10 + k, red 20 + k.
 TTgaFile Numbered24(std::uint32_t descriptor)
@@ -122,11 +88,11 @@ TEST_P(TgaRoundTrip, WriterOutputReadsBackUnchanged)
         source.SetPaletteCount(c.paletteCount);
 
     TPixelGraphic loaded;
-    const std::vector<std::uint8_t> file = SaveTga(source);
+    const std::vector<std::uint8_t> file = WriteWith<TTGAFileFormatWriter>(source);
     // Random pixels name entries beyond a short palette: the reader adds black
     // entries for them.
     ExtendPaletteToPixels(source);
-    LoadTga(file, loaded);
+    ReadWith<TTGAFileFormatReader>(file, loaded);
     std::string why;
     EXPECT_TRUE(test::SamePixels(source, loaded, &why)) << why;
 
@@ -156,7 +122,7 @@ TEST(TgaWriter, HeaderAndRowsWithoutAlignment)
 {
     TPixelGraphic image;
     test::FillRandom(image, 5, 3, bc24, 2);
-    std::vector<std::uint8_t> file = SaveTga(image);
+    std::vector<std::uint8_t> file = WriteWith<TTGAFileFormatWriter>(image);
     ASSERT_EQ(file.size(), 18u + 5u * 3u * 3u);
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 18),
               (std::vector<std::uint8_t>{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 24, 0}));
@@ -168,7 +134,7 @@ TEST(TgaWriter, HeaderAndRowsWithoutAlignment)
     test::FillRandom(image, 3, 2, bc8, 3);
     image.SetPaletteCount(2);
     image.SetPixel(0, 1, 1);
-    file = SaveTga(image);
+    file = WriteWith<TTGAFileFormatWriter>(image);
     ASSERT_EQ(file.size(), 18u + 2u * 3u + 3u * 2u);
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin(), file.begin() + 18),
               (std::vector<std::uint8_t>{0, 1, 1, 0, 0, 2, 0, 24, 0, 0, 0, 0, 3, 0, 2, 0, 8, 0}));
@@ -177,24 +143,16 @@ TEST(TgaWriter, HeaderAndRowsWithoutAlignment)
     EXPECT_EQ(file[24], 1);
 }
 
-TEST(TgaWriter, ProgressComesFromTheImageAndCannotAbort)
+TEST(TgaWriter, ProgressStepsFromZeroOfHeightFromTheImage)
 {
     TPixelGraphic image;
     test::FillRandom(image, 2, 4, bc24, 4);
-    std::vector<int> steps;
-    int starts = 0, ends = 0;
-    image.SetOnProgressStart([&](TObject* s) { starts += s == &image; });
-    image.SetOnProgressEnd([&](TObject* s) { ends += s == &image; });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        EXPECT_EQ(s, &image);
-        EXPECT_EQ(max, 4);
-        steps.push_back(step);
-        abort = true;
-    });
-    EXPECT_EQ(SaveTga(image).size(), 18u + 24u);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(ends, 1);
+    test::TProgressLog log;
+    log.Attach(image);
+    WriteWith<TTGAFileFormatWriter>(image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{4, 4, 4, 4}));
+    EXPECT_EQ(log.senders.front(), &image);
 }
 
 TEST(TgaWriter, RefusesWhatTheHeaderCannotDescribe)
@@ -221,17 +179,17 @@ TEST(TgaReader, FourOriginsPlaceTheRows)
                            TCase{0x20, {0, 1, 2, 3, 4, 5}}, TCase{0x30, {2, 1, 0, 5, 4, 3}},
                            TCase{0x0F, {3, 4, 5, 0, 1, 2}}}) {
         TPixelGraphic image;
-        LoadTga(Numbered24(c.descriptor).Bytes(), image);
+        ReadWith<TTGAFileFormatReader>(Numbered24(c.descriptor).Bytes(), image);
         std::vector<std::uint32_t> expected;
         for (const int k : c.order)
             expected.push_back(Numbered(k));
-        EXPECT_EQ(Pixels(image), expected) << c.descriptor;
+        EXPECT_EQ(PixelValues(image), expected) << c.descriptor;
 
         TTgaFile rle = Numbered24(c.descriptor);
         rle.imageType = 10;
         rle.pixels.insert(rle.pixels.begin(), 0x05);  // one raw packet of six pixels
-        LoadTga(rle.Bytes(), image);
-        EXPECT_EQ(Pixels(image), expected) << "run-length, " << c.descriptor;
+        ReadWith<TTGAFileFormatReader>(rle.Bytes(), image);
+        EXPECT_EQ(PixelValues(image), expected) << "run-length, " << c.descriptor;
     }
 }
 
@@ -246,10 +204,10 @@ TEST(TgaReader, EightBitFilesMirrorLikeTrueColour)
     for (const std::uint32_t descriptor : {0x00u, 0x10u, 0x20u, 0x30u}) {
         f.descriptor = descriptor;
         TPixelGraphic image;
-        LoadTga(f.Bytes(), image);
+        ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.BitCount(), bc8);
         EXPECT_EQ(image.PaletteIdent(), pGray256);
-        const std::vector<std::uint32_t> pixels = Pixels(image);
+        const std::vector<std::uint32_t> pixels = PixelValues(image);
         const std::vector<std::vector<std::uint32_t>> expected = {
             {4, 5, 6, 1, 2, 3}, {6, 5, 4, 3, 2, 1}, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 6, 5, 4}};
         EXPECT_EQ(pixels, expected[descriptor >> 4]) << descriptor;
@@ -275,7 +233,7 @@ TEST(TgaReader, PixelDepthsBecomeColours)
         f.height = 1;
         f.pixels = c.pixel;
         TPixelGraphic image;
-        LoadTga(f.Bytes(), image);
+        ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.BitCount(), bc24);
         EXPECT_EQ(image.GetPixel(0, 0), c.expected) << c.depth;
     }
@@ -304,7 +262,7 @@ TEST(TgaReader, ColourMapEntriesOfEachSize)
         f.height = 1;
         f.pixels = {1, 0};
         TPixelGraphic image;
-        LoadTga(f.Bytes(), image);
+        ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.PaletteCount(), 2);
         EXPECT_EQ(image.GetPaletteColor(1), c.expected) << c.entrySize;
         EXPECT_EQ(image.GetPixel(0, 0), 1u) << "pixels follow the map";
@@ -325,7 +283,7 @@ TEST(TgaReader, LongMapsFillThePaletteAndAreSkippedWhole)
     f.height = 1;
     f.pixels = {255};
     TPixelGraphic image;
-    LoadTga(f.Bytes(), image);
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
     EXPECT_EQ(image.PaletteCount(), 256);
     EXPECT_EQ(image.GetPaletteColor(255), RGBValue(0, 0, 255));
     EXPECT_EQ(image.GetPixel(0, 0), 255u);
@@ -353,7 +311,7 @@ TEST(TgaReader, FirstEntryIndexPlacesTheMapInThePalette)
         f.height = 1;
         f.pixels = {std::uint8_t(c.first + 1)};
         TPixelGraphic image;
-        LoadTga(f.Bytes(), image);
+        ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
         ASSERT_EQ(image.PaletteCount(), c.paletteCount) << c.first;
         EXPECT_EQ(image.GetPaletteColor(0), 0u);
         EXPECT_EQ(image.GetColor(0, 0), RGBValue(101, 0, 0)) << c.first;
@@ -369,7 +327,7 @@ TEST(TgaReader, IdentifierAndForeignColourMapsAreSkipped)
     f.entrySize = 15;  // not a size the reader decodes, but it is only skipped
     f.map.assign(15, 0xEE);
     TPixelGraphic image;
-    LoadTga(f.Bytes(), image);
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
     EXPECT_EQ(image.GetPixel(0, 0), Numbered(0));
     EXPECT_EQ(image.GetPixel(2, 1), Numbered(5));
 }
@@ -383,8 +341,8 @@ TEST(TgaReader, RunLengthPacketsRepeatOrCopy)
     f.height = 1;
     f.pixels = {0x83, 7, 0x03, 1, 2, 3, 4};
     TPixelGraphic image;
-    LoadTga(f.Bytes(), image);
-    EXPECT_EQ(Pixels(image), (std::vector<std::uint32_t>{7, 7, 7, 7, 1, 2, 3, 4}));
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
+    EXPECT_EQ(PixelValues(image), (std::vector<std::uint32_t>{7, 7, 7, 7, 1, 2, 3, 4}));
 }
 
 TEST(TgaReader, PacketsReachingPastARowContinueInTheNext)
@@ -398,8 +356,8 @@ TEST(TgaReader, PacketsReachingPastARowContinueInTheNext)
     // Five repeats cross into row 1; a raw packet of four crosses into row 2.
     f.pixels = {0x84, 9, 0x03, 1, 2, 3, 4};
     TPixelGraphic image;
-    LoadTga(f.Bytes(), image);
-    EXPECT_EQ(Pixels(image), (std::vector<std::uint32_t>{9, 9, 9, 9, 9, 1, 2, 3, 4}));
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
+    EXPECT_EQ(PixelValues(image), (std::vector<std::uint32_t>{9, 9, 9, 9, 9, 1, 2, 3, 4}));
 }
 
 // ---- rejected files ------------------------------------------------------------------------------
@@ -421,7 +379,7 @@ TEST(TgaReader, RejectedFieldsAndIndex)
     for (const TTgaFile* f : {&depth15, &mapEntry8, &mapEntry15}) {
         TPixelGraphic image;
         image.SetSize(2, 2, bc24);
-        EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { LoadTga(f->Bytes(), image); }), "TGA: Not supported subformat");
+        EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { ReadWith<TTGAFileFormatReader>(f->Bytes(), image); }), "TGA: Not supported subformat");
         EXPECT_EQ(image.Width(), 2);
     }
     TMemoryStream stream(Numbered24(0).Bytes());
@@ -438,7 +396,7 @@ TEST(TgaReader, UnusualImageTypesAreDecodedAnyway)
     TTgaFile f = Numbered24(0x20);
     f.imageType = 0;
     TPixelGraphic image;
-    LoadTga(f.Bytes(), image);
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
     EXPECT_EQ(image.GetPixel(1, 0), Numbered(1));
 }
 
@@ -460,7 +418,7 @@ TEST(TgaReader, TruncatedHeadersMapsAndPixels)
     for (const std::size_t n : {0u, 1u, 17u, 19u, 21u, 25u, 32u, 33u, 40u, 48u}) {
         TPixelGraphic image;
         image.SetSize(1, 1, bc24);
-        EXPECT_EQ(Raised<EReadError>([&] { LoadTga({whole.begin(), whole.begin() + std::ptrdiff_t(n)}, image); }),
+        EXPECT_EQ(Raised<EReadError>([&] { ReadWith<TTGAFileFormatReader>({whole.begin(), whole.begin() + std::ptrdiff_t(n)}, image); }),
                   "Stream read error")
             << n;
         EXPECT_EQ(image.Width(), 1) << "nothing allocated for a file cut at " << n;
@@ -477,22 +435,22 @@ TEST(TgaReader, RunLengthDataEndingEarlyKeepsTheRowsDecoded)
     f.descriptor = 0x20;
     f.pixels = {0x01, 5, 6, 0x01, 7, 8, 0x01, 9};  // the last row lacks a pixel
     TPixelGraphic image;
-    EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { LoadTga(f.Bytes(), image); }), "TGA: Unexpected end of file");
+    EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { ReadWith<TTGAFileFormatReader>(f.Bytes(), image); }), "TGA: Unexpected end of file");
     ASSERT_EQ(image.Height(), 3);
-    EXPECT_EQ(Pixels(image), (std::vector<std::uint32_t>{5, 6, 7, 8, 0, 0}));
+    EXPECT_EQ(PixelValues(image), (std::vector<std::uint32_t>{5, 6, 7, 8, 0, 0}));
 
     // Data that cannot hold the pixels even in the longest packets is refused
     // before anything is allocated.
     f.width = 60000;
     f.height = 60000;
     image.SetSize(1, 1, bc8);
-    EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { LoadTga(f.Bytes(), image); }), "TGA: Unexpected end of file");
+    EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { ReadWith<TTGAFileFormatReader>(f.Bytes(), image); }), "TGA: Unexpected end of file");
     EXPECT_EQ(image.Width(), 1);
 }
 
 // ---- progress ----------------------------------------------------------------------------------
 
-TEST(TgaReader, ProgressPerRowFromTheReaderAndAbortKeepsRows)
+TEST(TgaReader, ProgressPerRowAndAbortKeepsRows)
 {
     TTgaFile f;
     f.imageType = 3;
@@ -501,24 +459,14 @@ TEST(TgaReader, ProgressPerRowFromTheReaderAndAbortKeepsRows)
     f.height = 4;
     f.descriptor = 0x20;
     f.pixels = {1, 1, 2, 2, 3, 3, 4, 4};
-    TMemoryStream stream(f.Bytes());
-    TTGAFileFormatReader reader;
     TPixelGraphic image;
-    std::vector<int> steps;
-    int starts = 0, ends = 0;
-    image.SetOnProgressStart([&](TObject* s) { starts += s == &reader; });
-    image.SetOnProgressEnd([&](TObject* s) { ends += s == &reader; });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        EXPECT_EQ(s, &reader);
-        EXPECT_EQ(max, 4);
-        steps.push_back(step);
-        abort = step == 1;
-    });
-    reader.Read(stream, image, 0);
-    EXPECT_EQ(steps, (std::vector<int>{0, 1}));
-    EXPECT_EQ(Pixels(image), (std::vector<std::uint32_t>{1, 1, 2, 2, 0, 0, 0, 0}));
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(ends, 1);
+    test::TProgressLog log;
+    log.abortAt = 1;
+    log.Attach(image);
+    ReadWith<TTGAFileFormatReader>(f.Bytes(), image);
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{4, 4}));
+    EXPECT_EQ(PixelValues(image), (std::vector<std::uint32_t>{1, 1, 2, 2, 0, 0, 0, 0}));
 }
 
 // ---- file information -----------------------------------------------------------------------------
@@ -564,18 +512,6 @@ TEST(TgaReader, GetInfoByImageType)
         EXPECT_EQ(Raised<EPGTGAFileFormatReader>([&] { reader.GetInfo(stream, 0, info); }),
                   "TGA: Invalid value for ImageType");
     }
-}
-
-TEST(TgaReader, RecognisedByExtensionOnly)
-{
-    test::TTempDir dir;
-    const std::vector<std::uint8_t> bytes = Numbered24(0).Bytes();
-    test::WriteAll(dir.File("picture.tga"), bytes);
-    test::WriteAll(dir.File("picture.dat"), bytes);
-    TPixelGraphic image;
-    image.LoadFromFile(dir.File("picture.tga"));
-    EXPECT_EQ(image.Width(), 3);
-    EXPECT_THROW(image.LoadFromFile(dir.File("picture.dat")), EPGUnknownFileFormat);
 }
 
 // ---- byte source and run-length decoder on their own ------------------------------------------------

@@ -833,21 +833,19 @@ TEST(TiffRead, ProgressAndAbort)
 
     TTIFFileFormatReader reader;
     TPixelGraphic image;
-    std::vector<std::string> events;
-    image.SetOnProgressStart([&](TObject* s) { events.push_back(s == &reader ? "start" : "start?"); });
-    image.SetOnProgressEnd([&](TObject* s) { events.push_back(s == &reader ? "end" : "end?"); });
-    image.SetOnProgress([&](TObject* s, int step, int max, bool& abort) {
-        events.push_back((s == &reader ? "" : "?") + std::to_string(step) + "/" + std::to_string(max));
-        abort = step == 2;
-    });
+    test::TProgressLog log;
+    log.abortAt = 2;
+    log.Attach(image);
     TReadOnlyMemoryStream stream(file.data(), file.size());
     reader.Read(stream, image, 0);
-    EXPECT_EQ(events, (std::vector<std::string>{"start", "0/5", "1/5", "2/5", "end"}));
+    EXPECT_EQ(log.steps, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(log.maxima, (std::vector<int>{5, 5, 5}));
+    EXPECT_EQ(log.senders, (std::vector<TObject*>(5, &reader)));
     EXPECT_EQ(image.GetPixel(0, 2), 3u);
     EXPECT_EQ(image.GetPixel(0, 3), 0u);
 
     // The end event also comes when a row fails.
-    events.clear();
+    std::vector<std::string> events;
     const Bytes failing = DirectoryThenStrips(
         [](TTiffFileBuilder& b, const std::vector<std::uint32_t>& at) {
             b.Long(256, 4).Long(257, 2).Short(258, 8).Short(259, 1).Short(262, 1);

@@ -16,6 +16,7 @@
 using namespace rastova;
 using rastova::test::FillRandom;
 using rastova::test::SamePixels;
+using rastova::test::TProgressLog;
 
 namespace {
 
@@ -65,7 +66,7 @@ TEST(GrayValue, WeightedAndPlainSums)
     const Row rows[] = {
         {Rgb(255, 0, 0), 228, 255},          {Rgb(0, 255, 0), 449, 255}, {Rgb(0, 0, 255), 87, 255},
         {Rgb(255, 255, 255), 765, 765},      {Rgb(0, 0, 0), 0, 0},       {Rgb(128, 128, 128), 384, 384},
-        {Rgb(127, 127, 127), 381, 381},      {Rgb(10, 200, 30), (30 * 342 + 200 * 1761 + 10 * 897) / 1000, 240},
+        {Rgb(127, 127, 127), 381, 381},      {Rgb(10, 200, 30), 371, 240},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(GrayValue(row.color, true), row.weighted) << std::hex << row.color;
@@ -73,74 +74,84 @@ TEST(GrayValue, WeightedAndPlainSums)
     }
 }
 
-TEST(StandardPalettes, ContentsFollowTheirFormulas)
+// The sixteen colours of the system palette, in its order.
+const TRGB kSystem16[16] = {Rgb(0, 0, 0),       Rgb(128, 0, 0),   Rgb(0, 128, 0),   Rgb(128, 128, 0),
+                                Rgb(0, 0, 128),     Rgb(128, 0, 128), Rgb(0, 128, 128), Rgb(192, 192, 192),
+                                Rgb(128, 128, 128), Rgb(255, 0, 0),   Rgb(0, 255, 0),   Rgb(255, 255, 0),
+                                Rgb(0, 0, 255),     Rgb(255, 0, 255), Rgb(0, 255, 255), Rgb(255, 255, 255)};
+
+std::vector<TRGB> PaletteSetBy(TPaletteIdent ident)
 {
     TPixelGraphic image;
-    const auto palette = [&](TPaletteIdent ident) {
-        image.SetSize(1, 1, bc8);
-        image.SetPaletteIdent(pUnknown);
-        image.SetPaletteIdent(ident);
-        return std::vector<TRGB>(image.PaletteColors(), image.PaletteColors() + image.PaletteCount());
-    };
-    EXPECT_EQ(palette(pBlackWhite), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
-    EXPECT_EQ(palette(pSysGray4), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(128, 128, 128), Rgb(192, 192, 192), Rgb(255, 255, 255)}));
-    EXPECT_EQ(palette(pGray4), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(85, 85, 85), Rgb(170, 170, 170), Rgb(255, 255, 255)}));
-    const std::vector<TRGB> gray16 = palette(pGray16);
-    ASSERT_EQ(gray16.size(), 16u);
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(gray16[std::size_t(i)], Rgb(17 * i, 17 * i, 17 * i));
-    const std::vector<TRGB> gray236 = palette(pGray236);
-    ASSERT_EQ(gray236.size(), 236u);
-    for (int i = 0; i < 236; ++i) {
-        const int level = int(std::lround(i * 255.0 / 235.0));
-        EXPECT_EQ(gray236[std::size_t(i)], Rgb(level, level, level)) << i;
-    }
-    const std::vector<TRGB> gray256 = palette(pGray256);
-    for (int i = 0; i < 256; ++i)
-        EXPECT_EQ(gray256[std::size_t(i)], Rgb(i, i, i));
-    const int five[] = {0, 64, 128, 192, 255};
-    const std::vector<TRGB> s125 = palette(pSpecial125);
-    ASSERT_EQ(s125.size(), 125u);
-    for (int r = 0; r < 5; ++r)
-        for (int g = 0; g < 5; ++g)
-            for (int b = 0; b < 5; ++b)
-                EXPECT_EQ(s125[std::size_t(r * 25 + g * 5 + b)], Rgb(five[r], five[g], five[b]));
-    const std::vector<TRGB> s216 = palette(pSpecial216);
-    ASSERT_EQ(s216.size(), 216u);
-    for (int r = 0; r < 6; ++r)
-        for (int g = 0; g < 6; ++g)
-            for (int b = 0; b < 6; ++b)
-                EXPECT_EQ(s216[std::size_t(r * 36 + g * 6 + b)], Rgb(51 * r, 51 * g, 51 * b));
-    const std::vector<TRGB> sys16 = palette(pSys16);
-    const TRGB systemColors[16] = {Rgb(0, 0, 0),       Rgb(128, 0, 0),   Rgb(0, 128, 0),   Rgb(128, 128, 0),
-                                   Rgb(0, 0, 128),     Rgb(128, 0, 128), Rgb(0, 128, 128), Rgb(192, 192, 192),
-                                   Rgb(128, 128, 128), Rgb(255, 0, 0),   Rgb(0, 255, 0),   Rgb(255, 255, 0),
-                                   Rgb(0, 0, 255),     Rgb(255, 0, 255), Rgb(0, 255, 255), Rgb(255, 255, 255)};
-    EXPECT_EQ(sys16, std::vector<TRGB>(systemColors, systemColors + 16));
-    EXPECT_TRUE(palette(pNone).empty());
+    image.SetSize(1, 1, bc8);
+    image.SetPaletteIdent(ident);
+    return std::vector<TRGB>(image.PaletteColors(), image.PaletteColors() + image.PaletteCount());
 }
 
+TEST(StandardPalettes, SmallOnesWhole)
+{
+    EXPECT_EQ(PaletteSetBy(pBlackWhite), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
+    EXPECT_EQ(PaletteSetBy(pSysGray4),
+              (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(128, 128, 128), Rgb(192, 192, 192), Rgb(255, 255, 255)}));
+    EXPECT_EQ(PaletteSetBy(pGray4),
+              (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(85, 85, 85), Rgb(170, 170, 170), Rgb(255, 255, 255)}));
+    EXPECT_EQ(PaletteSetBy(pSys16), std::vector<TRGB>(std::begin(kSystem16), std::end(kSystem16)));
+    EXPECT_TRUE(PaletteSetBy(pNone).empty());
+}
+
+// Telling entries of the larger palettes (the steps, the rounding of the 236
+// grays, the order of the cube axes), and the shape of each: grays rise
+// strictly from black to white, every palette holds distinct colours.
+TEST(StandardPalettes, TellingEntriesAndShape)
+{
+    struct TEntry {
+        TPaletteIdent ident;
+        int index;
+        TRGB color;
+    };
+    const TEntry entries[] = {
+        {pGray16, 1, Rgb(17, 17, 17)},        {pGray16, 8, Rgb(136, 136, 136)},
+        {pGray236, 1, Rgb(1, 1, 1)},          {pGray236, 47, Rgb(51, 51, 51)},
+        {pGray236, 117, Rgb(127, 127, 127)},  {pGray236, 118, Rgb(128, 128, 128)},
+        {pGray236, 234, Rgb(254, 254, 254)},  {pGray256, 200, Rgb(200, 200, 200)},
+        {pSpecial125, 1, Rgb(0, 0, 64)},      {pSpecial125, 5, Rgb(0, 64, 0)},
+        {pSpecial125, 25, Rgb(64, 0, 0)},     {pSpecial125, 62, Rgb(128, 128, 128)},
+        {pSpecial125, 99, Rgb(192, 255, 255)}, {pSpecial216, 1, Rgb(0, 0, 51)},
+        {pSpecial216, 6, Rgb(0, 51, 0)},      {pSpecial216, 36, Rgb(51, 0, 0)},
+        {pSpecial216, 43, Rgb(51, 51, 51)},   {pSpecial216, 214, Rgb(255, 255, 204)},
+    };
+    for (const TEntry& e : entries)
+        EXPECT_EQ(PaletteSetBy(e.ident).at(std::size_t(e.index)), e.color) << int(e.ident) << " entry " << e.index;
+
+    const struct {
+        TPaletteIdent ident;
+        std::size_t count;
+        bool gray;
+    } shapes[] = {{pGray16, 16, true},      {pGray236, 236, true},     {pGray256, 256, true},
+                  {pSpecial125, 125, false}, {pSpecial216, 216, false}};
+    for (const auto& shape : shapes) {
+        const std::vector<TRGB> p = PaletteSetBy(shape.ident);
+        ASSERT_EQ(p.size(), shape.count);
+        EXPECT_EQ(p.front(), Rgb(0, 0, 0));
+        EXPECT_EQ(p.back(), Rgb(255, 255, 255));
+        EXPECT_EQ(std::set<TRGB>(p.begin(), p.end()).size(), p.size()) << int(shape.ident);
+        for (std::size_t i = 1; shape.gray && i < p.size(); ++i) {
+            EXPECT_TRUE(RedOf(p[i]) == GreenOf(p[i]) && GreenOf(p[i]) == BlueOf(p[i])) << i;
+            EXPECT_GT(RedOf(p[i]), RedOf(p[i - 1])) << i;
+        }
+    }
+}
+
+// The system colours, then the rest of the five-level cube with the red level
+// slowest, then colours of their own.
 TEST(StandardPalettes, Special252Order)
 {
     const std::array<TRGB, 252>& p = Special252Palette();
-    const TRGB systemColors[16] = {Rgb(0, 0, 0),       Rgb(128, 0, 0),   Rgb(0, 128, 0),   Rgb(128, 128, 0),
-                                   Rgb(0, 0, 128),     Rgb(128, 0, 128), Rgb(0, 128, 128), Rgb(192, 192, 192),
-                                   Rgb(128, 128, 128), Rgb(255, 0, 0),   Rgb(0, 255, 0),   Rgb(255, 255, 0),
-                                   Rgb(0, 0, 255),     Rgb(255, 0, 255), Rgb(0, 255, 255), Rgb(255, 255, 255)};
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(p[std::size_t(i)], systemColors[i]);
-    // The rest of the five-level cube, red level slowest, system colours left out.
-    const int five[] = {0, 64, 128, 192, 255};
-    std::size_t next = 16;
-    for (int r : five)
-        for (int g : five)
-            for (int b : five) {
-                const TRGB c = Rgb(r, g, b);
-                if (std::find(systemColors, systemColors + 16, c) == systemColors + 16) {
-                    EXPECT_EQ(p[next++], c) << r << "," << g << "," << b;
-                }
-            }
-    EXPECT_EQ(next, 125u);
+    EXPECT_TRUE(std::equal(std::begin(kSystem16), std::end(kSystem16), p.begin()));
+    EXPECT_EQ(p[16], Rgb(0, 0, 64));
+    EXPECT_EQ(p[17], Rgb(0, 0, 192));
+    EXPECT_EQ(p[18], Rgb(0, 64, 0));
+    EXPECT_EQ(p[124], Rgb(255, 255, 192));
     EXPECT_EQ(p[125], Rgb(32, 32, 32));
     EXPECT_EQ(p[128], Rgb(224, 224, 224));
     EXPECT_EQ(p[129], Hex(0xFFE0FF));
@@ -758,26 +769,6 @@ TEST(CopyRect, SourceThatIsTheTarget)
 
 // ---- events, abort and failures -------------------------------------------------------------
 
-namespace {
-
-struct TEventLog {
-    std::vector<std::string> events;
-    int abortAfter = -1;  // abort at the progress event with this step
-    void Attach(TPixelGraphic& g)
-    {
-        g.SetOnProgressStart([this](TObject*) { events.push_back("start"); });
-        g.SetOnProgressEnd([this](TObject*) { events.push_back("end"); });
-        g.SetOnChange([this](TObject*) { events.push_back("changed"); });
-        g.SetOnProgress([this](TObject*, int step, int max, bool& abort) {
-            events.push_back(std::to_string(step) + "/" + std::to_string(max));
-            if (step == abortAfter)
-                abort = true;
-        });
-    }
-};
-
-}  // namespace
-
 TEST(CopyRect, EventsAndAbort)
 {
     TPixelGraphic source;
@@ -785,7 +776,7 @@ TEST(CopyRect, EventsAndAbort)
     {
         TPixelGraphic target;
         target.SetSize(5, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyFrom(source);
         EXPECT_EQ(log.events, (std::vector<std::string>{"start", "end", "changed"}));
@@ -796,7 +787,7 @@ TEST(CopyRect, EventsAndAbort)
         TPixelGraphic target;
         target.SetSize(5, 4, bc8);
         target.SetPaletteIdent(pGray256);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyRect(0, 1, source, 0, 0, 5, 9);  // rows 1..3
         EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/2", "1/2", "2/2", "end", "changed"}));
@@ -807,8 +798,8 @@ TEST(CopyRect, EventsAndAbort)
         target.SetPaletteIdent(pGray256);
         target.SetBackGroundColor(Rgb(7, 7, 7));
         target.Clear();
-        TEventLog log;
-        log.abortAfter = 1;
+        TProgressLog log;
+        log.abortAt = 1;
         log.Attach(target);
         target.CopyFrom(source);
         EXPECT_EQ(log.events, (std::vector<std::string>{"start", "0/3", "1/3", "end", "changed"}));
@@ -821,7 +812,7 @@ TEST(CopyRect, EventsAndAbort)
         TPixelGraphic target;  // no overlap: only Changed
         target.SetSize(5, 4, bc8);
         target.SetPaletteIdent(pGray256);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyRect(0, 0, source, 5, 0, 5, 4);
         EXPECT_EQ(log.events, (std::vector<std::string>{"changed"}));
@@ -938,13 +929,6 @@ TEST(CreateOptimalPalette, MedianCutHandChecked)
         EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 252)}));
     }
     {
-        // Two boxes with equal diagonals: the first one is split.
-        TPixelGraphic g;
-        image(g, {Rgb(0, 0, 0), Rgb(0, 0, 8), Rgb(255, 255, 240), Rgb(255, 255, 255)});
-        target.CreateOptimalPalette(g, 3, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(4, 2, 4), Rgb(252, 254, 248), Rgb(4, 2, 12)}));
-    }
-    {
         // Counters stop at 65535: 90000 dark pixels weigh as 65535 against 10000 light.
         TPixelGraphic g;
         g.SetSize(400, 250, bc24);
@@ -954,22 +938,32 @@ TEST(CreateOptimalPalette, MedianCutHandChecked)
         target.CreateOptimalPalette(g, 1, false);
         EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(37, 2, 4)}));
     }
-    {
-        // Means round to nearest: red cell centres 4, 4, 12 give 6.7 -> 7,
-        // green centres 2, 2, 6 give 3.3 -> 3.
-        TPixelGraphic g;
-        image(g, {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(8, 4, 0)});
-        target.CreateOptimalPalette(g, 1, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(7, 3, 4)}));
-    }
-    {
+    // Box choice, split axis and means, one row of pixels each.
+    struct TCase {
+        const char* what;
+        std::vector<TRGB> pixels;
+        int wanted;
+        std::vector<TRGB> palette;
+    };
+    const TCase cases[] = {
+        {"two boxes with equal diagonals: the first one is split",
+         {Rgb(0, 0, 0), Rgb(0, 0, 8), Rgb(255, 255, 240), Rgb(255, 255, 255)}, 3,
+         {Rgb(4, 2, 4), Rgb(252, 254, 248), Rgb(4, 2, 12)}},
+        {"means round to nearest: red centres 4, 4, 12 give 6.7, green 2, 2, 6 give 3.3",
+         {Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(8, 4, 0)}, 1, {Rgb(7, 3, 4)}},
+        {"means round up in every channel: 14.7, 4.7 and 6.7",
+         {Rgb(0, 0, 0), Rgb(16, 4, 8), Rgb(16, 4, 0)}, 1, {Rgb(15, 5, 7)}},
         // Red spans 3 cells and green 4: weighted 48 each. The tie splits
         // green, which keeps the two red-only neighbours together (cell centres
         // 4 and 28 average to 16); a red split would pair black with green.
+        {"a tie of red and green splits green",
+         {Rgb(0, 0, 0), Rgb(24, 0, 0), Rgb(0, 16, 0)}, 2, {Rgb(16, 2, 4), Rgb(4, 18, 4)}},
+    };
+    for (const TCase& c : cases) {
         TPixelGraphic g;
-        image(g, {Rgb(0, 0, 0), Rgb(24, 0, 0), Rgb(0, 16, 0)});
-        target.CreateOptimalPalette(g, 2, false);
-        EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(16, 2, 4), Rgb(4, 18, 4)}));
+        image(g, c.pixels);
+        target.CreateOptimalPalette(g, c.wanted, false);
+        EXPECT_EQ(PaletteOf(target), c.palette) << c.what;
     }
 }
 
@@ -984,14 +978,14 @@ TEST(CreateOptimalPalette, HistogramProgressAndAbort)
             g.SetPixel(x, y, Rgb(255, 255, 255));
     TPixelGraphic target;
     target.SetSize(2, 3, bc8);
-    TEventLog log;
+    TProgressLog log;
     log.Attach(target);
     // The colours fit: taken exactly, with the events counting would give.
     target.CreateOptimalPalette(g, 4, false);
     EXPECT_EQ(log.events, (std::vector<std::string>{"0/2", "1/2", "2/2"}));
     EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0), Rgb(255, 255, 255)}));
     log.events.clear();
-    log.abortAfter = 0;  // only the black row is counted
+    log.abortAt = 0;  // only the black row is counted
     target.CreateOptimalPalette(g, 4, false);
     EXPECT_EQ(log.events, (std::vector<std::string>{"0/2"}));
     EXPECT_EQ(PaletteOf(target), (std::vector<TRGB>{Rgb(0, 0, 0)}));

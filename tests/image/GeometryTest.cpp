@@ -15,6 +15,7 @@
 using namespace rastova;
 using rastova::test::FillRandom;
 using rastova::test::SamePixels;
+using rastova::test::TProgressLog;
 
 namespace {
 
@@ -22,35 +23,6 @@ TRGB Rgb(int r, int g, int b)
 {
     return RGBValue(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b));
 }
-
-struct TEventLog {
-    std::vector<std::string> events;
-    int abortAt = -1;     // sets Abort at the progress event with this step
-    int throwAt = -1;     // raises from the progress event with this step
-    void Attach(TPixelGraphic& g)
-    {
-        g.SetOnProgressStart([this](TObject*) { events.push_back("start"); });
-        g.SetOnProgressEnd([this](TObject*) { events.push_back("end"); });
-        g.SetOnChange([this](TObject*) { events.push_back("changed"); });
-        g.SetOnProgress([this](TObject*, int step, int max, bool& abort) {
-            events.push_back(std::to_string(step) + "/" + std::to_string(max));
-            if (step == throwAt)
-                throw EPixelGraphic("stop here");
-            abort = step == abortAt;
-        });
-    }
-    std::vector<std::string> Expected(int count, int max, bool withEnd = true) const
-    {
-        std::vector<std::string> e{"start"};
-        for (int k = 0; k < count; ++k)
-            e.push_back(std::to_string(k) + "/" + std::to_string(max));
-        if (withEnd) {
-            e.push_back("end");
-            e.push_back("changed");
-        }
-        return e;
-    }
-};
 
 void Copy(TPixelGraphic& to, const TPixelGraphic& from)
 {
@@ -133,7 +105,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
         TPixelGraphic g, before;
         FillRandom(g, 1, 3, bc24, 1);
         Copy(before, g);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(g);
         g.MirrorHorizontal();
         EXPECT_EQ(log.events, log.Expected(3, 2));
@@ -143,7 +115,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
         TPixelGraphic g, theirs;
         FillRandom(g, 6, 4, bc8, 2);
         FillRandom(theirs, 6, 4, bc8, 2);
-        TEventLog log;
+        TProgressLog log;
         log.abortAt = 1;
         log.Attach(g);
         g.MirrorHorizontal();
@@ -161,7 +133,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
             TPixelGraphic g, theirs;
             FillRandom(g, 11, h, format, 3);
             FillRandom(theirs, 11, h, format, 3);
-            TEventLog log;
+            TProgressLog log;
             log.abortAt = 2;
             log.Attach(g);
             g.MirrorVertical();
@@ -175,7 +147,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
         TPixelGraphic g, theirs;
         FillRandom(g, 4, 3, bc24, 4);
         FillRandom(theirs, 4, 3, bc24, 4);
-        TEventLog log;
+        TProgressLog log;
         log.throwAt = 1;
         log.Attach(g);
         EXPECT_THROW(g.MirrorVertical(), EPixelGraphic);
@@ -185,7 +157,7 @@ TEST(Mirror, EventsAbortAndEmptyImages)
     }
     {
         TPixelGraphic empty;
-        TEventLog log;
+        TProgressLog log;
         log.Attach(empty);
         empty.MirrorHorizontal();
         empty.MirrorVertical();
@@ -393,7 +365,7 @@ TEST(Rotate, EventsAbortAndFailures)
     {
         TPixelGraphic target;
         target.SetSize(6, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.Rotate(source, 0, 0, 6, 4, 3, 2, 2, 1, 180);
         EXPECT_EQ(log.events, log.Expected(4, 3));
@@ -402,7 +374,7 @@ TEST(Rotate, EventsAbortAndFailures)
         TPixelGraphic mine, theirs;
         mine.SetSize(6, 4, bc24);
         theirs.SetSize(6, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.abortAt = 1;
         log.Attach(mine);
         mine.Rotate(source, 0, 0, 6, 4, 3, 2, 2, 1, 180);
@@ -416,7 +388,7 @@ TEST(Rotate, EventsAbortAndFailures)
         // Entirely left of the target: no event at all.
         TPixelGraphic target;
         target.SetSize(6, 4, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.Rotate(source, 0, 0, 6, 4, 3, 2, -20, 1, 30);
         EXPECT_TRUE(log.events.empty());
@@ -608,7 +580,7 @@ TEST(StretchCopyRect, EventsAbortAndSkippedRows)
         // the source, so rows 0 and 1 read outside and are skipped without an event.
         TPixelGraphic target;
         target.SetSize(8, 6, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.SetStretchMode(smFast);
         target.StretchCopyRect(0, 0, 8, 6, source, 0, -1, 4, 5);
@@ -619,7 +591,7 @@ TEST(StretchCopyRect, EventsAbortAndSkippedRows)
         TPixelGraphic target, reference;
         target.SetSize(8, 8, bc24);
         reference.SetSize(8, 8, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.abortAt = 2;
         log.Attach(target);
         target.CopyFrom(source);
@@ -632,7 +604,7 @@ TEST(StretchCopyRect, EventsAbortAndSkippedRows)
     {
         TPixelGraphic target, empty;
         target.SetSize(8, 8, bc24);
-        TEventLog log;
+        TProgressLog log;
         log.Attach(target);
         target.CopyFrom(empty);
         target.StretchCopyRect(0, 0, 0, 5, source, 0, 0, 4, 4);
@@ -722,7 +694,7 @@ TEST(ImageOperations, FailureInsideStillEndsProgress)
         SCOPED_TRACE(c.name);
         TPixelGraphic target;
         FillRandom(target, 8, 6, c.format, 8);
-        TEventLog log;
+        TProgressLog log;
         log.throwAt = 1;
         log.Attach(target);
         EXPECT_THROW(c.run(target, source), EPixelGraphic);

@@ -18,6 +18,9 @@ constexpr int kDutch = 3;
 constexpr int kSpanish = 4;
 constexpr int kSixth = 5;
 
+// The filter labels have no names of their own: the RGB filter's green channel.
+constexpr int kGreenLabel = 46;
+
 // Puts LanguageIndex back to English however the test ends.
 struct TLanguageScope {
     explicit TLanguageScope(std::uint8_t index) { LanguageIndex = index; }
@@ -69,8 +72,8 @@ TEST(Messages, TranslationsKeepPlaceholdersAndLineBreaks)
             const std::string text = Column(key, language);
             EXPECT_FALSE(text.empty());
             EXPECT_EQ(Placeholders(text), expected);
-            EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), key == 17 ? 2 : 0);
-            if (key == 17) {
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), key == kMsgSaveColorResWarning ? 2 : 0);
+            if (key == kMsgSaveColorResWarning) {
                 EXPECT_NE(text.find("\r\r"), std::string::npos);
             }
         }
@@ -79,10 +82,10 @@ TEST(Messages, TranslationsKeepPlaceholdersAndLineBreaks)
         EXPECT_EQ(PGLangStrEntries[0].Texts[language], nullptr);
         EXPECT_EQ(PGLangStrEntries[kMessageCount - 1].Texts[language], nullptr);
     }
-    const std::string english17 = Column(17, 0);
-    EXPECT_EQ(std::count(english17.begin(), english17.end(), '\r'), 2);
-    EXPECT_NE(english17.find(".\r\rThe graphic"), std::string::npos);
-    EXPECT_EQ(Column(19, 0), "Unknown file extension \"%S1\"");
+    const std::string saveWarning = Column(kMsgSaveColorResWarning, 0);
+    EXPECT_EQ(std::count(saveWarning.begin(), saveWarning.end(), '\r'), 2);
+    EXPECT_NE(saveWarning.find(".\r\rThe graphic"), std::string::npos);
+    EXPECT_EQ(Column(kMsgUnknownExtension, 0), "Unknown file extension \"%S1\"");
 }
 
 TEST(Messages, TellingRowsInEachLanguage)
@@ -93,15 +96,23 @@ TEST(Messages, TellingRowsInEachLanguage)
         const char* text;
     };
     const TRow rows[] = {
-        {2, kGerman, "Keine Palette"},       {2, kFrench, "Pas de palette"},
-        {2, kDutch, "Geen palet"},           {2, kSpanish, "No paleta"},
-        {28, kGerman, "Warnung"},            {28, kFrench, "Avertissement"},
-        {28, kDutch, "Waarschuwing"},        {31, kGerman, "%S1 fehlgeschlagen"},
-        {31, kFrench, "%S1 a échoué"},       {31, kDutch, "%S1 mislukt"},
-        {31, kSpanish, "%S1 ha fallado"},    {46, kGerman, "G"},
-        {46, kFrench, "V"},                  {46, kDutch, "G"},
-        {46, kSpanish, "G"},                 {39, kGerman, "Unsupported Compression"},
-        {39, kDutch, "Unsupported Compression"},
+        {kMsgNoPalette, kGerman, "Keine Palette"},
+        {kMsgNoPalette, kFrench, "Pas de palette"},
+        {kMsgNoPalette, kDutch, "Geen palet"},
+        {kMsgNoPalette, kSpanish, "No paleta"},
+        {kMsgWarning, kGerman, "Warnung"},
+        {kMsgWarning, kFrench, "Avertissement"},
+        {kMsgWarning, kDutch, "Waarschuwing"},
+        {kMsgFailed, kGerman, "%S1 fehlgeschlagen"},
+        {kMsgFailed, kFrench, "%S1 a échoué"},
+        {kMsgFailed, kDutch, "%S1 mislukt"},
+        {kMsgFailed, kSpanish, "%S1 ha fallado"},
+        {kGreenLabel, kGerman, "G"},
+        {kGreenLabel, kFrench, "V"},
+        {kGreenLabel, kDutch, "G"},
+        {kGreenLabel, kSpanish, "G"},
+        {kMsgUnsupportedCompression, kGerman, "Unsupported Compression"},
+        {kMsgUnsupportedCompression, kDutch, "Unsupported Compression"},
     };
     for (const TRow& row : rows) {
         TLanguageScope scope(static_cast<std::uint8_t>(row.language));
@@ -116,19 +127,19 @@ TEST(Messages, TellingRowsInEachLanguage)
 
 TEST(Messages, EmptyKeysSixthColumnAndOutOfRangeLanguage)
 {
-    EXPECT_EQ(MessageText(0), "");
-    EXPECT_EQ(MessageText(84), "");
+    EXPECT_EQ(MessageText(kMsgNone), "");
+    EXPECT_EQ(MessageText(kMsgLast), "");
 
     {
         TLanguageScope sixth(kSixth);
         for (int key = 0; key < kMessageCount; ++key) {
             std::string text = "stale";
             GetMessage(static_cast<std::uint8_t>(key), text);
-            EXPECT_EQ(text, key == 25 ? "Image files" : "") << "key " << key;
+            EXPECT_EQ(text, key == kMsgImageFiles ? "Image files" : "") << "key " << key;
         }
     }
     {
-        TLanguageScope beyond(6);
+        TLanguageScope beyond(kLanguageCount);
         std::string text = "untouched";
         GetMessage(kMsgNoPalette, text);
         EXPECT_EQ(text, "untouched");

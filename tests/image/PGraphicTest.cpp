@@ -5,22 +5,51 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 
 using namespace rastova;
 
-TEST(PGraphic, NewImageIsEmptyTrueColor)
+// What a fresh image does before anyone sets it up: it is empty; a size alone
+// makes it hold any colour exactly; a damaged file read into it and a save that
+// loses colours both ask with OK and Cancel; it stretches with the most
+// precise mode.
+TEST(PGraphic, FreshImageBehaviour)
 {
     TPixelGraphic g;
     EXPECT_TRUE(g.GetEmpty());
-    EXPECT_EQ(g.BitCount(), bc24);
-    EXPECT_EQ(g.PaletteIdent(), pTrueColor);
-    EXPECT_EQ(g.ReadWarningAction(), pgwaOKCancelBox);
-    EXPECT_EQ(g.SaveColorResWarningAction(), pgwaOKCancelBox);
-    EXPECT_EQ(g.StretchMode(), smPrecise);
-    EXPECT_EQ(g.RotateInterpolation(), 1);
-    EXPECT_EQ(g.DitherErrorLimit(), 32);
-    EXPECT_DOUBLE_EQ(double(g.Gamma()), double(DisplayGamma));
+    g.SetWidth(3);
+    g.SetHeight(2);
+    g.SetPixel(1, 1, 0x123456);
+    EXPECT_EQ(g.GetColor(1, 1), TRGB(0x123456));
+
+    TPixelGraphic photo;
+    test::FillRandom(photo, 64, 64, bc24, 3);
+    TMemoryStream jpeg;
+    photo.SaveToStreamExt(jpeg, "jpg");
+    const std::vector<std::uint8_t> half(jpeg.Data().begin(), jpeg.Data().begin() + jpeg.Size() / 2);
+    test::TQuestionRecorder questions(qaOK);
+    TPixelGraphic damaged;
+    TMemoryStream in(half);
+    damaged.LoadFromStreamExt(in, "jpg", 0);
+    TMemoryStream bitmap;
+    TPixelGraphic colourful;
+    test::FillRandom(colourful, 4, 4, bc24, 4);
+    colourful.SaveToStreamExt(bitmap, "pbm");
+    EXPECT_EQ(questions.buttons, (std::vector<TQuestionButtons>{qbOKCancel, qbOKCancel}));
+
+    TPixelGraphic source;
+    test::FillRandom(source, 7, 5, bc24, 5);
+    TPixelGraphic fresh, precise, fast;
+    precise.SetStretchMode(smPrecise);
+    fast.SetStretchMode(smFast);
+    for (TPixelGraphic* target : {&fresh, &precise, &fast}) {
+        target->SetSize(3, 2, bc24);
+        target->StretchCopyRect(0, 0, 3, 2, source, 0, 0, 7, 5);
+    }
+    EXPECT_TRUE(test::SamePixels(fresh, precise));
+    EXPECT_FALSE(test::SamePixels(fresh, fast)) << "the modes differ on this picture";
 }
 
 TEST(PGraphic, RowStrideAndImageSizeInEveryFormat)
@@ -41,7 +70,7 @@ TEST(PGraphic, RowStrideAndImageSizeInEveryFormat)
     }
 }
 
-TEST(PGraphic, RowsAreStoredBottomUpWithTheDocumentedBitAndByteOrder)
+TEST(PGraphic, RowsAreStoredBottomUpBlueFirstLeftmostPixelInTheHighBits)
 {
     TPixelGraphic g;
     g.SetSize(2, 2, bc24);
@@ -127,6 +156,37 @@ TEST(PGraphic, SetSizeChecksAndReuse)
     EXPECT_EQ(g.Bits(), bits);
     EXPECT_EQ(g.GetPixel(1, 1), 0u);
     EXPECT_EQ(g.PaletteCount(), 8);
+}
+
+// A new geometry starts with zero bytes whether it reuses the memory of the
+// pixels before (as a batch does, through an empty image while loading) or not.
+TEST(PGraphic, NewGeometryStartsAtZeroWhateverMemoryItReuses)
+{
+    struct TStep {
+        const char* what;
+        int width, height;
+        TBitCount format;
+        bool throughEmpty;
+    };
+    const TStep steps[] = {
+        {"turned", 30, 40, bc24, false},        {"same bytes through an empty image", 40, 30, bc24, true},
+        {"a third as 8-bit", 40, 30, bc8, false}, {"far smaller", 4, 3, bc1, false},
+        {"larger", 80, 60, bc24, true},         {"back to the start", 40, 30, bc24, true},
+    };
+    TPixelGraphic g;
+    g.SetBackGroundColor(0x123456);
+    g.SetSize(40, 30, bc24);
+    for (const TStep& step : steps) {
+        std::memset(g.Bits(), 0xAB, std::size_t(g.ImageSize()));
+        if (step.throughEmpty) {
+            g.SetSize(0, 0, bc24);
+            EXPECT_TRUE(g.GetEmpty()) << step.what;
+        }
+        g.SetSize(step.width, step.height, step.format);
+        ASSERT_FALSE(g.GetEmpty()) << step.what;
+        const std::uint8_t* bits = g.Bits();
+        EXPECT_TRUE(std::all_of(bits, bits + g.ImageSize(), [](std::uint8_t b) { return b == 0; })) << step.what;
+    }
 }
 
 TEST(PGraphic, RefusedAllocationKeepsTheNewGeometryWithoutPixels)

@@ -177,3 +177,61 @@ std::string LoadLikeConverter(const std::filesystem::path& file, TPixelGraphic& 
 }
 
 }  // namespace rastova::test
+
+namespace rastova::test {
+
+std::vector<std::uint32_t> RowValues(const TPixelGraphic& image, int y)
+{
+    std::vector<std::uint32_t> values;
+    for (int x = 0; x < image.Width(); ++x)
+        values.push_back(image.GetPixel(x, y));
+    return values;
+}
+
+std::vector<std::uint32_t> PixelValues(const TPixelGraphic& image)
+{
+    std::vector<std::uint32_t> values;
+    for (int y = 0; y < image.Height(); ++y) {
+        const auto row = RowValues(image, y);
+        values.insert(values.end(), row.begin(), row.end());
+    }
+    return values;
+}
+
+void TProgressLog::Attach(TPixelGraphic& image)
+{
+    image.SetOnProgressStart([this](TObject* sender) {
+        events.push_back("start");
+        ++starts;
+        senders.push_back(sender);
+    });
+    image.SetOnProgressEnd([this](TObject* sender) {
+        events.push_back("end");
+        ++ends;
+        senders.push_back(sender);
+    });
+    image.SetOnChange([this](TObject*) { events.push_back("changed"); });
+    image.SetOnProgress([this](TObject* sender, int step, int max, bool& abort) {
+        events.push_back(std::to_string(step) + "/" + std::to_string(max));
+        steps.push_back(step);
+        maxima.push_back(max);
+        senders.push_back(sender);
+        if (step == throwAt)
+            throw EPixelGraphic("stop here");
+        abort = step == abortAt;
+    });
+}
+
+std::vector<std::string> TProgressLog::Expected(int count, int max, bool withEnd) const
+{
+    std::vector<std::string> expected{"start"};
+    for (int k = 0; k < count; ++k)
+        expected.push_back(std::to_string(k) + "/" + std::to_string(max));
+    if (withEnd) {
+        expected.push_back("end");
+        expected.push_back("changed");
+    }
+    return expected;
+}
+
+}  // namespace rastova::test

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,69 @@ public:
 }  // namespace rastova::test
 
 namespace rastova::test {
+
+// The text of the TException that the call raises, or nothing when it raises
+// nothing. Any other exception passes through and fails the test.
+template <class TException = EPixelGraphic>
+std::optional<std::string> Raised(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const TException& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
+}
+
+// Raw pixel values of one row, and of the whole image top row first.
+std::vector<std::uint32_t> RowValues(const TPixelGraphic& image, int y);
+std::vector<std::uint32_t> PixelValues(const TPixelGraphic& image);
+
+// Records an image's progress and change events: as text in order ("start",
+// "step/max", "end", "changed") and as counts, steps and senders. Sets Abort
+// at the progress event whose step is abortAt; raises from the one at throwAt.
+struct TProgressLog {
+    std::vector<std::string> events;
+    int starts = 0, ends = 0;
+    std::vector<int> steps, maxima;
+    std::vector<TObject*> senders;  // of every start, progress and end event
+    int abortAt = -1;
+    int throwAt = -1;
+
+    void Attach(TPixelGraphic& image);
+    // "start", then count progress events 0/max, 1/max ..., then "end" and "changed".
+    std::vector<std::string> Expected(int count, int max, bool withEnd = true) const;
+};
+
+// A memory stream that fails past limit bytes: reads and writes raise the
+// stream errors when throws is set; otherwise writes store nothing and reads
+// go on as usual.
+class TFailingStream : public TMemoryStream {
+public:
+    TFailingStream(std::vector<std::uint8_t> data, std::int64_t limit, bool throws)
+        : TMemoryStream(std::move(data)), m_limit(limit), m_throws(throws)
+    {
+    }
+    std::int64_t Read(void* buffer, std::int64_t count) override
+    {
+        if (Position() + count > m_limit && m_throws)
+            throw EReadError("Stream read error");
+        return TMemoryStream::Read(buffer, count);
+    }
+    std::int64_t Write(const void* buffer, std::int64_t count) override
+    {
+        if (Position() + count > m_limit) {
+            if (m_throws)
+                throw EWriteError("Stream write error");
+            return 0;
+        }
+        return TMemoryStream::Write(buffer, count);
+    }
+
+private:
+    std::int64_t m_limit;
+    bool m_throws;
+};
 
 // One reader or writer call on bytes in memory.
 template <class TReader>

@@ -16,7 +16,7 @@ namespace {
 
 enum TLeave { lOK, lCancel, lEscape, lTitleBar };
 
-TEST(JpegQualityDialog, EachWayOutSetsTheChoiceAsDesigned)
+TEST(JpegQualityDialog, EachWayOutSetsItsChoice)
 {
     struct Case {
         const char* name;
