@@ -315,21 +315,16 @@ void LoadMetafile(TMetafileAccess access, const std::string& path, TPixelGraphic
 void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
 {
     const int w = source.Width(), h = source.Height();
-    const int ew = w % 2 == 0 ? 1 : 0;
-    const int eh = h % 2 == 0 ? 1 : 0;
     switch (option) {
-    case jr180:
+    case jr180: {
+        const int ew = w % 2 == 0 ? 1 : 0;
+        const int eh = h % 2 == 0 ? 1 : 0;
         target.SetSize(w, h, bc24);
         target.Rotate(source, 0, 0, w, h, w / 2, h / 2, w / 2 - ew, h / 2 - eh, 180);
         break;
-    case jrLeft:
-        target.SetSize(h, w, bc24);
-        target.Rotate(source, 0, 0, w, h, w / 2, h / 2, h / 2, w / 2 - ew, -90);
-        break;
-    case jrRight:
-        target.SetSize(h, w, bc24);
-        target.Rotate(source, 0, 0, w, h, w / 2, h / 2, h / 2 - eh, w / 2, 90);
-        break;
+    }
+    case jrLeft: RotateQuarter(source, target, false); break;
+    case jrRight: RotateQuarter(source, target, true); break;
     default: break;
     }
 }

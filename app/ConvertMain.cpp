@@ -310,17 +310,9 @@ std::string Lowered(std::string text)
     return text;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Where the items go and what happens to them on the way.
+void DeclareJobOptions(CLI::App& app, TCommandLine& line)
 {
-    PGInitialize();
-    CLI::App app{"Converts raster images to another format, colour resolution, orientation and size.\n"
-                 "Readable formats: " + ReadableFormats(),
-                 kProgram};
-    app.get_formatter()->column_width(34);
-    TCommandLine line;
-    app.set_version_flag("--version", std::string(kProgram) + " " + RASTOVA_VERSION);
     app.add_option("-f,--format", line.format, "Target format")
         ->check(CLI::IsMember({"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif"}, CLI::ignore_case))
         ->transform([](std::string s) { return Lowered(std::move(s)); })
@@ -364,6 +356,11 @@ int main(int argc, char** argv)
             return ParseColor(text, color) ? std::string() : "expected #rrggbb or a colour name";
         })
         ->capture_default_str();
+}
+
+// How the run behaves and reports, and the sources.
+void DeclareRunOptions(CLI::App& app, TCommandLine& line)
+{
     app.add_flag("--binary", line.binary, "Write PBM, PGM and PPM raw (P4, P5, P6) [default: text]");
     app.add_flag("--strict", line.strict, "A file that loads only with a warning fails [default: it is converted and warned about]");
     app.add_option("-j,--jobs", line.jobs, "Files converted at once [default: the online CPUs]")
@@ -375,6 +372,50 @@ int main(int argc, char** argv)
         ->excludes(quiet);
     auto* files = app.add_option("files", line.files, "Source files (folders with -R), taken in the order given");
     app.add_option("--info", line.infoFiles, "Describe the files instead of converting them")->excludes(files);
+}
+
+// The job's options from the parsed line; every text was checked while parsing.
+TConversionOptions OptionsOf(const TCommandLine& line)
+{
+    static const std::map<std::string, TTargetFormat> kFormats = {
+        {"bmp", tfBMP}, {"jpg", tfJPG}, {"pbm", tfPBM}, {"pgm", tfPGM},
+        {"png", tfPNG}, {"ppm", tfPPM}, {"tga", tfTGA}, {"tif", tfTIF}};
+    static const std::map<std::string, TJobColorResolution> kColors = {
+        {"2", jcr2Colors}, {"16", jcr16Colors}, {"256", jcr256Colors}, {"gray", jcrGray8}, {"true", jcrTrueColor}};
+    static const std::map<std::string, TJobMirror> kMirrors = {
+        {"none", jmNone}, {"vertical", jmVertical}, {"horizontal", jmHorizontal}};
+    static const std::map<std::string, TJobRotate> kRotations = {
+        {"none", jrNone}, {"180", jr180}, {"left", jrLeft}, {"right", jrRight}};
+    TConversionOptions options;
+    options.Destination = line.destination;
+    options.TargetFormat = kFormats.at(line.format);
+    options.ColorResolution = kColors.at(line.colors);
+    options.Mirror = kMirrors.at(line.mirror);
+    options.Rotate = kRotations.at(line.rotate);
+    ParseExistingPolicy(line.existing, options.Existing);
+    options.KeepCase = line.keepCase;
+    ParseFitBox(line.fit, options.Fit);
+    options.AutoOrient = line.autoOrient;
+    TRGB background = 0;
+    ParseColor(line.background, background);
+    options.BackGroundColor = background;
+    options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKBox;
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PGInitialize();
+    CLI::App app{"Converts raster images to another format, colour resolution, orientation and size.\n"
+                 "Readable formats: " + ReadableFormats(),
+                 kProgram};
+    app.get_formatter()->column_width(34);
+    TCommandLine line;
+    app.set_version_flag("--version", std::string(kProgram) + " " + RASTOVA_VERSION);
+    DeclareJobOptions(app, line);
+    DeclareRunOptions(app, line);
 
     try {
         app.parse(argc, argv);
@@ -391,35 +432,9 @@ int main(int argc, char** argv)
     try {
         if (!line.infoFiles.empty())
             return RunInfo(line.infoFiles);
-        static const std::map<std::string, TTargetFormat> kFormats = {{"bmp", tfBMP}, {"jpg", tfJPG}, {"pbm", tfPBM},
-                                                            {"pgm", tfPGM}, {"png", tfPNG}, {"ppm", tfPPM},
-                                                            {"tga", tfTGA}, {"tif", tfTIF}};
-        static const std::map<std::string, TJobColorResolution> kColors = {{"2", jcr2Colors},
-                                                           {"16", jcr16Colors},
-                                                           {"256", jcr256Colors},
-                                                           {"gray", jcrGray8},
-                                                           {"true", jcrTrueColor}};
-        static const std::map<std::string, TJobMirror> kMirrors = {
-            {"none", jmNone}, {"vertical", jmVertical}, {"horizontal", jmHorizontal}};
-        static const std::map<std::string, TJobRotate> kRotations = {
-            {"none", jrNone}, {"180", jr180}, {"left", jrLeft}, {"right", jrRight}};
         if (line.quality > 0 && line.format != "jpg")
             std::cerr << kProgram << ": warning: -q sets the quality of JPG output only" << std::endl;
-        TConversionOptions options;
-        options.Destination = line.destination;
-        options.TargetFormat = kFormats.at(line.format);
-        options.ColorResolution = kColors.at(line.colors);
-        options.Mirror = kMirrors.at(line.mirror);
-        options.Rotate = kRotations.at(line.rotate);
-        ParseExistingPolicy(line.existing, options.Existing);
-        options.KeepCase = line.keepCase;
-        ParseFitBox(line.fit, options.Fit);
-        options.AutoOrient = line.autoOrient;
-        TRGB background = 0;
-        ParseColor(line.background, background);
-        options.BackGroundColor = background;
-        options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKBox;
-        return RunJob(line, options);
+        return RunJob(line, OptionsOf(line));
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << std::endl;
         return kExitFailed;

@@ -64,56 +64,108 @@ void TLzwDecoder::Expand(int code, std::uint8_t* end) const
     }
 }
 
-// The decoding state lives in locals while codes are taken, so the loop does
-// not go through memory for every field; it is stored back on the way out.
-std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
+std::size_t TLzwDecoder::TakePending(std::uint8_t* out, std::size_t count)
 {
-    std::size_t done = 0;
-    if (m_pendingStart < m_pendingEnd) {
-        done = std::min(count, m_pendingEnd - m_pendingStart);
-        std::memcpy(out, m_pending.data() + m_pendingStart, done);
-        m_pendingStart += done;
-    }
-    const std::uint8_t* const data = m_data;
-    const std::size_t size = m_size;
-    std::size_t position = m_position;
-    std::uint64_t bits = m_bits;
-    int bitCount = m_bitCount;
-    int width = m_width;
-    int next = m_next;
-    int previous = m_previous;
-    const bool oldStyle = m_oldStyle;
-    const int growth = oldStyle ? 0 : 1;  // the newer variant grows one code early
+    if (m_pendingStart >= m_pendingEnd)
+        return 0;
+    const std::size_t done = std::min(count, m_pendingEnd - m_pendingStart);
+    std::memcpy(out, m_pending.data() + m_pendingStart, done);
+    m_pendingStart += done;
+    return done;
+}
 
-    while (done < count && !m_ended) {
-        if (bitCount < width) {
-            if (oldStyle) {
-                while (bitCount <= 56 && position < size) {
-                    bits |= std::uint64_t(data[position++]) << bitCount;
-                    bitCount += 8;
-                }
-            } else {
-                while (bitCount <= 56 && position < size) {
-                    bits |= std::uint64_t(data[position++]) << (56 - bitCount);
-                    bitCount += 8;
-                }
+namespace {
+
+// The code reader's state, held in locals while a Read runs.
+struct TLzwBits {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t position;
+    std::uint64_t bits;  // unread bits: the next one lowest (old style) or highest
+    int count;
+
+    // The next code of width bits; false when the data holds no further whole code.
+    template <bool OldStyle>
+    [[gnu::always_inline]] bool Take(int width, int& code)
+    {
+        if (count < width) {
+            while (count <= 56 && position < size) {
+                bits |= std::uint64_t(data[position++]) << (OldStyle ? count : 56 - count);
+                count += 8;
             }
-            if (bitCount < width) {
-                m_ended = true;  // no further whole code
-                break;
-            }
+            if (count < width)
+                return false;
         }
-        int code;
-        if (oldStyle) {
+        if (OldStyle) {
             code = int(bits & ((1u << width) - 1));
             bits >>= width;
         } else {
             code = int(bits >> (64 - width));
             bits <<= width;
         }
-        bitCount -= width;
+        count -= width;
+        return true;
+    }
+};
 
-        if (code == kEndCode) {
+}  // namespace
+
+// The two steps of every code are kept in the decoding loop: called, they cost a sixth of its speed.
+[[gnu::always_inline]] inline void TLzwDecoder::AddEntry(int code, int previous, int& next, int& width, int growth)
+{
+    if (next >= kTableSize)
+        return;
+    // code == next names the entry being made: previous string plus its own first byte.
+    const auto n = std::size_t(next);
+    const auto p = std::size_t(previous);
+    m_prefix[n] = std::uint16_t(previous);
+    m_first[n] = m_first[p];
+    m_last[n] = code == next ? m_first[p] : m_first[std::size_t(code)];
+    m_length[n] = std::uint16_t(m_length[p] + 1);
+    ++next;
+    if (next + growth >= (1 << width) && width < 12)
+        ++width;
+}
+
+[[gnu::always_inline]] inline void TLzwDecoder::Emit(int code, std::uint8_t* out, std::size_t count,
+                                                     std::size_t& done)
+{
+    const std::size_t length = m_length[std::size_t(code)];
+    if (length == 1) {
+        out[done++] = m_last[std::size_t(code)];
+    } else if (length <= count - done) {
+        Expand(code, out + done + length);
+        done += length;
+    } else {
+        // What does not fit waits for the next call.
+        Expand(code, m_pending.data() + length);
+        const std::size_t part = count - done;
+        std::memcpy(out + done, m_pending.data(), part);
+        done = count;
+        m_pendingStart = part;
+        m_pendingEnd = length;
+    }
+}
+
+std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
+{
+    return m_oldStyle ? Decode<true>(out, count) : Decode<false>(out, count);
+}
+
+// The decoding state lives in locals while codes are taken, so the loop does
+// not go through memory for every field; it is stored back on the way out.
+template <bool OldStyle>
+std::size_t TLzwDecoder::Decode(std::uint8_t* out, std::size_t count)
+{
+    std::size_t done = TakePending(out, count);
+    TLzwBits reader{m_data, m_size, m_position, m_bits, m_bitCount};
+    int width = m_width;
+    int next = m_next;
+    int previous = m_previous;
+    constexpr int kGrowth = OldStyle ? 0 : 1;  // the newer variant grows one code early
+    while (done < count && !m_ended) {
+        int code = 0;
+        if (!reader.Take<OldStyle>(width, code) || code == kEndCode) {
             m_ended = true;
             break;
         }
@@ -123,47 +175,17 @@ std::size_t TLzwDecoder::Read(std::uint8_t* out, std::size_t count)
             previous = -1;
             continue;
         }
-        if (previous < 0) {
-            // Right after a clear only single bytes have codes.
-            if (code > 255)
-                Fail("Invalid LZW code " + std::to_string(code));
-            out[done++] = std::uint8_t(code);
-            previous = code;
-            continue;
-        }
-        if (code > next)
+        // Right after a clear only single bytes have codes.
+        if (code > (previous < 0 ? 255 : next))
             Fail("Invalid LZW code " + std::to_string(code));
-        if (next < kTableSize) {
-            // code == next names the entry being made: previous string plus its own first byte.
-            const auto n = std::size_t(next);
-            const auto p = std::size_t(previous);
-            m_prefix[n] = std::uint16_t(previous);
-            m_first[n] = m_first[p];
-            m_last[n] = code == next ? m_first[p] : m_first[std::size_t(code)];
-            m_length[n] = std::uint16_t(m_length[p] + 1);
-            ++next;
-            if (next + growth >= (1 << width) && width < 12)
-                ++width;
-        }
-        const std::size_t length = m_length[std::size_t(code)];
-        if (length == 1) {
-            out[done++] = m_last[std::size_t(code)];
-        } else if (length <= count - done) {
-            Expand(code, out + done + length);
-            done += length;
-        } else {
-            Expand(code, m_pending.data() + length);
-            const std::size_t part = count - done;
-            std::memcpy(out + done, m_pending.data(), part);
-            done = count;
-            m_pendingStart = part;
-            m_pendingEnd = length;
-        }
+        if (previous >= 0)
+            AddEntry(code, previous, next, width, kGrowth);
+        Emit(code, out, count, done);
         previous = code;
     }
-    m_position = position;
-    m_bits = bits;
-    m_bitCount = bitCount;
+    m_position = reader.position;
+    m_bits = reader.bits;
+    m_bitCount = reader.count;
     m_width = width;
     m_next = next;
     m_previous = previous;

@@ -39,6 +39,11 @@ private:
 
     // Writes the string of code backwards so that it ends just before end.
     void Expand(int code, std::uint8_t* end) const;
+    std::size_t TakePending(std::uint8_t* out, std::size_t count);
+    void AddEntry(int code, int previous, int& next, int& width, int growth);
+    void Emit(int code, std::uint8_t* out, std::size_t count, std::size_t& done);
+    template <bool OldStyle>
+    std::size_t Decode(std::uint8_t* out, std::size_t count);
 
     const std::uint8_t* m_data;
     std::size_t m_size;

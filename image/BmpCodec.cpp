@@ -108,6 +108,40 @@ std::uint32_t Nibble(std::uint8_t byte, bool high)
     return high ? std::uint32_t(byte >> 4) : std::uint32_t(byte & 0x0F);
 }
 
+// An encoded run: count pixels of one value, or of two alternating nibbles in RLE4.
+void PutEncodedRun(TRleTarget& target, bool rle4, std::int64_t x, std::int64_t y, int count, std::uint8_t value)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!rle4)
+            target.Put(x + i, y, value);
+        else if (x + i < target.Width())
+            target.Put(x + i, y, Nibble(value, (i & 1) == 0));
+    }
+}
+
+// An absolute run of m pixels whose escape starts at pos; returns the position
+// after it. Data cut short ends it at the last byte present.
+std::int64_t PutAbsoluteRun(TRleTarget& target, bool rle4, const std::uint8_t* data, std::int64_t size, std::int64_t pos,
+                            std::int64_t x, std::int64_t y, int m)
+{
+    if (!rle4) {
+        const std::int64_t present = std::min<std::int64_t>(m, size - (pos + 2));
+        for (std::int64_t i = 0; i < present; ++i)
+            target.Put(x + i, y, data[pos + 2 + i]);
+        pos += m + 2;
+    } else {
+        for (int k = 1; k <= m; ++k) {
+            const std::int64_t at = pos + 1 + (k + 1) / 2;
+            if (at >= size)
+                break;
+            if (x + k - 1 < target.Width())
+                target.Put(x + k - 1, y, Nibble(data[at], (k & 1) == 1));
+        }
+        pos += (m + 1) / 2 + 2;
+    }
+    return pos + (pos & 1);  // absolute runs are padded to a 16-bit boundary
+}
+
 }  // namespace
 
 bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std::int64_t declaredSize,
@@ -126,12 +160,7 @@ bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std
         const std::uint8_t count = data[pos];
         const std::uint8_t value = data[pos + 1];
         if (count != kEscape) {
-            for (int i = 0; i < count; ++i) {
-                if (!rle4)
-                    target.Put(x + i, y, value);
-                else if (x + i < target.Width())
-                    target.Put(x + i, y, Nibble(value, (i & 1) == 0));
-            }
+            PutEncodedRun(target, rle4, x, y, count, value);
             x += count;
             pos += 2;
         } else if (value == kEndOfLine) {
@@ -149,25 +178,8 @@ bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std
             y -= data[pos + 3];
             pos += 4;
         } else {
-            // Absolute run; data cut short ends it at the last byte present.
-            const int m = value;
-            if (!rle4) {
-                const std::int64_t present = std::min<std::int64_t>(m, size - (pos + 2));
-                for (std::int64_t i = 0; i < present; ++i)
-                    target.Put(x + i, y, data[pos + 2 + i]);
-                pos += m + 2;
-            } else {
-                for (int k = 1; k <= m; ++k) {
-                    const std::int64_t at = pos + 1 + (k + 1) / 2;
-                    if (at >= size)
-                        break;
-                    if (x + k - 1 < target.Width())
-                        target.Put(x + k - 1, y, Nibble(data[at], (k & 1) == 1));
-                }
-                pos += (m + 1) / 2 + 2;
-            }
-            x += m;
-            pos += pos & 1;  // absolute runs are padded to a 16-bit boundary
+            pos = PutAbsoluteRun(target, rle4, data, size, pos, x, y, value);
+            x += value;
         }
         if (progressStep > 0 && pos % progressStep == 0 && graphic.Progress(&graphic, int(pos / progressStep), 10))
             return true;

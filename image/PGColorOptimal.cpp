@@ -302,15 +302,20 @@ private:
         n.PrevInList = n.NextInList = kNil;
     }
 
-    void FreeSubtree(int node)
+    void FreeChildren(TNode& n)
     {
-        TNode& n = m_nodes[std::size_t(node)];
         for (int& child : n.Children)
             if (child != kNil) {
                 FreeSubtree(child);
                 child = kNil;
             }
         n.ChildCount = 0;
+    }
+
+    void FreeSubtree(int node)
+    {
+        TNode& n = m_nodes[std::size_t(node)];
+        FreeChildren(n);
         if (n.IsLeaf)
             --m_leafCount;
         Unlink(node);
@@ -321,12 +326,7 @@ private:
     {
         Unlink(node);
         TNode& n = m_nodes[std::size_t(node)];
-        for (int& child : n.Children)
-            if (child != kNil) {
-                FreeSubtree(child);
-                child = kNil;
-            }
-        n.ChildCount = 0;
+        FreeChildren(n);
         n.IsLeaf = true;
         ++m_leafCount;
         if (n.Level < m_maxDepth - 1)

@@ -44,7 +44,8 @@ extern std::uint32_t TIFFWriteYResDen;
 namespace {
 const TPGSettings kBuiltIn{};
 }  // namespace
-static_assert(JDCT_ISLOW == 0 && JDCT_FLOAT == 2, "the settings value stores libjpeg's DCT methods as their numbers");
+static_assert(int(JDCT_ISLOW) == dctIntegerSlow && int(JDCT_IFAST) == dctIntegerFast && int(JDCT_FLOAT) == dctFloat,
+              "the settings value stores libjpeg's DCT methods as their numbers");
 
 long double DisplayGamma = kBuiltIn.DisplayGamma;
 bool GammaCorrection = kBuiltIn.GammaCorrection;
@@ -89,8 +90,8 @@ TPGSettings DefaultSettings()
     s.IcoColorsWord = IcoColorsWord;
     s.JPEGQuality = JPEGQuality;
     s.JPEGProgressive = JPEGProgressive;
-    s.JPEGWriteDCTMethod = int(JPEGWriteDCTMethod);
-    s.JPEGReadDCTMethod = int(JPEGReadDCTMethod);
+    s.JPEGWriteDCTMethod = TDCTMethod(JPEGWriteDCTMethod);
+    s.JPEGReadDCTMethod = TDCTMethod(JPEGReadDCTMethod);
     s.PNGUseFileBackground = PNGUseFileBackground;
     s.PNGWriteGamma = PNGWriteGamma;
     s.PxMWriteBinary = PxMWriteBinary;

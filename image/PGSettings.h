@@ -15,6 +15,9 @@ namespace rastova {
 // allocated; 0 means no limit.
 extern std::uint64_t MaxImagePixels;  // 2^30
 
+// libjpeg's DCT methods (J_DCT_METHOD) by their numbers, so the core needs no codec header.
+enum TDCTMethod : std::uint8_t { dctIntegerSlow = 0, dctIntegerFast = 1, dctFloat = 2 };
+
 struct TPGSettings {
     // image core
     long double DisplayGamma = 2.2L;  // an sRGB display
@@ -28,11 +31,11 @@ struct TPGSettings {
     std::string IcoNotAnIconMessage = "Not an Icon file";
     std::string IcoSizesWord = "Sizes";
     std::string IcoColorsWord = "Colors";
-    // JPEG; the DCT methods are libjpeg's J_DCT_METHOD values
+    // JPEG
     int JPEGQuality = 80;
     bool JPEGProgressive = false;
-    int JPEGWriteDCTMethod = 2;  // JDCT_FLOAT
-    int JPEGReadDCTMethod = 0;   // JDCT_ISLOW
+    TDCTMethod JPEGWriteDCTMethod = dctFloat;
+    TDCTMethod JPEGReadDCTMethod = dctIntegerSlow;
     // PNG
     bool PNGUseFileBackground = true;
     bool PNGWriteGamma = true;
