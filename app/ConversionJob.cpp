@@ -332,7 +332,9 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
 void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option)
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
-    target.SetSize(source.Width(), source.Height(), kFormats[option]);
+    // A value from outside the list (a library caller's) is true colour, as the switch below treats it.
+    const TBitCount format = unsigned(option) < std::size(kFormats) ? kFormats[option] : bc24;
+    target.SetSize(source.Width(), source.Height(), format);
     switch (option) {
     case jcr2Colors: target.SetPaletteIdent(pBlackWhite); break;
     // 16 colours with the 16 system colours reserved leaves no room for

@@ -146,3 +146,21 @@ TEST(JobSteps, LeftThenRightTurnGivesBackEveryPixel)
         EXPECT_TRUE(test::SamePixels(back, original, &why)) << why << ": " << w << "x" << h;
     }
 }
+
+// A colour resolution from outside the list (a library caller's bad value) is
+// true colour, not a read past the job's format table.
+TEST(JobSteps, ColourResolutionOutsideTheListIsTrueColour)
+{
+    test::TTempDir dir;
+    test::WriteAll(dir.File("a.pgm"), std::string("P2 2 1 255\n10 200\n"));
+    TQuietHost host;
+    host.items = {dir.File("a.pgm")};
+    host.options.Destination = dir.File("out");
+    host.options.TargetFormat = tfBMP;
+    host.options.ColorResolution = TJobColorResolution(9);
+    TConversionJob(host).Convert();
+    TPixelGraphic written;
+    written.LoadFromFile(dir.File("out/a.bmp"));
+    EXPECT_EQ(written.BitCount(), bc24);
+    EXPECT_EQ(written.GetColor(1, 0), RGBValue(200, 200, 200));
+}
