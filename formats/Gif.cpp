@@ -569,8 +569,7 @@ private:
         // The rows the data does not reach keep what SetSize gave them.
         const std::string text = "GIF: Image data ends after " + std::to_string(rowsDone) + " of " +
                                  std::to_string(frame.height) + " rows";
-        if (!WarningAllowsContinue(graphic.ReadWarningAction(), text, "GIF " + MessageText(kMsgWarning)))
-            throw EPixelGraphic(text);
+        ReadWarning<EPixelGraphic>(graphic, text, "GIF " + MessageText(kMsgWarning));
     }
 
     TObject& m_sender;

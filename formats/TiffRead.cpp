@@ -411,8 +411,7 @@ void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
         AskQuestion(text, kWarningCaption, qbOK);
         throw EPGTIFFileFormatReader(text);
     }
-    if (!WarningAllowsContinue(action, text, kWarningCaption))
-        throw EPGTIFFileFormatReader(text);
+    ReadWarning<EPGTIFFileFormatReader>(graphic, text, kWarningCaption);
     dir.rowsPerStrip = dir.length;
 }
 

@@ -191,18 +191,23 @@ void WarnShortPixelData(const TPixelGraphic& graphic, std::int64_t present, std:
 {
     if (present >= needed)
         return;
-    const std::string text =
-        "BMP: Pixel data ends after " + std::to_string(present) + " of " + std::to_string(needed) + " bytes";
-    if (!WarningAllowsContinue(graphic.ReadWarningAction(), text, "BMP " + MessageText(kMsgWarning)))
-        throw EPGBMPFileFormatReader(text);
+    ReadWarning<EPGBMPFileFormatReader>(
+        graphic, "BMP: Pixel data ends after " + std::to_string(present) + " of " + std::to_string(needed) + " bytes",
+        "BMP " + MessageText(kMsgWarning));
 }
 
-std::int64_t PixelBytesNeeded(const TPixelGraphic& graphic)
+std::int64_t PixelBytesNeeded(std::int64_t stride, std::int64_t rowBytes, int rows)
 {
-    if (graphic.Width() <= 0 || graphic.Height() <= 0)
-        return 0;
+    return rows > 0 && rowBytes > 0 ? stride * (rows - 1) + rowBytes : 0;
+}
+
+bool ReadUncompressedPixels(TStream& stream, TPixelGraphic& graphic, std::int64_t& bytesRead)
+{
+    if (ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead))
+        return true;
     const std::int64_t rowBytes = (std::int64_t(graphic.BitCountNum()) * graphic.Width() + 7) / 8;
-    return std::int64_t(graphic.RowStride()) * (graphic.Height() - 1) + rowBytes;
+    WarnShortPixelData(graphic, bytesRead, PixelBytesNeeded(graphic.RowStride(), rowBytes, graphic.Height()));
+    return false;
 }
 
 }  // namespace rastova

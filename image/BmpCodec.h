@@ -45,7 +45,11 @@ bool DecodeBmpRle(TBmpRle kind, const std::uint8_t* data, std::int64_t size, std
 // present covers needed.
 void WarnShortPixelData(const TPixelGraphic& graphic, std::int64_t present, std::int64_t needed);
 
-// Bytes an uncompressed image needs: every row padded but the last.
-std::int64_t PixelBytesNeeded(const TPixelGraphic& graphic);
+// Bytes rows need when every row but the last is padded to stride.
+std::int64_t PixelBytesNeeded(std::int64_t stride, std::int64_t rowBytes, int rows);
+
+// The graphic's whole pixel block, as stored, through ReadChunked; data that
+// ends early is WarnShortPixelData's. Returns true when a handler aborted.
+bool ReadUncompressedPixels(TStream& stream, TPixelGraphic& graphic, std::int64_t& bytesRead);
 
 }  // namespace rastova

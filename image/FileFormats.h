@@ -136,4 +136,13 @@ TQuestionAnswer AskQuestion(const std::string& text, const std::string& caption,
 // the OK/Cancel box).
 bool WarningAllowsContinue(TPGWarningAction action, const std::string& text, const std::string& caption);
 
+// A recoverable problem of a file being read into graphic: its ReadWarningAction
+// decides whether the reader goes on or raises TException with the same text.
+template <class TException>
+void ReadWarning(const TPixelGraphic& graphic, const std::string& text, const std::string& caption)
+{
+    if (!WarningAllowsContinue(graphic.ReadWarningAction(), text, caption))
+        throw TException(text);
+}
+
 }  // namespace rastova

@@ -168,8 +168,7 @@ void ReadCoreDib(TStream& stream, TPixelGraphic& graphic)
     else
         SetPalette(graphic, table, kCoreEntrySize);
     std::int64_t bytesRead = 0;
-    if (!ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead))
-        WarnShortPixelData(graphic, bytesRead, PixelBytesNeeded(graphic));
+    ReadUncompressedPixels(stream, graphic, bytesRead);
 }
 
 // Colour table of a palette file. A table longer than the pixel format can use
@@ -230,7 +229,7 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
         if (got < stride)
             break;
     }
-    WarnShortPixelData(graphic, present, stride * (height - 1) + std::int64_t(bytesPerPixel) * width);
+    WarnShortPixelData(graphic, present, PixelBytesNeeded(stride, std::int64_t(bytesPerPixel) * width, height));
 }
 
 std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoHeader& h)
@@ -321,11 +320,9 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         ReadBitFieldRows(stream, graphic, h, fields, hasAlpha ? &alpha : nullptr, background);
     } else {
         std::int64_t bytesRead = 0;
-        const bool aborted = ReadChunked(stream, graphic, graphic.Bits(), graphic.ImageSize(), &bytesRead);
+        ReadUncompressedPixels(stream, graphic, bytesRead);
         if (h.height < 0 && graphic.RowStride() > 0)
             FlipRows(graphic, (bytesRead + graphic.RowStride() - 1) / graphic.RowStride());
-        if (!aborted)
-            WarnShortPixelData(graphic, bytesRead, PixelBytesNeeded(graphic));
     }
 }
 
