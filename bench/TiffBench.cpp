@@ -43,14 +43,17 @@ const TPixelGraphic& TestImage()
 }
 
 struct TCompressionSetting {
-    explicit TCompressionSetting(int compression) : saved(TIFFWriteCompression) { TIFFWriteCompression = compression; }
+    explicit TCompressionSetting(TTIFFWriteCompression compression) : saved(TIFFWriteCompression)
+    {
+        TIFFWriteCompression = compression;
+    }
     ~TCompressionSetting() { TIFFWriteCompression = saved; }
-    int saved;
+    TTIFFWriteCompression saved;
 };
 
 void BM_TiffWrite(benchmark::State& state)
 {
-    TCompressionSetting setting(int(state.range(0)));
+    TCompressionSetting setting(TTIFFWriteCompression(state.range(0)));
     TPixelGraphic& image = const_cast<TPixelGraphic&>(TestImage());
     TTIFFileFormatWriter writer;
     TMemoryStream stream;
@@ -65,7 +68,7 @@ void BM_TiffWrite(benchmark::State& state)
 
 void BM_TiffRead(benchmark::State& state)
 {
-    TCompressionSetting setting(int(state.range(0)));
+    TCompressionSetting setting(TTIFFWriteCompression(state.range(0)));
     TPixelGraphic& source = const_cast<TPixelGraphic&>(TestImage());
     TMemoryStream file;
     TTIFFileFormatWriter().Write(file, source);

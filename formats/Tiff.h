@@ -24,16 +24,15 @@ extern int TIFFReadThreads;
 
 // ---- library-wide writer settings ---------------------------------------------------
 
-// 1 = no compression, 32773 = PackBits; anything else is refused.
-extern int TIFFWriteCompression;
+// twcNone or twcPackBits; anything else is refused.
+extern TTIFFWriteCompression TIFFWriteCompression;
 // bc24 images are written as CMYK (four samples) instead of RGB.
 extern bool TIFFWriteCMYK;
 // Gray and bilevel images are written as WhiteIsZero with inverted values.
 extern bool TIFFWriteWhiteIsZero;
 // Byte order "MM" (big-endian) instead of "II".
 extern bool TIFFWriteMotorola;
-// 0 = no unit, 1 = inch, 2 = centimetre; stored as ResolutionUnit 1, 2, 3.
-extern int TIFFWriteResolutionUnit;
+extern TTIFFResolutionUnit TIFFWriteResolutionUnit;
 extern std::uint32_t TIFFWriteXResNum;
 extern std::uint32_t TIFFWriteXResDen;
 extern std::uint32_t TIFFWriteYResNum;

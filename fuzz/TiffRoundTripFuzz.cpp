@@ -86,11 +86,11 @@ void BuildImage(TFuzzBytes& in, TPixelGraphic& image)
 void ApplySettings(TFuzzBytes& in)
 {
     const std::uint8_t s = in.Next();
-    TIFFWriteCompression = (s & 1) ? 32773 : 1;
+    TIFFWriteCompression = (s & 1) ? twcPackBits : twcNone;
     TIFFWriteMotorola = (s & 2) != 0;
     TIFFWriteWhiteIsZero = (s & 4) != 0;
     TIFFWriteCMYK = (s & 8) != 0;
-    TIFFWriteResolutionUnit = (s >> 4) % 3;
+    TIFFWriteResolutionUnit = TTIFFResolutionUnit((s >> 4) % 3);
     TIFFWriteXResNum = in.Next();
     TIFFWriteYResDen = in.Next();
 }

@@ -18,6 +18,12 @@ extern std::uint64_t MaxImagePixels;  // 2^30
 // libjpeg's DCT methods (J_DCT_METHOD) by their numbers, so the core needs no codec header.
 enum TDCTMethod : std::uint8_t { dctIntegerSlow = 0, dctIntegerFast = 1, dctFloat = 2 };
 
+// Compression of written TIFF files, as the Compression tag holds it; the
+// writer refuses any other value.
+enum TTIFFWriteCompression : int { twcNone = 1, twcPackBits = 32773 };
+// Unit of the written resolution, stored as ResolutionUnit value + 1.
+enum TTIFFResolutionUnit : int { truNone = 0, truInch = 1, truCentimetre = 2 };
+
 struct TPGSettings {
     // image core
     long double DisplayGamma = 2.2L;  // an sRGB display
@@ -45,11 +51,11 @@ struct TPGSettings {
     bool TIFFScanAllIFDs = false;
     int TIFFMaxIFDCount = 1000;
     int TIFFReadThreads = 0;  // 0: one per online processor
-    int TIFFWriteCompression = 1;
+    TTIFFWriteCompression TIFFWriteCompression = twcNone;
     bool TIFFWriteCMYK = false;
     bool TIFFWriteWhiteIsZero = false;
     bool TIFFWriteMotorola = false;
-    int TIFFWriteResolutionUnit = 1;
+    TTIFFResolutionUnit TIFFWriteResolutionUnit = truInch;
     std::uint32_t TIFFWriteXResNum = 300;
     std::uint32_t TIFFWriteXResDen = 1;
     std::uint32_t TIFFWriteYResNum = 300;

@@ -25,11 +25,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Every library-wide writer setting, restored after each test.
 struct TSettingsGuard {
-    int compression = TIFFWriteCompression;
+    TTIFFWriteCompression compression = TIFFWriteCompression;
     bool cmyk = TIFFWriteCMYK;
     bool whiteIsZero = TIFFWriteWhiteIsZero;
     bool motorola = TIFFWriteMotorola;
-    int unit = TIFFWriteResolutionUnit;
+    TTIFFResolutionUnit unit = TIFFWriteResolutionUnit;
     std::uint32_t xn = TIFFWriteXResNum, xd = TIFFWriteXResDen, yn = TIFFWriteYResNum, yd = TIFFWriteYResDen;
     bool scan = TIFFScanAllIFDs;
     ~TSettingsGuard()
@@ -220,7 +220,7 @@ TEST(TiffWrite, StripLayout)
         {300, 300, bc8, 1, false, 109, 3},
     };
     for (const Row& row : rows) {
-        TIFFWriteCompression = row.compression;
+        TIFFWriteCompression = TTIFFWriteCompression(row.compression);
         TIFFWriteCMYK = row.cmyk;
         TPixelGraphic image;
         test::FillRandom(image, row.width, row.height, row.bitCount, 7);
@@ -331,7 +331,7 @@ TEST(TiffWrite, MotorolaAndResolution)
 {
     TSettingsGuard guard;
     TIFFWriteMotorola = true;
-    TIFFWriteResolutionUnit = 2;
+    TIFFWriteResolutionUnit = truCentimetre;
     TIFFWriteXResNum = 7200;
     TIFFWriteXResDen = 254;
     TIFFWriteYResNum = 0x01020304;
@@ -351,7 +351,7 @@ TEST(TiffWrite, MotorolaAndResolution)
     EXPECT_EQ(Bytes(file.begin() + std::ptrdiff_t(compression), file.begin() + std::ptrdiff_t(compression) + 4),
               (Bytes{0, 1, 0, 0}));
 
-    TIFFWriteResolutionUnit = 0;
+    TIFFWriteResolutionUnit = truNone;
     EXPECT_EQ(Parse(WriteToBytes(image)).Tag(296).value, 1u);
 }
 
@@ -451,7 +451,7 @@ protected:
     Bytes WriteCase(TPixelGraphic& image)
     {
         const auto& [c, compression, motorola, whiteIsZero, cmyk] = GetParam();
-        TIFFWriteCompression = compression;
+        TIFFWriteCompression = TTIFFWriteCompression(compression);
         TIFFWriteMotorola = motorola;
         TIFFWriteWhiteIsZero = whiteIsZero;
         TIFFWriteCMYK = cmyk;
@@ -508,7 +508,7 @@ TEST(TiffWrite, RefusesBeforeWritingAnything)
     };
     for (const TBitCount bitCount : {bc1, bc4, bc8, bc24})
         for (const Row& row : rows) {
-            TIFFWriteCompression = row.compression;
+            TIFFWriteCompression = TTIFFWriteCompression(row.compression);
             TPixelGraphic image;
             image.SetSize(row.width, row.height, bitCount);
             TTIFFileFormatWriter writer;
@@ -527,7 +527,7 @@ TEST(TiffWrite, RefusesBeforeWritingAnything)
 TEST(TiffWrite, OffsetsAreRelativeToTheBase)
 {
     TSettingsGuard guard;
-    TIFFWriteCompression = 32773;
+    TIFFWriteCompression = twcPackBits;
     TPixelGraphic image;
     test::FillRandom(image, 2000, 40, bc24, 5);  // several strips
     TTIFFileFormatWriter writer;

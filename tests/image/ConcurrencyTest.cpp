@@ -87,7 +87,7 @@ TEST(ConcurrencyTest, ThreadsWriteWhatOneThreadWrites)
         s.JPEGQuality = 30 + 20 * variant;
         s.JPEGProgressive = variant == 2;
         s.TIFFWriteMotorola = variant % 2 == 1;
-        s.TIFFWriteCompression = variant == 2 ? 32773 : 1;
+        s.TIFFWriteCompression = variant == 2 ? twcPackBits : twcNone;
         s.TIFFWriteCMYK = variant == 1;
         s.PxMWriteBinary = variant != 0;
         s.PNGWriteGamma = variant != 1;
