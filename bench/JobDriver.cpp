@@ -2,7 +2,7 @@
 // wall time: the driver behind bench/parallel_bench.sh.
 // Usage: rastova-job-driver THREADS TARGET(bmp|jpg|...|tif) COLORS(0..4) OUTDIR FILE...
 // THREADS 0 runs the sequential job.
-#include "app/ConversionJob.h"
+#include "job/ConversionJob.h"
 
 #include <chrono>
 #include <cstdio>

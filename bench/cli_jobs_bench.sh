@@ -9,7 +9,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 kodak="${2:-$root/../shared/testsuites/kodak}"
-convert="$build/app/rastova-convert"
+convert="$build/cli/rastova-convert"
 jobs="$(nproc)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
-convert="$build/app/rastova-convert"
+convert="$build/cli/rastova-convert"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

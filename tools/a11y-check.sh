@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Starts rastova in a virtual X server with an accessibility bus and prints the
 # tree that screen readers and desktop automation see (tools/a11y-tree.py).
-# Usage: tools/a11y-check.sh [RASTOVA_EXECUTABLE]   (default build/app/rastova)
+# Usage: tools/a11y-check.sh [RASTOVA_EXECUTABLE]   (default build/gui/rastova)
 # Needs: xvfb xauth xdotool dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [[ "${1:-}" != --inside ]]; then
-    exe=$(realpath "${1:-build/app/rastova}")
+    exe=$(realpath "${1:-build/gui/rastova}")
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
     mkdir -p "$work/bin"

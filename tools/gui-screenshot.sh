@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Redraws doc/rastova-window.png: the main window over the bundled samples,
 # all files selected and PNG chosen, photographed in a virtual X server.
-# Usage: tools/gui-screenshot.sh [RASTOVA_EXECUTABLE]   (default build/app/rastova)
+# Usage: tools/gui-screenshot.sh [RASTOVA_EXECUTABLE]   (default build/gui/rastova)
 # Needs xvfb-run, xdotool and ImageMagick's import.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [[ "${1:-}" != --inside ]]; then
-    exe=$(realpath "${1:-build/app/rastova}")
+    exe=$(realpath "${1:-build/gui/rastova}")
     # A fixed, readable folder name, since it shows in the picture.
     work=${TMPDIR:-/tmp}/rastova-demo
     rm -rf "$work"

@@ -1,6 +1,6 @@
 // The metafile player: sizes and refusals over the sample suite, pixel rules
 // on tiny metafiles built here, damaged files, and the command-line hook.
-#include "app/MetafileSupport.h"
+#include "hosts/MetafileSupport.h"
 #include "metafile/GdiPlayer.h"
 #include "metafile/Metafile.h"
 #include "support/TestSupport.h"

@@ -1,0 +1,45 @@
+// The settings file "Rastova.ini": where it lives, and reading and writing the
+// main window's values in one place.
+#pragma once
+
+#include "job/JobChoices.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace rastova {
+
+inline const char* const kSettingsFileName = "Rastova.ini";
+
+struct TSettings {
+    // [Path] and [Ext]
+    QString OpenPath;  // source folder
+    QString SavePath;  // destination text, as typed
+    int ExtIndex = 0;  // filter combo item
+    // [Window]; a missing key keeps the window where and as large as it is.
+    std::optional<int> Left, Top, Width, Height;
+    // [Options]
+    TTargetFormat TargetFormat = tfBMP;
+    TJobColorResolution ColorResolution = jcrTrueColor;
+    TJobMirror Mirror = jmNone;
+    TJobRotate Rotate = jrNone;
+    int JpegQuality = 75;  // last position of the quality dialog
+    int Jobs = 0;          // parallel conversions; 0 means one per processor
+};
+
+// The settings file beside the program when that folder is writable, else in
+// the user's configuration folder ($XDG_CONFIG_HOME/Rastova, default ~/.config/Rastova).
+QString SettingsFilePath(const QString& programDir);
+
+// Reads what the file holds; missing keys keep the values already in settings.
+// Returns false when the file exists but cannot be read or parsed; the caller
+// then falls back to the root folder (ApplyReadFailure).
+bool ReadSettings(const QString& fileName, TSettings& settings);
+// Source and destination at the file-system root, first filter: used when the
+// settings cannot be read.
+void ApplyReadFailure(TSettings& settings);
+// Writes every key; failures are ignored (the values are simply not remembered).
+void WriteSettings(const QString& fileName, const TSettings& settings);
+
+}  // namespace rastova

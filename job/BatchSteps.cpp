@@ -1,0 +1,150 @@
+#include "job/BatchSteps.h"
+
+#include "image/PGraphic.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <utility>
+
+namespace rastova {
+
+namespace {
+
+bool ParsePositive(const char* first, const char* last, int& value)
+{
+    if (first == last || *first == '+' || *first == '-')
+        return false;
+    const auto [end, error] = std::from_chars(first, last, value);
+    return error == std::errc() && end == last && value > 0;
+}
+
+// numerator / denominator rounded to the nearest integer, halves up, at least 1.
+int RoundedRatio(std::int64_t numerator, std::int64_t denominator)
+{
+    return int(std::max<std::int64_t>(1, (2 * numerator + denominator) / (2 * denominator)));
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+bool ParseFitBox(const std::string& text, TFitBox& box)
+{
+    std::string body = text;
+    TFitBox parsed;
+    if (!body.empty() && body.back() == '!') {
+        parsed.Enlarge = true;
+        body.pop_back();
+    }
+    const std::size_t x = body.find_first_of("xX");
+    if (x == std::string::npos)
+        return false;
+    const char* data = body.data();
+    if (!ParsePositive(data, data + x, parsed.Width) || !ParsePositive(data + x + 1, data + body.size(), parsed.Height))
+        return false;
+    box = parsed;
+    return true;
+}
+
+TImageSize FittedSize(int width, int height, const TFitBox& box)
+{
+    if (!box.Active() || width < 1 || height < 1)
+        return {width, height};
+    const bool fits = width <= box.Width && height <= box.Height;
+    if (fits && !box.Enlarge)
+        return {width, height};
+    // The side that reaches the box first sets the factor; compare in integers
+    // so that equal ratios do not depend on floating-point rounding.
+    if (std::int64_t(box.Width) * height <= std::int64_t(box.Height) * width)
+        return {box.Width, RoundedRatio(std::int64_t(height) * box.Width, width)};
+    return {RoundedRatio(std::int64_t(width) * box.Height, height), box.Height};
+}
+
+bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box)
+{
+    const TImageSize size = FittedSize(source.Width(), source.Height(), box);
+    if (size.Width == source.Width() && size.Height == source.Height())
+        return false;
+    target.SetSize(size.Width, size.Height, bc24);
+    target.SetStretchMode(smPrecise);
+    target.StretchCopyRect(0, 0, size.Width, size.Height, source, 0, 0, source.Width(), source.Height());
+    return true;
+}
+
+void RotateQuarter(const TPixelGraphic& source, TPixelGraphic& target, bool clockwise)
+{
+    const int w = source.Width(), h = source.Height();
+    const int ew = w % 2 == 0 ? 1 : 0;
+    const int eh = h % 2 == 0 ? 1 : 0;
+    target.SetSize(h, w, bc24);
+    if (clockwise)
+        target.Rotate(source, 0, 0, w, h, w / 2, h / 2, h / 2 - eh, w / 2, 90);
+    else
+        target.Rotate(source, 0, 0, w, h, w / 2, h / 2, h / 2, w / 2 - ew, -90);
+}
+
+void ApplyOrientation(TPixelGraphic*& current, TPixelGraphic*& other, TExifOrientation orientation)
+{
+    const auto quarter = [&](bool clockwise) {
+        RotateQuarter(*current, *other, clockwise);
+        std::swap(current, other);
+    };
+    switch (orientation) {
+    case eoTopRight: current->MirrorHorizontal(); break;
+    case eoBottomRight:
+        current->MirrorHorizontal();
+        current->MirrorVertical();
+        break;
+    case eoBottomLeft: current->MirrorVertical(); break;
+    case eoLeftTop:
+        quarter(true);
+        current->MirrorHorizontal();
+        break;
+    case eoRightTop: quarter(true); break;
+    case eoRightBottom:
+        quarter(true);
+        current->MirrorVertical();
+        break;
+    case eoLeftBottom: quarter(false); break;
+    default: break;
+    }
+}
+
+bool ParseColor(const std::string& text, TRGB& color)
+{
+    if (text.size() == 7 && text[0] == '#') {
+        std::uint32_t value = 0;
+        const auto [end, error] = std::from_chars(text.data() + 1, text.data() + 7, value, 16);
+        if (error != std::errc() || end != text.data() + 7)
+            return false;
+        color = RGBValue(std::uint8_t(value >> 16), std::uint8_t(value >> 8), std::uint8_t(value));
+        return true;
+    }
+    static const std::pair<const char*, TRGB> kNames[] = {
+        {"black", RGBValue(0, 0, 0)},         {"white", RGBValue(255, 255, 255)},
+        {"gray", RGBValue(128, 128, 128)},    {"grey", RGBValue(128, 128, 128)},
+        {"silver", RGBValue(192, 192, 192)},  {"red", RGBValue(255, 0, 0)},
+        {"green", RGBValue(0, 128, 0)},       {"lime", RGBValue(0, 255, 0)},
+        {"blue", RGBValue(0, 0, 255)},        {"navy", RGBValue(0, 0, 128)},
+        {"yellow", RGBValue(255, 255, 0)},    {"cyan", RGBValue(0, 255, 255)},
+        {"magenta", RGBValue(255, 0, 255)},   {"maroon", RGBValue(128, 0, 0)},
+        {"olive", RGBValue(128, 128, 0)},     {"purple", RGBValue(128, 0, 128)},
+        {"teal", RGBValue(0, 128, 128)},
+    };
+    const std::string name = Lower(text);
+    for (const auto& [known, value] : kNames)
+        if (name == known) {
+            color = value;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace rastova
