@@ -412,6 +412,8 @@ void ReadGeneralFields(TTiffSource& source, const std::vector<TTiffEntry>& entri
         dir.sampleFormat = std::max(dir.sampleFormat, format);
     dir.t4Options = SingleValue(source, entries, kTagT4Options);
     dir.inkSet = SingleValue(source, entries, kTagInkSet);
+    if (dir.photometric == kPhotometricCMYK && dir.inkSet > 1)
+        Fail("inks other than CMYK are not supported");
     const std::vector<std::int32_t> subsampling = ArrayValue(source, entries, kTagYCbCrSubSampling);
     if (subsampling.size() >= 2) {
         dir.subsampleH = subsampling[0];
@@ -454,10 +456,7 @@ bool GeneralLayout(const TTiffDirectory& dir)
     case kPhotometricBlackIsZero: return true;
     case kPhotometricPalette: return b <= 8 && dir.sampleFormat != kSampleFloat;
     case kPhotometricRGB: return dir.samplesPerPixel >= 3;
-    case kPhotometricCMYK:
-        if (dir.inkSet > 1)
-            Fail("inks other than CMYK are not supported");
-        return dir.samplesPerPixel >= 4;
+    case kPhotometricCMYK: return dir.samplesPerPixel >= 4;
     case kPhotometricYCbCr:
         if (b != 8 || dir.samplesPerPixel != 3 || (dir.planarConfiguration == 2 && dir.compression != kCompressionNewJPEG))
             Fail("YCbCr other than 8-bit chunky samples is not supported");
