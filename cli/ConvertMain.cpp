@@ -399,7 +399,10 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     TRGB background = 0;
     ParseColor(line.background, background);
     options.BackGroundColor = background;
-    options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKBox;
+    // OK/Cancel rather than the OK box: the question function answers OK, and a
+    // reader that would refuse after a mere OK box (a TIFF strip table of one
+    // strip) goes on as in the window's batch.
+    options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKCancelBox;
     return options;
 }
 

@@ -45,7 +45,7 @@ struct TConversionOptions {
     bool AutoOrient = false;                 // turn JPEGs upright by their EXIF orientation, before the mirror
     TFitBox Fit{};                           // after the rotation, before the colour step
     std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
-    TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
+    TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox and pgwaOKCancelBox report warnings through AddItemWarning
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,

@@ -7,6 +7,7 @@
 #include "formats/Bmp.h"
 #include "formats/Jpeg.h"
 #include "formats/PngTestEncoder.h"
+#include "formats/TiffFileBuilder.h"
 #include "image/PGraphic.h"
 #include "support/ExifBuilder.h"
 
@@ -495,8 +496,12 @@ TEST_F(ConvertCliTest, ReaderWarningsAreReportedOrFailUnderStrict)
     test::TTestFrame frame{16, 16, std::vector<std::uint8_t>(256, 1), 0, {}, false, {}};
     frame.indices.resize(100);  // the end code in the seventh row
     const auto gif = test::TGifFileBuilder(16, 16, 1, {0, 0xFFFFFF}).Frame(frame).Trailer().Data();
+    // RowsPerStrip 2 of 4 rows, but one strip: taken to hold the whole image.
+    test::TTiffFileBuilder strips;
+    const std::uint32_t strip = strips.Blob(std::vector<std::uint8_t>(16, 0x80));
+    strips.Long(256, 4).Long(257, 4).Short(258, 8).Short(259, 1).Short(262, 1).Long(273, strip).Long(278, 2);
     const std::pair<const char*, std::vector<std::uint8_t>> files[] = {
-        {"cut.jpg", jpeg}, {"cut.bmp", bmp}, {"cut.gif", gif}};
+        {"cut.jpg", jpeg}, {"cut.bmp", bmp}, {"cut.gif", gif}, {"cut.tif", strips.Build()}};
     for (const auto& [name, bytes] : files) {
         test::WriteAll(dir.File(name), bytes);
         const std::string output = dir.File("out/cut.png");
