@@ -207,7 +207,7 @@ TEST(JpegTest, RefusalsCarryTheirMessages)
               std::string::npos);
 }
 
-TEST(JpegTest, FourComponentFilesAreDescribedButRefused)
+TEST(JpegTest, FourComponentFilesAreDescribedAndConvertedToRgb)
 {
     struct TCase {
         J_COLOR_SPACE space;
@@ -220,8 +220,9 @@ TEST(JpegTest, FourComponentFilesAreDescribedButRefused)
         EXPECT_EQ(info.ColorsText, "4294.9M");
         EXPECT_EQ(info.BitsPerPixel, 32);
         TPixelGraphic image;
-        EXPECT_EQ(MessageOf<EPGJPGFileFormatReaderWriter>([&] { ReadJpeg(bytes, image); }),
-                  "JPG: Not supported subformat");
+        ReadJpeg(bytes, image);
+        EXPECT_EQ(image.BitCount(), bc24);
+        EXPECT_EQ(image.Width(), 24);
     }
     const TFileInfo rgb = InfoOf(EncodeDirect(8, 8, JCS_RGB, 3));
     EXPECT_EQ(rgb.SubFormatText, "JFIF, YCbCr");
