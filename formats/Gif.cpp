@@ -24,10 +24,7 @@ const char* const kMsgIndexOutOfBounds = "Index out of bounds";
 constexpr std::uint8_t kExtensionIntroducer = 0x21;
 constexpr std::uint8_t kImageSeparator = 0x2C;
 constexpr std::uint8_t kTrailer = 0x3B;
-constexpr std::uint8_t kPlainTextLabel = 0x01;
 constexpr std::uint8_t kGraphicControlLabel = 0xF9;
-constexpr std::uint8_t kCommentLabel = 0xFE;
-constexpr std::uint8_t kApplicationLabel = 0xFF;
 
 constexpr std::size_t kSignatureSize = 6;         // "GIF" + version
 constexpr std::size_t kScreenDescriptorSize = 7;  // width, height, packed, background, aspect
@@ -36,9 +33,6 @@ constexpr std::size_t kExtensionHeadSize = 2;     // introducer, label
 // Block size, packed byte, delay (2), transparent index, terminator.
 constexpr std::size_t kGraphicControlSize = 6;
 constexpr std::uint8_t kTransparentFlag = 0x01;  // in the graphic control's packed byte
-// The 11-byte application block with its size byte, the 3-byte loop sub-block
-// with its size byte, and the terminator.
-constexpr std::size_t kNetscapeBlockSize = 12 + 4 + 1;
 constexpr std::uint8_t kTableFlag = 0x80;
 constexpr std::uint8_t kInterlaceFlag = 0x40;
 constexpr std::uint8_t kTableBitsMask = 0x07;
@@ -436,28 +430,16 @@ private:
             m_bytes.ToEnd();
             return;
         }
-        switch (m_bytes.At(1)) {
-        case kPlainTextLabel:
-        case kCommentLabel:
-            m_bytes.Skip(kExtensionHeadSize);
-            m_bytes.SkipSubBlocks();
-            break;
-        case kGraphicControlLabel:
+        // Every extension, known or not, is skipped by its sub-blocks, whatever
+        // their sizes (a NETSCAPE block of another length, a longer control block).
+        if (m_bytes.At(1) == kGraphicControlLabel) {
             // Delay and disposal are not applied to a single frame; transparency
             // is, to the image that follows.
-            if (m_bytes.Left() >= kExtensionHeadSize + kGraphicControlSize)
+            if (m_bytes.Left() >= kExtensionHeadSize + kGraphicControlSize && m_bytes.At(2) >= 4)
                 m_transparentIndex = (m_bytes.At(3) & kTransparentFlag) != 0 ? m_bytes.At(6) : -1;
-            m_bytes.Skip(kExtensionHeadSize + kGraphicControlSize);
-            break;
-        case kApplicationLabel:
-            m_bytes.Skip(kExtensionHeadSize);
-            if (m_bytes.Matches(1, "NETSCAPE") && m_bytes.Matches(9, "2.0"))
-                m_bytes.Skip(kNetscapeBlockSize);  // the loop count is not used
-            else
-                m_bytes.SkipSubBlocks();
-            break;
-        default: break;
         }
+        m_bytes.Skip(kExtensionHeadSize);
+        m_bytes.SkipSubBlocks();
     }
 
     void ReadImage()

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -72,6 +74,11 @@ const std::map<std::string, TIconKind> kIconsNowLoading = {
     {"pillow/python.ico", TIconKind::Alpha},
 };
 
+// Refused while extensions were stepped over by fixed sizes: a longer NETSCAPE
+// block or an unknown label ended the parse before the first image.
+const std::set<std::string> kGifsNowLoading = {"pygif/loop-buffer.gif", "pygif/loop-buffer_max.gif",
+                                               "pygif/unknown-extension.gif"};
+
 TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
 {
     const std::vector<test::TManifestRow> rows = test::ManifestRows({"gif", "ico"});
@@ -94,7 +101,7 @@ TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
             }
             continue;
         }
-        if (row.expectation == "loads") {
+        if (row.expectation == "loads" || kGifsNowLoading.count(row.path)) {
             ++loads;
             EXPECT_EQ(error, "");
             const int noted = NotedBitCount(row.note);

@@ -352,9 +352,11 @@ TEST(GifReader, ExtensionsAreSteppedOverAndUnknownBlocksEndTheParse)
         {"netscape loop", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({3, 1, 0, 0, 0})), 2},
         {"other application", Concat(Bytes({0x21, 0xFF, 11}), "XMP DataXMP", Bytes({2, 1, 2, 5, 1, 2, 3, 4, 5, 0})), 2},
         {"netscape 2.0 spelled otherwise", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.1", Bytes({5, 1, 2, 3, 4, 5, 0})), 2},
-        // Stepped over as a fixed 19 bytes, so a longer loop sub-block ends the parse.
-        {"netscape with a longer sub-block", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({5, 2, 0, 0, 1, 0, 0})), 1},
-        {"unknown label", Bytes({0x21, 0x2A, 1, 0, 0}), 1},
+        // Every extension is stepped over by its sub-blocks, whatever their sizes and labels.
+        {"netscape with a longer sub-block", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({5, 2, 0, 0, 1, 0, 0})), 2},
+        {"unknown label", Bytes({0x21, 0x2A, 1, 0, 0}), 2},
+        {"longer graphic control", Bytes({0x21, 0xF9, 6, 0, 0, 0, 0, 0, 0, 0}), 2},
+        {"netscape without sub-blocks", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({0})), 2},
         {"stray byte", Bytes({0x42}), 1},
         // Zero bytes after image data are stepped over with it.
         {"padding zeros", Bytes({0x00, 0x00}), 2},
