@@ -268,13 +268,14 @@ TEST_P(BmpBitFields, PixelBecomesColour)
 
 INSTANTIATE_TEST_SUITE_P(
     Pixels, BmpBitFields,
+    // 5- and 6-bit channels of 16-bit files span the full range: (v x 255 + 15) / 31.
     ::testing::Values(TFieldCase{"White555", 16, {}, 0x7FFF, RGBValue(255, 255, 255)},
                       TFieldCase{"Black555", 16, {}, 0x0000, 0},
-                      TFieldCase{"Level1Of555", 16, {}, 0x0421, RGBValue(16, 16, 16)},
-                      TFieldCase{"TopBitIgnored", 16, {}, 0x8000 | (2 << 10), RGBValue(24, 0, 0)},
+                      TFieldCase{"Level1Of555", 16, {}, 0x0421, RGBValue(8, 8, 8)},
+                      TFieldCase{"TopBitIgnored", 16, {}, 0x8000 | (2 << 10), RGBValue(16, 0, 0)},
                       TFieldCase{"Green565", 16, {0xF800, 0x07E0, 0x001F}, 0x07E0, RGBValue(0, 255, 0)},
-                      TFieldCase{"Red565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0800, RGBValue(16, 0, 0)},
-                      TFieldCase{"Green565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0020, RGBValue(0, 8, 0)},
+                      TFieldCase{"Red565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0800, RGBValue(8, 0, 0)},
+                      TFieldCase{"Green565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0020, RGBValue(0, 4, 0)},
                       TFieldCase{"ZeroMaskChannelIsBlack", 16, {0xFF00, 0x00FF, 0}, 0xFFFF, RGBValue(255, 255, 0)},
                       TFieldCase{"Default32", 32, {}, 0xAA112233, RGBValue(0x11, 0x22, 0x33)},
                       TFieldCase{"Swapped32", 32, {0xFF, 0xFF00, 0xFF0000}, 0x00112233, RGBValue(0x33, 0x22, 0x11)},

@@ -221,10 +221,10 @@ TEST(TgaReader, PixelDepthsBecomeColours)
         std::vector<std::uint8_t> pixel;
         TRGB expected;
     };
-    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(248, 248, 248)},
+    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(255, 255, 255)},
                            TCase{16, {0x00, 0x80}, 0},
                            TCase{16, {0x21, 0x04}, RGBValue(8, 8, 8)},
-                           TCase{16, {0x1F, 0x00}, RGBValue(0, 0, 248)},
+                           TCase{16, {0x1F, 0x00}, RGBValue(0, 0, 255)},
                            TCase{24, {1, 2, 3}, RGBValue(3, 2, 1)},
                            TCase{32, {1, 2, 3, 0x77}, RGBValue(3, 2, 1)}}) {
         TTgaFile f;
@@ -246,8 +246,8 @@ TEST(TgaReader, ColourMapEntriesOfEachSize)
         std::vector<std::uint8_t> entry;
         TRGB expected;
     };
-    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(248, 248, 248)},
-                           TCase{16, {0x1F, 0x7C}, RGBValue(248, 0, 248)},
+    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(255, 255, 255)},
+                           TCase{16, {0x1F, 0x7C}, RGBValue(255, 0, 255)},
                            TCase{24, {1, 2, 3}, RGBValue(3, 2, 1)},
                            TCase{32, {1, 2, 3, 4}, RGBValue(3, 2, 1)}}) {
         TTgaFile f;
