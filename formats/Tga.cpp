@@ -335,12 +335,16 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     if (graphic.GetEmpty() && graphic.ImageSize() > 0)
         throw EPGEmpty(MessageText(kMsgIsEmpty, "PixelGraphic"));
 
-    const int paletteCount = trueColor ? 0 : graphic.PaletteCount();
+    // 256 shades of gray are written as a gray image (type 3) without a colour
+    // map, so they read back as gray.
+    const bool gray = !trueColor && graphic.PaletteIdent() == pGray256;
+    const bool mapped = !trueColor && !gray;
+    const int paletteCount = mapped ? graphic.PaletteCount() : 0;
     TTgaHeader h;
-    h.colorMapType = trueColor ? 0 : 1;
-    h.imageType = trueColor ? 2 : 1;  // uncompressed true colour or colour-mapped
+    h.colorMapType = mapped ? 1 : 0;
+    h.imageType = trueColor ? 2 : gray ? 3 : 1;  // uncompressed true colour, gray or colour-mapped
     h.mapLength = paletteCount;
-    h.entrySize = trueColor ? 0 : 24;
+    h.entrySize = mapped ? 24 : 0;
     h.width = width;
     h.height = height;
     h.depth = trueColor ? 24 : 8;

@@ -546,3 +546,26 @@ TEST(TgaCodec, DecoderCarriesPacketsAcrossRows)
     EXPECT_EQ(row[0], 7);
     EXPECT_THROW(decoder.DecodeRow(row.data(), 1), EPGTGAFileFormatReader);
 }
+
+// Gray images are written as type 3 without a colour map and read back as the
+// same gray image; other 8-bit images keep their colour map (type 1).
+TEST(TgaWriter, GrayIsWrittenAsTypeThree)
+{
+    for (const bool gray : {true, false}) {
+        TPixelGraphic image;
+        test::FillRandom(image, 19, 7, bc8, 5);
+        if (gray)
+            image.SetPaletteIdent(pGray256);
+        const std::vector<std::uint8_t> bytes = test::WriteWith<TTGAFileFormatWriter>(image);
+        EXPECT_EQ(bytes[1], gray ? 0 : 1) << gray;  // colour map type
+        EXPECT_EQ(bytes[2], gray ? 3 : 1) << gray;  // image type
+        EXPECT_EQ(bytes.size(), 18u + (gray ? 0u : 3u * std::size_t(image.PaletteCount())) + 19u * 7u) << gray;
+        TPixelGraphic back;
+        test::ReadWith<TTGAFileFormatReader>(bytes, back);
+        std::string why;
+        EXPECT_TRUE(test::SamePixels(image, back, &why)) << gray << ": " << why;
+        if (gray) {
+            EXPECT_EQ(back.PaletteIdent(), pGray256);
+        }
+    }
+}
