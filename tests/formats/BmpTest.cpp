@@ -1,4 +1,5 @@
 #include "formats/Bmp.h"
+#include "formats/Png.h"
 #include "image/BmpCodec.h"
 #include "image/ByteOrder.h"
 
@@ -395,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
         TRejectCase{"Planes", [](TBmpFile& f) { f.planes = 2; }, "BMP: BitmapInfoHeader.biPlanes invalid"},
         TRejectCase{"BitCount2", [](TBmpFile& f) { f.bitCount = 2; }, "BMP: BitmapInfoHeader.biBitCount invalid"},
         TRejectCase{"BitCount64", [](TBmpFile& f) { f.bitCount = 64; }, "BMP: BitmapInfoHeader.biBitCount invalid"},
-        TRejectCase{"CompressionUnknown", [](TBmpFile& f) { f.compression = 4; },
+        TRejectCase{"CompressionUnknown", [](TBmpFile& f) { f.compression = 6; },
                     "BMP: BitmapInfoHeader.biCompression invalid"},
         TRejectCase{"BitFieldsOn8Bits", [](TBmpFile& f) { f.compression = 3; },
                     "BMP: BitmapInfoHeader.biCompression invalid"},
@@ -864,4 +865,46 @@ TEST(BmpReader, EmbeddedProfileAndIndicesBeyondTheTable)
     EXPECT_EQ(image.GetColor(2, 0), 0u);
     for (int i = 2; i < 8; ++i)
         EXPECT_EQ(image.GetPaletteColor(i), 0u) << i;
+}
+
+// A bitmap whose pixels are a PNG file (biCompression 5) shows that PNG; the
+// first bitmap of an OS/2 bitmap array shows, its pixels found by bfOffBits
+// behind the headers of the array's other bitmaps.
+TEST(BmpReader, EmbeddedPngAndBitmapArrays)
+{
+    TPixelGraphic picture;
+    test::FillRandom(picture, 13, 9, bc24, 4);
+    const std::vector<std::uint8_t> png = test::WriteWith<TPNGFileFormatWriter>(picture);
+    test::TByteBuilder embedded;
+    embedded.U8('B').U8('M').U32LE(0).U32LE(0).U32LE(54);
+    embedded.U32LE(40).U32LE(13).U32LE(9).U16LE(1).U16LE(0).U32LE(5).U32LE(std::uint32_t(png.size()));
+    embedded.U32LE(0).U32LE(0).U32LE(0).U32LE(0).Bytes(png);
+    TPixelGraphic image;
+    test::ReadWith<TBMPFileFormatReader>(embedded.Data(), image);
+    EXPECT_TRUE(test::SamePixels(image, picture));
+
+    TPixelGraphic first, second;
+    test::FillRandom(first, 7, 5, bc8, 6);
+    test::FillRandom(second, 3, 2, bc24, 7);
+    const std::vector<std::uint8_t> a = test::WriteWith<TBMPFileFormatWriter>(first);
+    const std::vector<std::uint8_t> b = test::WriteWith<TBMPFileFormatWriter>(second);
+    const std::uint32_t aHeaders = 14 + 40 + 4 * 256, bHeaders = 14 + 40;
+    // Two array entries (headers only), then the pixels of both.
+    const std::uint32_t secondEntry = 14 + aHeaders;
+    const std::uint32_t aPixels = secondEntry + 14 + bHeaders, bPixels = aPixels + std::uint32_t(a.size()) - aHeaders;
+    test::TByteBuilder array;
+    array.U8('B').U8('A').U32LE(14).U32LE(secondEntry).U16LE(0).U16LE(0);
+    std::vector<std::uint8_t> aHead(a.begin(), a.begin() + aHeaders);
+    PutU32LE(&aHead[10], aPixels);
+    array.Bytes(aHead);
+    array.U8('B').U8('A').U32LE(14).U32LE(0).U16LE(0).U16LE(0);
+    std::vector<std::uint8_t> bHead(b.begin(), b.begin() + bHeaders);
+    PutU32LE(&bHead[10], bPixels);
+    array.Bytes(bHead);
+    array.Bytes(std::vector<std::uint8_t>(a.begin() + aHeaders, a.end()));
+    array.Bytes(std::vector<std::uint8_t>(b.begin() + bHeaders, b.end()));
+    TPixelGraphic shown;
+    test::ReadWith<TBMPFileFormatReader>(array.Data(), shown);
+    std::string why;
+    EXPECT_TRUE(test::SamePixels(shown, first, &why)) << why;
 }
