@@ -1167,8 +1167,9 @@ TChunkCoding ChunkCodingOf(const TTiffDirectory& dir)
 }
 
 // Decodes every chunk into the image buffer, chunk by chunk in file order.
+// validRows follows the rows whose every sample has been decoded.
 void DecodeChunks(TTiffSource& source, const TTiffDirectory& dir, const TChunkLayout& layout,
-                  std::vector<std::uint8_t>& image)
+                  std::vector<std::uint8_t>& image, int& validRows)
 {
     const TChunkCoding coding = ChunkCodingOf(dir);
     const std::int64_t perPlane = std::int64_t(layout.ChunksAcross()) * layout.ChunksDown();
@@ -1178,6 +1179,8 @@ void DecodeChunks(TTiffSource& source, const TTiffDirectory& dir, const TChunkLa
             break;  // the planes of samples the image does not keep
         const int y0 = int((i % perPlane) / layout.ChunksAcross()) * layout.chunkLength;
         const int rows = dir.tiled ? layout.chunkLength : std::min(layout.chunkLength, dir.length - y0);
+        // Rows of a later plane are whole only once every plane is.
+        validRows = i < perPlane ? y0 : 0;
         ReadChunkBytes(source, dir, layout, std::size_t(i), bytes);
         DecodeChunk(layout, coding, rows, bytes, chunk);
         PlaceChunk(layout, i, chunk.data(), image.data());
@@ -1199,14 +1202,16 @@ void ReadGeneral(TTiffSource& source, TTiffDirectory& dir, TPixelGraphic& graphi
     std::vector<std::uint8_t> image(rowBytes * std::size_t(std::max(dir.length, 0)));
     // A chunk that fails to decode still leaves the rows before it in the image.
     std::exception_ptr error;
+    int validRows = dir.length;
     try {
-        DecodeChunks(source, dir, layout, image);
+        DecodeChunks(source, dir, layout, image, validRows);
+        validRows = dir.length;
     } catch (const EPixelGraphic&) {
         error = std::current_exception();
     }
     {
         TProgressScope progress(graphic, sender);
-        for (int y = 0; y < dir.length && rowBytes > 0; ++y) {
+        for (int y = 0; y < validRows && rowBytes > 0; ++y) {
             StoreRow(rows, image.data() + std::size_t(y) * rowBytes, graphic.ScanLine(y));
             if (graphic.Progress(sender, y, dir.length))
                 break;
