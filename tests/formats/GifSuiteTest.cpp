@@ -67,6 +67,8 @@ const std::map<std::string, TIconKind> kIconsNowLoading = {
     {"image-rs/images/ico/images/png-32bpp-alpha.ico", TIconKind::Png},
     {"image-rs/images/ico/images/png_l8.ico", TIconKind::Png},
     {"image-rs/images/ico/images/png_rgb8.ico", TIconKind::Png},
+    // The largest, deepest entry is the one loaded: its 48 x 48 32-bit picture.
+    {"image-rs/images/ico/images/multiple_entries_with_different_bit_depth.ico", TIconKind::Alpha},
     {"image-rs/images/ico/images/truncated_mask_32bpp.ico", TIconKind::Alpha},
     {"pillow/hopper_256x256.ico", TIconKind::Masked},
     {"pillow/hopper_draw.ico", TIconKind::Png},
