@@ -76,7 +76,7 @@ void Decompress(const TChunkLayout& layout, const TChunkCoding& coding, const st
         return;
     case kCompressionNewJPEG: {
         const TJpegChunk chunk{coding.jpegTables, coding.photometric, layout.planar ? 1 : layout.samples,
-                               layout.chunkWidth, layout.chunkLength};
+                               layout.chunkWidth, layout.chunkLength, layout.chunkBgr};
         DecodeJpegChunk(chunk, in.data(), in.size(), out);
         return;
     }
@@ -205,15 +205,38 @@ void PlacePacked(const TChunkLayout& layout, const std::uint8_t* src, std::uint8
     }
 }
 
+// The common rows of 8-bit samples in one pass: chunky rows that keep every
+// sample are copied (or reordered to blue, green, red). False for the others.
+bool PlaceEightBitRow(const TChunkLayout& layout, const std::uint8_t* src, std::uint8_t* out, int w)
+{
+    if (layout.bits != 8 || layout.sampleFormat == kSampleFloat || layout.planar || layout.keep != layout.samples)
+        return false;
+    if (!layout.bgr || layout.chunkBgr) {
+        std::memcpy(out, src, std::size_t(w) * std::size_t(layout.keep));
+        return true;
+    }
+    for (int x = 0; x < w; ++x, src += 3, out += 3) {
+        out[0] = src[2];
+        out[1] = src[1];
+        out[2] = src[0];
+    }
+    return true;
+}
+
 }  // namespace
 
-void DecodeChunk(const TChunkLayout& layout, const TChunkCoding& coding, int rows,
-                 const std::vector<std::uint8_t>& bytes, std::vector<std::uint8_t>& out)
+void DecodeChunk(const TChunkLayout& layout, const TChunkCoding& coding, int rows, std::vector<std::uint8_t>& bytes,
+                 std::vector<std::uint8_t>& out)
 {
-    out.resize(std::size_t(layout.ChunkBytes()));
     // The last strip holds only the rows left; JPEG streams say their own size.
     const bool jpeg = coding.compression == kCompressionNewJPEG;
-    const std::size_t size = jpeg ? out.size() : std::size_t(layout.ChunkRowBytes()) * std::size_t(rows);
+    const std::size_t size = jpeg ? std::size_t(layout.ChunkBytes()) : std::size_t(layout.ChunkRowBytes()) * std::size_t(rows);
+    if (coding.compression == kCompressionNone && coding.photometric != kPhotometricYCbCr && bytes.size() >= size) {
+        out.swap(bytes);
+        out.resize(std::size_t(layout.ChunkBytes()));
+        return;
+    }
+    out.resize(std::size_t(layout.ChunkBytes()));
     // libjpeg converts YCbCr itself.
     if (coding.photometric != kPhotometricYCbCr || jpeg) {
         Decompress(layout, coding, bytes, rows, out.data(), size);
@@ -225,7 +248,7 @@ void DecodeChunk(const TChunkLayout& layout, const TChunkCoding& coding, int row
     YCbCrToRgb(ycbcr.data(), layout.chunkWidth, rows, h, v, out.data());
 }
 
-void PlaceChunk(const TChunkLayout& layout, std::int64_t index, std::uint8_t* chunk, std::uint8_t* image)
+void PlaceChunk(const TChunkLayout& layout, std::int64_t index, std::uint8_t* chunk, std::uint8_t* const* rows)
 {
     const std::int64_t perPlane = std::int64_t(layout.ChunksAcross()) * layout.ChunksDown();
     const int plane = int(index / perPlane);
@@ -237,19 +260,22 @@ void PlaceChunk(const TChunkLayout& layout, std::int64_t index, std::uint8_t* ch
     const int stride = layout.planar ? 1 : layout.samples;
     // Planar chunks of samples the image does not keep (extra samples) are passed over.
     const int samples = layout.planar ? (plane < layout.keep ? 1 : 0) : std::min(layout.keep, layout.samples);
-    const std::int64_t imageRow = layout.ImageRowBytes();
     std::vector<std::uint8_t> work;
     for (int r = 0; r < h && samples > 0; ++r) {
         std::uint8_t* src = chunk + std::size_t(r * layout.ChunkRowBytes());
         if (layout.predictor != kPredictorNone)
             UndoPredictor(layout, src, work);
-        std::uint8_t* dst = image + std::size_t((y0 + r) * imageRow);
+        std::uint8_t* dst = rows[y0 + r];
         if (layout.packed) {
             PlacePacked(layout, src, dst, x0, w);
             continue;
         }
+        if (PlaceEightBitRow(layout, src, dst + std::size_t(x0) * std::size_t(layout.keep), w))
+            continue;
         for (int s = 0; s < samples; ++s) {
-            std::uint8_t* out = dst + std::size_t(x0) * std::size_t(layout.keep) + std::size_t(layout.planar ? plane : s);
+            const int target = layout.planar ? plane : s;
+            std::uint8_t* out = dst + std::size_t(x0) * std::size_t(layout.keep) +
+                                std::size_t(layout.bgr ? 2 - target : target);
             if (layout.bits == 8 && layout.sampleFormat != kSampleFloat) {
                 for (int x = 0; x < w; ++x)
                     out[std::size_t(x) * std::size_t(layout.keep)] = src[std::size_t(x) * std::size_t(stride) + std::size_t(s)];

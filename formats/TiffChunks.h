@@ -29,6 +29,8 @@ struct TChunkLayout {
     int keep = 0;  // leading samples the image keeps per pixel
     bool packed = false;  // single 1-, 4- or 8-bit samples kept packed as they are
     bool scale = true;  // false for palette indices
+    bool bgr = false;  // three 8-bit colour samples placed as blue, green, red (the image's own rows)
+    bool chunkBgr = false;  // JPEG chunks decoded in that order already
 
     int Planes() const { return planar ? samples : 1; }
     int ChunksAcross() const { return int((std::int64_t(width) + chunkWidth - 1) / chunkWidth); }
@@ -59,13 +61,14 @@ struct TChunkCoding {
 // Decodes one chunk's bytes (fill order already undone) into layout.ChunkBytes()
 // bytes of samples. A chunk that holds too little raises EPGTIFFileFormatReader.
 // rows: the chunk's rows inside the image (what a fax-coded strip holds).
-void DecodeChunk(const TChunkLayout& layout, const TChunkCoding& coding, int rows,
-                 const std::vector<std::uint8_t>& bytes, std::vector<std::uint8_t>& out);
+// Uncompressed bytes are taken over rather than copied, so bytes may be left empty.
+void DecodeChunk(const TChunkLayout& layout, const TChunkCoding& coding, int rows, std::vector<std::uint8_t>& bytes,
+                 std::vector<std::uint8_t>& out);
 
 // Undoes the predictor of the chunk of that index (planes, then rows of
 // chunks, then chunks left to right) and places its pixels inside the image
-// into the image buffer (rows of ImageRowBytes, top first).
-void PlaceChunk(const TChunkLayout& layout, std::int64_t index, std::uint8_t* chunk, std::uint8_t* image);
+// into the image rows (ImageRowBytes each; rows[y] is image row y, top first).
+void PlaceChunk(const TChunkLayout& layout, std::int64_t index, std::uint8_t* chunk, std::uint8_t* const* rows);
 
 // 8-bit YCbCr samples in blocks of h x v luma samples and one Cb and Cr,
 // converted to the chunk's RGB pixels.

@@ -71,17 +71,20 @@ bool Run(jpeg_decompress_struct& info, TJpegError& error, const TJpegChunk& chun
         return false;
     }
     info.jpeg_color_space = space;
-    info.out_color_space = space == JCS_YCbCr ? JCS_RGB : space;
+    info.out_color_space = space == JCS_YCbCr || space == JCS_RGB ? (chunk.bgr ? JCS_EXT_BGR : JCS_RGB) : space;
     jpeg_start_decompress(&info);
     const JDIMENSION columns = std::min<JDIMENSION>(info.output_width, JDIMENSION(chunk.width));
     const std::size_t rowBytes = std::size_t(chunk.width) * std::size_t(chunk.samples);
     JSAMPROW line = static_cast<JSAMPROW>(
         (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
                                  std::size_t(info.output_width) * std::size_t(info.output_components)));
+    // Rows as wide as the chunk's are decoded in place.
+    const bool inPlace = info.output_width == JDIMENSION(chunk.width);
     while (info.output_scanline < info.output_height) {
         const JDIMENSION y = info.output_scanline;
-        jpeg_read_scanlines(&info, &line, 1);
-        if (y < JDIMENSION(chunk.rows))
+        JSAMPROW target = inPlace && y < JDIMENSION(chunk.rows) ? out + y * rowBytes : line;
+        jpeg_read_scanlines(&info, &target, 1);
+        if (target == line && y < JDIMENSION(chunk.rows))
             std::memcpy(out + y * rowBytes, line, std::size_t(columns) * std::size_t(chunk.samples));
     }
     jpeg_finish_decompress(&info);

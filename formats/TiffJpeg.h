@@ -15,6 +15,7 @@ struct TJpegChunk {
     int samples = 0;      // components the chunk must have
     int width = 0;        // of the strip or tile
     int rows = 0;
+    bool bgr = false;     // colour delivered as blue, green, red
 };
 
 // Decodes data into width x rows pixels of samples bytes each (rows of

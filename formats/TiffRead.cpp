@@ -1169,7 +1169,7 @@ TChunkCoding ChunkCodingOf(const TTiffDirectory& dir)
 // Decodes every chunk into the image buffer, chunk by chunk in file order.
 // validRows follows the rows whose every sample has been decoded.
 void DecodeChunks(TTiffSource& source, const TTiffDirectory& dir, const TChunkLayout& layout,
-                  std::vector<std::uint8_t>& image, int& validRows)
+                  const std::vector<std::uint8_t*>& image, int& validRows)
 {
     const TChunkCoding coding = ChunkCodingOf(dir);
     const std::int64_t perPlane = std::int64_t(layout.ChunksAcross()) * layout.ChunksDown();
@@ -1184,6 +1184,7 @@ void DecodeChunks(TTiffSource& source, const TTiffDirectory& dir, const TChunkLa
         ReadChunkBytes(source, dir, layout, std::size_t(i), bytes);
         DecodeChunk(layout, coding, rows, bytes, chunk);
         PlaceChunk(layout, i, chunk.data(), image.data());
+        chunk.swap(bytes);  // an uncompressed chunk's buffer serves the next read
     }
 }
 
@@ -1191,20 +1192,29 @@ void ReadGeneral(TTiffSource& source, TTiffDirectory& dir, TPixelGraphic& graphi
 {
     if (!dir.tiled && !(dir.planarConfiguration == 2 && dir.samplesPerPixel > 1))
         CheckStripCount(dir, graphic);
-    const TChunkLayout layout = ChunkLayoutOf(dir);
+    TChunkLayout layout = ChunkLayoutOf(dir);
     CheckChunkLayout(dir, layout);
     CheckGeneralDataPresent(source, dir, layout);
     const TTiffDirectory buffer = BufferDirectory(dir, layout);
     const TRowLayout rows = RowLayoutOf(buffer, graphic);
     graphic.SetSize(dir.width, dir.length, BitCountOf(buffer));
     SetPalette(buffer, graphic);
+    // Packed samples and RGB go straight into the image's rows (RGB as blue,
+    // green, red); CMYK and alpha through a buffer of 8-bit samples.
+    layout.bgr = layout.keep == 3 && buffer.photometric == kPhotometricRGB;
+    layout.chunkBgr = layout.bgr && dir.compression == kCompressionNewJPEG && layout.samples == 3;
+    const bool direct = layout.packed || layout.bgr;
     const std::size_t rowBytes = std::size_t(layout.ImageRowBytes());
-    std::vector<std::uint8_t> image(rowBytes * std::size_t(std::max(dir.length, 0)));
+    const std::size_t height = std::size_t(std::max(dir.length, 0));
+    std::vector<std::uint8_t> image(direct ? 0 : rowBytes * height);
+    std::vector<std::uint8_t*> imageRows(height);
+    for (std::size_t y = 0; y < height; ++y)
+        imageRows[y] = direct ? graphic.ScanLine(int(y)) : image.data() + y * rowBytes;
     // A chunk that fails to decode still leaves the rows before it in the image.
     std::exception_ptr error;
     int validRows = dir.length;
     try {
-        DecodeChunks(source, dir, layout, image, validRows);
+        DecodeChunks(source, dir, layout, imageRows, validRows);
         validRows = dir.length;
     } catch (const EPixelGraphic&) {
         error = std::current_exception();
@@ -1212,7 +1222,9 @@ void ReadGeneral(TTiffSource& source, TTiffDirectory& dir, TPixelGraphic& graphi
     {
         TProgressScope progress(graphic, sender);
         for (int y = 0; y < validRows && rowBytes > 0; ++y) {
-            StoreRow(rows, image.data() + std::size_t(y) * rowBytes, graphic.ScanLine(y));
+            // Packed rows are inverted or trimmed in place; placed RGB rows are done.
+            if (!layout.bgr)
+                StoreRow(rows, imageRows[std::size_t(y)], graphic.ScanLine(y));
             if (graphic.Progress(sender, y, dir.length))
                 break;
         }
