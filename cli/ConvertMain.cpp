@@ -41,6 +41,7 @@ struct TCommandLine {
     std::string colors = "true";
     std::string mirror = "none";
     std::string rotate = "none";
+    std::string frames = "first";
     int quality = 0;  // 0: the library's JPEGQuality
     bool yes = false;
     std::string destination;
@@ -166,7 +167,11 @@ int RunInfo(const std::vector<std::string>& files)
             continue;
         }
         std::cout << file << ": File info: " << info.FormatDescription << ", " << info.SubFormatText << ", "
-                  << info.Width << "x" << info.Height << " pixeles, colors: " << info.ColorsText << "\n";
+                  << info.Width << "x" << info.Height << " pixeles, colors: " << info.ColorsText;
+        // Files of several pages, frames or icon entries say how many (--frames all writes each).
+        if (const int frames = FrameCount(file, DefaultSettings()); frames > 1)
+            std::cout << ", images: " << frames;
+        std::cout << "\n";
     }
     return status;
 }
@@ -347,6 +352,10 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
             TFitBox box;
             return ParseFitBox(text, box) ? std::string() : "expected WxH or WxH! with positive sizes";
         });
+    app.add_option("--frames", line.frames,
+                   "Every TIFF page, GIF frame and icon entry as a file of its own (name-001.ext, ...) or the first only")
+        ->check(CLI::IsMember({"first", "all"}, CLI::ignore_case))
+        ->capture_default_str();
     app.add_flag("--auto-orient", line.autoOrient,
                  "Turn JPEG photos upright by their EXIF orientation, before -m and -r [default: off]");
     app.add_option("--background", line.background, "Colour behind transparent pixels, #rrggbb or a name")
@@ -396,6 +405,7 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.KeepCase = line.keepCase;
     ParseFitBox(line.fit, options.Fit);
     options.AutoOrient = line.autoOrient;
+    options.AllFrames = line.frames == "all" || line.frames == "ALL" || line.frames == "All";
     TRGB background = 0;
     ParseColor(line.background, background);
     options.BackGroundColor = background;

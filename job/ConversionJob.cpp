@@ -1,6 +1,7 @@
 #include "job/ConversionJob.h"
 
 #include "formats/JpegExif.h"
+#include "formats/Register.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
@@ -11,6 +12,7 @@
 #include <deque>
 #include <filesystem>
 #include <iterator>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -220,6 +222,47 @@ std::string PathKey(const std::string& path)
 
 }  // namespace
 
+int FrameCount(const std::string& path, const TPGSettings& settings)
+{
+    TPGSettings counting = settings;
+    counting.TIFFScanAllIFDs = true;
+    TSettingsScope scope(counting);
+    TFileInfo info;
+    return GetFileInfo(path, 0, info) ? std::max(info.ImageCount, 1) : 1;
+}
+
+std::string NumberedPath(const std::string& path, int number)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t at = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? path.size() : dot;
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "-%03d", number);
+    return path.substr(0, at) + suffix + path.substr(at);
+}
+
+namespace {
+
+// With AllFrames, a file of several pages, frames or icon entries becomes one
+// item per image, each with its numbered output name.
+void AddPlannedItem(TConversionPlan& plan, TPlannedItem item)
+{
+    const bool metafile = item.Extension == ".wmf" || item.Extension == ".emf";
+    const int count = plan.Options.AllFrames && !metafile ? FrameCount(item.SourcePath, plan.Settings) : 1;
+    if (count == 1) {
+        plan.Items.push_back(std::move(item));
+        return;
+    }
+    for (int index = 0; index < count; ++index) {
+        TPlannedItem frame = item;
+        frame.ImageIndex = index;
+        frame.OutputPath = NumberedPath(item.OutputPath, index + 1);
+        plan.Items.push_back(std::move(frame));
+    }
+}
+
+}  // namespace
+
 std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
 {
     host.SetBusy(true);
@@ -227,6 +270,9 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     TConversionPlan plan;
     plan.Options = host.Options();
     plan.Settings = DefaultSettings();
+    // Later TIFF pages can only be read with the whole chain walked.
+    if (plan.Options.AllFrames)
+        plan.Settings.TIFFScanAllIFDs = true;
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -244,7 +290,7 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
             item.OutputPath = JoinedPath(JoinedPath(plan.Destination, folder),
                                          OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
                                                        plan.Options.KeepCase));
-        plan.Items.push_back(std::move(item));
+        AddPlannedItem(plan, std::move(item));
     }
     ApplyExistingPolicy(plan);
     RefuseCollisions(plan);
@@ -397,7 +443,7 @@ bool LoadItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& it
         if (item.Extension == ".wmf" || item.Extension == ".emf")
             LoadMetafile(metafiles, item.SourcePath, *run.current, plan.Settings);
         else
-            run.current->LoadFromFile(item.SourcePath, plan.Settings);
+            run.current->LoadFromFileIndex(item.SourcePath, item.ImageIndex, plan.Settings);
     });
 }
 

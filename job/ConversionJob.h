@@ -45,6 +45,9 @@ struct TConversionOptions {
     bool AutoOrient = false;                 // turn JPEGs upright by their EXIF orientation, before the mirror
     TFitBox Fit{};                           // after the rotation, before the colour step
     std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
+    // Every TIFF page, GIF frame and icon entry an item of its own, written as
+    // name-001.ext, name-002.ext, ...; false: the first (the default) only.
+    bool AllFrames = false;
     TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox and pgwaOKCancelBox report warnings through AddItemWarning
 };
 
@@ -145,6 +148,7 @@ struct TPlannedItem {
     bool Skip = false;
     // Not empty: the item must not be written, and fails with this text.
     std::string Refusal;
+    int ImageIndex = 0;       // the page, frame or icon entry loaded
 };
 
 struct TConversionPlan {
@@ -254,6 +258,13 @@ public:
 private:
     TConversionHost& m_host;
 };
+
+// The pages, frames or icon entries of a file (TIFF pages all counted); 1 when
+// the file cannot be described.
+int FrameCount(const std::string& path, const TPGSettings& settings);
+
+// path with "-NNN" (number, three digits at least) before its extension.
+std::string NumberedPath(const std::string& path, int number);
 
 // Names of one item: the output path in the destination folder.
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat);

@@ -661,3 +661,41 @@ TEST_F(ConvertCliTest, SignalsRemoveTheTemporaryBeingWritten)
         }
     }
 }
+
+// --frames all writes every TIFF page and GIF frame as name-001.ext, ...; the
+// default writes the first only; --info gives the count.
+TEST_F(ConvertCliTest, FramesAllWritesEveryPageAndFrame)
+{
+    test::TTiffFileBuilder pages;
+    const std::uint32_t strip0 = pages.Blob(std::vector<std::uint8_t>(8, 0x20));
+    const std::uint32_t strip1 = pages.Blob(std::vector<std::uint8_t>(6, 0xC0));
+    pages.Long(256, 4).Long(257, 2).Short(258, 8).Short(259, 1).Short(262, 1).Long(273, strip0);
+    pages.NextIfd().Long(256, 3).Long(257, 2).Short(258, 8).Short(259, 1).Short(262, 1).Long(273, strip1);
+    test::WriteAll(dir.File("pages.tif"), pages.Build());
+    test::TTestFrame frame{4, 4, std::vector<std::uint8_t>(16, 1), 0, {}, false, {}};
+    test::TGifFileBuilder gif(4, 4, 1, {0, 0xFFFFFF});
+    gif.Frame(frame).Frame(frame).Frame(frame).Trailer();
+    test::WriteAll(dir.File("anim.gif"), gif.Data());
+
+    const TRun info = Convert("--info '" + dir.File("pages.tif") + "' '" + dir.File("anim.gif") + "'");
+    EXPECT_TRUE(Contains(info.out, "pixeles, colors: 256, images: 2\n")) << info.out;
+    EXPECT_TRUE(Contains(info.out, "images: 3\n")) << info.out;
+
+    const TRun all = Convert("--frames all -f png -o " + Out() + " -y '" + dir.File("pages.tif") + "' '" +
+                             dir.File("anim.gif") + "'");
+    ASSERT_EQ(all.status, 0) << all.err;
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out")))
+        written.insert(entry.path().filename().string());
+    EXPECT_EQ(written, (std::set<std::string>{"anim-001.png", "anim-002.png", "anim-003.png", "pages-001.png",
+                                              "pages-002.png"}));
+    TPixelGraphic second;
+    second.LoadFromFile(dir.File("out/pages-002.png"));
+    EXPECT_EQ(second.Width(), 3);
+    EXPECT_EQ(second.GetColor(0, 0), RGBValue(0xC0, 0xC0, 0xC0));
+
+    std::filesystem::remove_all(dir.File("out"));
+    ASSERT_EQ(Convert("-f png -o " + Out() + " -y '" + dir.File("pages.tif") + "'").status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("out/pages.png")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/pages-001.png")));
+}
