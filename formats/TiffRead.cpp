@@ -4,6 +4,7 @@
 #include "formats/Tiff.h"
 #include "formats/TiffChunks.h"
 #include "formats/TiffDecode.h"
+#include "formats/TiffJpeg.h"
 #include "formats/TiffTags.h"
 
 #include "image/PGExceptions.h"
@@ -162,6 +163,8 @@ struct TTiffDirectory {
     std::int32_t subsampleH = 2;
     std::int32_t subsampleV = 2;
     std::vector<std::uint8_t> jpegTables;
+    std::int64_t interchange = 0;  // old-style JPEG: where its whole JPEG stream starts, and its length
+    std::int64_t interchangeLength = 0;
 
     int BitsPerPixel() const { return bitsPerSample.empty() ? 0 : bitsPerSample[0] * samplesPerPixel; }
     bool Compressed() const
@@ -411,6 +414,8 @@ void ReadGeneralFields(TTiffSource& source, const std::vector<TTiffEntry>& entri
     for (const std::int32_t format : formats)
         dir.sampleFormat = std::max(dir.sampleFormat, format);
     dir.t4Options = SingleValue(source, entries, kTagT4Options);
+    dir.interchange = std::uint32_t(SingleValue(source, entries, kTagJPEGInterchangeFormat));
+    dir.interchangeLength = std::uint32_t(SingleValue(source, entries, kTagJPEGInterchangeFormatLength));
     dir.inkSet = SingleValue(source, entries, kTagInkSet);
     if (dir.photometric == kPhotometricCMYK && dir.inkSet > 1)
         Fail("inks other than CMYK are not supported");
@@ -548,7 +553,7 @@ void CheckCompression(std::int32_t compression)
     case kCompressionGroup3:
     case kCompressionGroup4:
     case kCompressionNewJPEG: return;
-    case kCompressionJPEG: Fail("old-style JPEG compression is not supported");
+    case kCompressionJPEG: Fail("old-style JPEG compression without a whole JPEG stream is not supported");
     default: Fail("Unsupported compression " + std::to_string(compression));
     }
 }
@@ -1233,6 +1238,41 @@ void ReadGeneral(TTiffSource& source, TTiffDirectory& dir, TPixelGraphic& graphi
         std::rethrow_exception(error);
 }
 
+// Old-style JPEG (Compression 6) in its common form: JPEGInterchangeFormat
+// points at a whole JPEG stream of the image, decoded as it stands. Without a
+// length the stream runs to the end of the strips or of the file.
+void ReadOldJpeg(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic, TObject* sender)
+{
+    const bool gray = dir.photometric == kPhotometricWhiteIsZero || dir.photometric == kPhotometricBlackIsZero;
+    if (dir.samplesPerPixel != (gray ? 1 : 3) || dir.bitsPerSample[0] != 8 || dir.tiled)
+        Fail("old-style JPEG compression of this layout is not supported");
+    std::int64_t end = source.Available(0);
+    if (dir.interchangeLength > 0)
+        end = std::min(end, dir.interchange + dir.interchangeLength);
+    else if (!dir.stripOffsets.empty() && dir.stripOffsets.size() == dir.stripByteCounts.size())
+        end = std::min(end, std::int64_t(std::uint32_t(dir.stripOffsets.back())) +
+                                std::int64_t(std::uint32_t(dir.stripByteCounts.back())));
+    if (end <= dir.interchange)
+        FailStreamRead();
+    CheckImagePixels(dir.width, dir.length);
+    std::vector<std::uint8_t> stream(std::size_t(end - dir.interchange));
+    source.ReadAt(dir.interchange, stream.data(), std::int64_t(stream.size()));
+    graphic.SetSize(dir.width, dir.length, gray ? bc8 : bc24);
+    if (gray)
+        graphic.SetPaletteIdent(pGray256);
+    const int samples = gray ? 1 : 3;
+    const TJpegChunk chunk{nullptr, gray ? kPhotometricBlackIsZero : dir.photometric, samples, dir.width, dir.length, true};
+    const std::size_t rowBytes = std::size_t(dir.width) * std::size_t(samples);
+    std::vector<std::uint8_t> pixels(rowBytes * std::size_t(dir.length));
+    DecodeJpegStream(chunk, stream.data(), stream.size(), pixels.data());
+    TProgressScope progress(graphic, sender);
+    for (int y = 0; y < dir.length; ++y) {
+        std::memcpy(graphic.ScanLine(y), pixels.data() + std::size_t(y) * rowBytes, rowBytes);
+        if (graphic.Progress(sender, y, dir.length))
+            break;
+    }
+}
+
 }  // namespace
 
 TTIFFileFormatReader::TTIFFileFormatReader()
@@ -1255,6 +1295,10 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 {
     TTiffSource source(stream);
     TTiffDirectory dir = ParseDirectory(source, imageIndex);
+    if (dir.compression == kCompressionJPEG && dir.interchange > 0) {
+        ReadOldJpeg(source, dir, graphic, this);
+        return;
+    }
     CheckCompression(dir.compression);
     if (dir.general) {
         ReadGeneral(source, dir, graphic, this);

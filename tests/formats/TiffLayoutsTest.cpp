@@ -1,8 +1,10 @@
 // Tiles, separate planes, BigTIFF, fax and JPEG coding, deep and float samples:
 // files written by libtiff at test time, read by us and compared with libtiff's
 // own decoding, or with the exact scaling where libtiff's RGBA reader stops.
+#include "formats/Jpeg.h"
 #include "formats/Tiff.h"
 #include "formats/TiffFax.h"
+#include "formats/TiffFileBuilder.h"
 
 #include "image/PGExceptions.h"
 #include "support/TestSupport.h"
@@ -35,6 +37,30 @@ TEST(TiffFax, CodeTablesArePrefixFree)
                 const int shift = codes[j].length - codes[i].length;
                 EXPECT_NE(codes[j].code >> shift, codes[i].code) << black << " " << codes[i].run << " " << codes[j].run;
             }
+    }
+}
+
+// Old-style JPEG whose JPEGInterchangeFormat holds a whole JPEG stream shows
+// that stream, as the JPEG reader decodes it.
+TEST(TiffLayouts, OldStyleJpegWithAWholeStream)
+{
+    TPixelGraphic picture;
+    test::FillRandom(picture, 24, 16, bc24, 11);
+    const std::vector<std::uint8_t> jpeg = test::WriteWith<TJPGFileFormatWriter>(picture);
+    TPixelGraphic expected;
+    test::ReadWith<TJPGFileFormatReader>(jpeg, expected);
+    for (const bool withLength : {true, false}) {
+        test::TTiffFileBuilder b;
+        const std::uint32_t at = b.Blob(jpeg);
+        b.Long(256, 24).Long(257, 16).Entry(258, test::TTiffFileBuilder::kShort, {8, 8, 8}).Short(259, 6);
+        b.Short(262, 6).Long(273, at).Short(277, 3).Long(278, 16).Long(279, std::uint32_t(jpeg.size()));
+        b.Long(513, at);
+        if (withLength)
+            b.Long(514, std::uint32_t(jpeg.size()));
+        TPixelGraphic image;
+        test::ReadWith<TTIFFileFormatReader>(b.Build(), image);
+        std::string why;
+        EXPECT_TRUE(test::SamePixels(image, expected, &why)) << withLength << ": " << why;
     }
 }
 

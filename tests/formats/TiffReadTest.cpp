@@ -424,7 +424,8 @@ TEST(TiffRead, DirectoryErrors)
          "TIFF: CCITT data invalid in row 0"},
         // 64 zero bytes are 56 LZW codes 0: more zeros than the 8 pixels need.
         {"lzw", [](TImageLayout& s) { s.compression = 5; }, {}, ""},
-        {"old jpeg", [](TImageLayout& s) { s.compression = 6; }, {}, "TIFF: old-style JPEG compression is not supported"},
+        {"old jpeg without a stream", [](TImageLayout& s) { s.compression = 6; }, {},
+         "TIFF: old-style JPEG compression without a whole JPEG stream is not supported"},
         {"jpeg zeros", [](TImageLayout& s) { s.compression = 7; }, {}, "TIFF: JPEG: Not a JPEG file: starts with 0x00 0x00"},
         {"deflate", [](TImageLayout& s) { s.compression = 32946; }, {}, "TIFF: Invalid Deflate data"},
         {"zstd", [](TImageLayout& s) { s.compression = 50000; }, {}, "TIFF: Unsupported compression 50000"},
