@@ -836,11 +836,11 @@ void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint
         if (dir.photometric == kPhotometricCMYK) {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
-                // (1 - C)(1 - K) per channel, as the peers show CMYK without a profile.
+                // (1 - C)(1 - K) per channel, rounded, as the peers show CMYK without a profile.
                 const int k = 255 - s[3];
-                line[3 * x] = std::uint8_t((255 - s[2]) * k / 255);
-                line[3 * x + 1] = std::uint8_t((255 - s[1]) * k / 255);
-                line[3 * x + 2] = std::uint8_t((255 - s[0]) * k / 255);
+                line[3 * x] = std::uint8_t(((255 - s[2]) * k + 127) / 255);
+                line[3 * x + 1] = std::uint8_t(((255 - s[1]) * k + 127) / 255);
+                line[3 * x + 2] = std::uint8_t(((255 - s[0]) * k + 127) / 255);
             }
         } else {
             for (int x = 0; x < width; ++x) {

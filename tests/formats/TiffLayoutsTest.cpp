@@ -96,8 +96,9 @@ const TCase kCases[] = {
     {"tiled rgb16", COMPRESSION_NONE, PHOTOMETRIC_RGB, 3, 16, false, true, false, 0, FILLORDER_MSB2LSB, 1},
     {"planar rgb", COMPRESSION_NONE, PHOTOMETRIC_RGB, 3, 8, true, false, false, 0, FILLORDER_MSB2LSB, 0},
     {"planar lzw rgb tiles", COMPRESSION_LZW, PHOTOMETRIC_RGB, 3, 8, true, true, false, 0, FILLORDER_MSB2LSB, 0},
-    {"planar cmyk", COMPRESSION_NONE, PHOTOMETRIC_SEPARATED, 4, 8, true, false, false, 0, FILLORDER_MSB2LSB, 0},
-    {"cmyk", COMPRESSION_LZW, PHOTOMETRIC_SEPARATED, 4, 8, false, false, false, 0, FILLORDER_MSB2LSB, 0},
+    // CMYK: libtiff truncates (1 - C)(1 - K), we round.
+    {"planar cmyk", COMPRESSION_NONE, PHOTOMETRIC_SEPARATED, 4, 8, true, false, false, 0, FILLORDER_MSB2LSB, 1},
+    {"cmyk", COMPRESSION_LZW, PHOTOMETRIC_SEPARATED, 4, 8, false, false, false, 0, FILLORDER_MSB2LSB, 1},
     {"bigtiff rgb", COMPRESSION_NONE, PHOTOMETRIC_RGB, 3, 8, false, false, true, 0, FILLORDER_MSB2LSB, 0},
     {"bigtiff tiled gray", COMPRESSION_DEFLATE, PHOTOMETRIC_MINISBLACK, 1, 8, false, true, true, 0,
      FILLORDER_MSB2LSB, 0},

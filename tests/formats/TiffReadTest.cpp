@@ -213,9 +213,9 @@ const TLayoutCase kLayouts[] = {
      {RGBValue(1, 2, 3), RGBValue(4, 5, 6), RGBValue(7, 8, 9), RGBValue(250, 251, 252)}},
     {"RGBExtraSample", 2, {8, 8, 8, 8}, {1, 2, 3, 99, 4, 5, 6, 0, 7, 8, 9, 255, 10, 11, 12, 1}, {}, bc24,
      {RGBValue(1, 2, 3), RGBValue(4, 5, 6), RGBValue(7, 8, 9), RGBValue(10, 11, 12)}},
-    // red = (255 - cyan)(255 - black) / 255, truncated as libtiff does, and so on.
+    // red = (255 - cyan)(255 - black) / 255, rounded, and so on.
     {"CMYK", 5, {8, 8, 8, 8}, {0, 0, 0, 0, 255, 0, 0, 0, 10, 20, 30, 40, 200, 100, 50, 100}, {}, bc24,
-     {RGBValue(255, 255, 255), RGBValue(0, 255, 255), RGBValue(206, 198, 189), RGBValue(33, 94, 124)}},
+     {RGBValue(255, 255, 255), RGBValue(0, 255, 255), RGBValue(207, 198, 190), RGBValue(33, 94, 125)}},
 };
 
 }  // namespace

@@ -424,13 +424,17 @@ const char* KnownDifference(const TLibtiffImage& ref, const TPixelGraphic& image
 }
 
 // YCbCr is converted with fixed-point arithmetic of slightly different rounding;
-// libtiff truncates 16-bit samples to 8 bits where we round, and takes an extra
-// gray sample for alpha.
+// libtiff truncates 16-bit samples and CMYK products to 8 bits where we round,
+// and takes an extra gray sample for alpha.
 int Tolerance(const TLibtiffImage& ref)
 {
     if (ref.photometric == PHOTOMETRIC_YCBCR)
         return 2;
-    return ref.bits == 16 || (ref.samples == 2 && ref.photometric <= PHOTOMETRIC_MINISBLACK) ? 1 : 0;
+    // CMYK: libtiff truncates (1 - C)(1 - K), we round.
+    return ref.bits == 16 || ref.photometric == PHOTOMETRIC_SEPARATED ||
+                   (ref.samples == 2 && ref.photometric <= PHOTOMETRIC_MINISBLACK)
+               ? 1
+               : 0;
 }
 
 bool Near(TRGB a, TRGB b, int tolerance)
