@@ -580,7 +580,8 @@ void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
         throw EPGTIFFileFormatReader(text);
     }
     ReadWarning<EPGTIFFileFormatReader>(graphic, text, kWarningCaption);
-    dir.rowsPerStrip = dir.length;
+    // An image without rows still needs a strip height to divide by.
+    dir.rowsPerStrip = std::max(dir.length, 1);
 }
 
 // LZW and Deflate strips need their byte counts; differencing is undone on 8-
