@@ -328,27 +328,37 @@ bool DeliverToStandardOutput(const TConversionPlan& plan, TConsoleReport& report
     return problem.empty();
 }
 
+// The items of this run (this worker's share), the inputs that cannot be items
+// reported. False, with the exit status, when the run cannot start.
+bool CollectItems(const TCommandLine& line, TConsoleReport& report, std::vector<TBatchInput>& items, int& status)
+{
+    const bool toStandardOutput = line.destination == kStandardStream;
+    TBatchInputs inputs;
+    if (line.recursive && !toStandardOutput)
+        inputs.ExcludeFolder(TrimBlanks(line.destination));
+    status = kExitFailed;
+    if (!GatherInputs(line, inputs, report))
+        return false;
+    items = line.shard.empty() ? inputs.Items() : ShareOf(inputs.Items(), line.shard);
+    if (toStandardOutput && items.size() != 1) {
+        report.Error("", "-o - writes one output; give exactly one input");
+        status = kExitUsage;
+        return false;
+    }
+    for (const TBatchInput& input : items)
+        if (!input.Problem.empty())
+            report.InputFailed(input.Path == line.stdinCopy ? kStandardStream : input.Path, input.Problem);
+    return toStandardOutput || PrepareDestination(line, report);
+}
+
 int RunJob(const TCommandLine& line, const TConversionOptions& options)
 {
     const TVerbosity verbosity = line.quiet ? vbQuiet : line.verbose ? vbVerbose : vbNormal;
     const bool toStandardOutput = line.destination == kStandardStream;
     TConsoleReport report(kProgram, verbosity, isatty(STDERR_FILENO) != 0, toStandardOutput);
-
-    TBatchInputs inputs;
-    if (line.recursive && !toStandardOutput)
-        inputs.ExcludeFolder(TrimBlanks(line.destination));
-    if (!GatherInputs(line, inputs, report))
-        return kExitFailed;
-    const std::vector<TBatchInput> items = line.shard.empty() ? inputs.Items() : ShareOf(inputs.Items(), line.shard);
-    if (toStandardOutput && items.size() != 1) {
-        report.Error("", "-o - writes one output; give exactly one input");
-        return kExitUsage;
-    }
-    for (const TBatchInput& input : items)
-        if (!input.Problem.empty())
-            report.InputFailed(input.Path == line.stdinCopy ? kStandardStream : input.Path, input.Problem);
-    if (!toStandardOutput && !PrepareDestination(line, report))
-        return kExitFailed;
+    std::vector<TBatchInput> items;
+    if (int status = 0; !CollectItems(line, report, items, status))
+        return status;
 
     // Reader warnings name the file they belong to through the item in hand.
     SetQuestionFunction([&report](const std::string& text, const std::string&, TQuestionButtons) {
@@ -449,7 +459,8 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         ->type_name("FILE");
     app.add_flag("-0,--null", line.nulSeparated, "--files-from lists are NUL-separated [default: one per line]");
     app.add_option("--existing", line.existing,
-                   "An existing output file is overwritten, kept (item skipped) or the output renamed to name-1.ext")
+                   "An existing output file is overwritten, kept (item skipped) or the output renamed to name-1.ext; "
+                   "a source is overwritten by its own output only when overwrite is given")
         ->check(CLI::IsMember({"overwrite", "skip", "rename"}))
         ->capture_default_str();
     app.add_flag("--keep-case", line.keepCase, "Keep the case of source names [default: lower-case them]");
