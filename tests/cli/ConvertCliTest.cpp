@@ -945,10 +945,11 @@ TEST_F(ConvertCliTest, TiffCompressionReadsBackWithLibtiff)
 TEST_F(ConvertCliTest, WriterChoicesReachTheFiles)
 {
     const std::string files = " " + Image("noise.bmp", 61, 37, 2) + " '" + dir.File("flat.bmp") + "'";
+    // Runs longer than a Targa packet (128) and a BMP one (255).
     TPixelGraphic flat;
-    flat.SetSize(64, 40, bc24);
+    flat.SetSize(300, 40, bc24);
     for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 64; ++x)
+        for (int x = 0; x < 300; ++x)
             flat.SetColor(x, y, x < 20 ? RGBValue(255, 0, 0) : y < 13 ? RGBValue(0, 0, 0) : RGBValue(0, 0, 255));
     flat.SaveToFile(dir.File("flat.bmp"));
     // Run-length Targa and BMP decode to the same pixels as the plain files.
