@@ -6,6 +6,7 @@
 #include "cli/StandardStreams.h"
 #include "job/ConversionJob.h"
 #include "hosts/MetafileSupport.h"
+#include "metafile/Metafile.h"
 #include "job/OutputNames.h"
 #include "cli/SignalStop.h"
 #include "formats/Pxm.h"
@@ -201,6 +202,21 @@ private:
     std::string m_createError = "cannot be created";
 };
 
+// --info's line for a metafile; nullopt when it cannot be read.
+std::optional<std::string> DescribeMetafileLine(const std::string& file)
+{
+    TMetafile metafile;
+    try {
+        metafile.LoadFromFile(file);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    const std::uintmax_t bytes = fs::file_size(file, error);
+    return std::string(metafile.Kind() == mkEnhanced ? "EMF" : "WMF") + ", " + std::to_string(metafile.Width()) +
+           " x " + std::to_string(metafile.Height()) + ", vector, 1 frame, " + ByteSizeText(error ? 0 : bytes);
+}
+
 int RunInfo(const std::vector<std::string>& files)
 {
     int status = 0;
@@ -213,13 +229,8 @@ int RunInfo(const std::vector<std::string>& files)
             status = kExitFailed;
             continue;
         }
-        bool played = false;
-        if (const auto description = DescribeMetafile(file, played)) {
-            status = played ? status : kExitFailed;
-            std::cout << file << ": " << *description << "\n";
-            continue;
-        }
-        if (const auto line = DescribeImageFile(file)) {
+        const auto line = IsMetafileName(file) ? DescribeMetafileLine(file) : DescribeImageFile(file);
+        if (line) {
             std::cout << file << ": " << *line << "\n";
             continue;
         }

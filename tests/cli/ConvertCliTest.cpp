@@ -187,6 +187,7 @@ TEST_F(ConvertCliTest, InfoDescribesFilesInPlainWords)
          ""},
         {bad, 1, "", "rastova-convert: " + dir.File("b.xyz") + ": not an image file that can be read\n"},
         {pgm + " " + bad, 1, dir.File("a.pgm") + ": PGM, 7 x 3", dir.File("b.xyz") + ": not an image"},
+        {Source("broken.wmf", "not a metafile"), 1, "", dir.File("broken.wmf") + ": not an image file that can be read"},
     };
     for (const auto& c : cases) {
         const TRun run = Convert("--info " + c.files);
