@@ -119,9 +119,11 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwo)
     EXPECT_EQ(help.status, 0);
     // Every option shows its default, and the readable formats are named.
     for (const std::string option : {"--jobs", "--existing", "--fit", "--auto-orient", "--background", "--binary",
-                                     "--strict", "--quiet", "--verbose", "--max-pixels", "--keep-case", "-R", "-0"})
+                                     "--strict", "--quiet", "--verbose", "--max-pixels", "--keep-case", "-R", "-0",
+                                     "--resize", "--compress", "--compress-level", "--progressive", "--sampling",
+                                     "--shard"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    for (const std::string format : {"gif", "ico", "pcx", "tiff", "jpeg"})
+    for (const std::string format : {"gif", "ico", "pcx", "tiff", "jpeg", "wmf", "emf"})
         EXPECT_NE(help.out.find(format), std::string::npos) << format;
     EXPECT_NE(help.out.find("Quality 1..100 of lossy output"), std::string::npos);
     const TRun version = Convert("--version");
