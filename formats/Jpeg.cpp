@@ -30,6 +30,10 @@ constexpr std::uint8_t kStartOfImage = 0xD8;
 // Progressive files keep every coefficient of the image in memory while they are
 // decoded; past this the codec reports an error instead of taking more.
 constexpr long kCodecMemoryLimit = 1L << 30;
+// Encoders write a few dozen scans at most; every scan walks all coefficients
+// of the image again, so a small file of thousands of scans costs seconds.
+// Browsers stop at a few hundred as well.
+constexpr int kMaxScans = 500;
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -66,6 +70,18 @@ void OutputMessage(j_common_ptr cinfo)
     (*cinfo->err->format_message)(cinfo, context.message);
     if (!context.WarningAllowsGoingOn("JPG"))
         context.JumpBack();
+}
+
+// Called while the codec takes in scans: past the cap it stops like an error.
+void LimitScans(j_common_ptr cinfo)
+{
+    const auto* info = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (info->input_scan_number <= kMaxScans)
+        return;
+    TCodecTrap& context = ContextOf(cinfo);
+    context.KeepMessage(("More than " + std::to_string(kMaxScans) + " scans").c_str());
+    context.stop = TCodecStop::CodecError;
+    context.JumpBack();
 }
 
 void DestroyCodec(jpeg_decompress_struct& info) { jpeg_destroy_decompress(&info); }
@@ -393,6 +409,9 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         jpeg_read_header(&info, TRUE);
     });
 
+    jpeg_progress_mgr scanLimit{};
+    scanLimit.progress_monitor = LimitScans;
+    info.progress = &scanLimit;
     info.scale_num = 1;
     info.scale_denom = 1;
     info.dct_method = graphic.JPEGFastDCT() ? JDCT_IFAST : J_DCT_METHOD(Settings().JPEGReadDCTMethod);

@@ -573,6 +573,10 @@ void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
     const std::string text = std::string(kTag) + "NumStripOffsets<>(ImageLength+RowsPerStrip-1) div RowsPerStrip";
     if (count != 1)
         throw EPGTIFFileFormatReader(text);
+    // The single strip is about to hold the whole image, so its rows per strip
+    // become the length: a length of zero would then divide by zero.
+    if (dir.length <= 0)
+        Fail(MessageText(kMsgInvalid, "ImageLength"));
     const TPGWarningAction action = graphic.ReadWarningAction();
     if (action == pgwaOKBox) {
         // This box only informs: the file is refused after it all the same.

@@ -2,6 +2,7 @@
 
 #include "formats/JpegExif.h"
 #include "formats/Register.h"
+#include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
@@ -106,8 +107,10 @@ void ApplyExistingPolicy(TConversionPlan& plan)
     }
     const std::vector<TPlannedOutput> planned = PlanOutputs(sources, outputs, plan.Options.Existing, PathIsTaken);
     for (std::size_t i = 0; i < planned.size(); ++i) {
+        plan.Items[i].UnnumberedPath = plan.Items[i].OutputPath;
         plan.Items[i].OutputPath = planned[i].Path;
         plan.Items[i].Skip = planned[i].Skip;
+        plan.Items[i].Number = planned[i].Number;
     }
 }
 
@@ -490,10 +493,38 @@ void RotateAndFit(TItemRun& run, const TConversionOptions& options)
         });
 }
 
-void SaveItem(TItemRun& run, const std::string& outputPath, const TPGSettings& settings)
+// Names for a save that must not replace anything: the planned one, then under
+// rename the numbers after it.
+std::string CandidateName(const TPlannedItem& item, TExistingPolicy policy, int attempt)
 {
+    constexpr int kMaxAttempts = 100000;
+    if (attempt == 0)
+        return item.OutputPath;
+    if (policy != epRename || attempt > kMaxAttempts)
+        return "";
+    return NumberedPath(item.UnnumberedPath, item.Number + attempt);
+}
+
+// Under skip and rename a file that appeared since the run was planned (another
+// program writing into the same folder) is never replaced.
+void SaveItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& item)
+{
+    const TExistingPolicy policy = plan.Options.Existing;
     run.Try(jsSave, [&] {
-        run.current->SaveToFile(outputPath, settings);
+        if (policy == epOverwrite) {
+            run.current->SaveToFile(item.OutputPath, plan.Settings);
+        } else {
+            const auto candidate = [&](int attempt) { return CandidateName(item, policy, attempt); };
+            run.outcome.OutputPath = SaveToNewFile(*run.current, candidate, plan.Settings, BuiltInFormats());
+            if (run.outcome.OutputPath.empty()) {
+                run.outcome.OutputPath = item.OutputPath;
+                if (policy == epSkip) {
+                    run.outcome.Skipped = true;
+                    return;
+                }
+                throw EPixelGraphic("no free name for " + item.OutputPath);
+            }
+        }
         run.outcome.Saved = true;
         run.outcome.Width = run.current->Width();
         run.outcome.Height = run.current->Height();
@@ -552,7 +583,10 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     observer.Pump();
     if (StopsHere(stop, outcome))
         return outcome;
-    SaveItem(run, item.OutputPath, plan.Settings);
+    // An item either succeeds and writes, or fails and writes nothing.
+    if (outcome.Failed)
+        return outcome;
+    SaveItem(run, plan, item);
     outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return outcome;
 }

@@ -157,6 +157,11 @@ struct TPlannedItem {
     // Not empty: the item must not be written, and fails with this text.
     std::string Refusal;
     int ImageIndex = 0;       // the page, frame or icon entry loaded
+    // Under rename: OutputPath before numbering, and the number planned (0 for
+    // none). Another program may take the name before the item is saved; the
+    // save then moves on to the next number free at that moment.
+    std::string UnnumberedPath;
+    int Number = 0;
 };
 
 struct TConversionPlan {

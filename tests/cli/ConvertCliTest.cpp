@@ -209,7 +209,7 @@ TEST_F(ConvertCliTest, EverySourceFormatConvertsToEveryWriter)
             std::filesystem::file_size(test::TestSuitesDir() / row.path) < 200000)
             sources[row.format] = (test::TestSuitesDir() / row.path).string();
     if (sources.size() < 11)
-        GTEST_SKIP() << "the third-party suites are not beside the project";
+        RASTOVA_SKIP_WITHOUT_SUITES("the third-party suites are not beside the project");
 
     std::string files;
     for (const auto& [format, path] : sources) {
@@ -381,6 +381,59 @@ TEST_F(ConvertCliTest, ExistingFilesAreOverwrittenSkippedOrRenamedAlike)
                 EXPECT_EQ(second.Width(), 5);
             }
         }
+}
+
+// Two converters started together into one folder, each with its own pictures
+// under the same names: both plan before either writes, so only placing each
+// file without replacing what appeared since keeps every output.
+TEST_F(ConvertCliTest, TwoConvertersIntoOneFolderReplaceNothing)
+{
+    constexpr int kCount = 40;
+    std::string files[2];
+    for (int side = 0; side < 2; ++side)
+        for (int i = 0; i < kCount; ++i)
+            files[side] += " " + Image("src" + std::to_string(side) + "/p" + std::to_string(i) + ".ppm", 48, 32,
+                                       std::uint32_t(100 * side + i));
+    for (const std::string policy : {"rename", "skip"}) {
+        std::filesystem::remove_all(dir.File("out"));
+        std::filesystem::create_directories(dir.File("out"));
+        std::string both = "(";
+        for (int side = 0; side < 2; ++side)
+            both += "'" + std::string(RASTOVA_CONVERT_EXE) + "' --existing " + policy + " -j 2 -o " + Out() +
+                    files[side] + " >'" + dir.File("run" + std::to_string(side) + ".txt") + "' 2>&1 & ";
+        ASSERT_EQ(std::system((both + "wait)").c_str()), 0);
+        const auto written = Tree("out");
+        int converted = 0;
+        for (int side = 0; side < 2; ++side) {
+            const auto log = test::ReadAll(dir.File("run" + std::to_string(side) + ".txt"));
+            const std::string text(log.begin(), log.end());
+            const std::size_t at = text.rfind(" converted, ");
+            ASSERT_NE(at, std::string::npos) << text;
+            converted += std::stoi(text.substr(text.rfind('\n', at) + 1));
+        }
+        // Every file written is still there: as many files as conversions, and
+        // under rename all of them, under skip one per name.
+        EXPECT_EQ(int(written.size()), converted) << policy;
+        EXPECT_EQ(int(written.size()), policy == "rename" ? 2 * kCount : kCount) << policy;
+        std::set<std::vector<std::uint8_t>> distinct;
+        for (const auto& [name, bytes] : written)
+            distinct.insert(bytes);
+        EXPECT_EQ(distinct.size(), written.size()) << policy;
+    }
+}
+
+// An item either succeeds and writes, or fails and writes nothing: here the
+// fit step cannot have the memory of its enlarged picture.
+TEST_F(ConvertCliTest, AFailedStepWritesNothing)
+{
+    const std::string source = Image("big.ppm", 4, 2, 7);
+    for (const std::string options : {"--fit 40000x20000!", "-c 256 --fit 40000x20000!"}) {
+        std::filesystem::remove_all(dir.File("out"));
+        const TRun run = Convert(options + " -o " + Out() + " -y " + source);
+        EXPECT_EQ(run.status, 1) << options << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, "CreateDIBSection")) << run.err;
+        EXPECT_TRUE(Names("out").empty()) << options;
+    }
 }
 
 TEST_F(ConvertCliTest, NamesKeepTheirCaseOnlyWhenAsked)

@@ -532,6 +532,38 @@ TEST(BmpReader, PixelDataCutShortKeepsTheRowsRead)
     }
 }
 
+// Run-length pixels place at most 255 pixels per two bytes; an image far
+// larger than that is refused before anything is allocated, whatever end-of-line
+// codes fill the data. Up to 2^24 pixels a short file still loads.
+TEST(BmpReader, RunLengthImagesTheirDataCannotFillAreRefused)
+{
+    const struct {
+        std::uint32_t compression, bitCount;
+        std::int32_t width, height;
+        std::size_t bytes;
+        bool loads;
+    } cases[] = {
+        {2, 4, 20000, 30000, 4000, false}, {1, 8, 20000, 30000, 200000, false}, {1, 8, 30000, 1000, 200000, false},
+        {2, 4, 4096, 4096, 2, true},       {1, 8, 30000, 1000, 260000, true},
+    };
+    for (const auto& c : cases) {
+        TBmpFile f;
+        f.compression = c.compression;
+        f.bitCount = c.bitCount;
+        f.width = c.width;
+        f.height = c.height;
+        f.table = Table4(c.bitCount == 4 ? 16 : 256);
+        f.pixels.assign(c.bytes, 0);  // end-of-line codes only
+        f.sizeImage = std::uint32_t(c.bytes);
+        TPixelGraphic image;
+        image.SetReadWarningAction(pgwaIgnore);
+        const auto error = Raised([&] { ReadWith<TBMPFileFormatReader>(f.Bytes(), image); });
+        const std::string refusal =
+            "BMP: Pixel data too short for " + std::to_string(c.width) + " x " + std::to_string(c.height) + " pixels";
+        EXPECT_EQ(error.value_or(""), c.loads ? "" : refusal) << c.width << " x " << c.height;
+    }
+}
+
 // ---- file information ----------------------------------------------------------------------
 
 TEST(BmpReader, GetInfoDescribesTheHeader)

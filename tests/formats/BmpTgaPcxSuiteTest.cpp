@@ -105,7 +105,7 @@ TEST_P(SuiteFormat, EveryFileMeetsItsExpectation)
 {
     const std::vector<test::TManifestRow> rows = test::ManifestRows({GetParam()});
     if (rows.empty())
-        GTEST_SKIP() << "test suites not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("test suites not present");
     for (test::TManifestRow row : rows) {
         SCOPED_TRACE(row.path);
         TPixelGraphic image;
@@ -162,7 +162,7 @@ class SuiteSamePicture : public ::testing::TestWithParam<TSamePicture> {};
 TEST_P(SuiteSamePicture, DecodesToTheSameColours)
 {
     if (test::TestSuitesDir().empty())
-        GTEST_SKIP() << "test suites not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("test suites not present");
     int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
     const std::vector<TRGB> a = Colors(GetParam().first, &w1, &h1);
     const std::vector<TRGB> b = Colors(GetParam().second, &w2, &h2);
@@ -272,7 +272,7 @@ std::vector<std::uint8_t> ReadPngRgba(const std::filesystem::path& file, int& wi
 TEST(SuiteReference, TargaMatchesThePngRendering)
 {
     if (test::TestSuitesDir().empty())
-        GTEST_SKIP() << "test suites not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("test suites not present");
     int compared = 0;
     for (const auto& entry : std::filesystem::directory_iterator(Suite("pillow/tga/common"))) {
         if (entry.path().extension() != ".tga")

@@ -550,6 +550,18 @@ TEST(TiffRead, RowsPerStripRules)
     empty.height = 0;
     EXPECT_EQ(ReadError(BuildImage(empty, {Bytes(4, 0)}), pgwaIgnore), "TIFF: Invalid RowsPerStrip");
 
+    // No ImageLength, RowsPerStrip 16 and one strip: the single-strip warning
+    // would make the rows per strip the length, 0, whatever the compression.
+    for (const std::uint32_t compression : {1u, 5u, 8u, 32773u}) {
+        TImageLayout noLength;
+        noLength.height = 0;
+        noLength.rowsPerStrip = 16;
+        noLength.compression = compression;
+        EXPECT_EQ(ReadError(BuildImage(noLength, {Bytes{0x80, 0x00, 0x20, 0x00}}), pgwaIgnore),
+                  "TIFF: ImageLength invalid")
+            << compression;
+    }
+
     // RowsPerStrip larger than the image: one strip.
     layout.rowsPerStrip = 1000;
     ReadBytes(BuildImage(layout, {Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}), image);
