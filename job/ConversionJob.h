@@ -277,7 +277,7 @@ private:
 int FrameCount(const std::string& path, const TPGSettings& settings);
 
 // path with "-NNN" (number, three digits at least) before its extension.
-std::string NumberedPath(const std::string& path, int number);
+std::string FramePath(const std::string& path, int number);
 
 // Names of one item: the output path in the destination folder.
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat);
