@@ -53,7 +53,7 @@ struct TCommandLine {
     bool keepCase = false;
     std::string fit;
     bool autoOrient = false;
-    std::string background = "black";
+    std::string background;  // empty: the file's own (a PNG's bKGD), else black
     bool binary = false;
     bool strict = false;
     bool quiet = false;
@@ -349,13 +349,14 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         });
     app.add_flag("--auto-orient", line.autoOrient,
                  "Turn JPEG photos upright by their EXIF orientation, before -m and -r [default: off]");
-    app.add_option("--background", line.background, "Colour behind transparent pixels, #rrggbb or a name")
+    app.add_option("--background", line.background,
+                   "Colour behind transparent pixels where the target cannot keep them, #rrggbb or a name "
+                   "[default: the file's own, else black]")
         ->type_name("COLOR")
         ->check([](const std::string& text) {
             TRGB color = 0;
             return ParseColor(text, color) ? std::string() : "expected #rrggbb or a colour name";
-        })
-        ->capture_default_str();
+        });
 }
 
 // How the run behaves and reports, and the sources.
@@ -397,8 +398,8 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     ParseFitBox(line.fit, options.Fit);
     options.AutoOrient = line.autoOrient;
     TRGB background = 0;
-    ParseColor(line.background, background);
-    options.BackGroundColor = background;
+    if (!line.background.empty() && ParseColor(line.background, background))
+        options.BackGroundColor = background;
     options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKBox;
     return options;
 }

@@ -227,6 +227,9 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     TConversionPlan plan;
     plan.Options = host.Options();
     plan.Settings = DefaultSettings();
+    // The user's background wins over the one a file brings along.
+    if (plan.Options.BackGroundColor)
+        plan.Settings.PNGUseFileBackground = false;
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -391,8 +394,13 @@ bool LoadItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& it
 {
     const TConversionOptions& options = plan.Options;
     run.current->SetReadWarningAction(options.ReadWarningAction);
-    if (options.BackGroundColor)
-        run.current->SetBackGroundColor(*options.BackGroundColor);
+    // Every item starts from the run's background: what a reader set on the
+    // images for the item before (a bKGD, a palette index) must not reach this one.
+    for (TPixelGraphic* image : {run.current, run.other}) {
+        image->SetSize(0, 0, bc24);
+        image->SetBackGroundColor(options.BackGroundColor.value_or(0));
+        image->SetTransparent(false);
+    }
     return run.Try(jsLoad, [&] {
         if (item.Extension == ".wmf" || item.Extension == ".emf")
             LoadMetafile(metafiles, item.SourcePath, *run.current, plan.Settings);

@@ -44,7 +44,7 @@ struct TConversionOptions {
     bool KeepCase = false;                   // output names keep the source's case instead of lower case
     bool AutoOrient = false;                 // turn JPEGs upright by their EXIF orientation, before the mirror
     TFitBox Fit{};                           // after the rotation, before the colour step
-    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
+    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels when flattened; unset: the file's own, else black
     TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
 };
 
