@@ -487,7 +487,8 @@ void SetPalette(const TTiffDirectory& dir, TPixelGraphic& graphic)
     case bc1: graphic.SetPaletteIdent(pBlackWhite); break;  // a 1-bit ColorMap is not used
     case bc4: gray ? graphic.SetPaletteIdent(pGray16) : SetColorMapPalette(dir, graphic); break;
     case bc8: gray ? graphic.SetPaletteIdent(pGray256) : SetColorMapPalette(dir, graphic); break;
-    case bc24: break;
+    case bc24:
+    case bc32: break;
     }
 }
 

@@ -60,6 +60,9 @@ public:
 class TFileFormatWriter : public TFileFormatReaderWriter {
 public:
     TColorResolutions CanWriteResolutions = 0;
+    // True colour goes out with its alpha; other writers get a 32-bit image
+    // laid over its background first.
+    bool CanWriteAlpha = false;
 
     bool CanWrite(int code) const { return (CanWriteResolutions & ResolutionBit(code)) != 0; }
     virtual void Write(TStream& stream, TPixelGraphic& graphic);

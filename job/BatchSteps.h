@@ -37,6 +37,11 @@ TImageSize FittedSize(int width, int height, const TFitBox& box);
 // False, with target untouched, when the size does not change.
 bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box);
 
+// Makes target a true-colour image of the given size for a geometric step
+// from source: 32-bit when the source has alpha (it is kept), else 24-bit;
+// a true-colour source's background goes along, for a later flattening.
+void PrepareGeometryTarget(const TPixelGraphic& source, TPixelGraphic& target, int width, int height);
+
 // Turns the image so that the stored picture appears as the orientation says.
 // current holds the image; the result is in current afterwards, which may now
 // point at what was other (the two are swapped when a quarter turn is made).

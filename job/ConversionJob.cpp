@@ -322,7 +322,7 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
     case jr180: {
         const int ew = w % 2 == 0 ? 1 : 0;
         const int eh = h % 2 == 0 ? 1 : 0;
-        target.SetSize(w, h, bc24);
+        PrepareGeometryTarget(source, target, w, h);
         target.Rotate(source, 0, 0, w, h, w / 2, h / 2, w / 2 - ew, h / 2 - eh, 180);
         break;
     }
@@ -336,8 +336,13 @@ void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolut
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
     // A value from outside the list (a library caller's) is true colour, as the switch below treats it.
-    const TBitCount format = unsigned(option) < std::size(kFormats) ? kFormats[option] : bc24;
+    TBitCount format = unsigned(option) < std::size(kFormats) ? kFormats[option] : bc24;
+    // True colour keeps alpha; the palette resolutions flatten it onto the background.
+    if (format == bc24 && source.HasAlpha())
+        format = bc32;
     target.SetSize(source.Width(), source.Height(), format);
+    if (source.IsTrueColorFormat() && target.IsTrueColorFormat())
+        target.SetBackGroundColor(source.GetBackGroundColor());
     switch (option) {
     case jcr2Colors: target.SetPaletteIdent(pBlackWhite); break;
     // 16 colours with the 16 system colours reserved leaves no room for
