@@ -166,7 +166,8 @@ int RunInfo(const std::vector<std::string>& files)
             continue;
         }
         std::cout << file << ": File info: " << info.FormatDescription << ", " << info.SubFormatText << ", "
-                  << info.Width << "x" << info.Height << " pixeles, colors: " << info.ColorsText << "\n";
+                  << info.Width << "x" << info.Height << " pixeles, colors: " << info.ColorsText
+                  << (info.HasAlpha ? ", with alpha" : "") << "\n";
     }
     return status;
 }

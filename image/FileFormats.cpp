@@ -276,6 +276,8 @@ void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, i
         throw EPGUnknownFileFormat(MessageText(kMsgUnknownFileFormat));
     reader->Read(stream, *this, imageIndex);
     ApplyGammaCorrection(*this, settings);
+    if (settings.FlattenAlphaOnLoad)
+        FlattenAlpha();
     DetectPaletteIdent();
 }
 

@@ -36,6 +36,7 @@ struct TFileInfo {
     std::string ColorsText;
     int BitsPerPixel = 0;
     int ImageCount = 1;
+    bool HasAlpha = false;  // pixels of the image carry transparency (it loads 32-bit)
 };
 
 class TFileFormatReaderWriter : public TObject {
