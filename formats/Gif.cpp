@@ -516,7 +516,9 @@ private:
     {
         const TRGB background = frame.transparentIndex >= 0 ? m_graphic->GetBackGroundColor() : 0;
         DecodeIndexed(frame, background);
-        if (frame.transparentIndex >= 0 && frame.transparentIndex < m_graphic->PaletteCount() && !m_aborted)
+        // Flattened at once, the palette entry showing the background is all it takes.
+        if (frame.transparentIndex >= 0 && frame.transparentIndex < m_graphic->PaletteCount() && !m_aborted &&
+            !Settings().FlattenAlphaOnLoad)
             KeepTransparentIndex(*m_graphic, frame.transparentIndex, background);
     }
 

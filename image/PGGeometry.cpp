@@ -836,6 +836,11 @@ void QuarterTurn32(const TRotation& rot, const TIntegerMap& map, const TPixelGra
             const int count = std::min(kTileColumns, hi - x0 + 1);
             for (int k = 0; k < count; ++k)
                 rows[k] = source.ScanLine(int(SourceV(rot, map, x0 + k, y0)));
+            // The next tile's source pieces are fetched while this one is turned.
+            const std::int64_t uFirst = std::min(SourceU(rot, map, x0, y0), SourceU(rot, map, x0, y1));
+            for (int x = x0 + kTileColumns; x < std::min(hi + 1, x0 + 2 * kTileColumns); ++x)
+                for (std::int64_t b = 0; b < 4 * std::int64_t(y1 - y0 + 1); b += 64)
+                    __builtin_prefetch(source.ScanLine(int(SourceV(rot, map, x, y0))) + 4 * uFirst + b, 0, 1);
             int y = y0;
 #ifdef __SSE2__
             for (; y + 3 <= y1; y += 4) {
