@@ -52,7 +52,7 @@ struct TConversionOptions {
     bool RefuseSelfOverwrite = false;
     // What loads and saves read; unset: the process-wide values when planned.
     std::optional<TPGSettings> Settings{};
-    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
+    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels when flattened; unset: the file's own, else black
     // Every TIFF page, GIF frame and icon entry an item of its own, written as
     // name-001.ext, name-002.ext, ...; false: the first (the default) only.
     bool AllFrames = false;
