@@ -60,6 +60,9 @@ public:
 class TFileFormatWriter : public TFileFormatReaderWriter {
 public:
     TColorResolutions CanWriteResolutions = 0;
+    // Stores the image's ICC profile; images bound for a writer without it are
+    // brought to sRGB first (ConvertMetadataProfileToSRGB).
+    bool CarriesColorProfile = false;
 
     bool CanWrite(int code) const { return (CanWriteResolutions & ResolutionBit(code)) != 0; }
     virtual void Write(TStream& stream, TPixelGraphic& graphic);
