@@ -53,6 +53,7 @@ struct TCommandLine {
     bool keepCase = false;
     std::string fit;
     bool autoOrient = false;
+    bool strip = false;
     std::string background = "black";
     bool binary = false;
     bool strict = false;
@@ -348,7 +349,9 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
             return ParseFitBox(text, box) ? std::string() : "expected WxH or WxH! with positive sizes";
         });
     app.add_flag("--auto-orient", line.autoOrient,
-                 "Turn JPEG photos upright by their EXIF orientation, before -m and -r [default: off]");
+                 "Turn photos upright by their EXIF orientation, before -m and -r; the tag becomes 1 [default: off]");
+    app.add_flag("--strip", line.strip,
+                 "Drop EXIF, XMP, IPTC and comments; bring profiled pictures to sRGB [default: kept]");
     app.add_option("--background", line.background, "Colour behind transparent pixels, #rrggbb or a name")
         ->type_name("COLOR")
         ->check([](const std::string& text) {
@@ -396,6 +399,7 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.KeepCase = line.keepCase;
     ParseFitBox(line.fit, options.Fit);
     options.AutoOrient = line.autoOrient;
+    options.KeepMetadata = !line.strip;
     TRGB background = 0;
     ParseColor(line.background, background);
     options.BackGroundColor = background;

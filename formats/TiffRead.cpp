@@ -5,6 +5,7 @@
 #include "formats/TiffDecode.h"
 #include "formats/TiffTags.h"
 
+#include "image/ColorProfile.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -119,6 +120,7 @@ struct TTiffEntry {
 struct TTiffDirectory {
     bool motorola = false;
     int imageCount = 0;
+    std::uint32_t ifdOffset = 0;
     std::int32_t newSubfileType = 0;
     std::int32_t width = 0;
     std::int32_t length = 0;
@@ -325,6 +327,7 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     if (imageIndex < 0 || imageIndex > dir.imageCount - 1)
         Fail(MessageText(kMsgInvalid, "Index"));
 
+    dir.ifdOffset = chain.selected;
     const std::vector<TTiffEntry> entries = ReadIfdEntries(source, chain.selected);
     dir.planarConfiguration = SingleValue(source, entries, kTagPlanarConfiguration);
     if (dir.planarConfiguration > 1)
@@ -854,6 +857,68 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
     }
 }
 
+// ---- metadata ----------------------------------------------------------------------------
+
+TImageResolution ResolutionOf(const std::vector<TTiffField>& fields)
+{
+    double x = 0, y = 0, unit = kResolutionUnitInch;
+    for (const TTiffField& field : fields) {
+        const std::vector<double> values = FieldNumbers(field);
+        if (values.empty())
+            continue;
+        if (field.Tag == kTagXResolution)
+            x = values[0];
+        else if (field.Tag == kTagYResolution)
+            y = values[0];
+        else if (field.Tag == kTagResolutionUnit)
+            unit = values[0];
+    }
+    const TResolutionUnit kind =
+        unit == kResolutionUnitInch ? ruInch : unit == kResolutionUnitCentimetre ? ruCentimetre : ruNone;
+    return {x, y, kind};
+}
+
+// The byte stream of a field; values of 4-byte types were turned to little-endian
+// on reading, which a Motorola file's IPTC stored as LONGs must undo.
+TBytes RawBytes(const TTiffField& field, bool motorola)
+{
+    TBytes bytes = field.Data;
+    if (motorola && TiffTypeSize(field.Type) == 4)
+        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+            std::reverse(bytes.begin() + std::ptrdiff_t(i), bytes.begin() + std::ptrdiff_t(i) + 4);
+    return bytes;
+}
+
+// EXIF (the descriptive fields with the EXIF and GPS IFDs), XMP, IPTC, the
+// profile and the resolution of the image's IFD. What cannot be read is left out.
+void ReadMetadata(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic)
+{
+    const TTiffFetch fetch = [&source](std::uint64_t offset, void* buffer, std::size_t count) {
+        if (offset > std::uint64_t(INT32_MAX) || std::int64_t(count) > source.Available(std::int64_t(offset)))
+            return false;
+        source.ReadAt(std::int64_t(offset), buffer, std::int64_t(count));
+        return true;
+    };
+    TImageMetadata& metadata = graphic.Metadata();
+    std::vector<TTiffField> fields;
+    ReadIfdFields(fetch, dir.motorola, dir.ifdOffset, fields);
+    TBytes profile;
+    for (const TTiffField& field : fields) {
+        if (field.Tag == kTagXmp)
+            metadata.Xmp = field.Data;
+        else if (field.Tag == kTagIptc)
+            metadata.Iptc = RawBytes(field, dir.motorola);
+        else if (field.Tag == kTagIccProfile)
+            profile = field.Data;
+    }
+    metadata.Resolution = ResolutionOf(fields);
+    TExifTree tree;
+    if (ReadExifTree(fetch, dir.motorola, dir.ifdOffset, tree))
+        metadata.Exif = BuildExif(tree);
+    if (!AcceptProfile(metadata, std::move(profile)))
+        ReadWarning<EPGTIFFileFormatReader>(graphic, kTag + std::string(kProfileDroppedText), kWarningCaption);
+}
+
 }  // namespace
 
 TTIFFileFormatReader::TTIFFileFormatReader()
@@ -892,6 +957,7 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
     ReadRows(source, dir, graphic, layout, this);
+    ReadMetadata(source, dir, graphic);
 }
 
 void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)

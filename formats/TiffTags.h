@@ -33,6 +33,18 @@ constexpr std::uint16_t kTagPredictor = 317;
 constexpr std::uint16_t kTagColorMap = 320;
 constexpr std::uint16_t kTagExtraSamples = 338;
 constexpr std::uint16_t kTagSampleFormat = 339;
+// Metadata: XMP packet, IPTC-NAA records, EXIF and GPS IFDs, ICC profile.
+constexpr std::uint16_t kTagXmp = 700;
+constexpr std::uint16_t kTagIptc = 33723;
+constexpr std::uint16_t kTagExifIfd = 34665;
+constexpr std::uint16_t kTagIccProfile = 34675;
+constexpr std::uint16_t kTagGpsIfd = 34853;
+constexpr std::uint16_t kTypeUndefined = 7;
+
+// ResolutionUnit values.
+constexpr int kResolutionUnitNone = 1;
+constexpr int kResolutionUnitInch = 2;
+constexpr int kResolutionUnitCentimetre = 3;
 
 // Field types.
 constexpr std::uint16_t kTypeByte = 1;

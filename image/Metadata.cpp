@@ -84,6 +84,11 @@ private:
     bool m_motorola;
 };
 
+std::uint32_t U32LEOf(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
 bool IsPointerTag(std::uint16_t tag)
 {
     return tag == kExifTagExifIfd || tag == kExifTagGpsIfd || tag == kExifTagInteropIfd;
@@ -375,6 +380,36 @@ bool IsDescriptiveIfd0Tag(std::uint16_t tag)
     default:
         return false;
     }
+}
+
+bool ReadIfdFields(const TTiffFetch& fetch, bool motorola, std::uint32_t offset, std::vector<TTiffField>& fields)
+{
+    return ReadIfd(TTiffWalker(fetch, motorola), offset, fields, &fields);
+}
+
+std::vector<double> FieldNumbers(const TTiffField& field)
+{
+    std::vector<double> numbers;
+    const std::uint8_t* p = field.Data.data();
+    const std::size_t n = field.Data.size();
+    switch (field.Type) {
+    case 3:
+        for (std::size_t i = 0; i + 2 <= n; i += 2)
+            numbers.push_back(p[i] | p[i + 1] << 8);
+        break;
+    case 4:
+        for (std::size_t i = 0; i + 4 <= n; i += 4)
+            numbers.push_back(double(U32LEOf(p + i)));
+        break;
+    case 5:
+        for (std::size_t i = 0; i + 8 <= n; i += 8) {
+            const double denominator = double(U32LEOf(p + i + 4));
+            numbers.push_back(denominator > 0 ? double(U32LEOf(p + i)) / denominator : 0);
+        }
+        break;
+    default: break;
+    }
+    return numbers;
 }
 
 bool ReadExifTree(const TTiffFetch& fetch, bool motorola, std::uint32_t ifd0, TExifTree& tree)

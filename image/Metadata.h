@@ -101,6 +101,11 @@ struct TExifTree {
 // Bytes at an offset of a TIFF structure; false when they are not all there.
 using TTiffFetch = std::function<bool(std::uint64_t offset, void* buffer, std::size_t count)>;
 
+// Every readable field of the IFD at offset, pointer fields included.
+bool ReadIfdFields(const TTiffFetch& fetch, bool motorola, std::uint32_t offset, std::vector<TTiffField>& fields);
+// The field's values as unsigned numbers (rationals as numerator / denominator); empty for other types.
+std::vector<double> FieldNumbers(const TTiffField& field);
+
 // The tree of a TIFF structure whose image IFD starts at ifd0. Broken fields
 // and sub-IFDs are left out; false when nothing readable was found.
 bool ReadExifTree(const TTiffFetch& fetch, bool motorola, std::uint32_t ifd0, TExifTree& tree);

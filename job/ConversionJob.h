@@ -46,6 +46,9 @@ struct TConversionOptions {
     TFitBox Fit{};                           // after the rotation, before the colour step
     std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
     TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
+    // EXIF, XMP, IPTC and comments travel into targets that hold them; off strips
+    // them and brings profiled pictures to sRGB.
+    bool KeepMetadata = true;
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,
