@@ -695,7 +695,9 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
             graphic.Progress(this, y, height - 1);
         }
     }
-    codec.Call([&] { png_write_end(png, info); });
+    // Everything of info went out before the image data; given info again,
+    // libpng would write the eXIf chunk a second time.
+    codec.Call([&] { png_write_end(png, nullptr); });
 }
 
 }  // namespace rastova

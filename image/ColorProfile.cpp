@@ -135,7 +135,16 @@ bool ConvertPalette(TPixelGraphic& graphic, cmsHPROFILE profile, bool grayProfil
 TProfileSpace ProfileSpace(const TBytes& icc)
 {
     const TProfile profile = OpenProfile(icc);
-    return SpaceOf(profile.get());
+    const TProfileSpace space = SpaceOf(profile.get());
+    if (space == psUnusable)
+        return space;
+    // lcms reads the tags only when a transform needs them: a profile cut short
+    // or with broken curves shows here. Without optimisation this costs little.
+    static constexpr cmsUInt32Number kFormats[] = {0, TYPE_GRAY_8, TYPE_RGB_8, TYPE_CMYK_8};
+    const TProfile srgb(cmsCreate_sRGBProfile());
+    const TTransform check(cmsCreateTransform(profile.get(), kFormats[space], srgb.get(), TYPE_RGB_8, kIntent,
+                                              kFlags | cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE));
+    return check ? space : psUnusable;
 }
 
 bool AcceptProfile(TImageMetadata& metadata, TBytes icc)
