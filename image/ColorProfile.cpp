@@ -130,21 +130,27 @@ bool ConvertPalette(TPixelGraphic& graphic, cmsHPROFILE profile, bool grayProfil
     return true;
 }
 
+// lcms reads a tag only when asked: a profile cut short or with broken curves
+// shows here, at a fraction of what building a transform would cost.
+bool TagsReadable(cmsHPROFILE profile, TProfileSpace space)
+{
+    const auto readable = [profile](cmsTagSignature tag) { return cmsReadTag(profile, tag) != nullptr; };
+    if (readable(cmsSigAToB0Tag))
+        return true;
+    if (space == psGray)
+        return readable(cmsSigGrayTRCTag);
+    return space == psRGB && readable(cmsSigRedColorantTag) && readable(cmsSigGreenColorantTag) &&
+           readable(cmsSigBlueColorantTag) && readable(cmsSigRedTRCTag) && readable(cmsSigGreenTRCTag) &&
+           readable(cmsSigBlueTRCTag);
+}
+
 }  // namespace
 
 TProfileSpace ProfileSpace(const TBytes& icc)
 {
     const TProfile profile = OpenProfile(icc);
     const TProfileSpace space = SpaceOf(profile.get());
-    if (space == psUnusable)
-        return space;
-    // lcms reads the tags only when a transform needs them: a profile cut short
-    // or with broken curves shows here. Without optimisation this costs little.
-    static constexpr cmsUInt32Number kFormats[] = {0, TYPE_GRAY_8, TYPE_RGB_8, TYPE_CMYK_8};
-    const TProfile srgb(cmsCreate_sRGBProfile());
-    const TTransform check(cmsCreateTransform(profile.get(), kFormats[space], srgb.get(), TYPE_RGB_8, kIntent,
-                                              kFlags | cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE));
-    return check ? space : psUnusable;
+    return space != psUnusable && TagsReadable(profile.get(), space) ? space : psUnusable;
 }
 
 bool AcceptProfile(TImageMetadata& metadata, TBytes icc)
