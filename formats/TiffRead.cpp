@@ -577,6 +577,7 @@ struct TRowLayout {
     const TTiffDirectory& dir;
     int width;
     std::uint8_t background[3];  // blue, green, red as the image stores them
+    const TCmykTransform* cmyk = nullptr;  // CMYK samples through the file's profile
 };
 
 // Stores one pixel's colour samples (red, green, blue at 8 bits) with its alpha.
@@ -655,7 +656,9 @@ void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint
             std::swap(p[0], p[2]);
         break;
     case 32:
-        if (dir.photometric == kPhotometricCMYK) {
+        if (layout.cmyk) {
+            layout.cmyk->Row(rowBuffer, line, width);
+        } else if (dir.photometric == kPhotometricCMYK) {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
                 const int k = s[3];
@@ -956,8 +959,15 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
-    ReadRows(source, dir, graphic, layout, this);
     ReadMetadata(source, dir, graphic);
+    // CMYK goes through its profile; the pixels are then sRGB and the profile is spent.
+    std::unique_ptr<TCmykTransform> cmyk;
+    if (dir.photometric == kPhotometricCMYK && dir.BitsPerPixel() == 32 && !graphic.Metadata().IccProfile.empty()) {
+        cmyk = std::make_unique<TCmykTransform>(graphic.Metadata().IccProfile);
+        layout.cmyk = cmyk->Valid() ? cmyk.get() : nullptr;
+        graphic.Metadata().IccProfile.clear();
+    }
+    ReadRows(source, dir, graphic, layout, this);
 }
 
 void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)

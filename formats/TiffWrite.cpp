@@ -135,7 +135,9 @@ TTiffMetadata MetadataOf(const TPixelGraphic& graphic)
         m.ifd0.push_back({BytesField(kTagXmp, kTypeByte, metadata.Xmp), siNone, 0});
     if (!metadata.Iptc.empty())
         m.ifd0.push_back({BytesField(kTagIptc, kTypeUndefined, metadata.Iptc), siNone, 0});
-    if (!metadata.IccProfile.empty())
+    // Samples the writer turns into CMYK by itself are no longer those the profile describes.
+    const bool writesCmyk = Settings().TIFFWriteCMYK && graphic.BitCount() == bc24;
+    if (!metadata.IccProfile.empty() && !writesCmyk)
         m.ifd0.push_back({BytesField(kTagIccProfile, kTypeUndefined, metadata.IccProfile), siNone, 0});
     if (!m.tree.Exif.empty())
         m.ifd0.push_back(PointerField(kTagExifIfd, siExif));

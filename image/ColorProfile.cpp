@@ -194,7 +194,9 @@ TCmykTransform::TCmykTransform(const TBytes& icc)
     if (SpaceOf(profile.get()) != psCMYK)
         return;
     const TProfile srgb(cmsCreate_sRGBProfile());
-    m_transform = MakeTransform(profile.get(), TYPE_CMYK_8, srgb.get(), TYPE_BGR_8).release();
+    // Strips decode on several threads at once; without the cache one transform serves them all.
+    m_transform =
+        cmsCreateTransform(profile.get(), TYPE_CMYK_8, srgb.get(), TYPE_BGR_8, kIntent, kFlags | cmsFLAGS_NOCACHE);
 }
 
 TCmykTransform::~TCmykTransform()

@@ -9,6 +9,7 @@
 #include "image/Streams.h"
 #include "support/ExifBuilder.h"
 #include "support/TestSupport.h"
+#include "formats/TiffFileBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -343,6 +344,64 @@ TEST(MetadataTest, PngDropsChunksWithBadChecksumsWithAWarning)
                                 [](const std::string& text) { return text.find("was dropped") != std::string::npos; }))
             << type;
         EXPECT_TRUE(std::string(type) == "iCCP" ? reread.Metadata().IccProfile.empty() : reread.Metadata().Exif.empty());
+    }
+}
+
+// A CMYK output profile whose inks multiply: (1 - C)(1 - K) of sRGB red and so
+// on, sampled into a table as printers' profiles are.
+TBytes MultiplyingCmykProfile()
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 2.1);  // a lut16 table, as most printer profiles still carry
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 17, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        table,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+            const double k = 1 - in[3] / 65535.0;
+            const double rgb[3] = {(1 - in[0] / 65535.0) * k, (1 - in[1] / 65535.0) * k, (1 - in[2] / 65535.0) * k};
+            cmsCIELab lab;
+            cmsDoTransform(cargo, rgb, &lab, 1);
+            cmsFloat2LabEncodedV2(out, &lab);
+            return 1;
+        },
+        toLab, 0);
+    cmsPipelineInsertStage(pipeline, cmsAT_BEGIN, table);
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(pipeline);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    return SavedProfile(profile);
+}
+
+TEST(MetadataTest, CmykTiffWithAProfileConvertsThroughIt)
+{
+    const TBytes profile = MultiplyingCmykProfile();
+    ASSERT_EQ(ProfileSpace(profile), psCMYK);
+    const std::vector<std::uint8_t> inks = {128, 0, 0, 128, 0, 0, 0, 0, 0, 255, 0, 0, 40, 90, 200, 10};
+    test::TTiffFileBuilder b;
+    const std::uint32_t pixels = b.Blob(inks);
+    const std::uint32_t icc = b.Blob(profile);
+    b.Long(256, 4).Long(257, 1).Entry(258, 3, {8, 8, 8, 8}).Short(259, 1).Short(262, 5).Long(273, pixels);
+    b.Short(277, 4).Long(278, 1).Long(279, 16).Raw(34675, 7, std::uint32_t(profile.size()), icc);
+    TPixelGraphic image;
+    test::ReadWith<TTIFFileFormatReader>(b.Build(), image);
+    EXPECT_TRUE(image.Metadata().IccProfile.empty());  // spent on the conversion
+    for (int x = 0; x < 4; ++x) {
+        const std::uint8_t* s = inks.data() + 4 * x;
+        const double k = 1 - s[3] / 255.0;
+        const TRGB got = image.GetColor(x, 0);
+        const int values[3] = {RedOf(got), GreenOf(got), BlueOf(got)};
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(values[c], 255 * (1 - s[c] / 255.0) * k, 4) << x << " " << c;
     }
 }
 
