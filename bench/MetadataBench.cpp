@@ -7,10 +7,9 @@
 #include "formats/Png.h"
 #include "image/ColorProfile.h"
 #include "image/Streams.h"
+#include "tests/support/IccProfiles.h"
 
 #include <benchmark/benchmark.h>
-
-#include <lcms2.h>
 
 using namespace rastova;
 
@@ -19,21 +18,6 @@ namespace {
 constexpr int kCodedWidth = 3000;
 constexpr int kCodedHeight = 2000;
 
-TBytes AdobeRgbProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    TBytes bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 // What a camera writes: a large EXIF block (maker notes, thumbnail), XMP and a profile.
 TImageMetadata CameraMetadata()
@@ -42,7 +26,7 @@ TImageMetadata CameraMetadata()
     metadata.Exif = {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     metadata.Exif.resize(60000, 0x33);
     metadata.Xmp.assign(8000, 'x');
-    metadata.IccProfile = AdobeRgbProfile();
+    metadata.IccProfile = test::AdobeRgbProfile();
     metadata.Resolution = {300, 300, ruInch};
     return metadata;
 }
@@ -78,7 +62,7 @@ void BM_PngSaveLoad(benchmark::State& state) { SaveAndLoad<TPNGFileFormatWriter,
 
 void BM_AdobeRgbToSrgb24Mpx(benchmark::State& state)
 {
-    const TBytes profile = AdobeRgbProfile();
+    const TBytes profile = test::AdobeRgbProfile();
     TPixelGraphic image;
     image.Assign(&bench::Photo());
     for (auto _ : state)
@@ -89,7 +73,7 @@ void BM_AdobeRgbToSrgb24Mpx(benchmark::State& state)
 // What a reader adds per file that carries a profile: lcms's look at it.
 void BM_AcceptProfile(benchmark::State& state)
 {
-    const TBytes profile = AdobeRgbProfile();
+    const TBytes profile = test::AdobeRgbProfile();
     for (auto _ : state) {
         TImageMetadata metadata;
         benchmark::DoNotOptimize(AcceptProfile(metadata, profile));

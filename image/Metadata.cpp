@@ -321,7 +321,7 @@ int ExifOrientation(const TBytes& exif)
     std::uint16_t type = 0;
     std::uint32_t count = 0;
     const std::size_t at = FindEntry(exif, motorola, ifd0, kExifTagOrientation, type, count);
-    if (at == 0 || type != kTypeShort || count != 1)
+    if (at == 0 || type != kTypeShort || count < 1)
         return 0;
     const int value = motorola ? exif[at] << 8 | exif[at + 1] : exif[at + 1] << 8 | exif[at];
     return value >= 1 && value <= 8 ? value : 0;

@@ -1,13 +1,12 @@
 // What a conversion keeps of a photo's metadata, seen by an independent reader:
 // sources tagged by exiftool, converted by rastova-convert, read back by exiftool.
+#include "support/IccProfiles.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include "image/ColorProfile.h"
 #include "image/PGraphic.h"
-
-#include <lcms2.h>
 
 #include <cstdlib>
 #include <map>
@@ -25,27 +24,6 @@ bool HaveExiftool()
     return std::system("exiftool -ver >/dev/null 2>&1") == 0;
 }
 
-// Adobe RGB (1998) from its published primaries, white point and gamma, named
-// so that the readers can tell it apart from sRGB.
-TBytes AdobeRgbProfile()
-{
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    cmsMLU* name = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(name, "en", "US", "Adobe RGB (1998)");
-    cmsWriteTag(profile, cmsSigProfileDescriptionTag, name);
-    cmsMLUfree(name);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    TBytes bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 struct TExifResult {
     int status = -1;
@@ -65,7 +43,7 @@ protected:
     {
         if (!HaveExiftool())
             GTEST_SKIP() << "exiftool is not installed";
-        test::WriteAll(dir.File("adobe.icc"), AdobeRgbProfile());
+        test::WriteAll(dir.File("adobe.icc"), test::AdobeRgbProfile());
     }
 
     int Run(const std::string& command)

@@ -8,6 +8,7 @@
 #include "image/ColorProfile.h"
 #include "image/Streams.h"
 #include "support/ExifBuilder.h"
+#include "support/IccProfiles.h"
 #include "support/TestSupport.h"
 #include "formats/TiffFileBuilder.h"
 
@@ -20,6 +21,14 @@
 
 namespace rastova {
 namespace {
+
+using test::AdobeRgbProfile;
+using test::kAdobeGamma;
+using test::kAdobePrimaries;
+using test::kD65;
+using test::SavedProfile;
+
+constexpr std::array<std::array<double, 2>, 3> kSrgbPrimaries = {{{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}}};
 
 using TMatrix = std::array<std::array<double, 3>, 3>;
 
@@ -64,40 +73,6 @@ TBytes IccSegment(int sequence, int count, const TBytes& data)
     return payload;
 }
 
-TBytes SavedProfile(cmsHPROFILE profile)
-{
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    TBytes bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-constexpr double kAdobeGamma = 563.0 / 256.0;
-constexpr std::array<double, 2> kD65 = {0.3127, 0.3290};
-constexpr std::array<std::array<double, 2>, 3> kAdobePrimaries = {{{0.64, 0.33}, {0.21, 0.71}, {0.15, 0.06}}};
-constexpr std::array<std::array<double, 2>, 3> kSrgbPrimaries = {{{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}}};
-
-// Adobe RGB (1998) made from its published numbers; extraBytes adds a private
-// tag so that the profile needs several APP2 segments.
-TBytes AdobeRgbProfile(std::size_t extraBytes = 0)
-{
-    const cmsCIExyY white = {kD65[0], kD65[1], 1.0};
-    cmsCIExyYTRIPLE primaries;
-    cmsCIExyY* p[3] = {&primaries.Red, &primaries.Green, &primaries.Blue};
-    for (int i = 0; i < 3; ++i)
-        *p[i] = {kAdobePrimaries[std::size_t(i)][0], kAdobePrimaries[std::size_t(i)][1], 1.0};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, kAdobeGamma);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    if (extraBytes > 0) {
-        const TBytes filler(extraBytes, 0x5A);
-        cmsWriteRawTag(profile, cmsTagSignature(0x7A7A7A7A), filler.data(), cmsUInt32Number(filler.size()));
-    }
-    return SavedProfile(profile);
-}
 
 // ---- colour arithmetic, from the primaries alone -----------------------------------------
 
