@@ -51,8 +51,12 @@ public:
         const std::uint64_t total = std::uint64_t(field.Count) * std::uint64_t(size);
         if (size == 0 || total > kMaxMetadataBlock)
             return false;
-        field.Data.resize(std::size_t(total));
         const std::uint64_t at = total <= 4 ? entry + 8 : inlineOrOffset;
+        // The last byte first: a count that runs past the end allocates nothing.
+        std::uint8_t last = 0;
+        if (total > 0 && !m_fetch(at + total - 1, &last, 1))
+            return false;
+        field.Data.resize(std::size_t(total));
         if (total > 0 && !m_fetch(at, field.Data.data(), field.Data.size()))
             return false;
         if (m_motorola)
