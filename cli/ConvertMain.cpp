@@ -70,6 +70,7 @@ struct TCommandLine {
     std::string fit;
     bool autoOrient = false;
     std::string background;  // empty: the file's own (a PNG's bKGD), else black
+    bool strip = false;
     bool binary = false;
     bool strict = false;
     bool quiet = false;
@@ -489,7 +490,9 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         ->check(CLI::IsMember({"first", "all"}, CLI::ignore_case))
         ->capture_default_str();
     app.add_flag("--auto-orient", line.autoOrient,
-                 "Turn JPEG photos upright by their EXIF orientation, before -m and -r [default: off]");
+                 "Turn photos upright by their EXIF orientation, before -m and -r; the tag becomes 1 [default: off]");
+    app.add_flag("--strip", line.strip,
+                 "Drop EXIF, XMP, IPTC and comments; bring profiled pictures to sRGB [default: kept]");
     app.add_option("--background", line.background,
                    "Colour behind transparent pixels where the target cannot keep them, #rrggbb or a name "
                    "[default: the file's own, else black]")
@@ -593,6 +596,7 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.KeepCase = line.keepCase;
     ParseFitBox(line.fit, options.Fit);
     options.AutoOrient = line.autoOrient;
+    options.KeepMetadata = !line.strip;
     options.AllFrames = line.frames == "all" || line.frames == "ALL" || line.frames == "All";
     TRGB background = 0;
     if (!line.background.empty() && ParseColor(line.background, background))

@@ -1,7 +1,9 @@
 #include "formats/Jpeg.h"
 
 #include "formats/CodecTrap.h"
+#include "formats/JpegMetadata.h"
 
+#include "image/ColorProfile.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -378,6 +380,18 @@ const char* ColorsTextOfComponents(int components)
     }
 }
 
+// A damaged block is dropped with a warning; the picture still loads.
+void ReadMetadata(const jpeg_decompress_struct& info, TPixelGraphic& graphic)
+{
+    bool damagedExif = false;
+    bool damagedProfile = false;
+    ReadJpegMetadata(info, graphic.Metadata(), damagedExif, damagedProfile);
+    if (damagedExif)
+        ReadWarning<EPGJPGFileFormatReaderWriter>(graphic, kTag + std::string(kExifDroppedText), "JPG-Warning");
+    if (damagedProfile)
+        ReadWarning<EPGJPGFileFormatReaderWriter>(graphic, kTag + std::string(kProfileDroppedText), "JPG-Warning");
+}
+
 }  // namespace
 
 // ---- readers ----------------------------------------------------------------------------
@@ -406,8 +420,10 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     jpeg_decompress_struct& info = codec.Info();
     codec.Call([&] {
         CreateDecompress(info, stream);
+        KeepJpegMetadataMarkers(info);
         jpeg_read_header(&info, TRUE);
     });
+    ReadMetadata(info, graphic);
 
     jpeg_progress_mgr scanLimit{};
     scanLimit.progress_monitor = LimitScans;
@@ -480,6 +496,7 @@ TJPGFileFormatWriter::TJPGFileFormatWriter()
     Extension = "jpg";
     Description = "JPEG (JFIF compliant)";
     CanWriteResolutions = TColorResolutions(ResolutionBit(cr256Gray) | ResolutionBit(crTrueColor));
+    CarriesColorProfile = true;
 }
 
 void TJPGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
@@ -504,6 +521,8 @@ void TJPGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     const bool progressive = Settings().JPEGProgressive;
     const J_DCT_METHOD dctMethod = J_DCT_METHOD(Settings().JPEGWriteDCTMethod);
     const TJPEGSampling sampling = Settings().JPEGSampling;
+    const TImageMetadata& metadata = graphic.Metadata();
+    const std::vector<TJpegSegment> segments = JpegMetadataSegments(metadata, graphic.GetWidth(), graphic.GetHeight());
     codec.Call([&] {
         jpeg_set_defaults(&info);
         // Luma's sampling factors against chroma's 1 x 1: 4:4:4, 4:2:2, 4:2:0.
@@ -515,7 +534,10 @@ void TJPGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
             jpeg_simple_progression(&info);
         jpeg_set_quality(&info, quality, TRUE);
         info.dct_method = dctMethod;
+        SetJpegDensity(info, metadata.Resolution);
         jpeg_start_compress(&info, TRUE);
+        for (const TJpegSegment& segment : segments)
+            jpeg_write_marker(&info, segment.Marker, segment.Payload.data(), unsigned(segment.Payload.size()));
     });
     WriteScanlines(codec, graphic, this);
     codec.Call([&] { jpeg_finish_compress(&info); });

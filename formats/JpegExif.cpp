@@ -1,5 +1,6 @@
 #include "formats/JpegExif.h"
 
+#include "image/Metadata.h"
 #include "image/PGExceptions.h"
 #include "image/Streams.h"
 
@@ -16,38 +17,10 @@ constexpr std::uint8_t kStartOfImage = 0xD8;
 constexpr std::uint8_t kEndOfImage = 0xD9;
 constexpr std::uint8_t kStartOfScan = 0xDA;
 constexpr std::uint8_t kApp1 = 0xE1;
-constexpr std::uint16_t kOrientationTag = 0x0112;
-constexpr std::uint16_t kTypeShort = 3;
-constexpr std::size_t kEntrySize = 12;
 constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 // Markers and fill bytes looked at before giving up: real files have a handful
 // before their first scan; a file of nothing but fill bytes must not take long.
 constexpr int kMaxMarkerBytes = 1 << 16;
-
-// Reads TIFF fields in the byte order the EXIF block declares.
-class TTiffView {
-public:
-    TTiffView(const std::uint8_t* data, std::size_t size, bool bigEndian)
-        : m_data(data), m_size(size), m_bigEndian(bigEndian)
-    {
-    }
-    bool Has(std::size_t offset, std::size_t count) const { return offset <= m_size && count <= m_size - offset; }
-    std::uint16_t U16(std::size_t offset) const
-    {
-        const std::uint8_t* p = m_data + offset;
-        return m_bigEndian ? std::uint16_t(p[0] << 8 | p[1]) : std::uint16_t(p[1] << 8 | p[0]);
-    }
-    std::uint32_t U32(std::size_t offset) const
-    {
-        const std::uint32_t high = U16(offset), low = U16(offset + 2);
-        return m_bigEndian ? high << 16 | low : low << 16 | high;
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    bool m_bigEndian;
-};
 
 }  // namespace
 
@@ -55,35 +28,8 @@ TExifOrientation ExifOrientationOfApp1(const std::uint8_t* payload, std::size_t 
 {
     if (size < sizeof kExifHeader || std::memcmp(payload, kExifHeader, sizeof kExifHeader) != 0)
         return eoNone;
-    const std::uint8_t* tiff = payload + sizeof kExifHeader;
-    const std::size_t tiffSize = size - sizeof kExifHeader;
-    if (tiffSize < 8)
-        return eoNone;
-    bool bigEndian = false;
-    if (tiff[0] == 'M' && tiff[1] == 'M')
-        bigEndian = true;
-    else if (tiff[0] != 'I' || tiff[1] != 'I')
-        return eoNone;
-    const TTiffView view(tiff, tiffSize, bigEndian);
-    if (view.U16(2) != 42)
-        return eoNone;
-    const std::size_t ifd = view.U32(4);
-    if (!view.Has(ifd, 2))
-        return eoNone;
-    const std::size_t count = view.U16(ifd);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t entry = ifd + 2 + i * kEntrySize;
-        if (!view.Has(entry, kEntrySize))
-            return eoNone;
-        if (view.U16(entry) != kOrientationTag)
-            continue;
-        // A SHORT value sits in the first two bytes of the value field, in either byte order.
-        if (view.U16(entry + 2) != kTypeShort || view.U32(entry + 4) < 1)
-            return eoNone;
-        const std::uint16_t value = view.U16(entry + 8);
-        return value >= eoTopLeft && value <= eoLeftBottom ? TExifOrientation(value) : eoNone;
-    }
-    return eoNone;
+    // The block itself is read where every format's EXIF is read.
+    return TExifOrientation(ExifOrientation(TBytes(payload + sizeof kExifHeader, payload + size)));
 }
 
 TExifOrientation ReadJpegOrientation(TStream& stream)

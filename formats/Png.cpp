@@ -1,6 +1,8 @@
 #include "formats/Png.h"
 
 #include "formats/CodecTrap.h"
+#include "formats/PngMetadata.h"
+#include "image/ColorProfile.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/PackedPixels.h"
@@ -415,6 +417,46 @@ const char* ColorsTextOfDepth(int pixelDepth)
     }
 }
 
+// A damaged block is dropped with a warning; the picture still loads.
+void ReadMetadata(TStream& stream, TPixelGraphic& graphic)
+{
+    const TPngMetadataDamage damage = ReadPngMetadata(stream, graphic.Metadata());
+    if (damage.exif)
+        ReadWarning<EPGPNGFileFormatReaderWriter>(graphic, kTag + std::string(kExifDroppedText), "PNG-Warning");
+    if (damage.profile)
+        ReadWarning<EPGPNGFileFormatReaderWriter>(graphic, kTag + std::string(kProfileDroppedText), "PNG-Warning");
+}
+
+// The metadata chunks; libpng copies what it is given.
+void SetMetadataChunks(png_structp png, png_infop info, TPngMetadataChunks& chunks)
+{
+    if (!chunks.exif.empty())
+        png_set_eXIf_1(png, info, png_uint_32(chunks.exif.size()), chunks.exif.data());
+    if (!chunks.profile.empty())
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, chunks.profile.data(),
+                     png_uint_32(chunks.profile.size()));
+    if (chunks.physical)
+        png_set_pHYs(png, info, chunks.xPerMetre, chunks.yPerMetre, PNG_RESOLUTION_METER);
+    png_text texts[2] = {};
+    int count = 0;
+    if (!chunks.xmp.empty()) {
+        texts[count].compression = PNG_ITXT_COMPRESSION_NONE;
+        texts[count].key = const_cast<char*>("XML:com.adobe.xmp");
+        texts[count].text = chunks.xmp.data();
+        texts[count].itxt_length = chunks.xmp.size();
+        ++count;
+    }
+    if (!chunks.comments.empty()) {
+        texts[count].compression = PNG_ITXT_COMPRESSION_NONE;
+        texts[count].key = const_cast<char*>("Comment");
+        texts[count].text = chunks.comments.front().data();
+        texts[count].itxt_length = chunks.comments.front().size();
+        ++count;
+    }
+    if (count > 0)
+        png_set_text(png, info, texts, count);
+}
+
 }  // namespace
 
 // ---- reader -------------------------------------------------------------------------------
@@ -441,6 +483,7 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     graphic.SetGamma(Settings().DisplayGamma);
 
     const std::uint32_t chunks = ScanListedChunks(stream);
+    ReadMetadata(stream, graphic);
     TPngCodec codec(false, graphic.ReadWarningAction());
     codec.Create(stream);
     png_structp png = codec.Png();
@@ -543,6 +586,7 @@ TPNGFileFormatWriter::TPNGFileFormatWriter()
     Description = "Portable Network Graphics";
     CanWriteResolutions = TColorResolutions(0xFF);
     CanWriteAlpha = true;
+    CarriesColorProfile = true;
 }
 
 void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
@@ -575,6 +619,7 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     // A gamma that has no finite reciprocal cannot be stored.
     const double fileGamma = double(1.0L / graphic.Gamma());
     const bool writeGamma = Settings().PNGWriteGamma && std::isfinite(fileGamma) && fileGamma > 0;
+    TPngMetadataChunks chunks = PngMetadataChunks(graphic.Metadata(), width, height);
     const int level = Settings().PNGCompressionLevel;
 
     codec.Call([&] {
@@ -586,6 +631,9 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
             png_set_PLTE(png, info, palette.data(), int(palette.size()));
         if (writeGamma)
             png_set_gAMA(png, info, fileGamma);
+        // A profile libpng finds fault with is a warning, not a failed save.
+        png_set_benign_errors(png, 1);
+        SetMetadataChunks(png, info, chunks);
         png_write_info(png, info);
         // Colour rows go out as stored: blue, green, red.
         png_set_bgr(png);
@@ -600,7 +648,9 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
             graphic.Progress(this, y, height - 1);
         }
     }
-    codec.Call([&] { png_write_end(png, info); });
+    // Everything of info went out before the image data; given info again,
+    // libpng would write the eXIf chunk a second time.
+    codec.Call([&] { png_write_end(png, nullptr); });
 }
 
 }  // namespace rastova

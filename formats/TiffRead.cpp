@@ -6,6 +6,7 @@
 #include "formats/TiffJpeg.h"
 #include "formats/TiffTags.h"
 
+#include "image/ColorProfile.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -136,6 +137,7 @@ struct TTiffEntry {
 struct TTiffDirectory {
     bool motorola = false;
     int imageCount = 0;
+    std::uint32_t ifdOffset = 0;
     std::int32_t newSubfileType = 0;
     std::int32_t width = 0;
     std::int32_t length = 0;
@@ -484,6 +486,7 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     if (imageIndex < 0 || imageIndex > dir.imageCount - 1)
         Fail(MessageText(kMsgInvalid, "Index"));
 
+    dir.ifdOffset = chain.selected;
     const std::vector<TTiffEntry> entries = ReadIfdEntries(source, chain.selected);
     dir.planarConfiguration = SingleValue(source, entries, kTagPlanarConfiguration);
     if (dir.planarConfiguration > 2)
@@ -749,6 +752,7 @@ struct TRowLayout {
 
     // Bytes of an image pixel: RGB with alpha keeps it in a 32-bit image.
     std::size_t PixelBytes() const { return dir.Alpha() ? 4 : 3; }
+    const TCmykTransform* cmyk = nullptr;  // CMYK samples through the file's profile
 };
 
 // Stores one pixel's colour samples (red, green, blue at 8 bits) with its
@@ -831,7 +835,9 @@ void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint
             std::swap(p[0], p[2]);
         break;
     case 32:
-        if (dir.photometric == kPhotometricCMYK) {
+        if (layout.cmyk) {
+            layout.cmyk->Row(rowBuffer, line, width);
+        } else if (dir.photometric == kPhotometricCMYK) {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
                 // (1 - C)(1 - K) per channel, rounded, as the peers show CMYK without a profile.
@@ -1032,6 +1038,68 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
         if (graphic.Progress(sender, y, height))
             break;
     }
+}
+
+// ---- metadata ----------------------------------------------------------------------------
+
+TImageResolution ResolutionOf(const std::vector<TTiffField>& fields)
+{
+    double x = 0, y = 0, unit = kResolutionUnitInch;
+    for (const TTiffField& field : fields) {
+        const std::vector<double> values = FieldNumbers(field);
+        if (values.empty())
+            continue;
+        if (field.Tag == kTagXResolution)
+            x = values[0];
+        else if (field.Tag == kTagYResolution)
+            y = values[0];
+        else if (field.Tag == kTagResolutionUnit)
+            unit = values[0];
+    }
+    const TResolutionUnit kind =
+        unit == kResolutionUnitInch ? ruInch : unit == kResolutionUnitCentimetre ? ruCentimetre : ruNone;
+    return {x, y, kind};
+}
+
+// The byte stream of a field; values of 4-byte types were turned to little-endian
+// on reading, which a Motorola file's IPTC stored as LONGs must undo.
+TBytes RawBytes(const TTiffField& field, bool motorola)
+{
+    TBytes bytes = field.Data;
+    if (motorola && TiffTypeSize(field.Type) == 4)
+        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+            std::reverse(bytes.begin() + std::ptrdiff_t(i), bytes.begin() + std::ptrdiff_t(i) + 4);
+    return bytes;
+}
+
+// EXIF (the descriptive fields with the EXIF and GPS IFDs), XMP, IPTC, the
+// profile and the resolution of the image's IFD. What cannot be read is left out.
+void ReadMetadata(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic)
+{
+    const TTiffFetch fetch = [&source](std::uint64_t offset, void* buffer, std::size_t count) {
+        if (offset > std::uint64_t(INT32_MAX) || std::int64_t(count) > source.Available(std::int64_t(offset)))
+            return false;
+        source.ReadAt(std::int64_t(offset), buffer, std::int64_t(count));
+        return true;
+    };
+    TImageMetadata& metadata = graphic.Metadata();
+    std::vector<TTiffField> fields;
+    ReadIfdFields(fetch, dir.motorola, dir.ifdOffset, fields);
+    TBytes profile;
+    for (const TTiffField& field : fields) {
+        if (field.Tag == kTagXmp)
+            metadata.Xmp = field.Data;
+        else if (field.Tag == kTagIptc)
+            metadata.Iptc = RawBytes(field, dir.motorola);
+        else if (field.Tag == kTagIccProfile)
+            profile = field.Data;
+    }
+    metadata.Resolution = ResolutionOf(fields);
+    TExifTree tree;
+    if (ReadExifTree(fetch, dir.motorola, dir.ifdOffset, tree))
+        metadata.Exif = BuildExif(tree);
+    if (!AcceptProfile(metadata, std::move(profile)))
+        ReadWarning<EPGTIFFileFormatReader>(graphic, kTag + std::string(kProfileDroppedText), kWarningCaption);
 }
 
 // ---- tiles, planes, deep and float samples, YCbCr, fax and JPEG -------------------------
@@ -1295,21 +1363,34 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     TTiffDirectory dir = ParseDirectory(source, imageIndex);
     if (dir.compression == kCompressionJPEG && dir.interchange > 0) {
         ReadOldJpeg(source, dir, graphic, this);
+        ReadMetadata(source, dir, graphic);
         return;
     }
     CheckCompression(dir.compression);
     if (dir.general) {
         ReadGeneral(source, dir, graphic, this);
+        ReadMetadata(source, dir, graphic);
+        // Samples converted without the profile no longer match a CMYK one.
+        if (dir.photometric == kPhotometricCMYK)
+            graphic.Metadata().IccProfile.clear();
         return;
     }
     CheckStripCount(dir, graphic);
     if (dir.Compressed())
         CheckCompressedStrips(dir);
     CheckDataPresent(source, dir);
-    const TRowLayout layout{dir, dir.width};
+    TRowLayout layout{dir, dir.width};
     CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
+    ReadMetadata(source, dir, graphic);
+    // CMYK goes through its profile; the pixels are then sRGB and the profile is spent.
+    std::unique_ptr<TCmykTransform> cmyk;
+    if (dir.photometric == kPhotometricCMYK && dir.BitsPerPixel() == 32 && !graphic.Metadata().IccProfile.empty()) {
+        cmyk = std::make_unique<TCmykTransform>(graphic.Metadata().IccProfile);
+        layout.cmyk = cmyk->Valid() ? cmyk.get() : nullptr;
+        graphic.Metadata().IccProfile.clear();
+    }
     ReadRows(source, dir, graphic, layout, this);
 }
 

@@ -46,13 +46,24 @@ constexpr std::uint16_t kTagJPEGTables = 347;
 constexpr std::uint16_t kTagJPEGInterchangeFormat = 513;
 constexpr std::uint16_t kTagJPEGInterchangeFormatLength = 514;
 constexpr std::uint16_t kTagYCbCrSubSampling = 530;
+// Metadata: XMP packet, IPTC-NAA records, EXIF and GPS IFDs, ICC profile.
+constexpr std::uint16_t kTagXmp = 700;
+constexpr std::uint16_t kTagIptc = 33723;
+constexpr std::uint16_t kTagExifIfd = 34665;
+constexpr std::uint16_t kTagIccProfile = 34675;
+constexpr std::uint16_t kTagGpsIfd = 34853;
+constexpr std::uint16_t kTypeUndefined = 7;
+
+// ResolutionUnit values.
+constexpr int kResolutionUnitNone = 1;
+constexpr int kResolutionUnitInch = 2;
+constexpr int kResolutionUnitCentimetre = 3;
 
 // Field types.
 constexpr std::uint16_t kTypeByte = 1;
 constexpr std::uint16_t kTypeShort = 3;
 constexpr std::uint16_t kTypeLong = 4;
 constexpr std::uint16_t kTypeRational = 5;
-constexpr std::uint16_t kTypeUndefined = 7;
 constexpr std::uint16_t kTypeIfd = 13;
 constexpr std::uint16_t kTypeLong8 = 16;
 constexpr std::uint16_t kTypeIfd8 = 18;

@@ -4,11 +4,13 @@
 #include "formats/TiffEncode.h"
 #include "formats/TiffTags.h"
 
+#include "image/Metadata.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -58,12 +60,167 @@ public:
             m_stream.WriteBuffer(kZeros, std::min<std::int64_t>(count, 64));
     }
 
+    // A field's values, held little-endian, in the file's byte order.
+    void FieldData(const TTiffField& field)
+    {
+        int unit = TiffTypeSize(field.Type);
+        if (field.Type == kTypeRational || field.Type == 10)
+            unit = 4;  // rationals are two longs
+        if (!m_motorola || unit <= 1) {
+            m_stream.WriteBuffer(field.Data.data(), std::int64_t(field.Data.size()));
+            return;
+        }
+        TBytes swapped = field.Data;
+        for (std::size_t i = 0; i + std::size_t(unit) <= swapped.size(); i += std::size_t(unit))
+            std::reverse(swapped.begin() + std::ptrdiff_t(i), swapped.begin() + std::ptrdiff_t(i) + unit);
+        m_stream.WriteBuffer(swapped.data(), std::int64_t(swapped.size()));
+    }
+
+    // Pads to a word boundary relative to base; returns the offset reached.
+    std::int64_t Align(std::int64_t base)
+    {
+        if ((m_stream.Position() - base) % 2 != 0)
+            m_stream.WriteByte(0);
+        return m_stream.Position() - base;
+    }
+
     TStream& Stream() { return m_stream; }
 
 private:
     TStream& m_stream;
     bool m_motorola;
 };
+
+// ---- metadata -----------------------------------------------------------------------------
+
+enum TSubIfd { siNone, siExif, siGps, siInterop };
+
+// A field the metadata adds to an IFD, and where its entry was written.
+struct TExtraField {
+    TTiffField field;
+    TSubIfd points = siNone;  // pointer fields: the IFD they point at
+    std::int64_t entryPosition = 0;
+};
+
+struct TTiffMetadata {
+    TExifTree tree;
+    std::vector<TExtraField> ifd0;  // by tag
+    double xResolution = 0, yResolution = 0;
+    int resolutionUnit = 0;  // ResolutionUnit value
+};
+
+TTiffField BytesField(std::uint16_t tag, std::uint16_t type, const TBytes& bytes)
+{
+    return {tag, type, std::uint32_t(bytes.size()), bytes};
+}
+
+TExtraField PointerField(std::uint16_t tag, TSubIfd points)
+{
+    return {{tag, kTypeLong, 1, TBytes(4, 0)}, points, 0};
+}
+
+void SortExtras(std::vector<TExtraField>& fields)
+{
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const TExtraField& a, const TExtraField& b) { return a.field.Tag < b.field.Tag; });
+}
+
+TTiffMetadata MetadataOf(const TPixelGraphic& graphic)
+{
+    TTiffMetadata m;
+    const TImageMetadata& metadata = graphic.Metadata();
+    ReadExifTree(ExifForImage(metadata, graphic.Width(), graphic.Height()), m.tree);
+    for (const TTiffField& field : m.tree.Ifd0)
+        m.ifd0.push_back({field, siNone, 0});
+    if (!metadata.Xmp.empty())
+        m.ifd0.push_back({BytesField(kTagXmp, kTypeByte, metadata.Xmp), siNone, 0});
+    if (!metadata.Iptc.empty())
+        m.ifd0.push_back({BytesField(kTagIptc, kTypeUndefined, metadata.Iptc), siNone, 0});
+    // Samples the writer turns into CMYK by itself are no longer those the profile describes.
+    const bool writesCmyk = Settings().TIFFWriteCMYK && graphic.BitCount() == bc24;
+    if (!metadata.IccProfile.empty() && !writesCmyk)
+        m.ifd0.push_back({BytesField(kTagIccProfile, kTypeUndefined, metadata.IccProfile), siNone, 0});
+    if (!m.tree.Exif.empty())
+        m.ifd0.push_back(PointerField(kTagExifIfd, siExif));
+    if (!m.tree.Gps.empty())
+        m.ifd0.push_back(PointerField(kTagGpsIfd, siGps));
+    SortExtras(m.ifd0);
+    const TImageResolution& r = metadata.Resolution;
+    if (r.Known() && r.Unit != ruNone) {
+        m.xResolution = r.X;
+        m.yResolution = r.Y;
+        m.resolutionUnit = r.Unit == ruInch ? kResolutionUnitInch : kResolutionUnitCentimetre;
+    }
+    return m;
+}
+
+// A resolution as a rational with three decimals at most.
+std::pair<std::uint32_t, std::uint32_t> Rational(double value)
+{
+    const double rounded = std::round(value);
+    if (std::abs(value - rounded) < 1e-6 && rounded < 4e9)
+        return {std::uint32_t(rounded), 1};
+    return {std::uint32_t(std::min(std::round(value * 1000), 4e9)), 1000};
+}
+
+void WriteExtraEntry(TTiffSink& sink, TExtraField& extra)
+{
+    extra.entryPosition = sink.Stream().Position();
+    sink.U16(extra.field.Tag);
+    sink.U16(extra.field.Type);
+    sink.U32(extra.field.Count);
+    if (extra.points != siNone || extra.field.Data.size() > 4) {
+        sink.U32(0);
+        return;
+    }
+    sink.FieldData(extra.field);
+    sink.Zeros(4 - std::int64_t(extra.field.Data.size()));
+}
+
+const std::vector<TTiffField>& FieldsOf(const TExifTree& tree, TSubIfd which)
+{
+    return which == siExif ? tree.Exif : which == siGps ? tree.Gps : tree.Interop;
+}
+
+std::int64_t WriteSubIfd(TTiffSink& sink, const TExifTree& tree, TSubIfd which, std::int64_t base);
+
+// The values that do not fit their entries and the sub-IFDs, each entry patched
+// with the offset; the stream ends up after all of them.
+void WriteExtraValues(TTiffSink& sink, const TExifTree& tree, std::vector<TExtraField>& fields, std::int64_t base)
+{
+    TStream& stream = sink.Stream();
+    for (TExtraField& extra : fields) {
+        std::int64_t offset = 0;
+        if (extra.points != siNone) {
+            offset = WriteSubIfd(sink, tree, extra.points, base);
+        } else if (extra.field.Data.size() > 4) {
+            offset = sink.Align(base);
+            sink.FieldData(extra.field);
+        } else {
+            continue;
+        }
+        const std::int64_t end = stream.Position();
+        sink.U32At(extra.entryPosition + 8, std::uint32_t(offset));
+        stream.SetPosition(end);
+    }
+}
+
+std::int64_t WriteSubIfd(TTiffSink& sink, const TExifTree& tree, TSubIfd which, std::int64_t base)
+{
+    std::vector<TExtraField> fields;
+    for (const TTiffField& field : FieldsOf(tree, which))
+        fields.push_back({field, siNone, 0});
+    if (which == siExif && !tree.Interop.empty())
+        fields.push_back(PointerField(kExifTagInteropIfd, siInterop));
+    SortExtras(fields);
+    const std::int64_t offset = sink.Align(base);
+    sink.U16(std::uint32_t(fields.size()));
+    for (TExtraField& extra : fields)
+        WriteExtraEntry(sink, extra);
+    sink.U32(0);
+    WriteExtraValues(sink, tree, fields, base);
+    return offset;
+}
 
 // What the image becomes in the file.
 struct TTiffLayout {
@@ -162,14 +319,21 @@ struct TPendingEntries {
     int entryCount = 0;
 };
 
-TPendingEntries WriteEntries(TTiffSink& sink, const TTiffLayout& l)
+TPendingEntries WriteEntries(TTiffSink& sink, const TTiffLayout& l, TTiffMetadata& metadata)
 {
     TStream& stream = sink.Stream();
     TPendingEntries pending;
     pending.countField = stream.Position();
     sink.U16(0);
+    // The metadata's fields go in among ours, keeping the tags ascending.
+    std::size_t extra = 0;
+    const auto extrasBelow = [&](std::uint32_t tag) {
+        for (; extra < metadata.ifd0.size() && metadata.ifd0[extra].field.Tag < tag; ++extra, ++pending.entryCount)
+            WriteExtraEntry(sink, metadata.ifd0[extra]);
+    };
     // Each entry returns its own position, so a value found later can be patched in.
     const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+        extrasBelow(tag);
         const std::int64_t position = stream.Position();
         sink.U16(tag);
         sink.U16(type);
@@ -199,13 +363,15 @@ TPendingEntries WriteEntries(TTiffSink& sink, const TTiffLayout& l)
     pending.stripByteCounts = entry(kTagStripByteCounts, kTypeLong, std::uint32_t(l.strips), 0);
     pending.xResolution = entry(kTagXResolution, kTypeRational, 1, 0);
     pending.yResolution = entry(kTagYResolution, kTypeRational, 1, 0);
-    entry(kTagResolutionUnit, kTypeShort, 1, std::uint32_t(Settings().TIFFWriteResolutionUnit + 1));
+    const int unit = metadata.resolutionUnit != 0 ? metadata.resolutionUnit : Settings().TIFFWriteResolutionUnit + 1;
+    entry(kTagResolutionUnit, kTypeShort, 1, std::uint32_t(unit));
     if (l.predictor != kPredictorNone)
         entry(kTagPredictor, kTypeShort, 1, std::uint32_t(l.predictor));
     if (l.colorMapEntries > 0)
         pending.colorMap = entry(kTagColorMap, kTypeShort, std::uint32_t(3 * l.colorMapEntries), 0);
     if (l.alpha)
         entry(kTagExtraSamples, kTypeShort, 1, kExtraUnassociatedAlpha);
+    extrasBelow(0x10000);
     return pending;
 }
 
@@ -219,7 +385,8 @@ struct TValueOffsets {
     std::int64_t stripByteCounts = 0;
 };
 
-TValueOffsets WriteValues(TTiffSink& sink, const TTiffLayout& l, const TPixelGraphic& graphic, std::int64_t base)
+TValueOffsets WriteValues(TTiffSink& sink, const TTiffLayout& l, const TPixelGraphic& graphic, std::int64_t base,
+                          const TTiffMetadata& metadata)
 {
     TStream& stream = sink.Stream();
     TValueOffsets at;
@@ -235,12 +402,19 @@ TValueOffsets WriteValues(TTiffSink& sink, const TTiffLayout& l, const TPixelGra
         for (int i = 0; i < l.samplesPerPixel; ++i)
             sink.U16(std::uint32_t(l.bitsPerSample));
     }
+    // The image's own resolution wins over the library's default one.
+    auto x = std::pair(Settings().TIFFWriteXResNum, Settings().TIFFWriteXResDen);
+    auto y = std::pair(Settings().TIFFWriteYResNum, Settings().TIFFWriteYResDen);
+    if (metadata.resolutionUnit != 0) {
+        x = Rational(metadata.xResolution);
+        y = Rational(metadata.yResolution);
+    }
     at.xResolution = stream.Position() - base;
-    sink.U32(Settings().TIFFWriteXResNum);
-    sink.U32(Settings().TIFFWriteXResDen);
+    sink.U32(x.first);
+    sink.U32(x.second);
     at.yResolution = stream.Position() - base;
-    sink.U32(Settings().TIFFWriteYResNum);
-    sink.U32(Settings().TIFFWriteYResDen);
+    sink.U32(y.first);
+    sink.U32(y.second);
     if (l.strips > 1) {
         at.stripOffsets = stream.Position() - base;
         sink.Zeros(4 * std::int64_t(l.strips));
@@ -448,6 +622,7 @@ TTIFFileFormatWriter::TTIFFileFormatWriter()
     Description = "Tagged Image File Format";
     CanWriteResolutions = TColorResolutions(0xFF & ~ResolutionBit(cr2Colors));
     CanWriteAlpha = true;
+    CarriesColorProfile = true;
 }
 
 void TTIFFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
@@ -488,10 +663,13 @@ void TTIFFileFormatWriter::WriteImage(TStream& stream, TPixelGraphic& graphic, T
     sink.U32At(state.linkPosition, std::uint32_t(ifd - base));
     stream.SetPosition(ifd);
 
-    const TPendingEntries pending = WriteEntries(sink, layout);
+    TTiffMetadata metadata = MetadataOf(graphic);
+    const TPendingEntries pending = WriteEntries(sink, layout, metadata);
     state.linkPosition = stream.Position();
     sink.U32(0);
-    const TValueOffsets at = WriteValues(sink, layout, graphic, base);
+    const TValueOffsets at = WriteValues(sink, layout, graphic, base, metadata);
+    WriteExtraValues(sink, metadata.tree, metadata.ifd0, base);
+    sink.Align(base);
 
     const std::int64_t dataStart = stream.Position();
     stream.SetPosition(pending.countField);

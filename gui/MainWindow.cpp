@@ -218,6 +218,10 @@ QWidget* TForm1::CreateTargetGroup()
     m_rg1 = new TRadioGroup(" Mirror ", {"None", "Vertical", "Horizontal"}, 1, m_gb1);
     m_rg2 = new TRadioGroup(" Rotate ", {"None", "180 degrees", "Left (90 degrees)", "Right (90 degrees)"}, 1, m_gb1);
     m_rg3->SetItemIndex(jcrTrueColor);
+    m_keepMetadata = new QCheckBox("Keep metadata", m_gb1);
+    m_keepMetadata->setToolTip("Keep EXIF, XMP, IPTC, comments and colour profiles; "
+                               "off strips them and converts profiled pictures to sRGB");
+    m_keepMetadata->setChecked(true);
 
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(Caption("Path:  ", m_edit1, m_gb1));
@@ -231,6 +235,7 @@ QWidget* TForm1::CreateTargetGroup()
     auto* layout = new QVBoxLayout(m_gb1);
     layout->addLayout(pathRow);
     layout->addLayout(options);
+    layout->addWidget(m_keepMetadata);
     layout->addStretch();
     return m_gb1;
 }
@@ -254,7 +259,7 @@ void TForm1::SetTabOrder()
     for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2})
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
-    order << m_button1 << m_button2;
+    order << m_keepMetadata << m_button1 << m_button2;
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 }
@@ -299,6 +304,7 @@ void TForm1::ApplySettings()
     m_rg3->SetItemIndex(m_settings.ColorResolution);
     m_rg1->SetItemIndex(m_settings.Mirror);
     m_rg2->SetItemIndex(m_settings.Rotate);
+    m_keepMetadata->setChecked(m_settings.KeepMetadata);
     m_host.Jobs = m_settings.Jobs;
 }
 
@@ -315,6 +321,7 @@ void TForm1::StoreSettings()
     m_settings.ColorResolution = TJobColorResolution(m_rg3->ItemIndex());
     m_settings.Mirror = TJobMirror(m_rg1->ItemIndex());
     m_settings.Rotate = TJobRotate(m_rg2->ItemIndex());
+    m_settings.KeepMetadata = m_keepMetadata->isChecked();
     if (m_form2)
         m_settings.JpegQuality = m_form2->TrBar1()->value();
     WriteSettings(m_iniFileName, m_settings);

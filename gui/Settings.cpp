@@ -69,6 +69,7 @@ bool ReadSettings(const QString& fileName, TSettings& settings)
     ReadInt(ini, "Options/Rotate", settings.Rotate);
     ReadInt(ini, "Options/JpegQuality", settings.JpegQuality);
     ReadInt(ini, "Options/Jobs", settings.Jobs);
+    ReadInt(ini, "Options/KeepMetadata", settings.KeepMetadata);
     return true;
 }
 
@@ -100,6 +101,7 @@ void WriteSettings(const QString& fileName, const TSettings& settings)
     ini.setValue("Options/Rotate", int(settings.Rotate));
     ini.setValue("Options/JpegQuality", settings.JpegQuality);
     ini.setValue("Options/Jobs", settings.Jobs);
+    ini.setValue("Options/KeepMetadata", int(settings.KeepMetadata));
     ini.sync();
 }
 

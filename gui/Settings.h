@@ -26,6 +26,7 @@ struct TSettings {
     TJobRotate Rotate = jrNone;
     int JpegQuality = 75;  // last position of the quality dialog
     int Jobs = 0;          // parallel conversions; 0 means one per processor
+    bool KeepMetadata = true;  // off: EXIF, XMP, IPTC and comments are stripped
 };
 
 // The settings file beside the program when that folder is writable, else in

@@ -136,6 +136,7 @@ TConversionOptions TWindowHost::Options()
     options.ColorResolution = TJobColorResolution(m_window.RG3()->ItemIndex());
     options.Mirror = TJobMirror(m_window.RG1()->ItemIndex());
     options.Rotate = TJobRotate(m_window.RG2()->ItemIndex());
+    options.KeepMetadata = m_window.KeepMetadataBox()->isChecked();
     return options;
 }
 

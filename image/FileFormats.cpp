@@ -272,6 +272,7 @@ void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, i
     TUpdateBracket bracket(*this);
     SetSize(0, 0, bc24);
     SetGamma(settings.DisplayGamma);
+    m_metadata = TImageMetadata();
     TFileFormatReader* reader = formats.SelectReader(stream, ext);
     if (!reader)
         throw EPGUnknownFileFormat(MessageText(kMsgUnknownFileFormat));
@@ -375,6 +376,7 @@ void CommonSave(TPixelGraphic& graphic, const std::string& extension, const TFor
     converted.SetOnProgressEnd(graphic.OnProgressEnd());
     converted.SetOnProgressStart(graphic.OnProgressStart());
     ConvertToResolution(converted, graphic, chosen);
+    converted.SetMetadata(graphic.Metadata());
     write(*writer, converted);
 }
 

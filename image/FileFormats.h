@@ -64,6 +64,9 @@ public:
     // True colour goes out with its alpha; other writers get a 32-bit image
     // laid over its background first.
     bool CanWriteAlpha = false;
+    // Stores the image's ICC profile; images bound for a writer without it are
+    // brought to sRGB first (ConvertMetadataProfileToSRGB).
+    bool CarriesColorProfile = false;
 
     bool CanWrite(int code) const { return (CanWriteResolutions & ResolutionBit(code)) != 0; }
     virtual void Write(TStream& stream, TPixelGraphic& graphic);

@@ -444,6 +444,7 @@ void TPixelGraphic::Assign(const TPixelGraphic* source)
     m_transparentColor = source->m_transparentColor;
     m_raiseOnRangeError = source->m_raiseOnRangeError;
     m_saveColorResWarningAction = source->m_saveColorResWarningAction;
+    m_metadata = source->m_metadata;
     m_colorState->LastColorValid = false;
     for (int i = 0; i < source->PaletteCount(); ++i)
         SetPaletteColor(i, source->m_paletteColors[std::size_t(i)]);

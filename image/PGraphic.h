@@ -7,6 +7,7 @@
 // Readers, writers and conversions address rows through ScanLine.
 #pragma once
 
+#include "image/Metadata.h"
 #include "image/PGTypes.h"
 
 #include <cstdint>
@@ -162,6 +163,13 @@ public:
     bool RaiseOnRangeError() const { return m_raiseOnRangeError; }
     void SetRaiseOnRangeError(bool value) { m_raiseOnRangeError = value; }
 
+    // ---- metadata --------------------------------------------------------------------
+    // What the file said beside the pixels; readers fill it, writers that can store
+    // it write it. Pixel operations leave it alone.
+    const TImageMetadata& Metadata() const { return m_metadata; }
+    TImageMetadata& Metadata() { return m_metadata; }
+    void SetMetadata(TImageMetadata value) { m_metadata = std::move(value); }
+
     // ---- change notification and progress ----------------------------------------
     int UpdateCount() const { return m_updateCount; }
     void BeginUpdate();
@@ -293,6 +301,7 @@ private:
     TPGWarningAction m_saveColorResWarningAction = pgwaOKCancelBox;
     int m_width = 0;
     std::unique_ptr<TColorState> m_colorState;
+    TImageMetadata m_metadata;
 
     friend struct TColorAccess;
 };

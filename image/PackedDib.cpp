@@ -2,6 +2,7 @@
 
 #include "image/BmpCodec.h"
 #include "image/ByteOrder.h"
+#include "image/ColorProfile.h"
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
@@ -10,6 +11,7 @@
 #include "image/Streams.h"
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <limits>
 #include <vector>
@@ -94,6 +96,8 @@ TInfoHeader ReadInfoHeader(TStream& stream)
     h.compression = U32LE(bytes + 16);
     h.sizeImage = U32LE(bytes + 20);
     h.clrUsed = U32LE(bytes + 32);
+    h.xPelsPerMeter = std::int32_t(U32LE(bytes + 24));
+    h.yPelsPerMeter = std::int32_t(U32LE(bytes + 28));
     if (h.planes != 1)
         FailInvalid("BitmapInfoHeader.biPlanes");
     static constexpr int kBitCounts[] = {1, 4, 8, 16, 24, 32};
@@ -287,6 +291,27 @@ void SkipEmbeddedProfile(TStream& stream, const TInfoHeader& h, std::int64_t hea
         stream.Seek(std::min<std::int64_t>(h.profileSize, stream.Remaining()), soCurrent);
 }
 
+// The resolution and an embedded profile wherever it lies; the stream is put back.
+void ReadDibMetadata(TStream& stream, TPixelGraphic& graphic, const TInfoHeader& h, std::int64_t headerStart)
+{
+    TImageMetadata& metadata = graphic.Metadata();
+    if (h.xPelsPerMeter > 0 && h.yPelsPerMeter > 0)
+        metadata.Resolution = TImageResolution::PerMetre(h.xPelsPerMeter, h.yPelsPerMeter);
+    if (h.profileSize == 0)
+        return;
+    const std::int64_t position = stream.Position();
+    const std::int64_t at = headerStart + std::int64_t(h.profileData);
+    TBytes profile;
+    if (h.profileSize <= kMaxMetadataBlock && at <= stream.Size() && h.profileSize <= stream.Size() - at) {
+        profile.resize(h.profileSize);
+        stream.SetPosition(at);
+        stream.ReadBuffer(profile.data(), std::int64_t(profile.size()));
+    }
+    stream.SetPosition(position);
+    if (!AcceptProfile(metadata, std::move(profile)))
+        ReadWarning<EPGBMPFileFormatReader>(graphic, kTag + std::string(kProfileDroppedText), "BMP-Warning");
+}
+
 void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
 {
     const std::int64_t headerStart = stream.Position();
@@ -329,6 +354,7 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         if (h.height < 0 && graphic.RowStride() > 0)
             FlipRows(graphic, (bytesRead + graphic.RowStride() - 1) / graphic.RowStride());
     }
+    ReadDibMetadata(stream, graphic, h, headerStart);
 }
 
 }  // namespace
@@ -361,6 +387,11 @@ void TPixelGraphic::WriteDIB(TStream& stream)
     PutU16LE(h + 14, std::uint32_t(BitCountNum()));
     PutU32LE(h + 16, kBiRgb);
     PutU32LE(h + 20, std::uint32_t(ImageSize()));
+    // The resolution travels when the image came with one; else the fields stay 0.
+    if (Metadata().Resolution.Known() && Metadata().Resolution.Unit != ruNone) {
+        PutU32LE(h + 24, std::uint32_t(std::lround(Metadata().Resolution.XPerMetre())));
+        PutU32LE(h + 28, std::uint32_t(std::lround(Metadata().Resolution.YPerMetre())));
+    }
     PutU32LE(h + 32, std::uint32_t(paletteCount));
     for (int i = 0; i < paletteCount; ++i) {
         const TRGB c = PaletteColors()[i];

@@ -62,6 +62,8 @@ struct TInfoHeader {
     std::array<std::uint32_t, 4> masks{};  // red, green, blue, alpha from a header of 52 bytes or more
     std::uint32_t profileData = 0;         // embedded profile: offset from the header's start, and size
     std::uint32_t profileSize = 0;
+    std::int32_t xPelsPerMeter = 0;
+    std::int32_t yPelsPerMeter = 0;
 };
 
 bool IsInfoHeaderSize(std::uint32_t size);

@@ -1,4 +1,5 @@
 #include "job/ConversionJob.h"
+#include "job/MetadataSteps.h"
 
 #include "formats/JpegExif.h"
 #include "formats/Register.h"
@@ -475,10 +476,17 @@ bool LoadItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& it
     });
 }
 
-void OrientAndMirror(TItemRun& run, const TConversionOptions& options, const std::string& sourcePath)
+void OrientAndMirror(TItemRun& run, const TConversionOptions& options, const std::string& sourcePath,
+                     TImageMetadata& metadata)
 {
-    if (options.AutoOrient)
-        run.Try(jsOrient, [&] { ApplyOrientation(run.current, run.other, ReadJpegOrientationOfFile(sourcePath)); });
+    // The tag of any format that has one; a JPEG whose EXIF block did not survive
+    // the reader may still have a readable orientation.
+    if (options.AutoOrient && run.Try(jsOrient, [&] {
+            const int tagged = ExifOrientation(metadata.Exif);
+            ApplyOrientation(run.current, run.other,
+                             tagged != 0 ? TExifOrientation(tagged) : ReadJpegOrientationOfFile(sourcePath));
+        }))
+        MarkTurnedUpright(metadata);
     run.Try(jsMirror, [&] {
         if (options.Mirror == jmVertical)
             run.current->MirrorVertical();
@@ -576,8 +584,9 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     TItemWarnings warnings(outcome.Warnings);
     if (!LoadItem(run, plan, item, metafiles))
         return outcome;
+    TImageMetadata metadata = TakeMetadata(*run.current);
     observer.Pump();
-    OrientAndMirror(run, plan.Options, item.SourcePath);
+    OrientAndMirror(run, plan.Options, item.SourcePath, metadata);
     observer.Loaded();
     if (StopsHere(stop, outcome))
         return outcome;
@@ -587,6 +596,7 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     if (StopsHere(stop, outcome))
         return outcome;
     run.Try(jsColor, [&] {
+        PrepareMetadata(*run.current, metadata, plan.Options.KeepMetadata, TargetCarriesProfile(item.OutputPath));
         if (plan.Options.PaletteColors > 0)
             ConvertToPalette(*run.current, *run.other, plan.Options.PaletteColors);
         else
@@ -599,6 +609,7 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     // An item either succeeds and writes, or fails and writes nothing.
     if (outcome.Failed)
         return outcome;
+    run.current->SetMetadata(std::move(metadata));
     SaveItem(run, plan, item);
     outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return outcome;

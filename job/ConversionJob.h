@@ -57,6 +57,9 @@ struct TConversionOptions {
     // name-001.ext, name-002.ext, ...; false: the first (the default) only.
     bool AllFrames = false;
     TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox and pgwaOKCancelBox report warnings through AddItemWarning
+    // EXIF, XMP, IPTC and comments travel into targets that hold them; off strips
+    // them and brings profiled pictures to sRGB.
+    bool KeepMetadata = true;
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,

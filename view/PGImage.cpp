@@ -1,5 +1,6 @@
 #include "view/PGImage.h"
 
+#include "image/ColorProfile.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "view/PGDraw.h"
@@ -257,6 +258,8 @@ void TPGImage::LoadImageFile(const std::string& fileName, int imageIndex)
         HookImageEvents(*graphic, false);
         try {
             graphic->LoadFromFileIndex(fileName, imageIndex);
+            // Shown as other programs show it: profiled colours in sRGB, the screen's space.
+            ConvertMetadataProfileToSRGB(*graphic);
         } catch (...) {
             graphic.reset();
             UpdateLayout();
