@@ -74,10 +74,16 @@ TTransform MakeTransform(cmsHPROFILE from, cmsUInt32Number inFormat, cmsHPROFILE
     return TTransform(cmsCreateTransform(from, inFormat, to, outFormat, kIntent, kFlags));
 }
 
+// 24-bit rows, or 32-bit rows whose alpha is carried over untouched.
 bool ConvertRows(TPixelGraphic& graphic, cmsHPROFILE profile)
 {
     const TProfile srgb(cmsCreate_sRGBProfile());
-    const TTransform transform = MakeTransform(profile, TYPE_BGR_8, srgb.get(), TYPE_BGR_8);
+    const bool alpha = graphic.BitCount() == bc32;
+    const cmsUInt32Number format = alpha ? TYPE_BGRA_8 : TYPE_BGR_8;
+    const TTransform transform(
+        profile && srgb ? cmsCreateTransform(profile, format, srgb.get(), format, kIntent,
+                                             kFlags | (alpha ? cmsFLAGS_COPY_ALPHA : 0))
+                        : nullptr);
     if (!transform)
         return false;
     // lcms transforms in place when input and output have the same layout.
@@ -170,7 +176,7 @@ bool ConvertToSRGB(TPixelGraphic& graphic, const TBytes& icc)
     const TProfileSpace space = SpaceOf(profile.get());
     if (graphic.GetEmpty() || (space != psRGB && space != psGray))
         return false;
-    if (graphic.BitCount() == bc24)
+    if (graphic.BitCount() == bc24 || graphic.BitCount() == bc32)
         return space == psRGB && ConvertRows(graphic, profile.get());
     if (graphic.BitCount() == bc8 && graphic.PaletteIdent() == pGray256 && space == psGray)
         return ConvertGrayLevels(graphic, profile.get());
