@@ -6,6 +6,7 @@
 
 #include "image/PGTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -45,6 +46,11 @@ struct TPGSettings {
     // PNG
     bool PNGUseFileBackground = true;
     bool PNGWriteGamma = true;
+    // The image data deflated in blocks on several threads (formats/PngBlocks.h)
+    // instead of as libpng's one stream; the bytes do not depend on the threads.
+    bool PNGBlockCompression = false;
+    int PNGWriteThreads = 0;  // 0: one per online processor
+    std::size_t PNGBlockBytes = 0;  // filtered bytes per block, whole rows; 0: 256 KB
     // PBM, PGM, PPM
     bool PxMWriteBinary = false;
     // TIFF

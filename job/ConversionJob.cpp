@@ -227,6 +227,9 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     TConversionPlan plan;
     plan.Options = host.Options();
     plan.Settings = DefaultSettings();
+    // PNG data in blocks: one picture at a time compresses on every processor,
+    // and a batch writes the same bytes with one thread per item.
+    plan.Settings.PNGBlockCompression = true;
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -713,6 +716,7 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
     if (workers > 1) {
         ownPlan = m_plan;
         ownPlan.Settings.TIFFReadThreads = 1;
+        ownPlan.Settings.PNGWriteThreads = 1;
     }
     const TConversionPlan& plan = workers > 1 ? ownPlan : m_plan;
     TParallelState state;
