@@ -41,6 +41,7 @@ struct TCommandLine {
     std::string colors = "true";
     std::string mirror = "none";
     std::string rotate = "none";
+    std::string quantizer = "median";
     int quality = 0;  // 0: the library's JPEGQuality
     bool yes = false;
     std::string destination;
@@ -320,6 +321,10 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
     app.add_option("-c,--colors", line.colors, "Colour resolution")
         ->check(CLI::IsMember({"2", "16", "256", "gray", "true"}))
         ->capture_default_str();
+    app.add_option("--quantizer", line.quantizer,
+                   "Palette of -c 16 and 256: median (system colours and median cut) or best (optimal, slower)")
+        ->check(CLI::IsMember({"median", "best"}))
+        ->capture_default_str();
     app.add_option("-m,--mirror", line.mirror, "Mirror")
         ->check(CLI::IsMember({"none", "vertical", "horizontal"}))
         ->capture_default_str();
@@ -392,6 +397,7 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.ColorResolution = kColors.at(line.colors);
     options.Mirror = kMirrors.at(line.mirror);
     options.Rotate = kRotations.at(line.rotate);
+    options.Quantizer = line.quantizer == "best" ? jqBest : jqMedianCut;
     ParseExistingPolicy(line.existing, options.Existing);
     options.KeepCase = line.keepCase;
     ParseFitBox(line.fit, options.Fit);

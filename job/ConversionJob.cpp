@@ -1,6 +1,7 @@
 #include "job/ConversionJob.h"
 
 #include "formats/JpegExif.h"
+#include "image/BestPalette.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
@@ -332,12 +333,17 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
     }
 }
 
-void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option)
+void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option, TJobQuantizer quantizer)
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
     // A value from outside the list (a library caller's) is true colour, as the switch below treats it.
     const TBitCount format = unsigned(option) < std::size(kFormats) ? kFormats[option] : bc24;
     target.SetSize(source.Width(), source.Height(), format);
+    if (quantizer == jqBest && (option == jcr16Colors || option == jcr256Colors)) {
+        CreateBestPalette(target, source, option == jcr16Colors ? 16 : 256);
+        DitherToBestPalette(source, target);
+        return;
+    }
     switch (option) {
     case jcr2Colors: target.SetPaletteIdent(pBlackWhite); break;
     // 16 colours with the 16 system colours reserved leaves no room for
@@ -483,7 +489,7 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     if (StopsHere(stop, outcome))
         return outcome;
     run.Try(jsColor, [&] {
-        ConvertColor(*run.current, *run.other, plan.Options.ColorResolution);
+        ConvertColor(*run.current, *run.other, plan.Options.ColorResolution, plan.Options.Quantizer);
         run.Swap();
     });
     observer.Pump();

@@ -46,6 +46,7 @@ struct TConversionOptions {
     TFitBox Fit{};                           // after the rotation, before the colour step
     std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
     TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
+    TJobQuantizer Quantizer = jqMedianCut;            // the palette of 16 and 256 colours
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,
