@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -71,6 +72,7 @@ public:
     QGroupBox* GB2() const { return m_gb2; }
     TRadioGroup* RG1() const { return m_rg1; }
     TRadioGroup* RG2() const { return m_rg2; }
+    QCheckBox* BestPaletteBox() const { return m_bestPalette; }
     TRadioGroup* RG3() const { return m_rg3; }
     TRadioGroup* RG4() const { return m_rg4; }
     QProgressBar* PBar1() const { return m_pBar1; }
@@ -114,6 +116,7 @@ private:
     TRadioGroup* m_rg3 = nullptr;
     TRadioGroup* m_rg1 = nullptr;
     TRadioGroup* m_rg2 = nullptr;
+    QCheckBox* m_bestPalette = nullptr;
     QProgressBar* m_pBar1 = nullptr;
     QPushButton* m_button1 = nullptr;
     QPushButton* m_button2 = nullptr;
