@@ -75,7 +75,7 @@ TItemNames NamesOf(const std::string& sourcePath, const std::string& destination
         names.extension = LowerAscii(fileName.substr(dot));
         base = fileName.substr(0, dot);
     }
-    const std::string outName = LowerAscii(base) + TargetExtension(targetFormat);
+    const std::string outName = LowerUtf8(base) + TargetExtension(targetFormat);
     const bool endsWithSlash = !destination.empty() && destination.back() == '/';
     names.outputPath = endsWithSlash ? destination + outName : destination + "/" + outName;
     return names;
@@ -139,8 +139,8 @@ bool AddItemWarning(const std::string& text)
 
 const char* JobStepFailureText(TJobStep step)
 {
-    static const char* const kTexts[] = {"cannot load",  "cannot mirror",       "cannot rotate", "cannot convert colours",
-                                         "cannot save",  "cannot turn upright", "cannot fit"};
+    static const char* const kTexts[] = {"cannot load", "cannot mirror",       "cannot rotate", "cannot convert colours",
+                                         "cannot save", "cannot turn upright", "cannot fit",    "cannot resize"};
     const auto index = std::size_t(step);
     return index < std::size(kTexts) ? kTexts[index] : "cannot convert";
 }
@@ -227,7 +227,7 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     host.Pump();
     TConversionPlan plan;
     plan.Options = host.Options();
-    plan.Settings = DefaultSettings();
+    plan.Settings = plan.Options.Settings ? *plan.Options.Settings : DefaultSettings();
     // PNG data in blocks: one picture at a time compresses on every processor,
     // and a batch writes the same bytes with one thread per item.
     plan.Settings.PNGBlockCompression = true;
@@ -266,6 +266,10 @@ void RefuseCollisions(TConversionPlan& plan)
             continue;
         const std::string key = PathKey(item.OutputPath);
         const auto source = sources.find(key);
+        if (source != sources.end() && PathKey(item.SourcePath) == key && plan.Options.RefuseSelfOverwrite) {
+            item.Refusal = kSelfOverwriteRefusal;
+            continue;
+        }
         if (source != sources.end() && PathKey(item.SourcePath) != key) {
             item.Refusal = "Not written: " + item.OutputPath + " is the source file " +
                            source->second->SourcePath + " of this run";
@@ -331,6 +335,19 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
     case jrRight: RotateQuarter(source, target, true); break;
     default: break;
     }
+}
+
+// An optimal palette of at most colors entries, none reserved, at the smallest depth that holds it.
+void ConvertToPalette(TPixelGraphic& source, TPixelGraphic& target, int colors, TJobQuantizer quantizer)
+{
+    target.SetSize(source.Width(), source.Height(), colors <= 2 ? bc1 : colors <= 16 ? bc4 : bc8);
+    if (quantizer == jqBest) {
+        CreateBestPalette(target, source, colors);
+        DitherToBestPalette(source, target);
+        return;
+    }
+    target.CreateOptimalPalette(source, colors, false);
+    target.CopyFrom(source);
 }
 
 void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option, TJobQuantizer quantizer)
@@ -429,6 +446,11 @@ void RotateAndFit(TItemRun& run, const TConversionOptions& options)
             Rotate(*run.current, *run.other, options.Rotate);
             run.Swap();
         });
+    if (options.Resize.Active())
+        run.Try(jsResize, [&] {
+            if (ResizeImage(*run.current, *run.other, options.Resize))
+                run.Swap();
+        });
     if (options.Fit.Active())
         run.Try(jsFit, [&] {
             if (FitImage(*run.current, *run.other, options.Fit))
@@ -489,7 +511,10 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     if (StopsHere(stop, outcome))
         return outcome;
     run.Try(jsColor, [&] {
-        ConvertColor(*run.current, *run.other, plan.Options.ColorResolution, plan.Options.Quantizer);
+        if (plan.Options.PaletteColors > 0)
+            ConvertToPalette(*run.current, *run.other, plan.Options.PaletteColors, plan.Options.Quantizer);
+        else
+            ConvertColor(*run.current, *run.other, plan.Options.ColorResolution, plan.Options.Quantizer);
         run.Swap();
     });
     observer.Pump();

@@ -25,7 +25,9 @@ expect() {  # expect "command line ending in the word to complete" "expected off
 }
 expect "rastova-convert -f p" "pbm pgm png ppm"
 expect "rastova-convert --format t" "tga tif"
-expect "rastova-convert -c " "2 16 256 gray true"
+expect "rastova-convert -c " "true gray 2 16 256"
+expect "rastova-convert --compress l" "lzw"
+expect "rastova-convert --samp" "--sampling"
 expect "rastova-convert -r l" "left"
 expect "rastova-convert --existing s" "skip"
 expect "rastova-convert --quantizer b" "best"
