@@ -49,6 +49,7 @@ struct TCommandLine {
     std::string colors = "true";
     std::string mirror = "none";
     std::string rotate = "none";
+    std::string quantizer = "median";
     std::string frames = "first";
     int quality = 0;  // 0: the library's JPEGQuality
     std::string resize;
@@ -455,6 +456,10 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
                    "true, gray, or N from 2 to 256: an optimal palette of at most N colours (16: the system colours)")
         ->check([](const std::string& text) { return ColorsProblem(text); })
         ->capture_default_str();
+    app.add_option("--quantizer", line.quantizer,
+                   "Palette of -c 16, 256 and N: median (median cut; system colours at 16 and 256) or best (optimal, slower)")
+        ->check(CLI::IsMember({"median", "best"}))
+        ->capture_default_str();
     app.add_option("-m,--mirror", line.mirror, "Mirror")
         ->check(CLI::IsMember({"none", "vertical", "horizontal"}))
         ->capture_default_str();
@@ -589,6 +594,7 @@ TConversionOptions OptionsOf(const TCommandLine& line)
         options.PaletteColors = std::stoi(line.colors);
     options.Mirror = kMirrors.at(line.mirror);
     options.Rotate = kRotations.at(line.rotate);
+    options.Quantizer = line.quantizer == "best" ? jqBest : jqMedianCut;
     ParseExistingPolicy(line.existing, options.Existing);
     options.RefuseSelfOverwrite = !line.existingGiven;
     ParseResizeGeometry(line.resize, options.Resize);

@@ -3,6 +3,7 @@
 #include "formats/CodecTrap.h"
 #include "formats/PngMetadata.h"
 #include "image/ColorProfile.h"
+#include "formats/PngBlocks.h"
 #include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/PackedPixels.h"
@@ -580,6 +581,63 @@ void TPNGFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
 
 // ---- writer -------------------------------------------------------------------------------
 
+namespace {
+
+// IDAT chunks of up to this many bytes; a reader takes any size.
+constexpr std::size_t kIdatChunkBytes = std::size_t(1) << 20;
+
+// The image data deflated in blocks on several threads, written as IDAT chunks
+// through the codec's chunk writer, then IEND. libpng's own end is not called:
+// it insists on IDAT data it compressed itself.
+void WriteRowsInBlocks(TPngCodec& codec, TPixelGraphic& graphic, TObject* sender, int channels, int bitDepth)
+{
+    TPngBlockLayout layout;
+    layout.Height = graphic.GetHeight();
+    layout.RowBytes = (std::size_t(graphic.GetWidth()) * std::size_t(channels * bitDepth) + 7) / 8;
+    layout.BytesPerPixel = std::max(1, channels * bitDepth / 8);
+    // libpng filters only images of 8 bits per sample and no palette; so do we.
+    layout.Filter = bitDepth == 8 && (channels == 3 || graphic.PaletteIdent() == pGray256);
+    layout.BlockBytes = Settings().PNGBlockBytes;
+    TPngBlockCoding coding;
+    coding.Level = Settings().PNGCompressionLevel < 0 ? 6 : std::min(Settings().PNGCompressionLevel, 9);
+    coding.Threads = Settings().PNGWriteThreads;
+    const TPixelGraphic& source = graphic;
+    const TPngRowSource rows = [&source, &layout, channels](int y, std::uint8_t* dest) {
+        const std::uint8_t* row = source.ScanLine(y);
+        if (channels == 1) {
+            std::copy(row, row + layout.RowBytes, dest);
+            return;
+        }
+        for (std::size_t i = 0; i < layout.RowBytes; i += 3) {  // stored blue, green, red
+            dest[i] = row[i + 2];
+            dest[i + 1] = row[i + 1];
+            dest[i + 2] = row[i];
+        }
+    };
+    png_structp png = codec.Png();
+    std::vector<std::uint8_t> chunk;
+    const auto flush = [&] {
+        codec.Call([&] { png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), chunk.data(), chunk.size()); });
+        chunk.clear();
+    };
+    TProgressScope progress(graphic, sender);
+    int rowsReported = 0;
+    CompressPngRows(layout, coding, rows, [&](const std::uint8_t* data, std::size_t size, int rowsDone) {
+        chunk.insert(chunk.end(), data, data + size);
+        if (chunk.size() >= kIdatChunkBytes)
+            flush();
+        // One event per row as the stream passes it; writers do not stop on Abort.
+        for (; rowsReported < rowsDone; ++rowsReported)
+            graphic.Progress(sender, rowsReported, layout.Height - 1);
+    });
+    if (!chunk.empty())
+        flush();
+    codec.Call([&] { png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0); });
+}
+
+}  // namespace
+
+
 TPNGFileFormatWriter::TPNGFileFormatWriter()
 {
     Extension = "png";
@@ -639,6 +697,10 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         png_set_bgr(png);
     });
 
+    if (Settings().PNGBlockCompression) {
+        WriteRowsInBlocks(codec, graphic, this, colorType == PNG_COLOR_TYPE_RGB ? 3 : 1, bitDepth);
+        return;
+    }
     {
         TProgressScope progress(graphic, this);
         for (int y = 0; y < height; ++y) {

@@ -7,6 +7,7 @@
 #include "image/Streams.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -500,16 +501,21 @@ public:
 
     // A text sample: separated from the one before by a space, or by a line
     // feed where the line would grow beyond kMaxTextLine characters.
-    void Value(unsigned value, bool firstOfRow)
+    // Samples are bytes: their digits come from a table, and the buffer is
+    // checked once for the separator and all three digits.
+    void Value(std::uint8_t value, bool firstOfRow)
     {
-        const int length = value >= 100 ? 3 : value >= 10 ? 2 : 1;
+        const TDecimal& decimal = kDecimals[value];
+        if (m_count + 4 > kBufferSize)
+            Flush();
         if (!firstOfRow) {
-            const bool wrap = m_column + 1 + length > kMaxTextLine;
-            Byte(wrap ? 0x0A : ' ');
+            const bool wrap = m_column + 1 + decimal.length > kMaxTextLine;
+            m_buffer[m_count++] = wrap ? 0x0A : ' ';
             m_column = wrap ? 0 : m_column + 1;
         }
-        Number(value);
-        m_column += length;
+        std::memcpy(m_buffer + m_count, decimal.text, 3);
+        m_count += decimal.length;
+        m_column += decimal.length;
     }
     void EndRow()
     {
@@ -520,6 +526,21 @@ public:
 private:
     // Netpbm's limit for the lines of its plain formats.
     static constexpr int kMaxTextLine = 70;
+
+    struct TDecimal {
+        char text[3];
+        int length;
+    };
+    static constexpr std::array<TDecimal, 256> kDecimals = [] {
+        std::array<TDecimal, 256> table{};
+        for (int v = 0; v < 256; ++v) {
+            TDecimal& d = table[std::size_t(v)];
+            d.length = v >= 100 ? 3 : v >= 10 ? 2 : 1;
+            for (int i = d.length - 1, rest = v; i >= 0; --i, rest /= 10)
+                d.text[i] = char('0' + rest % 10);
+        }
+        return table;
+    }();
 
     TStream& m_stream;
     std::uint8_t m_buffer[kBufferSize];

@@ -5,6 +5,8 @@
 #include "gui/MainWindow.h"
 #include "hosts/MetafileSupport.h"
 #include "gui/Settings.h"
+#include "gui/ShellControls.h"
+#include "gui/StartArguments.h"
 #include "gui/View.h"
 #include "formats/Register.h"
 #include "image/FileFormats.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -23,11 +26,32 @@ bool DisplayAvailable()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// --version and --help answer without a display; anything else is a file or folder to open.
+bool AnsweredWithoutWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("rastova %s\n", RASTOVA_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: rastova [FILE...|FOLDER]\n"
+                        "Opens the batch converter's window on FOLDER, or on the folder of the first FILE\n"
+                        "with the FILEs selected; without arguments on the folder of the last session.\n"
+                        "  --version  print the version and exit\n");
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     using namespace rastova;
+    if (AnsweredWithoutWindow(argc, argv))
+        return 0;
     if (!DisplayAvailable()) {
         std::fprintf(stderr, "rastova: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                              "use rastova-convert for batch conversion without a window\n");
@@ -45,6 +69,7 @@ int main(int argc, char** argv)
     form1.SetDialogs(&form2, &form3, &form4);
     form1.Host().SetMetafileHolder(&WindowlessMetafileHolder());
     form4.SetMetafileHolder(&WindowlessMetafileHolder());
+    OpenStartPlace(*form1.PTSList1(), StartPlaceOf(QApplication::arguments().mid(1)));
     form1.show();
     form1.activateWindow();
     return QApplication::exec();

@@ -10,6 +10,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
@@ -222,6 +223,8 @@ QWidget* TForm1::CreateTargetGroup()
     m_keepMetadata->setToolTip("Keep EXIF, XMP, IPTC, comments and colour profiles; "
                                "off strips them and converts profiled pictures to sRGB");
     m_keepMetadata->setChecked(true);
+    // 16 and 256 colours from the best palette instead of the system colours and the median cut.
+    m_bestPalette = new QCheckBox("Best palette", m_gb1);
 
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(Caption("Path:  ", m_edit1, m_gb1));
@@ -229,7 +232,10 @@ QWidget* TForm1::CreateTargetGroup()
     pathRow->addWidget(m_button3);
     auto* options = new QGridLayout;
     options->addWidget(m_rg4, 0, 0);
-    options->addWidget(m_rg3, 0, 1);
+    auto* colors = new QVBoxLayout;
+    colors->addWidget(m_rg3);
+    colors->addWidget(m_bestPalette);
+    options->addLayout(colors, 0, 1);
     options->addWidget(m_rg1, 1, 0);
     options->addWidget(m_rg2, 1, 1);
     auto* layout = new QVBoxLayout(m_gb1);
@@ -256,9 +262,12 @@ void TForm1::SetTabOrder()
     for (QAbstractItemView* view : m_shellList->findChildren<QAbstractItemView*>())
         order << view;
     order << m_filterCombo << m_edit1 << m_button3;
-    for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2})
+    for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2}) {
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
+        if (group == m_rg3)
+            order << m_bestPalette;
+    }
     order << m_keepMetadata << m_button1 << m_button2;
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -305,6 +314,7 @@ void TForm1::ApplySettings()
     m_rg1->SetItemIndex(m_settings.Mirror);
     m_rg2->SetItemIndex(m_settings.Rotate);
     m_keepMetadata->setChecked(m_settings.KeepMetadata);
+    m_bestPalette->setChecked(m_settings.BestPalette);
     m_host.Jobs = m_settings.Jobs;
 }
 
@@ -322,6 +332,7 @@ void TForm1::StoreSettings()
     m_settings.Mirror = TJobMirror(m_rg1->ItemIndex());
     m_settings.Rotate = TJobRotate(m_rg2->ItemIndex());
     m_settings.KeepMetadata = m_keepMetadata->isChecked();
+    m_settings.BestPalette = m_bestPalette->isChecked();
     if (m_form2)
         m_settings.JpegQuality = m_form2->TrBar1()->value();
     WriteSettings(m_iniFileName, m_settings);

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -73,6 +74,7 @@ public:
     TRadioGroup* RG1() const { return m_rg1; }
     TRadioGroup* RG2() const { return m_rg2; }
     QCheckBox* KeepMetadataBox() const { return m_keepMetadata; }
+    QCheckBox* BestPaletteBox() const { return m_bestPalette; }
     TRadioGroup* RG3() const { return m_rg3; }
     TRadioGroup* RG4() const { return m_rg4; }
     QProgressBar* PBar1() const { return m_pBar1; }
@@ -117,6 +119,7 @@ private:
     TRadioGroup* m_rg1 = nullptr;
     TRadioGroup* m_rg2 = nullptr;
     QCheckBox* m_keepMetadata = nullptr;
+    QCheckBox* m_bestPalette = nullptr;
     QProgressBar* m_pBar1 = nullptr;
     QPushButton* m_button1 = nullptr;
     QPushButton* m_button2 = nullptr;

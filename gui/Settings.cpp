@@ -67,6 +67,7 @@ bool ReadSettings(const QString& fileName, TSettings& settings)
     ReadInt(ini, "Options/ColorResolution", settings.ColorResolution);
     ReadInt(ini, "Options/Mirror", settings.Mirror);
     ReadInt(ini, "Options/Rotate", settings.Rotate);
+    settings.BestPalette = ini.value("Options/BestPalette", settings.BestPalette).toBool();
     ReadInt(ini, "Options/JpegQuality", settings.JpegQuality);
     ReadInt(ini, "Options/Jobs", settings.Jobs);
     ReadInt(ini, "Options/KeepMetadata", settings.KeepMetadata);
@@ -99,6 +100,7 @@ void WriteSettings(const QString& fileName, const TSettings& settings)
     ini.setValue("Options/ColorResolution", int(settings.ColorResolution));
     ini.setValue("Options/Mirror", int(settings.Mirror));
     ini.setValue("Options/Rotate", int(settings.Rotate));
+    ini.setValue("Options/BestPalette", settings.BestPalette);
     ini.setValue("Options/JpegQuality", settings.JpegQuality);
     ini.setValue("Options/Jobs", settings.Jobs);
     ini.setValue("Options/KeepMetadata", int(settings.KeepMetadata));

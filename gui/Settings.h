@@ -24,6 +24,7 @@ struct TSettings {
     TJobColorResolution ColorResolution = jcrTrueColor;
     TJobMirror Mirror = jmNone;
     TJobRotate Rotate = jrNone;
+    bool BestPalette = false;  // 16 and 256 colours from the best palette
     int JpegQuality = 75;  // last position of the quality dialog
     int Jobs = 0;          // parallel conversions; 0 means one per processor
     bool KeepMetadata = true;  // off: EXIF, XMP, IPTC and comments are stripped

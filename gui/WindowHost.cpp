@@ -1,5 +1,7 @@
 #include "gui/WindowHost.h"
 
+#include <QCheckBox>
+
 #include "gui/Dialogs.h"
 #include "gui/JQuality.h"
 #include "gui/MainWindow.h"
@@ -137,6 +139,7 @@ TConversionOptions TWindowHost::Options()
     options.Mirror = TJobMirror(m_window.RG1()->ItemIndex());
     options.Rotate = TJobRotate(m_window.RG2()->ItemIndex());
     options.KeepMetadata = m_window.KeepMetadataBox()->isChecked();
+    options.Quantizer = m_window.BestPaletteBox()->isChecked() ? jqBest : jqMedianCut;
     return options;
 }
 

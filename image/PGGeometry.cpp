@@ -297,6 +297,7 @@ struct TRotateBlock {
     int y0 = 0, rows = 0, col0 = 0;
     int lo[kRotateBlockRows] = {}, hi[kRotateBlockRows] = {};
     std::uint8_t* out[kRotateBlockRows] = {};
+    bool inTarget = false;  // out points into the target's rows, not at a staging buffer
 
     std::uint8_t* At(int r, int x) const { return out[r] + 3 * std::ptrdiff_t(x - col0); }
 };
@@ -480,6 +481,20 @@ void WalkQuarterTurn(const TRotation& rot, const TIntegerMap& map, const TWholeP
     }
 }
 
+// A reversed row through a vector kernel: 24-bit sources, and 8-bit ones whose
+// palette is the gray ramp. Targets much larger than the cache are written past
+// it, which saves reading every target line before it is overwritten.
+bool ReverseWithKernel(const TWholePixelSource& source, const TRotateBlock& block, const std::uint8_t* from,
+                       int count, std::uint8_t* to)
+{
+    constexpr std::size_t kStreamedTargetBytes = std::size_t(8) << 20;
+    const bool stream = block.inTarget && 3 * std::size_t(source.Image().Width()) *
+                                                  std::size_t(source.Image().Height()) >= kStreamedTargetBytes;
+    if (source.Bytes())
+        return detail::ReverseBgrRow(from, count, to, stream);
+    return source.GrayRamp() && detail::ReverseGrayRow(from, count, to, stream);
+}
+
 // A half turn or none: a target row is a source row, reversed or not.
 template <class TFetch>
 void WalkHalfTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixelSource& source,
@@ -492,10 +507,13 @@ void WalkHalfTurn(const TRotation& rot, const TIntegerMap& map, const TWholePixe
             continue;
         const std::uint8_t* from = source.Image().ScanLine(int(SourceV(rot, map, block.lo[r], y))) +
                                    bytes * SourceU(rot, map, block.lo[r], y);
+        const int count = block.hi[r] - block.lo[r] + 1;
         if (bytes == 3 && step > 0) {
-            std::memcpy(block.At(r, block.lo[r]), from, 3 * std::size_t(block.hi[r] - block.lo[r] + 1));
+            std::memcpy(block.At(r, block.lo[r]), from, 3 * std::size_t(count));
             continue;
         }
+        if (step < 0 && ReverseWithKernel(source, block, from, count, block.At(r, block.lo[r])))
+            continue;
         // Reversed, the row's first pixel is the farthest in memory.
         const bool wide = source.WideReadFits(from);
         for (int x0 = block.lo[r]; x0 <= block.hi[r]; x0 += kTileColumns) {
@@ -652,6 +670,7 @@ void PlanBlock(const TRotateRun& run, const TIntegerMap& map, int y0, int rows, 
     block.y0 = y0;
     block.rows = std::min(rows, run.area.row1 - y0 + 1);
     block.col0 = run.area.col0;
+    block.inTarget = staging == nullptr;
     for (int r = 0; r < block.rows; ++r) {
         ValidColumns(run.rot, map, y0 + r, run.area.col0, run.area.col1, block.lo[r], block.hi[r]);
         block.out[r] = staging ? staging + std::size_t(r) * stride : run.target.ScanLine(y0 + r) + 3 * std::size_t(run.area.col0);

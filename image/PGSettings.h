@@ -6,6 +6,7 @@
 
 #include "image/PGTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -51,6 +52,11 @@ struct TPGSettings {
     // PNG
     bool PNGUseFileBackground = true;
     bool PNGWriteGamma = true;
+    // The image data deflated in blocks on several threads (formats/PngBlocks.h)
+    // instead of as libpng's one stream; the bytes do not depend on the threads.
+    bool PNGBlockCompression = false;
+    int PNGWriteThreads = 0;  // 0: one per online processor
+    std::size_t PNGBlockBytes = 0;  // filtered bytes per block, whole rows; 0: 256 KB
     int PNGCompressionLevel = -1;  // zlib's 0..9; -1: zlib's default
     // BMP and Targa: run-length encoded files (BMP at 4 and 8 bits only)
     bool BMPWriteRLE = false;

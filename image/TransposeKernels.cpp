@@ -114,6 +114,75 @@ __attribute__((target("ssse3"))) int GrayKernel(const TTransposeTile& t)
     return groups;
 }
 
+// ---- half turns ----------------------------------------------------------------------------
+
+// Sixteen target pixels (48 bytes) as three 16-byte stores; streamed stores
+// need the 16-byte alignment the caller's head loop gives them.
+__attribute__((target("ssse3"))) inline void StoreFortyEight(std::uint8_t* to, __m128i a, __m128i b, __m128i c,
+                                                               bool stream)
+{
+    __m128i* out = reinterpret_cast<__m128i*>(to);
+    if (stream) {
+        _mm_stream_si128(out, a);
+        _mm_stream_si128(out + 1, b);
+        _mm_stream_si128(out + 2, c);
+    } else {
+        _mm_storeu_si128(out, a);
+        _mm_storeu_si128(out + 1, b);
+        _mm_storeu_si128(out + 2, c);
+    }
+}
+
+// Pixels one by one until the target is 16-byte aligned and at least minimum are done.
+template <class TPixel>
+int HeadPixels(std::uint8_t* to, int count, int minimum, TPixel pixel)
+{
+    int i = 0;
+    while (i < count && (i < minimum || (reinterpret_cast<std::uintptr_t>(to + 3 * i) & 15) != 0))
+        pixel(i++);
+    return i;
+}
+
+__attribute__((target("ssse3"))) void ReverseBgrKernel(const std::uint8_t* last, int count, std::uint8_t* to,
+                                                       bool stream)
+{
+    const auto pixel = [&](int i) { std::memcpy(to + 3 * i, last - 3 * i, 3); };
+    // A vector load reads 4 bytes past its fourth pixel: two pixels first keep it in the row.
+    int i = HeadPixels(to, count, 2, pixel);
+    const __m128i reverse = _mm_setr_epi8(9, 10, 11, 6, 7, 8, 3, 4, 5, 0, 1, 2, -1, -1, -1, -1);
+    for (; i + 16 <= count; i += 16) {
+        const std::uint8_t* p = last - 3 * (i + 3);  // the lowest of target pixels i..i+3
+        const __m128i a = LoadPixels(p, reverse), b = LoadPixels(p - 12, reverse), c = LoadPixels(p - 24, reverse),
+                      d = LoadPixels(p - 36, reverse);
+        StoreFortyEight(to + 3 * i, _mm_or_si128(a, _mm_slli_si128(b, 12)),
+                        _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)),
+                        _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)), stream);
+    }
+    for (; i < count; ++i)
+        pixel(i);
+    if (stream)
+        _mm_sfence();
+}
+
+__attribute__((target("ssse3"))) void ReverseGrayKernel(const std::uint8_t* last, int count, std::uint8_t* to,
+                                                        bool stream)
+{
+    const auto pixel = [&](int i) { std::memset(to + 3 * i, last[-i], 3); };
+    int i = HeadPixels(to, count, 0, pixel);
+    const __m128i spread0 = _mm_setr_epi8(15, 15, 15, 14, 14, 14, 13, 13, 13, 12, 12, 12, 11, 11, 11, 10);
+    const __m128i spread1 = _mm_setr_epi8(10, 10, 9, 9, 9, 8, 8, 8, 7, 7, 7, 6, 6, 6, 5, 5);
+    const __m128i spread2 = _mm_setr_epi8(5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 1, 1, 1, 0, 0, 0);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last - i - 15));
+        StoreFortyEight(to + 3 * i, _mm_shuffle_epi8(v, spread0), _mm_shuffle_epi8(v, spread1),
+                        _mm_shuffle_epi8(v, spread2), stream);
+    }
+    for (; i < count; ++i)
+        pixel(i);
+    if (stream)
+        _mm_sfence();
+}
+
 }  // namespace
 
 int TransposeBgrTile(const TTransposeTile& tile)
@@ -126,6 +195,22 @@ int TransposeGrayTile(const TTransposeTile& tile)
     return HasShuffles() ? GrayKernel(tile) : 0;
 }
 
+bool ReverseBgrRow(const std::uint8_t* last, int count, std::uint8_t* to, bool stream)
+{
+    if (!HasShuffles())
+        return false;
+    ReverseBgrKernel(last, count, to, stream);
+    return true;
+}
+
+bool ReverseGrayRow(const std::uint8_t* last, int count, std::uint8_t* to, bool stream)
+{
+    if (!HasShuffles())
+        return false;
+    ReverseGrayKernel(last, count, to, stream);
+    return true;
+}
+
 #else
 
 int TransposeBgrTile(const TTransposeTile&)
@@ -136,6 +221,16 @@ int TransposeBgrTile(const TTransposeTile&)
 int TransposeGrayTile(const TTransposeTile&)
 {
     return 0;
+}
+
+bool ReverseBgrRow(const std::uint8_t*, int, std::uint8_t*, bool)
+{
+    return false;
+}
+
+bool ReverseGrayRow(const std::uint8_t*, int, std::uint8_t*, bool)
+{
+    return false;
 }
 
 #endif

@@ -30,4 +30,13 @@ int TransposeBgrTile(const TTransposeTile& tile);
 // 8-bit gray values written as 24-bit gray pixels, the same way.
 int TransposeGrayTile(const TTransposeTile& tile);
 
+// Half turns: count target pixels at to from the source pixels ending at last
+// (the first target pixel), read backwards; the source is read only inside
+// [last - count + 1 pixels, last pixel]. With stream set the target bytes
+// bypass the cache (for pictures far larger than it). False, with nothing
+// written, where the kernel cannot run.
+bool ReverseBgrRow(const std::uint8_t* last, int count, std::uint8_t* to, bool stream);
+// 8-bit gray values to 24-bit gray pixels, the same way.
+bool ReverseGrayRow(const std::uint8_t* last, int count, std::uint8_t* to, bool stream);
+
 }  // namespace rastova::detail

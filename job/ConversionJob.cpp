@@ -4,6 +4,7 @@
 #include "formats/JpegExif.h"
 #include "formats/Register.h"
 #include "image/FileFormats.h"
+#include "image/BestPalette.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
@@ -280,6 +281,9 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     // The user's background wins over the one a file brings along.
     if (plan.Options.BackGroundColor)
         plan.Settings.PNGUseFileBackground = false;
+    // PNG data in blocks: one picture at a time compresses on every processor,
+    // and a batch writes the same bytes with one thread per item.
+    plan.Settings.PNGBlockCompression = true;
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -387,14 +391,20 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
 }
 
 // An optimal palette of at most colors entries, none reserved, at the smallest depth that holds it.
-void ConvertToPalette(TPixelGraphic& source, TPixelGraphic& target, int colors)
+void ConvertToPalette(TPixelGraphic& source, TPixelGraphic& target, int colors, TJobQuantizer quantizer)
 {
     target.SetSize(source.Width(), source.Height(), colors <= 2 ? bc1 : colors <= 16 ? bc4 : bc8);
+    if (quantizer == jqBest) {
+        source.FlattenAlpha();  // the best palette reads colours only, as CopyFrom flattens
+        CreateBestPalette(target, source, colors);
+        DitherToBestPalette(source, target);
+        return;
+    }
     target.CreateOptimalPalette(source, colors, false);
     target.CopyFrom(source);
 }
 
-void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option)
+void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option, TJobQuantizer quantizer)
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
     // A value from outside the list (a library caller's) is true colour, as the switch below treats it.
@@ -405,6 +415,12 @@ void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolut
     target.SetSize(source.Width(), source.Height(), format);
     if (source.IsTrueColorFormat() && target.IsTrueColorFormat())
         target.SetBackGroundColor(source.GetBackGroundColor());
+    if (quantizer == jqBest && (option == jcr16Colors || option == jcr256Colors)) {
+        source.FlattenAlpha();
+        CreateBestPalette(target, source, option == jcr16Colors ? 16 : 256);
+        DitherToBestPalette(source, target);
+        return;
+    }
     switch (option) {
     case jcr2Colors: target.SetPaletteIdent(pBlackWhite); break;
     // 16 colours with the 16 system colours reserved leaves no room for
@@ -598,9 +614,9 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     run.Try(jsColor, [&] {
         PrepareMetadata(*run.current, metadata, plan.Options.KeepMetadata, TargetCarriesProfile(item.OutputPath));
         if (plan.Options.PaletteColors > 0)
-            ConvertToPalette(*run.current, *run.other, plan.Options.PaletteColors);
+            ConvertToPalette(*run.current, *run.other, plan.Options.PaletteColors, plan.Options.Quantizer);
         else
-            ConvertColor(*run.current, *run.other, plan.Options.ColorResolution);
+            ConvertColor(*run.current, *run.other, plan.Options.ColorResolution, plan.Options.Quantizer);
         run.Swap();
     });
     observer.Pump();
@@ -837,6 +853,7 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
     if (workers > 1) {
         ownPlan = m_plan;
         ownPlan.Settings.TIFFReadThreads = 1;
+        ownPlan.Settings.PNGWriteThreads = 1;
     }
     const TConversionPlan& plan = workers > 1 ? ownPlan : m_plan;
     TParallelState state;

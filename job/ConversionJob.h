@@ -60,6 +60,7 @@ struct TConversionOptions {
     // EXIF, XMP, IPTC and comments travel into targets that hold them; off strips
     // them and brings profiled pictures to sRGB.
     bool KeepMetadata = true;
+    TJobQuantizer Quantizer = jqMedianCut;            // the palette of 16, 256 and N colours
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,
@@ -279,7 +280,8 @@ private:
 // the file cannot be described.
 int FrameCount(const std::string& path, const TPGSettings& settings);
 
-// path with "-NNN" (number, three digits at least) before its extension.
+// path with "-NNN" (number, three digits at least) before its extension: the
+// name of one frame under AllFrames. (OutputNames.h's NumberedPath gives "-N".)
 std::string FramePath(const std::string& path, int number);
 
 // Names of one item: the output path in the destination folder.

@@ -333,7 +333,7 @@ TEST_F(ConvertCliTest, ParallelRunsWriteWhatTheSequentialRunWrites)
         files += " " + Image("src/p" + std::to_string(i) + (i % 2 ? ".bmp" : ".png"), 19 + 7 * i, 11 + 5 * i, i);
     for (const std::string options :
          {"-f png -c 256", "-f bmp -c 16 -m horizontal", "-f tif -c gray -r left", "-f jpg -q 70 --fit 20x20",
-          "-f ppm --binary -c 2 -r 180"}) {
+          "-f ppm --binary -c 2 -r 180", "-f png -c 256 --quantizer best", "-f bmp -c 16 --quantizer best"}) {
         const TRun one = Convert(options + " -j 1 -o '" + dir.File("one") + "' -y" + files);
         const TRun two = Convert(options + " -j 2 -o '" + dir.File("two") + "' -y" + files);
         EXPECT_EQ(one.status, 0) << one.err;

@@ -213,6 +213,27 @@ TEST(Rotate, ConverterRotationsMapEveryPixel)
             }
 }
 
+// Half turns go through row kernels for 24-bit and gray sources: every width
+// around their 16-pixel steps and alignment heads, and a picture large enough
+// that the target is written past the cache.
+TEST(Rotate, HalfTurnRowKernelsMapEveryPixel)
+{
+    const std::pair<int, int> sizes[] = {{15, 3}, {16, 2}, {17, 3}, {18, 2}, {19, 1}, {33, 2}, {47, 3}, {50, 2},
+                                         {1700, 1000}};
+    for (const bool gray : {false, true})
+        for (const auto& [w, h] : sizes) {
+            TPixelGraphic source, target;
+            FillRandom(source, w, h, gray ? bc8 : bc24, std::uint32_t(w + h));
+            if (gray)
+                source.SetPaletteIdent(pGray256);
+            JobRotate(source, target, 180);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(target.GetPixel(x, y), source.GetColor(w - 1 - x, h - 1 - y))
+                        << w << "x" << h << (gray ? " gray" : " bgr") << " at " << x << "," << y;
+        }
+}
+
 TEST(Rotate, SmallCasesByHand)
 {
     // 3 x 2, pixel values 0..5 row by row.
