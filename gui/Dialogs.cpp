@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QThread>
@@ -20,12 +21,16 @@ namespace {
 
 std::mutex g_functionMutex;
 TMessageBoxFunction g_function;
+QList<QPointer<QMessageBox>> g_openBoxes;  // GUI thread only
 
 QMessageBox::StandardButton RealMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                            QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, kApplicationTitle, text, buttons, parent);
-    return QMessageBox::StandardButton(box.exec());
+    g_openBoxes << &box;
+    const auto answer = QMessageBox::StandardButton(box.exec());
+    g_openBoxes.removeAll(&box);
+    return answer;
 }
 
 }  // namespace
@@ -45,6 +50,13 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, QMessageBox::Icon icon,
         function = g_function;
     }
     return function ? function(parent, icon, text, buttons) : RealMessageBox(parent, icon, text, buttons);
+}
+
+void CloseMessageBoxes(QWidget* parent)
+{
+    for (const QPointer<QMessageBox>& box : g_openBoxes)
+        if (box && box->parentWidget() == parent)
+            box->done(box->escapeButton() ? box->standardButton(box->escapeButton()) : QMessageBox::Cancel);
 }
 
 void ShowFailureList(QWidget* parent, const QString& text, const QStringList& lines)

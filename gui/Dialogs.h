@@ -20,6 +20,10 @@ void SetMessageBoxFunction(TMessageBoxFunction function);
 QMessageBox::StandardButton ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
+// Closes the message boxes open over parent as if Esc was pressed: for a
+// question that no longer has an object.
+void CloseMessageBoxes(QWidget* parent);
+
 // A message with a list of lines below it (the files a run could not convert),
 // scrollable and with a Copy button. Through the message-box function when one
 // is installed, the list then following the text line by line.

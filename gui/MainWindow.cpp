@@ -23,6 +23,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSlider>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -68,6 +69,10 @@ QString AccessibleCaption(const QString& caption)
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(caption, parent), m_buttons(new QButtonGroup(this))
 {
+    connect(m_buttons, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            emit ItemIndexChanged(id);
+    });
     setAccessibleName(AccessibleCaption(caption));
     auto* layout = new QGridLayout(this);
     const int rows = (int(items.size()) + columns - 1) / columns;
@@ -99,7 +104,7 @@ int TRadioGroup::Count() const
 // ---- TForm1 ----------------------------------------------------------------------------
 
 TForm1::TForm1(const QString& iniFileName, QWidget* parent)
-    : QMainWindow(parent), m_iniFileName(iniFileName), m_host(*this)
+    : QMainWindow(parent), m_iniFileName(iniFileName), m_host(*this, m_model)
 {
     InstallComboBoxAccessibleNames();
     setWindowTitle(QString("Rastova v") + kProgramVersion);
@@ -134,6 +139,7 @@ TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     setCentralWidget(central);
     CreateMenu();
     SetTabOrder();
+    ReportOptionEdits();
 
     resize(QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height()).expandedTo(minimumSizeHint()));
 
@@ -267,8 +273,11 @@ void TForm1::SetDialogs(TForm2* jpegQuality, TForm3* about, TForm4* viewer)
     if (m_form4)
         m_form4->SetNeighbour(
             [this](const QString& fileName, int step) { return m_shellList->NeighbourFile(fileName, step); });
-    if (m_form2)
-        m_form2->TrBar1()->setValue(m_settings.JpegQuality);
+    if (m_form2) {
+        m_form2->TrBar1()->setValue(m_model.Options.JpegQuality);
+        connect(m_form2->TrBar1(), &QSlider::valueChanged, this,
+                [this](int value) { m_model.Options.JpegQuality = value; });
+    }
 }
 
 void TForm1::ApplySettings()
@@ -283,7 +292,6 @@ void TForm1::ApplySettings()
                 move(place);
     }
     m_button2->setText("Close");
-    m_edit1->setText(m_settings.SavePath);
     m_shellList->SetFolder(m_settings.OpenPath);
     m_shellCombo->SetFolder(m_shellList->Folder());
 
@@ -295,28 +303,58 @@ void TForm1::ApplySettings()
     m_filterCombo->setCurrentIndex(extIndex);
     FilterComboBox1Change(extIndex);
 
-    m_rg4->SetItemIndex(m_settings.TargetFormat);
-    m_rg3->SetItemIndex(m_settings.ColorResolution);
-    m_rg1->SetItemIndex(m_settings.Mirror);
-    m_rg2->SetItemIndex(m_settings.Rotate);
-    m_host.Jobs = m_settings.Jobs;
+    m_model.Options = OptionsFromSettings(m_settings);
+    m_model.Jobs = m_settings.Jobs;
+    ShowOptions();
+}
+
+void TForm1::ShowOptions()
+{
+    const TWindowOptions options = m_model.Options;  // each widget reports back as it is set
+    m_edit1->setText(options.Destination);
+    m_rg4->SetItemIndex(options.TargetFormat);
+    m_rg3->SetItemIndex(options.ColorResolution);
+    m_rg1->SetItemIndex(options.Mirror);
+    m_rg2->SetItemIndex(options.Rotate);
+    if (m_form2)
+        m_form2->TrBar1()->setValue(options.JpegQuality);
+    m_model.Options = options;
+}
+
+void TForm1::ReportOptionEdits()
+{
+    TWindowOptions& options = m_model.Options;
+    connect(m_edit1, &QLineEdit::textChanged, this, [&options](const QString& text) { options.Destination = text; });
+    connect(m_rg4, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.TargetFormat = TTargetFormat(i); });
+    connect(m_rg3, &TRadioGroup::ItemIndexChanged, this,
+            [&options](int i) { options.ColorResolution = TJobColorResolution(i); });
+    connect(m_rg1, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.Mirror = TJobMirror(i); });
+    connect(m_rg2, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.Rotate = TJobRotate(i); });
+}
+
+void TForm1::ShowRunState(qint64 elapsedMs)
+{
+    for (QWidget* control : {static_cast<QWidget*>(m_gb1), static_cast<QWidget*>(m_gb2),
+                             static_cast<QWidget*>(m_button1)})
+        control->setEnabled(m_model.OptionsEnabled());
+    if (m_model.Busy())
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+    m_button2->setText(m_model.StopCaption());
+    m_pBar1->setValue(m_model.Position());
+    m_pBar1->setFormat(m_model.ProgressFormat(elapsedMs));
 }
 
 void TForm1::StoreSettings()
 {
     m_settings.ExtIndex = m_filterCombo->currentIndex();
     m_settings.OpenPath = m_shellCombo->Folder();
-    m_settings.SavePath = m_edit1->text();
     m_settings.Left = x();
     m_settings.Top = y();
     m_settings.Width = width();
     m_settings.Height = height();
-    m_settings.TargetFormat = TTargetFormat(m_rg4->ItemIndex());
-    m_settings.ColorResolution = TJobColorResolution(m_rg3->ItemIndex());
-    m_settings.Mirror = TJobMirror(m_rg1->ItemIndex());
-    m_settings.Rotate = TJobRotate(m_rg2->ItemIndex());
-    if (m_form2)
-        m_settings.JpegQuality = m_form2->TrBar1()->value();
+    StoreOptions(m_model.Options, m_settings);
     WriteSettings(m_iniFileName, m_settings);
 }
 
@@ -333,12 +371,10 @@ void TForm1::Button1Click()
 
 void TForm1::Button2Click()
 {
-    if (!m_host.Running) {
+    if (m_model.CloseAction() == TCloseAction::Close)
         close();
-        return;
-    }
-    if (m_host.Confirm("The conversion will be interrupted."))
-        m_host.StopRequested = true;
+    else
+        m_host.AskToStop();
 }
 
 void TForm1::Button3Click()
@@ -378,9 +414,9 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // Closing while a run goes on would pull the window from under the job:
     // ask to stop instead, as the Close button does.
-    if (m_host.Running) {
+    if (m_model.CloseAction() == TCloseAction::AskToStop) {
         event->ignore();
-        Button2Click();
+        m_host.AskToStop();
         return;
     }
     StoreSettings();

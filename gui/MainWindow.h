@@ -4,6 +4,7 @@
 
 #include "gui/Settings.h"
 #include "gui/WindowHost.h"
+#include "gui/WindowModel.h"
 
 #include <QGroupBox>
 #include <QMainWindow>
@@ -33,6 +34,10 @@ public:
     void SetItemIndex(int index);
     int Count() const;
 
+signals:
+    // The chosen item changed, by the user or by SetItemIndex.
+    void ItemIndexChanged(int index);
+
 private:
     QButtonGroup* m_buttons;
 };
@@ -57,6 +62,10 @@ public:
     void ShowViewer(const QString& fileName);
 
     bool Running() const { return m_host.Running; }
+    const TWindowModel& Model() const { return m_model; }
+    // Shows the model's run state: locked controls, the second button's
+    // caption, the progress bar; elapsedMs is the run's clock.
+    void ShowRunState(qint64 elapsedMs);
     const QString& IniFileName() const { return m_iniFileName; }
     const QString& ViewFileName() const { return m_viewFileName; }
     const TWindowHost& Host() const { return m_host; }
@@ -90,11 +99,14 @@ private:
     void SetTabOrder();
     void ApplySettings();
     void StoreSettings();
+    void ShowOptions();
+    void ReportOptionEdits();
     void FilterComboBox1Change(int index);
 
     QString m_iniFileName;
     TSettings m_settings;
     QString m_viewFileName;
+    TWindowModel m_model;
     TWindowHost m_host;
     bool m_aboutPending = true;
 

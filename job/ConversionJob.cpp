@@ -200,7 +200,7 @@ bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConv
         host.Pump();
         if (host.JpegQualityChoice == -1) {
             endQuietly();
-            host.Inform("The conversion was interrupted by user.");
+            host.Inform(EndOfRunText(true));
             return false;
         }
     }
@@ -440,6 +440,7 @@ void SaveItem(TItemRun& run, const std::string& outputPath, const TPGSettings& s
 // Between steps: a stop request ends the item here.
 bool StopsHere(const TStopFlag& stop, TFileOutcome& outcome)
 {
+    stop.WaitWhileHeld();
     if (!stop)
         return false;
     outcome.Stopped = true;
@@ -493,9 +494,12 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
 
 // ---- runners --------------------------------------------------------------------------
 
-namespace {
+const char* EndOfRunText(bool stopped)
+{
+    return stopped ? "The conversion was interrupted by user." : "The conversion is complete!";
+}
 
-void StartRun(TConversionHost& host)
+void BeginRun(TConversionHost& host)
 {
     host.SetProgress(0);
     host.StopRequested = false;
@@ -507,11 +511,13 @@ void EndRun(TConversionHost& host)
 {
     host.SetBusy(false);
     host.Pump();
-    host.Inform(host.StopRequested ? "The conversion was interrupted by user." : "The conversion is complete!");
+    host.Inform(EndOfRunText(host.StopRequested));
     host.SetProgress(0);
     host.Running = false;
     host.SetStopCaption(false);
 }
+
+namespace {
 
 // Progress of the sequential run: a third of an item per step, shown at once.
 class TSequentialProgress : public TItemObserver {
@@ -546,7 +552,7 @@ void RunSequential(TConversionHost& host, const TConversionPlan& plan)
 {
     TSequentialProgress progress(host, 100.0 / (3.0 * double(std::max<std::size_t>(plan.Items.size(), 1))));
     auto work = std::make_unique<TWorkImages>();
-    StartRun(host);
+    BeginRun(host);
     const TMetafileAccess metafiles{host.MetafileHolder(), nullptr};
 
     std::size_t next = 0;  // the first planned item not yet passed
@@ -618,6 +624,7 @@ private:
 // The next item for a worker; false when the run is over for it.
 bool TakeNext(TParallelState& state, const TStopFlag& stop, std::size_t count, std::size_t& index)
 {
+    stop.WaitWhileHeld();
     std::lock_guard lock(state.mutex);
     if (stop || state.abandon || state.next >= count)
         return false;
@@ -756,7 +763,7 @@ void RunParallel(TConversionHost& host, const TConversionPlan& plan, int threads
         TConversionHost& m_host;
     } reporter(host);
 
-    StartRun(host);
+    BeginRun(host);
     TParallelRunner(plan, threads, host.MetafileHolder()).Run(reporter, host.StopRequested);
     host.Pump();
     EndRun(host);

@@ -102,19 +102,6 @@ TEST(MainWindow, ConvertsAFolderAndListsTheFileThatFailed)
     EXPECT_EQ(form.PBar1()->value(), 0);
 }
 
-TEST(MainWindow, ProgressShowsTimeSpentAndLeft)
-{
-    const std::tuple<int, qint64, QString> cases[] = {
-        {0, 900, "0%   0:00 elapsed"},
-        {25, 15000, "25%   0:15 elapsed, about 0:45 left"},
-        {50, 61000, "50%   1:01 elapsed, about 1:01 left"},
-        {90, 3600000, "90%   1:00:00 elapsed, about 6:40 left"},
-        {100, 7262000, "100%   2:01:02 elapsed"},
-    };
-    for (const auto& [position, elapsed, expected] : cases)
-        EXPECT_EQ(ProgressText(position, elapsed), expected);
-}
-
 TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
 {
     constexpr int kPictures = 6;
