@@ -58,39 +58,6 @@ std::string TrimBlanks(const std::string& text)
 
 namespace {
 
-struct TItemNames {
-    std::string extension;  // lower case, with the dot; empty when none
-    std::string outputPath;
-};
-
-TItemNames NamesOf(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
-{
-    const std::size_t slash = sourcePath.find_last_of('/');
-    const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
-    const std::size_t dot = fileName.find_last_of('.');
-    TItemNames names;
-    std::string base = fileName;
-    if (dot != std::string::npos) {
-        names.extension = LowerAscii(fileName.substr(dot));
-        base = fileName.substr(0, dot);
-    }
-    const std::string outName = LowerAscii(base) + TargetExtension(targetFormat);
-    const bool endsWithSlash = !destination.empty() && destination.back() == '/';
-    names.outputPath = endsWithSlash ? destination + outName : destination + "/" + outName;
-    return names;
-}
-
-}  // namespace
-
-namespace {
-
-std::string JoinedPath(const std::string& folder, const std::string& name)
-{
-    if (name.empty())
-        return folder;
-    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 // Skip and rename are decided here, in list order, so parallel items never
 // race for a name and every run names alike.
 void ApplyExistingPolicy(TConversionPlan& plan)
@@ -146,7 +113,7 @@ const char* JobStepFailureText(TJobStep step)
 
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
 {
-    return NamesOf(sourcePath, destination, targetFormat).outputPath;
+    return JoinedPath(destination, OutputNameFor(sourcePath, TargetExtension(targetFormat), false));
 }
 
 // ---- plan ---------------------------------------------------------------------------
@@ -207,17 +174,6 @@ bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConv
     return true;
 }
 
-// One spelling per file for comparing paths: absolute, with "." and ".." and
-// symbolic links of the existing part resolved.
-std::string PathKey(const std::string& path)
-{
-    std::error_code error;
-    std::filesystem::path key = std::filesystem::weakly_canonical(path, error);
-    if (error)
-        key = std::filesystem::absolute(path, error).lexically_normal();
-    return key.string();
-}
-
 }  // namespace
 
 std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
@@ -236,14 +192,10 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
         TPlannedItem item;
         item.ItemIndex = index;
         item.SourcePath = host.ItemPath(index);
-        const TItemNames names = NamesOf(item.SourcePath, plan.Destination, plan.Options.TargetFormat);
-        item.Extension = names.extension;
-        item.OutputPath = names.outputPath;
-        const std::string folder = host.ItemOutputFolder(index);
-        if (!folder.empty() || plan.Options.KeepCase)
-            item.OutputPath = JoinedPath(JoinedPath(plan.Destination, folder),
-                                         OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
-                                                       plan.Options.KeepCase));
+        item.Extension = SourceExtension(item.SourcePath);
+        item.OutputPath = JoinedPath(JoinedPath(plan.Destination, host.ItemOutputFolder(index)),
+                                     OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
+                                                   plan.Options.KeepCase));
         plan.Items.push_back(std::move(item));
     }
     ApplyExistingPolicy(plan);
@@ -381,6 +333,10 @@ struct TItemRun {
             return true;
         } catch (const std::exception& e) {
             Fail(step, FailureText(e));
+            return false;
+        } catch (...) {
+            // Still this step's failure: a save that throws something odd is "cannot save".
+            Fail(step, "Unexpected failure");
             return false;
         }
     }

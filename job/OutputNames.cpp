@@ -12,14 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One spelling per file, so "out/a.bmp" and "./out/a.bmp" meet.
-std::string Normal(const std::string& path)
-{
-    std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
-    return (error ? fs::path(path) : absolute).lexically_normal().string();
-}
-
 std::string Numbered(const std::string& path, int number)
 {
     const fs::path p(path);
@@ -28,6 +20,29 @@ std::string Numbered(const std::string& path, int number)
 }
 
 }  // namespace
+
+std::string PathKey(const std::string& path)
+{
+    std::error_code error;
+    fs::path key = fs::weakly_canonical(path, error);
+    if (error)
+        key = fs::absolute(path, error).lexically_normal();
+    return key.string();
+}
+
+std::string JoinedPath(const std::string& folder, const std::string& name)
+{
+    if (name.empty())
+        return folder;
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string SourceExtension(const std::string& sourcePath)
+{
+    const std::string fileName = sourcePath.substr(sourcePath.find_last_of('/') + 1);
+    const std::size_t dot = fileName.find_last_of('.');
+    return dot == std::string::npos ? "" : LowerAscii(fileName.substr(dot));
+}
 
 bool ParseExistingPolicy(const std::string& text, TExistingPolicy& policy)
 {
@@ -44,8 +59,7 @@ bool ParseExistingPolicy(const std::string& text, TExistingPolicy& policy)
 
 std::string OutputNameFor(const std::string& sourcePath, const std::string& targetExtension, bool keepCase)
 {
-    const std::size_t slash = sourcePath.find_last_of('/');
-    const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
+    const std::string fileName = sourcePath.substr(sourcePath.find_last_of('/') + 1);
     const std::size_t dot = fileName.find_last_of('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
     return (keepCase ? base : LowerAscii(base)) + targetExtension;
@@ -64,7 +78,7 @@ std::vector<TPlannedOutput> PlanOutputs(const std::vector<std::string>& sources,
     std::vector<TPlannedOutput> plans(outputs.size());
     std::set<std::string> sourceSet, claimed;
     for (const std::string& source : sources)
-        sourceSet.insert(Normal(source));
+        sourceSet.insert(PathKey(source));
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         plans[i].Path = outputs[i];
         if (policy == epSkip)
@@ -72,12 +86,12 @@ std::vector<TPlannedOutput> PlanOutputs(const std::vector<std::string>& sources,
         if (policy != epRename)
             continue;
         const auto taken = [&](const std::string& path) {
-            const std::string normal = Normal(path);
+            const std::string normal = PathKey(path);
             return claimed.count(normal) != 0 || sourceSet.count(normal) != 0 || exists(path);
         };
         for (int number = 1; taken(plans[i].Path); ++number)
             plans[i].Path = Numbered(outputs[i], number);
-        claimed.insert(Normal(plans[i].Path));
+        claimed.insert(PathKey(plans[i].Path));
     }
     return plans;
 }
