@@ -2,6 +2,8 @@
 // function so that tests can read and answer them.
 #pragma once
 
+#include "gui/WindowModel.h"
+
 #include <QMessageBox>
 #include <QString>
 
@@ -28,6 +30,12 @@ void CloseMessageBoxes(QWidget* parent);
 // scrollable and with a Copy button. Through the message-box function when one
 // is installed, the list then following the text line by line.
 void ShowFailureList(QWidget* parent, const QString& text, const QStringList& lines);
+
+// The end of a run: its message, the counts, the destination with "Open
+// folder" (the file manager) and "OK", and the failures in short with a Copy
+// button for the full lines. Through the message-box function when one is
+// installed, as ShowFailureList (or ShowMessage without failures) puts it.
+void ShowEndBox(QWidget* parent, const TEndReport& report);
 
 // Routes the image library's warnings to message boxes; safe to call from any thread
 // (a worker waits for the answer given on the GUI thread).

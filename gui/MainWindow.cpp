@@ -10,10 +10,17 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QColorDialog>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +29,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QShortcut>
 #include <QSlider>
 #include <QStyle>
@@ -141,7 +150,7 @@ TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     SetTabOrder();
     ReportOptionEdits();
 
-    resize(QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height()).expandedTo(minimumSizeHint()));
+    ResizeWithinScreen(QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height()));
 
     // Missing keys keep what the window has now: the default place and size.
     m_settings.Left = x();
@@ -199,12 +208,16 @@ QWidget* TForm1::CreateSourceGroup()
     folderRow->addWidget(m_shellCombo, 1);
     for (QToolButton* button : m_speedButtons)
         folderRow->addWidget(button);
+    m_selectionText = new QLabel(m_gb2);
+    m_selectionText->setAccessibleName("Selection");
+    connect(m_shellList, &TShellList::Changed, this, &TForm1::ShowSelectionText);
     auto* filterRow = new QHBoxLayout;
     filterRow->addWidget(Caption("File extension:", m_filterCombo, m_gb2));
     filterRow->addWidget(m_filterCombo, 1);
     auto* layout = new QVBoxLayout(m_gb2);
     layout->addLayout(folderRow);
     layout->addWidget(m_shellList, 1);
+    layout->addWidget(m_selectionText);
     layout->addLayout(filterRow);
     return m_gb2;
 }
@@ -229,16 +242,220 @@ QWidget* TForm1::CreateTargetGroup()
     pathRow->addWidget(Caption("Path:  ", m_edit1, m_gb1));
     pathRow->addWidget(m_edit1, 1);
     pathRow->addWidget(m_button3);
-    auto* options = new QGridLayout;
+    // The option panels scroll when the window is too small for them (large scale factors).
+    auto* scroll = new QScrollArea(m_gb1);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* panels = new QWidget(scroll);
+    auto* options = new QGridLayout(panels);
+    options->setContentsMargins(0, 0, 0, 0);
     options->addWidget(m_rg4, 0, 0);
     options->addWidget(m_rg3, 0, 1);
     options->addWidget(m_rg1, 1, 0);
     options->addWidget(m_rg2, 1, 1);
+    options->addWidget(CreateBatchGroup(panels), 2, 0, 1, 2);
+    options->setRowStretch(3, 1);
+    scroll->setWidget(panels);
     auto* layout = new QVBoxLayout(m_gb1);
     layout->addLayout(pathRow);
-    layout->addLayout(options);
-    layout->addStretch();
+    layout->addWidget(scroll, 1);
+    // Files dropped here from elsewhere convert; drops on the list copy or move.
+    m_gb1->setAcceptDrops(true);
+    m_gb1->installEventFilter(this);
     return m_gb1;
+}
+
+QWidget* TForm1::CreateBatchGroup(QWidget* parent)
+{
+    auto* group = new QGroupBox(" Options ", parent);
+    group->setAccessibleName("Options");
+    const auto check = [group](const QString& caption) {
+        auto* box = new QCheckBox(caption, group);
+        box->setAccessibleName(caption);
+        return box;
+    };
+    const auto pixels = [group](const QString& caption) {
+        auto* spin = new QSpinBox(group);
+        spin->setRange(1, 65535);
+        spin->setSuffix(" px");
+        spin->setAccessibleName(caption);
+        return spin;
+    };
+    m_fitWithin = check("Fit within");
+    m_fitWidth = pixels("Width");
+    m_fitHeight = pixels("Height");
+    m_autoRotate = check("Auto-rotate");
+    m_subfolders = check("Include subfolders");
+    m_existing = new TRadioGroup(" Existing files ", {"Overwrite", "Skip", "Rename"}, 3, group);
+    m_background = new QPushButton("Background…", group);
+    m_background->setAccessibleName("Background…");
+    m_noBackground = new QToolButton(group);
+    m_noBackground->setText("×");
+    m_noBackground->setToolTip("No background: the picture's own");
+    m_noBackground->setAccessibleName("No background");
+    connect(m_background, &QPushButton::clicked, this, &TForm1::ChooseBackground);
+    connect(m_noBackground, &QToolButton::clicked, this, [this] {
+        m_model.Options.Background.clear();
+        ShowBackground();
+    });
+
+    auto* fitRow = new QHBoxLayout;
+    fitRow->addWidget(m_fitWithin);
+    fitRow->addWidget(Caption("Width", m_fitWidth, group));
+    fitRow->addWidget(m_fitWidth);
+    fitRow->addWidget(Caption("Height", m_fitHeight, group));
+    fitRow->addWidget(m_fitHeight);
+    fitRow->addStretch();
+    auto* checkRow = new QHBoxLayout;
+    checkRow->addWidget(m_autoRotate);
+    checkRow->addWidget(m_subfolders);
+    checkRow->addStretch();
+    checkRow->addWidget(m_background);
+    checkRow->addWidget(m_noBackground);
+    auto* layout = new QVBoxLayout(group);
+    layout->addLayout(CreatePresetRow(group));
+    layout->addLayout(fitRow);
+    layout->addLayout(checkRow);
+    layout->addWidget(m_existing);
+    return group;
+}
+
+QLayout* TForm1::CreatePresetRow(QWidget* parent)
+{
+    m_preset = new QComboBox(parent);
+    m_preset->setAccessibleName("Preset");
+    m_preset->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_preset->setMinimumContentsLength(10);
+    m_savePreset = new QPushButton("Save…", parent);
+    m_savePreset->setAccessibleName("Save…");
+    m_deletePreset = new QPushButton("Delete", parent);
+    m_deletePreset->setAccessibleName("Delete");
+    connect(m_preset, &QComboBox::activated, this, &TForm1::ChoosePreset);
+    connect(m_savePreset, &QPushButton::clicked, this, [this] {
+        bool ok = false;
+        const QString name = QInputDialog::getText(this, "Save preset", "Name:", QLineEdit::Normal,
+                                                   m_preset->currentText(), &ok).trimmed();
+        if (ok && !name.isEmpty())
+            SavePresetAs(name);
+    });
+    connect(m_deletePreset, &QPushButton::clicked, this, &TForm1::DeleteCurrentPreset);
+    auto* row = new QHBoxLayout;
+    row->addWidget(Caption("Preset:", m_preset, parent));
+    row->addWidget(m_preset, 1);
+    row->addWidget(m_savePreset);
+    row->addWidget(m_deletePreset);
+    ListPresets({});
+    return row;
+}
+
+void TForm1::ListPresets(const QString& current)
+{
+    const QSignalBlocker blocker(m_preset);
+    m_preset->clear();
+    m_preset->addItem(QString());  // none chosen
+    m_preset->addItems(PresetNames(m_iniFileName));
+    m_preset->setCurrentIndex(std::max(0, m_preset->findText(current)));
+    m_deletePreset->setEnabled(m_preset->currentIndex() > 0);
+}
+
+void TForm1::ChoosePreset(int index)
+{
+    m_deletePreset->setEnabled(index > 0);
+    if (index <= 0)
+        return;
+    if (const std::optional<TWindowOptions> options = PresetOptions(m_iniFileName, m_preset->itemText(index), m_model.Options)) {
+        m_model.Options = *options;
+        ShowOptions();
+    }
+}
+
+void TForm1::SavePresetAs(const QString& name)
+{
+    SavePreset(m_iniFileName, name, m_model.Options);
+    ListPresets(name);
+}
+
+void TForm1::DeleteCurrentPreset()
+{
+    if (m_preset->currentIndex() <= 0)
+        return;
+    DeletePreset(m_iniFileName, m_preset->currentText());
+    ListPresets({});
+}
+
+void TForm1::ShowSelectionText()
+{
+    int selected = 0;
+    const int count = m_shellList->ItemCount();
+    for (int i = 0; i < count; ++i)
+        selected += m_shellList->ItemSelected(i) ? 1 : 0;
+    m_selectionText->setText(QString("%1 of %2 selected").arg(selected).arg(count));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_gb1 || (event->type() != QEvent::DragEnter && event->type() != QEvent::Drop))
+        return QMainWindow::eventFilter(watched, event);
+    auto* drop = static_cast<QDropEvent*>(event);
+    QStringList paths;
+    for (const QUrl& url : drop->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    if (paths.isEmpty() || !m_gb1->isEnabled())
+        return false;
+    drop->acceptProposedAction();
+    if (event->type() == QEvent::Drop)
+        // After the drop has returned to the file manager, so it does not wait for the question.
+        QMetaObject::invokeMethod(this, [this, paths] { ConvertDropped(paths); }, Qt::QueuedConnection);
+    return true;
+}
+
+void TForm1::ConvertDropped(const QStringList& paths)
+{
+    if (m_model.StartAction() != TStartAction::Plan)
+        return;
+    const QString text = paths.size() == 1 ? QString("Convert 1 dropped file?")
+                                           : QString("Convert %1 dropped files?").arg(paths.size());
+    if (!m_host.Confirm(text.toStdString()))
+        return;
+    std::vector<std::string> items;
+    for (const QString& path : paths)
+        items.push_back(path.toStdString());
+    m_host.StartWith(items, QFileInfo(paths.front()).absolutePath());
+}
+
+void TForm1::ChooseBackground()
+{
+    const QColor initial(m_model.Options.Background.isEmpty() ? QString("#ffffff") : m_model.Options.Background);
+    const QColor chosen = QColorDialog::getColor(initial, this, "Background");
+    if (!chosen.isValid())
+        return;
+    m_model.Options.Background = chosen.name();
+    ShowBackground();
+}
+
+void TForm1::ShowBackground()
+{
+    const QString& background = m_model.Options.Background;
+    QPixmap swatch(12, 12);
+    swatch.fill(background.isEmpty() ? Qt::transparent : QColor(background));
+    m_background->setIcon(background.isEmpty() ? QIcon() : QIcon(swatch));
+    m_background->setToolTip(background.isEmpty() ? "Behind transparent pixels: the picture's own background"
+                                                  : "Behind transparent pixels: " + background);
+    m_noBackground->setEnabled(!background.isEmpty());
+}
+
+void TForm1::ResizeWithinScreen(const QSize& wanted)
+{
+    QSize size = wanted.expandedTo(minimumSizeHint());
+    // At large scale factors the designed size can exceed the screen; the
+    // option panels scroll instead.
+    if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        const QSize frame = frameGeometry().size() - geometry().size();
+        size = size.boundedTo(screen->availableGeometry().size() - frame);
+    }
+    resize(size);
 }
 
 void TForm1::CreateMenu()
@@ -260,6 +477,10 @@ void TForm1::SetTabOrder()
     for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2})
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
+    order << m_preset << m_savePreset << m_deletePreset << m_fitWithin << m_fitWidth << m_fitHeight << m_autoRotate << m_subfolders << m_background
+          << m_noBackground;
+    for (QRadioButton* button : m_existing->findChildren<QRadioButton*>())
+        order << button;
     order << m_button1 << m_button2;
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -303,6 +524,9 @@ void TForm1::ApplySettings()
     m_filterCombo->setCurrentIndex(extIndex);
     FilterComboBox1Change(extIndex);
 
+    const bool details = m_settings.ViewStyle == TShellList::vsDetails;
+    m_speedButtons[details ? 3 : 2]->setChecked(true);
+    m_shellList->SetViewStyle(details ? TShellList::vsDetails : TShellList::vsList);
     m_model.Options = OptionsFromSettings(m_settings);
     m_model.Jobs = m_settings.Jobs;
     ShowOptions();
@@ -318,7 +542,16 @@ void TForm1::ShowOptions()
     m_rg2->SetItemIndex(options.Rotate);
     if (m_form2)
         m_form2->TrBar1()->setValue(options.JpegQuality);
+    m_fitWithin->setChecked(options.FitWithin);
+    m_fitWidth->setValue(options.FitWidth);
+    m_fitHeight->setValue(options.FitHeight);
+    m_fitWidth->setEnabled(options.FitWithin);
+    m_fitHeight->setEnabled(options.FitWithin);
+    m_autoRotate->setChecked(options.AutoRotate);
+    m_subfolders->setChecked(options.IncludeSubfolders);
+    m_existing->SetItemIndex(options.Existing);
     m_model.Options = options;
+    ShowBackground();
 }
 
 void TForm1::ReportOptionEdits()
@@ -330,6 +563,17 @@ void TForm1::ReportOptionEdits()
             [&options](int i) { options.ColorResolution = TJobColorResolution(i); });
     connect(m_rg1, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.Mirror = TJobMirror(i); });
     connect(m_rg2, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.Rotate = TJobRotate(i); });
+    connect(m_fitWithin, &QCheckBox::toggled, this, [this, &options](bool on) {
+        options.FitWithin = on;
+        m_fitWidth->setEnabled(on);
+        m_fitHeight->setEnabled(on);
+    });
+    connect(m_fitWidth, &QSpinBox::valueChanged, this, [&options](int value) { options.FitWidth = value; });
+    connect(m_fitHeight, &QSpinBox::valueChanged, this, [&options](int value) { options.FitHeight = value; });
+    connect(m_autoRotate, &QCheckBox::toggled, this, [&options](bool on) { options.AutoRotate = on; });
+    connect(m_subfolders, &QCheckBox::toggled, this, [&options](bool on) { options.IncludeSubfolders = on; });
+    connect(m_existing, &TRadioGroup::ItemIndexChanged, this,
+            [&options](int i) { options.Existing = TExistingPolicy(i); });
 }
 
 void TForm1::ShowRunState(qint64 elapsedMs)
@@ -354,6 +598,7 @@ void TForm1::StoreSettings()
     m_settings.Top = y();
     m_settings.Width = width();
     m_settings.Height = height();
+    m_settings.ViewStyle = m_shellList->ViewStyle();
     StoreOptions(m_model.Options, m_settings);
     WriteSettings(m_iniFileName, m_settings);
 }

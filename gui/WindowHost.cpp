@@ -47,12 +47,25 @@ private:
 
 void TWindowHost::Start()
 {
+    const TShellList& list = *m_window.PTSList1();
+    std::vector<std::string> selected;
+    for (int i = 0; i < list.ItemCount(); ++i)
+        if (list.ItemSelected(i))
+            selected.push_back(list.ItemPath(i).toStdString());
+    StartWith(selected, list.Folder());
+}
+
+void TWindowHost::StartWith(const std::vector<std::string>& paths, const QString& sourceFolder)
+{
     if (m_model.StartAction() != TStartAction::Plan || m_runner.joinable())
         return;
+    m_items = RunItems(paths, m_model.Options.IncludeSubfolders);
+    m_sourceFolder = sourceFolder;
     std::optional<TConversionPlan> plan = PlanConversion(*this);
     if (!plan)
         return;
     m_plan = std::make_unique<TConversionPlan>(std::move(*plan));
+    m_destination = QString::fromStdString(m_plan->Destination);
     BeginRun(*this);
     const int threads = m_model.Jobs > 0 ? m_model.Jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     m_runner = std::thread([this, threads] {
@@ -107,17 +120,22 @@ void TWindowHost::Shutdown()
 
 int TWindowHost::ItemCount()
 {
-    return m_window.PTSList1()->ItemCount();
+    return int(m_items.size());
 }
 
-bool TWindowHost::ItemSelected(int index)
+bool TWindowHost::ItemSelected(int)
 {
-    return m_window.PTSList1()->ItemSelected(index);
+    return true;
 }
 
 std::string TWindowHost::ItemPath(int index)
 {
-    return m_window.PTSList1()->ItemPath(index).toStdString();
+    return m_items[std::size_t(index)].Path;
+}
+
+std::string TWindowHost::ItemOutputFolder(int index)
+{
+    return m_items[std::size_t(index)].RelativeFolder;
 }
 
 TConversionOptions TWindowHost::Options()
@@ -161,12 +179,11 @@ void TWindowHost::Pump()
 
 void TWindowHost::Inform(const std::string& text)
 {
-    // While Running, the message is the end of a run: with its failures, if any.
-    const TEndReport report = Running ? EndReport(text, m_model.Tally()) : TEndReport{QString::fromStdString(text), {}};
-    if (!report.Failures.isEmpty())
-        ShowFailureList(&m_window, report.Text, report.Failures);
+    // While Running, the message is the end of a run.
+    if (Running)
+        ShowEndBox(&m_window, EndReport(text, m_model.Tally(), m_destination, m_sourceFolder));
     else
-        ShowMessage(&m_window, QMessageBox::Information, report.Text);
+        ShowMessage(&m_window, QMessageBox::Information, QString::fromStdString(text));
 }
 
 bool TWindowHost::Confirm(const std::string& text)

@@ -31,6 +31,9 @@ public:
     // Plans a conversion from the window's selection and options and starts it;
     // returns while the files convert. Nothing happens while a run goes on.
     void Start();
+    // The same for the given files and folders (dropped from elsewhere) instead
+    // of the list's selection; failures are named relative to sourceFolder.
+    void StartWith(const std::vector<std::string>& paths, const QString& sourceFolder);
     // Asks "The conversion will be interrupted." with the run held meanwhile:
     // Yes stops it, No lets it go on. A run that ends while the question is
     // open closes the question and ends as usual.
@@ -44,6 +47,7 @@ public:
     int ItemCount() override;
     bool ItemSelected(int index) override;
     std::string ItemPath(int index) override;
+    std::string ItemOutputFolder(int index) override;
     TConversionOptions Options() override;
     void SetBusy(bool busy) override;
     void SetProgress(int position) override;
@@ -67,6 +71,8 @@ private:
     TMetafileHolder* m_metafiles = nullptr;
     bool m_asking = false;       // the stop question is open
     bool m_endDeferred = false;  // the run ended while it was
+    QString m_destination, m_sourceFolder;  // of the run, for its end box
+    std::vector<TBatchInput> m_items;  // the run's items, taken from the list at Start
     std::unique_ptr<TConversionPlan> m_plan;  // read by the converters while they run
     std::thread m_runner;
 };

@@ -1,6 +1,7 @@
 #include "gui/WindowModel.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace rastova {
 
@@ -13,6 +14,13 @@ TWindowOptions OptionsFromSettings(const TSettings& settings)
     options.Mirror = settings.Mirror;
     options.Rotate = settings.Rotate;
     options.JpegQuality = settings.JpegQuality;
+    options.FitWithin = settings.FitWithin;
+    options.FitWidth = settings.FitWidth;
+    options.FitHeight = settings.FitHeight;
+    options.AutoRotate = settings.AutoRotate;
+    options.Existing = settings.Existing >= epOverwrite && settings.Existing <= epRename ? settings.Existing : epOverwrite;
+    options.IncludeSubfolders = settings.IncludeSubfolders;
+    options.Background = settings.Background;
     return options;
 }
 
@@ -24,6 +32,30 @@ void StoreOptions(const TWindowOptions& options, TSettings& settings)
     settings.Mirror = options.Mirror;
     settings.Rotate = options.Rotate;
     settings.JpegQuality = options.JpegQuality;
+    settings.FitWithin = options.FitWithin;
+    settings.FitWidth = options.FitWidth;
+    settings.FitHeight = options.FitHeight;
+    settings.AutoRotate = options.AutoRotate;
+    settings.Existing = options.Existing;
+    settings.IncludeSubfolders = options.IncludeSubfolders;
+    settings.Background = options.Background;
+}
+
+std::optional<TWindowOptions> PresetOptions(const QString& iniFileName, const QString& name,
+                                            const TWindowOptions& current)
+{
+    TSettings settings;
+    StoreOptions(current, settings);
+    if (!ReadPreset(iniFileName, name, settings))
+        return std::nullopt;
+    return OptionsFromSettings(settings);
+}
+
+void SavePreset(const QString& iniFileName, const QString& name, const TWindowOptions& options)
+{
+    TSettings settings;
+    StoreOptions(options, settings);
+    WritePreset(iniFileName, name, settings);
 }
 
 TConversionOptions JobOptions(const TWindowOptions& options)
@@ -34,7 +66,37 @@ TConversionOptions JobOptions(const TWindowOptions& options)
     job.ColorResolution = options.ColorResolution;
     job.Mirror = options.Mirror;
     job.Rotate = options.Rotate;
+    if (options.FitWithin)
+        job.Fit = {std::max(options.FitWidth, 1), std::max(options.FitHeight, 1), false};
+    job.AutoOrient = options.AutoRotate;
+    job.Existing = options.Existing;
+    TRGB background{};
+    if (ParseColor(options.Background.toStdString(), background))
+        job.BackGroundColor = background;
     return job;
+}
+
+std::vector<TBatchInput> RunItems(const std::vector<std::string>& selected, bool includeSubfolders)
+{
+    std::vector<TBatchInput> items;
+    for (const std::string& path : selected) {
+        std::error_code error;
+        if (!includeSubfolders || !std::filesystem::is_directory(path, error)) {
+            items.push_back({path, "", ""});
+            continue;
+        }
+        TBatchInputs tree;
+        tree.Add(path, true);
+        std::string folder = path;
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        const std::string name = std::filesystem::path(folder).filename().string();
+        for (TBatchInput item : tree.Items()) {
+            item.RelativeFolder = JoinedPath(name, item.RelativeFolder);
+            items.push_back(std::move(item));
+        }
+    }
+    return items;
 }
 
 QString FailureLine(const TFileOutcome& outcome)
@@ -43,9 +105,29 @@ QString FailureLine(const TFileOutcome& outcome)
            QString::fromStdString(outcome.Message);
 }
 
-TEndReport EndReport(const std::string& jobMessage, const TRunTally& tally)
+QString ShortFailureLine(const TFileOutcome& outcome, const QString& sourceFolder)
 {
-    TEndReport report{QString::fromStdString(jobMessage), tally.Failures};
+    QString name = QString::fromStdString(outcome.SourcePath);
+    const QString prefix = sourceFolder.endsWith('/') ? sourceFolder : sourceFolder + '/';
+    if (!sourceFolder.isEmpty() && name.startsWith(prefix))
+        name = name.mid(prefix.size());
+    QString reason = QString::fromStdString(outcome.Message).section('\n', 0, 0).trimmed();
+    constexpr int kShort = 60;
+    if (reason.size() > kShort)
+        reason = reason.left(kShort - 1) + "…";
+    return name + ": " + JobStepFailureText(outcome.FailedStep) + (reason.isEmpty() ? "" : " (" + reason + ")");
+}
+
+TEndReport EndReport(const std::string& jobMessage, const TRunTally& tally, const QString& destination,
+                     const QString& sourceFolder)
+{
+    TEndReport report{QString::fromStdString(jobMessage), {}, destination, tally.Failures, {}};
+    report.Counts = QString("%1 converted, %2 skipped, %3 failed")
+                        .arg(tally.Converted)
+                        .arg(tally.Skipped)
+                        .arg(tally.Failures.size());
+    for (const TFileOutcome& outcome : tally.Failed)
+        report.ShortFailures << ShortFailureLine(outcome, sourceFolder);
     if (!tally.Failures.isEmpty())
         report.Text += QString("\n\n%1 of %2 files could not be converted:")
                            .arg(tally.Failures.size())
@@ -94,8 +176,10 @@ void TWindowModel::FileDone(const TFileOutcome& outcome)
         return;
     }
     ++m_tally.Attempted;
-    if (outcome.Failed)
+    if (outcome.Failed) {
         m_tally.Failures << FailureLine(outcome);
+        m_tally.Failed.push_back(outcome);
+    }
     else if (outcome.Saved)
         ++m_tally.Converted;
 }

@@ -5,12 +5,15 @@
 #pragma once
 
 #include "gui/Settings.h"
+#include "job/BatchInputs.h"
 #include "job/ConversionJob.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace rastova {
 
@@ -24,6 +27,15 @@ struct TWindowOptions {
     TJobMirror Mirror = jmNone;
     TJobRotate Rotate = jrNone;
     int JpegQuality = 75;  // the quality dialog's position, offered at the next JPG run
+    // The batch's choices, as the command line has them.
+    bool FitWithin = false;  // scale down into FitWidth x FitHeight pixels, keeping the ratio
+    int FitWidth = 1920, FitHeight = 1080;
+    bool AutoRotate = false;  // upright by the EXIF orientation
+    TExistingPolicy Existing = epOverwrite;
+    bool IncludeSubfolders = false;  // selected folders convert with their trees
+    QString Background;              // "#rrggbb" behind transparent pixels; empty: the picture's own
+    // Room for the targets and choices that come with their own work (more
+    // target formats, "Keep metadata", "Best palette"): a field here each.
 
     bool operator==(const TWindowOptions&) const = default;
 };
@@ -31,27 +43,48 @@ struct TWindowOptions {
 TWindowOptions OptionsFromSettings(const TSettings& settings);
 // Writes the options' keys; the others (paths of the file side, the window's place) stay.
 void StoreOptions(const TWindowOptions& options, TSettings& settings);
+// A preset over the options: what it stores replaces, the rest stays. nullopt
+// when the settings file has no preset of that name.
+std::optional<TWindowOptions> PresetOptions(const QString& iniFileName, const QString& name,
+                                            const TWindowOptions& current);
+void SavePreset(const QString& iniFileName, const QString& name, const TWindowOptions& options);
+
 // What a run of the window does to every file.
 TConversionOptions JobOptions(const TWindowOptions& options);
+
+// The items of a run from the list's selection, in list order: files as they
+// are; with includeSubfolders, every image file under a selected folder, its
+// output in the same place under the destination (below a folder of the
+// selected folder's name) as it is under the source.
+std::vector<TBatchInput> RunItems(const std::vector<std::string>& selected, bool includeSubfolders);
 
 // The counts of a run, for its end texts.
 struct TRunTally {
     int Attempted = 0;  // items not skipped: converted, failed or stopped
     int Converted = 0;
     int Skipped = 0;
-    QStringList Failures;  // one FailureLine each
+    QStringList Failures;       // one FailureLine each
+    std::vector<TFileOutcome> Failed;  // the outcomes behind them
 };
 
 // One line of the failure list: the file and what went wrong with it.
 QString FailureLine(const TFileOutcome& outcome);
 
-// The end box's text: the job's end message, and, after failures, how many and
-// the list of them (shown below the text).
+// The end box: the job's end message and, after failures, how many (Text);
+// the counts and where the files went; the failures in full (for Copy) and in
+// short, named relative to the source folder.
 struct TEndReport {
     QString Text;
+    QString Counts;       // "N converted, S skipped, F failed"
+    QString Destination;
     QStringList Failures;
+    QStringList ShortFailures;
 };
-TEndReport EndReport(const std::string& jobMessage, const TRunTally& tally);
+TEndReport EndReport(const std::string& jobMessage, const TRunTally& tally, const QString& destination = {},
+                     const QString& sourceFolder = {});
+// "photos/a.bmp: cannot load (not a BMP file)": the file below the source
+// folder and the step, with the library's message cut to its first line.
+QString ShortFailureLine(const TFileOutcome& outcome, const QString& sourceFolder);
 
 // "m:ss", or "h:mm:ss" from an hour on.
 QString DurationText(qint64 milliseconds);

@@ -162,10 +162,10 @@ bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConv
     if (options.TargetFormat == tfJPG) {
         host.AskJpegQuality();
         // The choice applies to this run only; the process-wide default stays.
-        if (host.JpegQualityChoice > 0)
-            plan.Settings.JPEGQuality = host.JpegQualityChoice;
+        if (host.JpegQualityChoice)
+            plan.Settings.JPEGQuality = *host.JpegQualityChoice;
         host.Pump();
-        if (host.JpegQualityChoice == -1) {
+        if (!host.JpegQualityChoice) {
             endQuietly();
             host.Inform(EndOfRunText(true));
             return false;

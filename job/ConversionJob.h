@@ -129,7 +129,9 @@ public:
     // Run state kept on the host.
     bool Running = false;
     TStopFlag StopRequested;  // the only member another thread may touch during a run
-    std::int16_t JpegQualityChoice = 0;  // 5..95 after OK, -1 after Cancel
+    // The JPEG quality of the run AskJpegQuality asked for; nullopt when the
+    // user cancelled (no run takes place). Left alone, the library's default.
+    std::optional<int> JpegQualityChoice = LibraryDefaults.JPEGQuality;
 
     virtual int ItemCount() = 0;
     virtual bool ItemSelected(int index) = 0;

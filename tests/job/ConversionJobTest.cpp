@@ -22,7 +22,7 @@ public:
     std::vector<bool> selected;
     TConversionOptions options;
     bool confirmAnswer = true;
-    std::int16_t jpegAnswer = 0;
+    std::optional<int> jpegAnswer = LibraryDefaults.JPEGQuality;  // what the dialog leaves
     std::function<void(int pumpNumber)> onPump;
 
     std::vector<int> progress;
@@ -166,7 +166,7 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     host.items = {Source("a.ppm")};
     host.options.Destination = dir.Path().string();
     host.options.TargetFormat = tfJPG;
-    host.jpegAnswer = -1;
+    host.jpegAnswer = std::nullopt;
     Run();
     EXPECT_EQ(host.messages, (std::vector<std::string>{"The conversion was interrupted by user."}));
     EXPECT_TRUE(host.progress.empty());  // no run took place
@@ -187,7 +187,7 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     host.items = {dir.File("a.ppm")};
     host.options.Destination = dir.Path().string();
     host.options.TargetFormat = tfJPG;
-    host.jpegAnswer = 0;  // dialog closed by its title bar: the previous choice applies
+    host.jpegAnswer = JPEGQuality;  // dialog closed by its title bar: the previous choice (none: the default) applies
     Run();
     EXPECT_EQ(test::ReadAll(dir.File("a.jpg")), encoded(before));
     host.jpegAnswer = 42;

@@ -2,7 +2,11 @@
 // Start and Close do, the run state the controls show, the end texts.
 #include "gui/WindowModel.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <tuple>
 
@@ -18,6 +22,13 @@ TWindowOptions SomeOptions()
     options.Mirror = jmHorizontal;
     options.Rotate = jrLeft;
     options.JpegQuality = 35;
+    options.FitWithin = true;
+    options.FitWidth = 640;
+    options.FitHeight = 480;
+    options.AutoRotate = true;
+    options.Existing = epRename;
+    options.IncludeSubfolders = true;
+    options.Background = "#102030";
     return options;
 }
 
@@ -39,9 +50,19 @@ TEST(WindowModel, OptionsGoToTheSettingsAndBackAndBecomeTheJobsOptions)
     EXPECT_EQ(job.ColorResolution, jcr16Colors);
     EXPECT_EQ(job.Mirror, jmHorizontal);
     EXPECT_EQ(job.Rotate, jrLeft);
-    // What the window does not offer keeps the job's defaults.
-    EXPECT_EQ(job.Existing, epOverwrite);
-    EXPECT_FALSE(job.Fit.Active());
+    EXPECT_EQ(job.Fit.Width, 640);
+    EXPECT_EQ(job.Fit.Height, 480);
+    EXPECT_FALSE(job.Fit.Enlarge);
+    EXPECT_TRUE(job.AutoOrient);
+    EXPECT_EQ(job.Existing, epRename);
+    ASSERT_TRUE(job.BackGroundColor.has_value());
+    EXPECT_EQ(*job.BackGroundColor, RGBValue(0x10, 0x20, 0x30));
+    // Off, the sizes stay remembered but do nothing; no colour is the picture's own.
+    TWindowOptions off = SomeOptions();
+    off.FitWithin = false;
+    off.Background.clear();
+    EXPECT_FALSE(JobOptions(off).Fit.Active());
+    EXPECT_FALSE(JobOptions(off).BackGroundColor.has_value());
     // A window with no settings file has the window's first options.
     EXPECT_EQ(OptionsFromSettings(TSettings{}), TWindowOptions{});
 }
@@ -113,6 +134,26 @@ TEST(WindowModel, EndTextsCountTheFilesAndListTheFailures)
     model.SetRunning(false, 0);
     model.SetRunning(true, 0);
     EXPECT_TRUE(EndReport("x", model.Tally()).Failures.isEmpty());
+}
+
+TEST(WindowModel, SelectedFoldersBringTheirTreesWhenAsked)
+{
+    test::TTempDir dir;
+    std::filesystem::create_directories(dir.Path() / "photos/2024/summer");
+    for (const char* name : {"photos/a.bmp", "photos/notes.txt", "photos/2024/summer/b.png", "c.jpg"})
+        test::WriteAll(dir.Path() / name, std::string("x"));
+    const std::vector<std::string> selected = {dir.File("photos"), dir.File("c.jpg")};
+    const auto items = RunItems(selected, true);
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const TBatchInput& item : items)
+        found.push_back({item.Path.substr(dir.Path().string().size() + 1), item.RelativeFolder});
+    EXPECT_EQ(found, (std::vector<std::pair<std::string, std::string>>{
+                         {"photos/2024/summer/b.png", "photos/2024/summer"}, {"photos/a.bmp", "photos"}, {"c.jpg", ""}}));
+    // Without: the selection as it is, a folder being an item of its own that fails.
+    const auto flat = RunItems(selected, false);
+    ASSERT_EQ(flat.size(), 2u);
+    EXPECT_EQ(flat[0].Path, dir.File("photos"));
+    EXPECT_EQ(flat[0].RelativeFolder, "");
 }
 
 TEST(WindowModel, ProgressShowsTimeSpentAndLeft)
