@@ -43,6 +43,8 @@ namespace {
 
 constexpr int kClientWidth = 662;
 constexpr int kClientHeight = 454;
+// The option panels below the four radio groups need this much more to show without scrolling.
+constexpr int kOptionsHeight = 170;
 
 QToolButton* NewSpeedButton(QStyle::StandardPixmap glyph, const QString& hint, QWidget* parent)
 {
@@ -150,7 +152,7 @@ TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     SetTabOrder();
     ReportOptionEdits();
 
-    ResizeWithinScreen(QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height()));
+    ResizeWithinScreen(QSize(kClientWidth, kClientHeight + kOptionsHeight + menuBar()->sizeHint().height()));
 
     // Missing keys keep what the window has now: the default place and size.
     m_settings.Left = x();
@@ -257,6 +259,14 @@ QWidget* TForm1::CreateTargetGroup()
     options->addWidget(CreateBatchGroup(panels), 2, 0, 1, 2);
     options->setRowStretch(3, 1);
     scroll->setWidget(panels);
+    // As wide as the panels, so only the height scrolls, unless the screen is too
+    // narrow for that beside the file side (large scale factors): then both ways.
+    const int wanted = panels->minimumSizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().width() - m_gb2->minimumSizeHint().width() - 60 : wanted;
+    scroll->setMinimumWidth(std::clamp(room, 120, wanted));
+    if (room < wanted)
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* layout = new QVBoxLayout(m_gb1);
     layout->addLayout(pathRow);
     layout->addWidget(scroll, 1);
@@ -448,14 +458,9 @@ void TForm1::ShowBackground()
 
 void TForm1::ResizeWithinScreen(const QSize& wanted)
 {
-    QSize size = wanted.expandedTo(minimumSizeHint());
-    // At large scale factors the designed size can exceed the screen; the
-    // option panels scroll instead.
-    if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
-        const QSize frame = frameGeometry().size() - geometry().size();
-        size = size.boundedTo(screen->availableGeometry().size() - frame);
-    }
-    resize(size);
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize available = screen ? screen->availableGeometry().size() : wanted;
+    resize(wanted.expandedTo(minimumSizeHint()).boundedTo(available));
 }
 
 void TForm1::CreateMenu()
