@@ -10,6 +10,30 @@
 
 namespace rastova::gdi {
 
+TGdiObject LogPen(std::uint32_t style, std::int32_t width, QColor color)
+{
+    TGdiObject o;
+    o.Kind = TGdiObjectKind::Pen;
+    o.Pen.Style = style;
+    o.Pen.Width = width;
+    o.Pen.Color = color;
+    o.Pen.Cosmetic = width <= 1;
+    const std::uint32_t dashes = style & PS_STYLE_MASK;
+    if (width > 1 && dashes >= PS_DASH && dashes <= PS_DASHDOTDOT)
+        o.Pen.Style = (style & ~PS_STYLE_MASK) | PS_SOLID;
+    return o;
+}
+
+TGdiObject LogBrush(std::uint32_t style, QColor color, std::uint32_t hatch)
+{
+    TGdiObject o;
+    o.Kind = TGdiObjectKind::Brush;
+    o.Brush.Style = style;
+    o.Brush.Color = color;
+    o.Brush.Hatch = hatch;
+    return o;
+}
+
 namespace {
 
 // Coordinates beyond this are clamped, so a wild transform cannot send the
@@ -182,12 +206,12 @@ QPainterPath TGdiPlayer::MapPath(const QPainterPath& logical) const
 
 // ---- objects -----------------------------------------------------------------------
 
-void TGdiPlayer::SelectObject(const TObject& object)
+void TGdiPlayer::SelectObject(const TGdiObject& object)
 {
     switch (object.Kind) {
-    case TObjectKind::Pen: m_state.Pen = object.Pen; break;
-    case TObjectKind::Brush: m_state.Brush = object.Brush; break;
-    case TObjectKind::Font: m_state.Font = object.Font; break;
+    case TGdiObjectKind::Pen: m_state.Pen = object.Pen; break;
+    case TGdiObjectKind::Brush: m_state.Brush = object.Brush; break;
+    case TGdiObjectKind::Font: m_state.Font = object.Font; break;
     default: break;
     }
 }

@@ -64,15 +64,22 @@ struct TFont {
     QString Face;
 };
 
-enum class TObjectKind { Pen, Brush, Font, Palette, Region, Other };
+enum class TGdiObjectKind { Pen, Brush, Font, Palette, Region, Other };
 
-struct TObject {
-    TObjectKind Kind = TObjectKind::Other;
+struct TGdiObject {
+    TGdiObjectKind Kind = TGdiObjectKind::Other;
     TPen Pen;
     TBrush Brush;
     TFont Font;
     QPainterPath Region;  // WMF regions, logical units
 };
+
+// The objects both record formats create alike. A pen of CreatePen (EMF's
+// EMR_CREATEPEN, WMF's META_CREATEPENINDIRECT) wider than one unit cannot be
+// dashed: its style becomes solid and keeps its end cap and join, which the
+// wide pen is drawn with.
+TGdiObject LogPen(std::uint32_t style, std::int32_t width, QColor color);
+TGdiObject LogBrush(std::uint32_t style, QColor color, std::uint32_t hatch);
 
 struct TDcState {
     int MapMode = MM_TEXT;
@@ -117,7 +124,7 @@ public:
     double ScaleY() const;
 
     // ---- objects ---------------------------------------------------------------
-    void SelectObject(const TObject& object);
+    void SelectObject(const TGdiObject& object);
     void SelectStockObject(std::uint32_t index);  // index without the high bit
 
     // ---- clipping (rectangles in logical units, regions in output pixels) -----
@@ -178,7 +185,7 @@ public:
     void PatBlt(QRectF destination, std::uint32_t rop);
 
     // ---- objects kept by index -------------------------------------------------
-    std::unordered_map<std::uint32_t, TObject> Objects;
+    std::unordered_map<std::uint32_t, TGdiObject> Objects;
 
 private:
     QPainterPath MapPath(const QPainterPath& logical) const;
