@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+class QFontMetricsF;
+
 namespace rastova::gdi {
 
 // Map modes, background modes, fill modes and other numbered settings.
@@ -175,6 +177,8 @@ public:
         std::uint32_t Options = 0;
         std::optional<QRectF> Rect;   // logical, for ETO_OPAQUE / ETO_CLIPPED
     };
+    // The device-space area of a logical rectangle, turned with the mapping.
+    QPainterPath DeviceArea(const QRectF& rect) const;
     void TextOut(const TText& text);
 
     // ---- bitmaps ---------------------------------------------------------------
@@ -198,6 +202,9 @@ private:
     void ApplyRop2();
     void ApplyClip();
     QFont MakeFont(double& ascent, double& descent) const;
+    // Per character: the record's spacing scaled to the device, else the font's.
+    static std::vector<double> Advances(const TText& text, const QFontMetricsF& metrics, double sx);
+    void DrawCharacters(const TText& text, const std::vector<double>& advances, QPointF at);
     QPointF Clamp(QPointF p) const;
 
     QPainter& m_painter;
