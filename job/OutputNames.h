@@ -25,6 +25,14 @@ std::string JoinedPath(const std::string& folder, const std::string& name);
 // The source's extension, lower case with the dot; empty when it has none.
 std::string SourceExtension(const std::string& sourcePath);
 
+// Lower case of every letter of a UTF-8 text that has one; bytes that are not
+// UTF-8 stay as they are.
+std::string LowerUtf8(const std::string& text);
+
+// The refusal of an item whose output would replace its own source.
+inline constexpr const char* kSelfOverwriteRefusal =
+    "would replace its own source; use --existing overwrite to allow it";
+
 // The source's base name (lower-cased unless keepCase) with the target extension.
 // The one builder of output names: every item's output is
 // JoinedPath(destination [/ item folder], OutputNameFor(...)).
