@@ -8,7 +8,7 @@ set(allowed_metafile image formats metafile)
 set(allowed_view image formats view)
 set(allowed_job image formats job)
 set(allowed_hosts image formats metafile job hosts)
-set(allowed_cli image formats job hosts cli)
+set(allowed_cli image formats metafile job hosts cli)
 set(allowed_gui image formats metafile view job hosts gui)
 # Folders whose code must not include these headers (regular expressions).
 set(forbidden_image "^Q|jpeglib\\.h|png\\.h|zlib\\.h")

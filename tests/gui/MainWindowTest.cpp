@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 namespace rastova {
 namespace {
@@ -65,6 +67,18 @@ struct TWindowFixture {
     {
         form.Button1Click();
         ASSERT_TRUE(test::WaitUntil([&form] { return !form.Running(); }));
+    }
+
+    // Runs action once, when the run first moves the progress bar.
+    static void AtFirstProgress(TForm1& form, std::function<void()> action)
+    {
+        auto done = std::make_shared<bool>(false);
+        QObject::connect(form.PBar1(), &QProgressBar::valueChanged, &form, [done, action](int value) {
+            if (value > 0 && !*done) {
+                *done = true;
+                action();
+            }
+        });
     }
 
     int Outputs() const
@@ -117,15 +131,11 @@ TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
         messages.Answers = {stop ? QMessageBox::Yes : QMessageBox::No};
         TForm1 form(fixture.ini);
         fixture.SelectAll(form, kPictures);
-        bool asked = false;
-        QObject::connect(form.PBar1(), &QProgressBar::valueChanged, &form, [&](int value) {
-            if (value > 0 && !asked) {
-                asked = true;
-                EXPECT_TRUE(form.Running());
-                EXPECT_EQ(form.Button2()->text(), "Stop");
-                EXPECT_FALSE(form.Button1()->isEnabled());
-                QMetaObject::invokeMethod(&form, [&form] { form.close(); }, Qt::QueuedConnection);
-            }
+        TWindowFixture::AtFirstProgress(form, [&form] {
+            EXPECT_TRUE(form.Running());
+            EXPECT_EQ(form.Button2()->text(), "Stop");
+            EXPECT_FALSE(form.Button1()->isEnabled());
+            QMetaObject::invokeMethod(&form, [&form] { form.close(); }, Qt::QueuedConnection);
         });
 
         TWindowFixture::Convert(form);
@@ -168,12 +178,8 @@ TEST(MainWindow, StopQuestionHoldsTheRun)
     });
     TForm1 form(fixture.ini);
     fixture.SelectAll(form, kPictures);
-    bool asked = false;
-    QObject::connect(form.PBar1(), &QProgressBar::valueChanged, &form, [&](int value) {
-        if (value > 0 && !asked) {
-            asked = true;
-            QMetaObject::invokeMethod(&form, [&form] { form.Button2Click(); }, Qt::QueuedConnection);
-        }
+    TWindowFixture::AtFirstProgress(form, [&form] {
+        QMetaObject::invokeMethod(&form, [&form] { form.Button2Click(); }, Qt::QueuedConnection);
     });
     TWindowFixture::Convert(form);
     SetMessageBoxFunction({});
