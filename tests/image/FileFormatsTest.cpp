@@ -135,8 +135,8 @@ TEST_F(FileFormatsTest, ListsAreKeptInExtensionOrder)
         readers.push_back(r->Extension);
     for (const auto& w : Formats().Writers())
         writers.push_back(w->Extension);
-    EXPECT_EQ(readers, (std::vector<std::string>{"bmp", "dib", "gif", "ico", "jif", "jpeg", "jpg", "pbm", "pcx",
-                                                  "pgm", "png", "ppm", "rle", "tga", "tif", "tiff", "zzgamma"}));
+    EXPECT_EQ(readers, (std::vector<std::string>{"bmp", "dib", "gif", "ico", "jif", "jpeg", "jpg", "pam", "pbm",
+                                                  "pcx", "pgm", "png", "ppm", "rle", "tga", "tif", "tiff", "zzgamma"}));
     EXPECT_EQ(writers, (std::vector<std::string>{"bmp", "dib", "jif", "jpeg", "jpg", "pbm", "pgm", "png", "ppm",
                                                   "tga", "tif", "tiff", "zzfake"}));
     for (const auto& r : Formats().Readers())
