@@ -190,7 +190,7 @@ int FrameCount(const std::string& path, const TPGSettings& settings)
     return GetFileInfo(path, 0, info) ? std::max(info.ImageCount, 1) : 1;
 }
 
-std::string NumberedPath(const std::string& path, int number)
+std::string FramePath(const std::string& path, int number)
 {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t dot = path.find_last_of('.');
@@ -215,7 +215,7 @@ void AddPlannedItem(TConversionPlan& plan, TPlannedItem item)
     for (int index = 0; index < count; ++index) {
         TPlannedItem frame = item;
         frame.ImageIndex = index;
-        frame.OutputPath = NumberedPath(item.OutputPath, index + 1);
+        frame.OutputPath = FramePath(item.OutputPath, index + 1);
         plan.Items.push_back(std::move(frame));
     }
 }

@@ -306,8 +306,9 @@ private:
 // the file cannot be described.
 int FrameCount(const std::string& path, const TPGSettings& settings);
 
-// path with "-NNN" (number, three digits at least) before its extension.
-std::string NumberedPath(const std::string& path, int number);
+// path with "-NNN" (number, three digits at least) before its extension: the
+// output of one frame. (NumberedPath, "-N", is the rename rule's.)
+std::string FramePath(const std::string& path, int number);
 
 // Names of one item: the output path in the destination folder.
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat);
