@@ -169,7 +169,7 @@ public:
     void AskJpegQuality() override
     {
         if (m_line.quality > 0)
-            JpegQualityChoice = std::int16_t(m_line.quality);
+            JpegQualityChoice = m_line.quality;
     }
     void FileDone(const TFileOutcome& outcome) override
     {

@@ -8,7 +8,7 @@ namespace rastova {
 
 // True: 16-bit colour fields are expanded with a low fill (5-bit v -> 8v + 8,
 // 0 stays 0), so full-scale values reach 255.
-extern bool Correct16BitColors;
+extern bool& Correct16BitColors;
 
 class TBMPFileFormatReader : public TFileFormatReader {
 public:

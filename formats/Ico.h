@@ -14,11 +14,11 @@
 namespace rastova {
 
 // Library-wide settings of the icon reader.
-extern bool IcoTrueColor;                // true: 24 bits with masked pixels replaced; false: the palette image, mask ignored
-extern TColor IcoMaskColor;              // white: masked pixels and the image's TransparentColor
-extern std::string IcoNotAnIconMessage;  // "Not an Icon file"
-extern std::string IcoSizesWord;         // "Sizes", GetInfo of files with several images
-extern std::string IcoColorsWord;        // "Colors"
+extern bool& IcoTrueColor;                // true: 24 bits with masked pixels replaced; false: the palette image, mask ignored
+extern TColor& IcoMaskColor;              // white: masked pixels and the image's TransparentColor
+extern std::string& IcoNotAnIconMessage;  // "Not an Icon file"
+extern std::string& IcoSizesWord;         // "Sizes", GetInfo of files with several images
+extern std::string& IcoColorsWord;        // "Colors"
 
 struct TIconDirectory {
     int count = 0;  // 0 when the directory is not valid

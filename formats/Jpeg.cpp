@@ -19,6 +19,11 @@
 
 namespace rastova {
 
+static_assert(int(JDCT_ISLOW) == dctIntegerSlow && int(JDCT_IFAST) == dctIntegerFast && int(JDCT_FLOAT) == dctFloat,
+              "the settings store keeps libjpeg's DCT methods as their numbers");
+TDCTMethodName JPEGWriteDCTMethod(LibraryDefaults.JPEGWriteDCTMethod);
+TDCTMethodName JPEGReadDCTMethod(LibraryDefaults.JPEGReadDCTMethod);
+
 namespace {
 
 const char* const kTag = "JPG: ";

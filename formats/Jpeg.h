@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/FileFormats.h"
+#include "image/PGSettings.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -11,13 +12,28 @@
 namespace rastova {
 
 // Quality 5..95 used by the JPEG writers; the conversion job sets it from the quality dialog.
-extern int JPEGQuality;
+extern int& JPEGQuality;
 // Write progressive files instead of baseline ones.
-extern bool JPEGProgressive;
+extern bool& JPEGProgressive;
 // Transform used when compressing (JDCT_FLOAT) and when decompressing (JDCT_ISLOW);
 // an image whose JPEGFastDCT is set is decompressed with JDCT_IFAST instead.
-extern J_DCT_METHOD JPEGWriteDCTMethod;
-extern J_DCT_METHOD JPEGReadDCTMethod;
+// The settings store keeps them as TDCTMethod, so the core needs no libjpeg
+// header; these names read and write them as libjpeg's values.
+class TDCTMethodName {
+public:
+    constexpr explicit TDCTMethodName(TDCTMethod& value) : m_value(value) {}
+    operator J_DCT_METHOD() const { return J_DCT_METHOD(m_value); }
+    TDCTMethodName& operator=(J_DCT_METHOD method)
+    {
+        m_value = TDCTMethod(method);
+        return *this;
+    }
+
+private:
+    TDCTMethod& m_value;
+};
+extern TDCTMethodName JPEGWriteDCTMethod;
+extern TDCTMethodName JPEGReadDCTMethod;
 
 class TJPGFileFormatReader : public TFileFormatReader {
 public:

@@ -7,9 +7,9 @@ namespace rastova {
 
 // A file with transparency and a bKGD chunk gives the image that colour as its
 // BackGroundColor, the one its alpha is flattened onto.
-extern bool PNGUseFileBackground;
+extern bool& PNGUseFileBackground;
 // The writer stores a gAMA chunk derived from the image's Gamma.
-extern bool PNGWriteGamma;
+extern bool& PNGWriteGamma;
 
 class TPNGFileFormatReader : public TFileFormatReader {
 public:

@@ -8,7 +8,7 @@
 namespace rastova {
 
 // When true the writers produce the raw variants P4/P5/P6.
-extern bool PxMWriteBinary;
+extern bool& PxMWriteBinary;
 
 class TPxMFileFormatReader : public TFileFormatReader {
 public:

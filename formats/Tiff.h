@@ -15,29 +15,29 @@ namespace rastova {
 
 // Walk the whole IFD chain to count the images and to select one by index;
 // when false only the first IFD is used and every file counts as one image.
-extern bool TIFFScanAllIFDs;
+extern bool& TIFFScanAllIFDs;
 // While walking, a chain longer than this counts as broken.
-extern int TIFFMaxIFDCount;
+extern int& TIFFMaxIFDCount;
 // Compressed strips of a large image are decoded side by side on this many
 // threads; 0 means one per online processor, 1 decodes on the caller's thread only.
-extern int TIFFReadThreads;
+extern int& TIFFReadThreads;
 
 // ---- library-wide writer settings ---------------------------------------------------
 
 // twcNone, twcPackBits, twcLZW or twcDeflate (both with horizontal differencing
 // of 8-bit gray and colour samples); anything else is refused.
-extern TTIFFWriteCompression TIFFWriteCompression;
+extern TTIFFWriteCompression& TIFFWriteCompression;
 // bc24 images are written as CMYK (four samples) instead of RGB.
-extern bool TIFFWriteCMYK;
+extern bool& TIFFWriteCMYK;
 // Gray and bilevel images are written as WhiteIsZero with inverted values.
-extern bool TIFFWriteWhiteIsZero;
+extern bool& TIFFWriteWhiteIsZero;
 // Byte order "MM" (big-endian) instead of "II".
-extern bool TIFFWriteMotorola;
-extern TTIFFResolutionUnit TIFFWriteResolutionUnit;
-extern std::uint32_t TIFFWriteXResNum;
-extern std::uint32_t TIFFWriteXResDen;
-extern std::uint32_t TIFFWriteYResNum;
-extern std::uint32_t TIFFWriteYResDen;
+extern bool& TIFFWriteMotorola;
+extern TTIFFResolutionUnit& TIFFWriteResolutionUnit;
+extern std::uint32_t& TIFFWriteXResNum;
+extern std::uint32_t& TIFFWriteXResDen;
+extern std::uint32_t& TIFFWriteYResNum;
+extern std::uint32_t& TIFFWriteYResDen;
 
 class TTIFFileFormatReader : public TFileFormatReader {
 public:

@@ -43,8 +43,18 @@ TForm2::TForm2(QWidget* parent)
     m_trBar1->setTickPosition(QSlider::TicksBelow);
     m_trBar1->setTickInterval(10);
     m_trBar1->setAccessibleName("JPEG quality");
-    m_trBar1->setToolTip(QString::number(m_trBar1->value()));
-    connect(m_trBar1, &QSlider::valueChanged, this, [this](int value) { m_trBar1->setToolTip(QString::number(value)); });
+    // The chosen number beside the slider, as wide as its widest value so the slider does not move.
+    auto* number = new QLabel(this);
+    number->setAccessibleName("Quality");
+    number->setMinimumWidth(number->fontMetrics().horizontalAdvance("95") + 4);
+    number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const auto showValue = [this, number](int value) {
+        m_trBar1->setToolTip(QString::number(value));
+        number->setText(QString::number(value));
+        m_trBar1->setAccessibleDescription(QString::number(value));
+    };
+    showValue(m_trBar1->value());
+    connect(m_trBar1, &QSlider::valueChanged, this, showValue);
 
     m_button1 = new QPushButton("OK", this);
     m_button2 = new QPushButton("Cancel", this);
@@ -54,6 +64,7 @@ TForm2::TForm2(QWidget* parent)
 
     auto* scale = new QGridLayout;
     scale->addWidget(m_trBar1, 0, 0, 1, 2);
+    scale->addWidget(number, 0, 2);
     scale->addWidget(BoldLabel("Low", this), 1, 0, Qt::AlignLeft);
     scale->addWidget(BoldLabel("High", this), 1, 1, Qt::AlignRight);
 
@@ -72,7 +83,7 @@ TForm2::TForm2(QWidget* parent)
     setFixedSize(layout->sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
 }
 
-void TForm2::Ask(std::int16_t& choice)
+void TForm2::Ask(std::optional<int>& choice)
 {
     m_choice = &choice;
     if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen()) {
@@ -87,14 +98,14 @@ void TForm2::Ask(std::int16_t& choice)
 void TForm2::Button1Click()
 {
     if (m_choice)
-        *m_choice = std::int16_t(m_trBar1->value());
+        *m_choice = m_trBar1->value();
     accept();
 }
 
 void TForm2::Button2Click()
 {
     if (m_choice)
-        *m_choice = -1;
+        *m_choice = std::nullopt;
     QDialog::reject();
 }
 

@@ -3,7 +3,7 @@
 
 #include <QDialog>
 
-#include <cstdint>
+#include <optional>
 
 class QPushButton;
 class QSlider;
@@ -16,8 +16,8 @@ public:
     explicit TForm2(QWidget* parent = nullptr);
 
     // Shows the dialog modally. OK stores the bar's position in choice, Cancel
-    // and Esc store -1, the title-bar close leaves choice as it was.
-    void Ask(std::int16_t& choice);
+    // and Esc store nullopt, the title-bar close leaves choice as it was.
+    void Ask(std::optional<int>& choice);
 
     QSlider* TrBar1() const { return m_trBar1; }
     QPushButton* Button1() const { return m_button1; }
@@ -34,7 +34,7 @@ private:
     QSlider* m_trBar1;
     QPushButton* m_button1;
     QPushButton* m_button2;
-    std::int16_t* m_choice = nullptr;
+    std::optional<int>* m_choice = nullptr;
 };
 
 }  // namespace rastova

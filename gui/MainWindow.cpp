@@ -11,10 +11,16 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,7 +29,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QShortcut>
+#include <QSlider>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -34,6 +43,8 @@ namespace {
 
 constexpr int kClientWidth = 662;
 constexpr int kClientHeight = 454;
+// The option panels below the four radio groups need this much more to show without scrolling.
+constexpr int kOptionsHeight = 170;
 
 QToolButton* NewSpeedButton(QStyle::StandardPixmap glyph, const QString& hint, QWidget* parent)
 {
@@ -69,6 +80,10 @@ QString AccessibleCaption(const QString& caption)
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(caption, parent), m_buttons(new QButtonGroup(this))
 {
+    connect(m_buttons, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            emit ItemIndexChanged(id);
+    });
     setAccessibleName(AccessibleCaption(caption));
     auto* layout = new QGridLayout(this);
     const int rows = (int(items.size()) + columns - 1) / columns;
@@ -100,7 +115,7 @@ int TRadioGroup::Count() const
 // ---- TForm1 ----------------------------------------------------------------------------
 
 TForm1::TForm1(const QString& iniFileName, QWidget* parent)
-    : QMainWindow(parent), m_iniFileName(iniFileName), m_host(*this)
+    : QMainWindow(parent), m_iniFileName(iniFileName), m_host(*this, m_model)
 {
     InstallComboBoxAccessibleNames();
     setWindowTitle(QString("Rastova v") + kProgramVersion);
@@ -135,8 +150,9 @@ TForm1::TForm1(const QString& iniFileName, QWidget* parent)
     setCentralWidget(central);
     CreateMenu();
     SetTabOrder();
+    ReportOptionEdits();
 
-    resize(QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height()).expandedTo(minimumSizeHint()));
+    ResizeWithinScreen(QSize(kClientWidth, kClientHeight + kOptionsHeight + menuBar()->sizeHint().height()));
 
     // Missing keys keep what the window has now: the default place and size.
     m_settings.Left = x();
@@ -194,12 +210,16 @@ QWidget* TForm1::CreateSourceGroup()
     folderRow->addWidget(m_shellCombo, 1);
     for (QToolButton* button : m_speedButtons)
         folderRow->addWidget(button);
+    m_selectionText = new QLabel(m_gb2);
+    m_selectionText->setAccessibleName("Selection");
+    connect(m_shellList, &TShellList::Changed, this, &TForm1::ShowSelectionText);
     auto* filterRow = new QHBoxLayout;
     filterRow->addWidget(Caption("File extension:", m_filterCombo, m_gb2));
     filterRow->addWidget(m_filterCombo, 1);
     auto* layout = new QVBoxLayout(m_gb2);
     layout->addLayout(folderRow);
     layout->addWidget(m_shellList, 1);
+    layout->addWidget(m_selectionText);
     layout->addLayout(filterRow);
     return m_gb2;
 }
@@ -230,7 +250,14 @@ QWidget* TForm1::CreateTargetGroup()
     pathRow->addWidget(Caption("Path:  ", m_edit1, m_gb1));
     pathRow->addWidget(m_edit1, 1);
     pathRow->addWidget(m_button3);
-    auto* options = new QGridLayout;
+    // The option panels scroll when the window is too small for them (large scale factors).
+    auto* scroll = new QScrollArea(m_gb1);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* panels = new QWidget(scroll);
+    auto* options = new QGridLayout(panels);
+    options->setContentsMargins(0, 0, 0, 0);
     options->addWidget(m_rg4, 0, 0);
     auto* colors = new QVBoxLayout;
     colors->addWidget(m_rg3);
@@ -238,12 +265,212 @@ QWidget* TForm1::CreateTargetGroup()
     options->addLayout(colors, 0, 1);
     options->addWidget(m_rg1, 1, 0);
     options->addWidget(m_rg2, 1, 1);
+    options->addWidget(CreateBatchGroup(panels), 2, 0, 1, 2);
+    options->addWidget(m_keepMetadata, 3, 0, 1, 2);
+    options->setRowStretch(4, 1);
+    scroll->setWidget(panels);
+    // As wide as the panels, so only the height scrolls, unless the screen is too
+    // narrow for that beside the file side (large scale factors): then both ways.
+    const int wanted = panels->minimumSizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().width() - m_gb2->minimumSizeHint().width() - 60 : wanted;
+    scroll->setMinimumWidth(std::clamp(room, 120, wanted));
+    if (room < wanted)
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* layout = new QVBoxLayout(m_gb1);
     layout->addLayout(pathRow);
-    layout->addLayout(options);
-    layout->addWidget(m_keepMetadata);
-    layout->addStretch();
+    layout->addWidget(scroll, 1);
+    // Files dropped here from elsewhere convert; drops on the list copy or move.
+    m_gb1->setAcceptDrops(true);
+    m_gb1->installEventFilter(this);
     return m_gb1;
+}
+
+QWidget* TForm1::CreateBatchGroup(QWidget* parent)
+{
+    auto* group = new QGroupBox(" Options ", parent);
+    group->setAccessibleName("Options");
+    const auto check = [group](const QString& caption) {
+        auto* box = new QCheckBox(caption, group);
+        box->setAccessibleName(caption);
+        return box;
+    };
+    const auto pixels = [group](const QString& caption) {
+        auto* spin = new QSpinBox(group);
+        spin->setRange(1, 65535);
+        spin->setSuffix(" px");
+        spin->setAccessibleName(caption);
+        return spin;
+    };
+    m_fitWithin = check("Fit within");
+    m_fitWidth = pixels("Width");
+    m_fitHeight = pixels("Height");
+    m_autoRotate = check("Auto-rotate");
+    m_subfolders = check("Include subfolders");
+    m_existing = new TRadioGroup(" Existing files ", {"Overwrite", "Skip", "Rename"}, 3, group);
+    m_background = new QPushButton("Background…", group);
+    m_background->setAccessibleName("Background…");
+    m_noBackground = new QToolButton(group);
+    m_noBackground->setText("×");
+    m_noBackground->setToolTip("No background: the picture's own");
+    m_noBackground->setAccessibleName("No background");
+    connect(m_background, &QPushButton::clicked, this, &TForm1::ChooseBackground);
+    connect(m_noBackground, &QToolButton::clicked, this, [this] {
+        m_model.Options.Background.clear();
+        ShowBackground();
+    });
+
+    auto* fitRow = new QHBoxLayout;
+    fitRow->addWidget(m_fitWithin);
+    fitRow->addWidget(Caption("Width", m_fitWidth, group));
+    fitRow->addWidget(m_fitWidth);
+    fitRow->addWidget(Caption("Height", m_fitHeight, group));
+    fitRow->addWidget(m_fitHeight);
+    fitRow->addStretch();
+    auto* checkRow = new QHBoxLayout;
+    checkRow->addWidget(m_autoRotate);
+    checkRow->addWidget(m_subfolders);
+    checkRow->addStretch();
+    checkRow->addWidget(m_background);
+    checkRow->addWidget(m_noBackground);
+    auto* layout = new QVBoxLayout(group);
+    layout->addLayout(CreatePresetRow(group));
+    layout->addLayout(fitRow);
+    layout->addLayout(checkRow);
+    layout->addWidget(m_existing);
+    return group;
+}
+
+QLayout* TForm1::CreatePresetRow(QWidget* parent)
+{
+    m_preset = new QComboBox(parent);
+    m_preset->setAccessibleName("Preset");
+    m_preset->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_preset->setMinimumContentsLength(10);
+    m_savePreset = new QPushButton("Save…", parent);
+    m_savePreset->setAccessibleName("Save…");
+    m_deletePreset = new QPushButton("Delete", parent);
+    m_deletePreset->setAccessibleName("Delete");
+    connect(m_preset, &QComboBox::activated, this, &TForm1::ChoosePreset);
+    connect(m_savePreset, &QPushButton::clicked, this, [this] {
+        bool ok = false;
+        const QString name = QInputDialog::getText(this, "Save preset", "Name:", QLineEdit::Normal,
+                                                   m_preset->currentText(), &ok).trimmed();
+        if (ok && !name.isEmpty())
+            SavePresetAs(name);
+    });
+    connect(m_deletePreset, &QPushButton::clicked, this, &TForm1::DeleteCurrentPreset);
+    auto* row = new QHBoxLayout;
+    row->addWidget(Caption("Preset:", m_preset, parent));
+    row->addWidget(m_preset, 1);
+    row->addWidget(m_savePreset);
+    row->addWidget(m_deletePreset);
+    ListPresets({});
+    return row;
+}
+
+void TForm1::ListPresets(const QString& current)
+{
+    const QSignalBlocker blocker(m_preset);
+    m_preset->clear();
+    m_preset->addItem(QString());  // none chosen
+    m_preset->addItems(PresetNames(m_iniFileName));
+    m_preset->setCurrentIndex(std::max(0, m_preset->findText(current)));
+    m_deletePreset->setEnabled(m_preset->currentIndex() > 0);
+}
+
+void TForm1::ChoosePreset(int index)
+{
+    m_deletePreset->setEnabled(index > 0);
+    if (index <= 0)
+        return;
+    if (const std::optional<TWindowOptions> options = PresetOptions(m_iniFileName, m_preset->itemText(index), m_model.Options)) {
+        m_model.Options = *options;
+        ShowOptions();
+    }
+}
+
+void TForm1::SavePresetAs(const QString& name)
+{
+    SavePreset(m_iniFileName, name, m_model.Options);
+    ListPresets(name);
+}
+
+void TForm1::DeleteCurrentPreset()
+{
+    if (m_preset->currentIndex() <= 0)
+        return;
+    DeletePreset(m_iniFileName, m_preset->currentText());
+    ListPresets({});
+}
+
+void TForm1::ShowSelectionText()
+{
+    int selected = 0;
+    const int count = m_shellList->ItemCount();
+    for (int i = 0; i < count; ++i)
+        selected += m_shellList->ItemSelected(i) ? 1 : 0;
+    m_selectionText->setText(QString("%1 of %2 selected").arg(selected).arg(count));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_gb1 || (event->type() != QEvent::DragEnter && event->type() != QEvent::Drop))
+        return QMainWindow::eventFilter(watched, event);
+    auto* drop = static_cast<QDropEvent*>(event);
+    QStringList paths;
+    for (const QUrl& url : drop->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    if (paths.isEmpty() || !m_gb1->isEnabled())
+        return false;
+    drop->acceptProposedAction();
+    if (event->type() == QEvent::Drop)
+        // After the drop has returned to the file manager, so it does not wait for the question.
+        QMetaObject::invokeMethod(this, [this, paths] { ConvertDropped(paths); }, Qt::QueuedConnection);
+    return true;
+}
+
+void TForm1::ConvertDropped(const QStringList& paths)
+{
+    if (m_model.StartAction() != TStartAction::Plan)
+        return;
+    const QString text = paths.size() == 1 ? QString("Convert 1 dropped file?")
+                                           : QString("Convert %1 dropped files?").arg(paths.size());
+    if (!m_host.Confirm(text.toStdString()))
+        return;
+    std::vector<std::string> items;
+    for (const QString& path : paths)
+        items.push_back(path.toStdString());
+    m_host.StartWith(items, QFileInfo(paths.front()).absolutePath());
+}
+
+void TForm1::ChooseBackground()
+{
+    const QColor initial(m_model.Options.Background.isEmpty() ? QString("#ffffff") : m_model.Options.Background);
+    const QColor chosen = QColorDialog::getColor(initial, this, "Background");
+    if (!chosen.isValid())
+        return;
+    m_model.Options.Background = chosen.name();
+    ShowBackground();
+}
+
+void TForm1::ShowBackground()
+{
+    const QString& background = m_model.Options.Background;
+    QPixmap swatch(12, 12);
+    swatch.fill(background.isEmpty() ? Qt::transparent : QColor(background));
+    m_background->setIcon(background.isEmpty() ? QIcon() : QIcon(swatch));
+    m_background->setToolTip(background.isEmpty() ? "Behind transparent pixels: the picture's own background"
+                                                  : "Behind transparent pixels: " + background);
+    m_noBackground->setEnabled(!background.isEmpty());
+}
+
+void TForm1::ResizeWithinScreen(const QSize& wanted)
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize available = screen ? screen->availableGeometry().size() : wanted;
+    resize(wanted.expandedTo(minimumSizeHint()).boundedTo(available));
 }
 
 void TForm1::CreateMenu()
@@ -265,10 +492,11 @@ void TForm1::SetTabOrder()
     for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2}) {
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
-        if (group == m_rg3)
-            order << m_bestPalette;
-    }
-    order << m_keepMetadata << m_button1 << m_button2;
+    order << m_bestPalette << m_keepMetadata << m_preset << m_savePreset << m_deletePreset << m_fitWithin << m_fitWidth << m_fitHeight << m_autoRotate << m_subfolders << m_background
+          << m_noBackground;
+    for (QRadioButton* button : m_existing->findChildren<QRadioButton*>())
+        order << button;
+    order << m_button1 << m_button2;
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 }
@@ -281,8 +509,11 @@ void TForm1::SetDialogs(TForm2* jpegQuality, TForm3* about, TForm4* viewer)
     if (m_form4)
         m_form4->SetNeighbour(
             [this](const QString& fileName, int step) { return m_shellList->NeighbourFile(fileName, step); });
-    if (m_form2)
-        m_form2->TrBar1()->setValue(m_settings.JpegQuality);
+    if (m_form2) {
+        m_form2->TrBar1()->setValue(m_model.Options.JpegQuality);
+        connect(m_form2->TrBar1(), &QSlider::valueChanged, this,
+                [this](int value) { m_model.Options.JpegQuality = value; });
+    }
 }
 
 void TForm1::ApplySettings()
@@ -297,7 +528,6 @@ void TForm1::ApplySettings()
                 move(place);
     }
     m_button2->setText("Close");
-    m_edit1->setText(m_settings.SavePath);
     m_shellList->SetFolder(m_settings.OpenPath);
     m_shellCombo->SetFolder(m_shellList->Folder());
 
@@ -309,32 +539,86 @@ void TForm1::ApplySettings()
     m_filterCombo->setCurrentIndex(extIndex);
     FilterComboBox1Change(extIndex);
 
-    m_rg4->SetItemIndex(m_settings.TargetFormat);
-    m_rg3->SetItemIndex(m_settings.ColorResolution);
-    m_rg1->SetItemIndex(m_settings.Mirror);
-    m_rg2->SetItemIndex(m_settings.Rotate);
-    m_keepMetadata->setChecked(m_settings.KeepMetadata);
-    m_bestPalette->setChecked(m_settings.BestPalette);
-    m_host.Jobs = m_settings.Jobs;
+    const bool details = m_settings.ViewStyle == TShellList::vsDetails;
+    m_speedButtons[details ? 3 : 2]->setChecked(true);
+    m_shellList->SetViewStyle(details ? TShellList::vsDetails : TShellList::vsList);
+    m_model.Options = OptionsFromSettings(m_settings);
+    m_model.Jobs = m_settings.Jobs;
+    ShowOptions();
+}
+
+void TForm1::ShowOptions()
+{
+    const TWindowOptions options = m_model.Options;  // each widget reports back as it is set
+    m_edit1->setText(options.Destination);
+    m_rg4->SetItemIndex(options.TargetFormat);
+    m_rg3->SetItemIndex(options.ColorResolution);
+    m_rg1->SetItemIndex(options.Mirror);
+    m_rg2->SetItemIndex(options.Rotate);
+    if (m_form2)
+        m_form2->TrBar1()->setValue(options.JpegQuality);
+    m_fitWithin->setChecked(options.FitWithin);
+    m_fitWidth->setValue(options.FitWidth);
+    m_fitHeight->setValue(options.FitHeight);
+    m_fitWidth->setEnabled(options.FitWithin);
+    m_fitHeight->setEnabled(options.FitWithin);
+    m_autoRotate->setChecked(options.AutoRotate);
+    m_subfolders->setChecked(options.IncludeSubfolders);
+    m_existing->SetItemIndex(options.Existing);
+    m_keepMetadata->setChecked(options.KeepMetadata);
+    m_bestPalette->setChecked(options.BestPalette);
+    m_model.Options = options;
+    ShowBackground();
+}
+
+void TForm1::ReportOptionEdits()
+{
+    TWindowOptions& options = m_model.Options;
+    connect(m_edit1, &QLineEdit::textChanged, this, [&options](const QString& text) { options.Destination = text; });
+    connect(m_rg4, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.TargetFormat = TTargetFormat(i); });
+    connect(m_rg3, &TRadioGroup::ItemIndexChanged, this,
+            [&options](int i) { options.ColorResolution = TJobColorResolution(i); });
+    connect(m_rg1, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.Mirror = TJobMirror(i); });
+    connect(m_rg2, &TRadioGroup::ItemIndexChanged, this, [&options](int i) { options.Rotate = TJobRotate(i); });
+    connect(m_fitWithin, &QCheckBox::toggled, this, [this, &options](bool on) {
+        options.FitWithin = on;
+        m_fitWidth->setEnabled(on);
+        m_fitHeight->setEnabled(on);
+    });
+    connect(m_fitWidth, &QSpinBox::valueChanged, this, [&options](int value) { options.FitWidth = value; });
+    connect(m_fitHeight, &QSpinBox::valueChanged, this, [&options](int value) { options.FitHeight = value; });
+    connect(m_autoRotate, &QCheckBox::toggled, this, [&options](bool on) { options.AutoRotate = on; });
+    connect(m_subfolders, &QCheckBox::toggled, this, [&options](bool on) { options.IncludeSubfolders = on; });
+    connect(m_existing, &TRadioGroup::ItemIndexChanged, this,
+            [&options](int i) { options.Existing = TExistingPolicy(i); });
+    connect(m_keepMetadata, &QCheckBox::toggled, this, [&options](bool on) { options.KeepMetadata = on; });
+    connect(m_bestPalette, &QCheckBox::toggled, this, [&options](bool on) { options.BestPalette = on; });
+}
+
+void TForm1::ShowRunState(qint64 elapsedMs)
+{
+    for (QWidget* control : {static_cast<QWidget*>(m_gb1), static_cast<QWidget*>(m_gb2),
+                             static_cast<QWidget*>(m_button1)})
+        control->setEnabled(m_model.OptionsEnabled());
+    if (m_model.Busy())
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+    m_button2->setText(m_model.StopCaption());
+    m_pBar1->setValue(m_model.Position());
+    m_pBar1->setFormat(m_model.ProgressFormat(elapsedMs));
 }
 
 void TForm1::StoreSettings()
 {
     m_settings.ExtIndex = m_filterCombo->currentIndex();
     m_settings.OpenPath = m_shellCombo->Folder();
-    m_settings.SavePath = m_edit1->text();
     m_settings.Left = x();
     m_settings.Top = y();
     m_settings.Width = width();
     m_settings.Height = height();
-    m_settings.TargetFormat = TTargetFormat(m_rg4->ItemIndex());
-    m_settings.ColorResolution = TJobColorResolution(m_rg3->ItemIndex());
-    m_settings.Mirror = TJobMirror(m_rg1->ItemIndex());
-    m_settings.Rotate = TJobRotate(m_rg2->ItemIndex());
-    m_settings.KeepMetadata = m_keepMetadata->isChecked();
-    m_settings.BestPalette = m_bestPalette->isChecked();
-    if (m_form2)
-        m_settings.JpegQuality = m_form2->TrBar1()->value();
+    m_settings.ViewStyle = m_shellList->ViewStyle();
+    StoreOptions(m_model.Options, m_settings);
     WriteSettings(m_iniFileName, m_settings);
 }
 
@@ -351,12 +635,10 @@ void TForm1::Button1Click()
 
 void TForm1::Button2Click()
 {
-    if (!m_host.Running) {
+    if (m_model.CloseAction() == TCloseAction::Close)
         close();
-        return;
-    }
-    if (m_host.Confirm("The conversion will be interrupted."))
-        m_host.StopRequested = true;
+    else
+        m_host.AskToStop();
 }
 
 void TForm1::Button3Click()
@@ -396,9 +678,9 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // Closing while a run goes on would pull the window from under the job:
     // ask to stop instead, as the Close button does.
-    if (m_host.Running) {
+    if (m_model.CloseAction() == TCloseAction::AskToStop) {
         event->ignore();
-        Button2Click();
+        m_host.AskToStop();
         return;
     }
     StoreSettings();

@@ -4,6 +4,7 @@
 
 #include "gui/Settings.h"
 #include "gui/WindowHost.h"
+#include "gui/WindowModel.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -34,6 +36,10 @@ public:
     int ItemIndex() const;
     void SetItemIndex(int index);
     int Count() const;
+
+signals:
+    // The chosen item changed, by the user or by SetItemIndex.
+    void ItemIndexChanged(int index);
 
 private:
     QButtonGroup* m_buttons;
@@ -59,6 +65,10 @@ public:
     void ShowViewer(const QString& fileName);
 
     bool Running() const { return m_host.Running; }
+    const TWindowModel& Model() const { return m_model; }
+    // Shows the model's run state: locked controls, the second button's
+    // caption, the progress bar; elapsedMs is the run's clock.
+    void ShowRunState(qint64 elapsedMs);
     const QString& IniFileName() const { return m_iniFileName; }
     const QString& ViewFileName() const { return m_viewFileName; }
     const TWindowHost& Host() const { return m_host; }
@@ -81,24 +91,52 @@ public:
     QPushButton* Button1() const { return m_button1; }
     QPushButton* Button2() const { return m_button2; }
     QToolButton* SpeedButton(int number) const { return m_speedButtons[number - 1]; }
+    // The batch options group.
+    QCheckBox* FitWithin() const { return m_fitWithin; }
+    QSpinBox* FitWidth() const { return m_fitWidth; }
+    QSpinBox* FitHeight() const { return m_fitHeight; }
+    QCheckBox* AutoRotate() const { return m_autoRotate; }
+    TRadioGroup* ExistingFiles() const { return m_existing; }
+    QCheckBox* IncludeSubfolders() const { return m_subfolders; }
+    QPushButton* BackgroundButton() const { return m_background; }
+    QLabel* SelectionText() const { return m_selectionText; }
+    // Files and folders dropped on the options side: asks "Convert N dropped
+    // files?" and converts them with the current options.
+    void ConvertDropped(const QStringList& paths);
+    QComboBox* PresetCombo() const { return m_preset; }
+    // Stores the options under name (as "Save…" does after asking) and lists it.
+    void SavePresetAs(const QString& name);
+    void DeleteCurrentPreset();
     TForm2* JpegQualityDialog() const { return m_form2; }
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     QWidget* CreateSourceGroup();
     QWidget* CreateTargetGroup();
+    QWidget* CreateBatchGroup(QWidget* parent);
+    void ChooseBackground();
+    void ShowBackground();
+    QLayout* CreatePresetRow(QWidget* parent);
+    void ListPresets(const QString& current);
+    void ChoosePreset(int index);
+    void ShowSelectionText();
     void CreateMenu();
+    void ResizeWithinScreen(const QSize& wanted);
     void SetTabOrder();
     void ApplySettings();
     void StoreSettings();
+    void ShowOptions();
+    void ReportOptionEdits();
     void FilterComboBox1Change(int index);
 
     QString m_iniFileName;
     TSettings m_settings;
     QString m_viewFileName;
+    TWindowModel m_model;
     TWindowHost m_host;
     bool m_aboutPending = true;
 
@@ -120,6 +158,18 @@ private:
     TRadioGroup* m_rg2 = nullptr;
     QCheckBox* m_keepMetadata = nullptr;
     QCheckBox* m_bestPalette = nullptr;
+    QCheckBox* m_fitWithin = nullptr;
+    QSpinBox* m_fitWidth = nullptr;
+    QSpinBox* m_fitHeight = nullptr;
+    QCheckBox* m_autoRotate = nullptr;
+    TRadioGroup* m_existing = nullptr;
+    QCheckBox* m_subfolders = nullptr;
+    QPushButton* m_background = nullptr;
+    QToolButton* m_noBackground = nullptr;
+    QComboBox* m_preset = nullptr;
+    QPushButton* m_savePreset = nullptr;
+    QPushButton* m_deletePreset = nullptr;
+    QLabel* m_selectionText = nullptr;
     QProgressBar* m_pBar1 = nullptr;
     QPushButton* m_button1 = nullptr;
     QPushButton* m_button2 = nullptr;

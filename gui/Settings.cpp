@@ -18,7 +18,7 @@ QString TextValue(const QVariant& value)
     return value.toString();
 }
 
-void ReadText(QSettings& ini, const char* key, QString& target)
+void ReadText(QSettings& ini, const QString& key, QString& target)
 {
     const QVariant value = ini.value(key);
     if (value.isValid())
@@ -26,7 +26,7 @@ void ReadText(QSettings& ini, const char* key, QString& target)
 }
 
 template <typename Int>
-void ReadInt(QSettings& ini, const char* key, Int& target)
+void ReadInt(QSettings& ini, const QString& key, Int& target)
 {
     const QVariant value = ini.value(key);
     bool ok = false;
@@ -35,7 +35,86 @@ void ReadInt(QSettings& ini, const char* key, Int& target)
         target = Int(number);
 }
 
+// The conversion options' keys below prefix ("Options/" or a preset's group).
+void ReadOptionKeys(QSettings& ini, const QString& prefix, TSettings& settings)
+{
+    ReadInt(ini, prefix + "TargetFormat", settings.TargetFormat);
+    ReadInt(ini, prefix + "ColorResolution", settings.ColorResolution);
+    ReadInt(ini, prefix + "Mirror", settings.Mirror);
+    ReadInt(ini, prefix + "Rotate", settings.Rotate);
+    ReadInt(ini, prefix + "JpegQuality", settings.JpegQuality);
+    ReadInt(ini, prefix + "FitWithin", settings.FitWithin);
+    ReadInt(ini, prefix + "FitWidth", settings.FitWidth);
+    ReadInt(ini, prefix + "FitHeight", settings.FitHeight);
+    ReadInt(ini, prefix + "AutoRotate", settings.AutoRotate);
+    ReadInt(ini, prefix + "Existing", settings.Existing);
+    ReadInt(ini, prefix + "IncludeSubfolders", settings.IncludeSubfolders);
+    ReadText(ini, prefix + "Background", settings.Background);
+    ReadInt(ini, prefix + "KeepMetadata", settings.KeepMetadata);
+    ReadInt(ini, prefix + "BestPalette", settings.BestPalette);
+}
+
+void WriteOptionKeys(QSettings& ini, const QString& prefix, const TSettings& settings)
+{
+    ini.setValue(prefix + "TargetFormat", int(settings.TargetFormat));
+    ini.setValue(prefix + "ColorResolution", int(settings.ColorResolution));
+    ini.setValue(prefix + "Mirror", int(settings.Mirror));
+    ini.setValue(prefix + "Rotate", int(settings.Rotate));
+    ini.setValue(prefix + "JpegQuality", settings.JpegQuality);
+    ini.setValue(prefix + "FitWithin", int(settings.FitWithin));
+    ini.setValue(prefix + "FitWidth", settings.FitWidth);
+    ini.setValue(prefix + "FitHeight", settings.FitHeight);
+    ini.setValue(prefix + "AutoRotate", int(settings.AutoRotate));
+    ini.setValue(prefix + "Existing", int(settings.Existing));
+    ini.setValue(prefix + "IncludeSubfolders", int(settings.IncludeSubfolders));
+    ini.setValue(prefix + "Background", settings.Background);
+    ini.setValue(prefix + "KeepMetadata", int(settings.KeepMetadata));
+    ini.setValue(prefix + "BestPalette", int(settings.BestPalette));
+}
+
+QString PresetGroup(const QString& name)
+{
+    return "Presets/" + QString::fromLatin1(name.toUtf8().toPercentEncoding()) + "/";
+}
+
 }  // namespace
+
+QStringList PresetNames(const QString& fileName)
+{
+    QSettings ini(fileName, QSettings::IniFormat);
+    ini.beginGroup("Presets");
+    QStringList names;
+    for (const QString& group : ini.childGroups())
+        names << QString::fromUtf8(QByteArray::fromPercentEncoding(group.toLatin1()));
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}
+
+void WritePreset(const QString& fileName, const QString& name, const TSettings& settings)
+{
+    QSettings ini(fileName, QSettings::IniFormat);
+    ini.remove(PresetGroup(name).chopped(1));
+    ini.setValue(PresetGroup(name) + "Destination", settings.SavePath);
+    WriteOptionKeys(ini, PresetGroup(name), settings);
+    ini.sync();
+}
+
+bool ReadPreset(const QString& fileName, const QString& name, TSettings& settings)
+{
+    QSettings ini(fileName, QSettings::IniFormat);
+    if (!ini.contains(PresetGroup(name) + "TargetFormat"))
+        return false;
+    ReadText(ini, PresetGroup(name) + "Destination", settings.SavePath);
+    ReadOptionKeys(ini, PresetGroup(name), settings);
+    return true;
+}
+
+void DeletePreset(const QString& fileName, const QString& name)
+{
+    QSettings ini(fileName, QSettings::IniFormat);
+    ini.remove(PresetGroup(name).chopped(1));
+    ini.sync();
+}
 
 QString SettingsFilePath(const QString& programDir)
 {
@@ -63,14 +142,9 @@ bool ReadSettings(const QString& fileName, TSettings& settings)
     ReadInt(ini, "Window/Top", settings.Top);
     ReadInt(ini, "Window/Width", settings.Width);
     ReadInt(ini, "Window/Height", settings.Height);
-    ReadInt(ini, "Options/TargetFormat", settings.TargetFormat);
-    ReadInt(ini, "Options/ColorResolution", settings.ColorResolution);
-    ReadInt(ini, "Options/Mirror", settings.Mirror);
-    ReadInt(ini, "Options/Rotate", settings.Rotate);
-    settings.BestPalette = ini.value("Options/BestPalette", settings.BestPalette).toBool();
-    ReadInt(ini, "Options/JpegQuality", settings.JpegQuality);
+    ReadInt(ini, "Window/ViewStyle", settings.ViewStyle);
+    ReadOptionKeys(ini, "Options/", settings);
     ReadInt(ini, "Options/Jobs", settings.Jobs);
-    ReadInt(ini, "Options/KeepMetadata", settings.KeepMetadata);
     return true;
 }
 
@@ -96,14 +170,9 @@ void WriteSettings(const QString& fileName, const TSettings& settings)
     writeOptional("Window/Top", settings.Top);
     writeOptional("Window/Width", settings.Width);
     writeOptional("Window/Height", settings.Height);
-    ini.setValue("Options/TargetFormat", int(settings.TargetFormat));
-    ini.setValue("Options/ColorResolution", int(settings.ColorResolution));
-    ini.setValue("Options/Mirror", int(settings.Mirror));
-    ini.setValue("Options/Rotate", int(settings.Rotate));
-    ini.setValue("Options/BestPalette", settings.BestPalette);
-    ini.setValue("Options/JpegQuality", settings.JpegQuality);
+    ini.setValue("Window/ViewStyle", settings.ViewStyle);
+    WriteOptionKeys(ini, "Options/", settings);
     ini.setValue("Options/Jobs", settings.Jobs);
-    ini.setValue("Options/KeepMetadata", int(settings.KeepMetadata));
     ini.sync();
 }
 

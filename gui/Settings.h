@@ -3,8 +3,10 @@
 #pragma once
 
 #include "job/JobChoices.h"
+#include "job/OutputNames.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -19,6 +21,7 @@ struct TSettings {
     int ExtIndex = 0;  // filter combo item
     // [Window]; a missing key keeps the window where and as large as it is.
     std::optional<int> Left, Top, Width, Height;
+    int ViewStyle = 0;  // of the file list: 0 list, 1 details
     // [Options]
     TTargetFormat TargetFormat = tfBMP;
     TJobColorResolution ColorResolution = jcrTrueColor;
@@ -26,6 +29,13 @@ struct TSettings {
     TJobRotate Rotate = jrNone;
     bool BestPalette = false;  // 16 and 256 colours from the best palette
     int JpegQuality = 75;  // last position of the quality dialog
+    // [Options] of the batch, as the command line has them
+    bool FitWithin = false;
+    int FitWidth = 1920, FitHeight = 1080;
+    bool AutoRotate = false;
+    TExistingPolicy Existing = epOverwrite;
+    bool IncludeSubfolders = false;
+    QString Background;  // "#rrggbb"; empty: the picture's own
     int Jobs = 0;          // parallel conversions; 0 means one per processor
     bool KeepMetadata = true;  // off: EXIF, XMP, IPTC and comments are stripped
 };
@@ -43,5 +53,14 @@ bool ReadSettings(const QString& fileName, TSettings& settings);
 void ApplyReadFailure(TSettings& settings);
 // Writes every key; failures are ignored (the values are simply not remembered).
 void WriteSettings(const QString& fileName, const TSettings& settings);
+
+// Presets: the destination and the conversion options of settings stored under
+// a name in the settings file, beside the window's own.
+QStringList PresetNames(const QString& fileName);
+// Replaces a preset of that name.
+void WritePreset(const QString& fileName, const QString& name, const TSettings& settings);
+// The preset's keys into settings; false, settings untouched, when there is none of that name.
+bool ReadPreset(const QString& fileName, const QString& name, TSettings& settings);
+void DeletePreset(const QString& fileName, const QString& name);
 
 }  // namespace rastova

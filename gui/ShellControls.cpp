@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileIconProvider>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -106,7 +107,11 @@ void TShellList::BuildModel()
     delete oldSelection;
     delete oldModel;
 
-    connect(m_model, &QFileSystemModel::directoryLoaded, this, [this] { emit Changed(); });
+    connect(m_model, &QFileSystemModel::directoryLoaded, this, [this] {
+        MakePendingCurrent();
+        m_detailsView->resizeColumnToContents(0);  // the names fit
+        emit Changed();
+    });
     connect(m_model, &QFileSystemModel::rowsInserted, this, [this] { emit Changed(); });
     connect(m_model, &QFileSystemModel::rowsRemoved, this, [this] { emit Changed(); });
     connect(m_listView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { emit Changed(); });
@@ -123,11 +128,14 @@ void TShellList::SetFolder(const QString& path)
     const QString folder = ExistingFolder(path);
     if (folder == m_folder)
         return;
+    // Going up, by any way: the folder just left becomes the current item once listed.
+    m_currentAfterLoad = !m_folder.isEmpty() && QFileInfo(m_folder).absolutePath() == folder ? m_folder : QString();
     m_folder = folder;
     const QModelIndex root = m_model->setRootPath(folder);
     m_listView->setRootIndex(root);
     m_detailsView->setRootIndex(root);
     m_listView->selectionModel()->clearSelection();
+    MakePendingCurrent();
     emit FolderChanged(folder);
     emit Changed();
 }
@@ -239,6 +247,26 @@ QString TShellList::CreateNewFolder()
     return folder.filePath(name);
 }
 
+void TShellList::GoUp()
+{
+    QDir up(m_folder);
+    if (!up.cdUp())
+        return;
+    SetFolder(up.absolutePath());
+}
+
+void TShellList::MakePendingCurrent()
+{
+    if (m_currentAfterLoad.isEmpty())
+        return;
+    const QModelIndex index = m_model->index(m_currentAfterLoad);
+    if (!index.isValid() || index.parent() != m_listView->rootIndex())
+        return;
+    m_listView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    ActiveView()->scrollTo(index);
+    m_currentAfterLoad.clear();
+}
+
 void TShellList::Refresh()
 {
     BuildModel();
@@ -258,10 +286,9 @@ bool TShellList::eventFilter(QObject* watched, QEvent* event)
             MoveSelectionToTrash();
             return true;
         }
-        if (key->key() == Qt::Key_Backspace) {
-            QDir up(m_folder);
-            if (up.cdUp())
-                SetFolder(up.absolutePath());
+        // Backspace and Alt+Up go up, as in file managers.
+        if (key->key() == Qt::Key_Backspace || (key->key() == Qt::Key_Up && key->modifiers() == Qt::AltModifier)) {
+            GoUp();
             return true;
         }
     }

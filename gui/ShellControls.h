@@ -48,6 +48,8 @@ public:
     // starts renaming it in place; returns its path, empty on failure.
     QString CreateNewFolder();
     void Refresh();
+    // Moves to the parent folder, with the folder left as the current item.
+    void GoUp();
 
     QAbstractItemView* ActiveView() const;
     QFileSystemModel* Model() const { return m_model; }
@@ -71,6 +73,7 @@ private:
     void RenameCurrent();
     void MoveSelectionToTrash();
     void CopySelectedPaths();
+    void MakePendingCurrent();
 
     QFileSystemModel* m_model = nullptr;
     QStackedWidget* m_stack;
@@ -79,6 +82,7 @@ private:
     QString m_folder;
     QStringList m_nameFilters;
     TViewStyle m_style = vsList;
+    QString m_currentAfterLoad;  // made the current item once it is listed
 };
 
 // A combo of the current folder and its ancestors; choosing one moves the list there.

@@ -102,6 +102,8 @@ void TForm4::ShowFile(const QString& fileName)
     }
     m_pgImage1->setFocus();
     exec();
+    // A big picture's memory goes with the window, not at the next picture.
+    m_pgImage1->SetPixelGraphic(std::make_unique<TPixelGraphic>());
 }
 
 void TForm4::LoadAndDescribe(const QString& fileName)
@@ -110,6 +112,8 @@ void TForm4::LoadAndDescribe(const QString& fileName)
     setWindowTitle("View - " + fileName);
     m_status->clear();
     m_status->setText(QString::fromStdString(Describe(fileName.toStdString())));
+    // Screen readers read the line itself, not only what it is.
+    m_status->setAccessibleDescription(m_status->text().trimmed());
 }
 
 std::string TForm4::Describe(const std::string& fileName)

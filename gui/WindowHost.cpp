@@ -9,38 +9,13 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 
 namespace rastova {
 
-QString DurationText(qint64 milliseconds)
-{
-    const qint64 seconds = std::max<qint64>(milliseconds, 0) / 1000;
-    const qint64 hours = seconds / 3600, minutes = seconds / 60 % 60, rest = seconds % 60;
-    if (hours > 0)
-        return QString("%1:%2:%3").arg(hours).arg(minutes, 2, 10, QChar('0')).arg(rest, 2, 10, QChar('0'));
-    return QString("%1:%2").arg(minutes).arg(rest, 2, 10, QChar('0'));
-}
-
-QString ProgressText(int position, qint64 elapsedMs)
-{
-    QString text = QString("%1%   %2 elapsed").arg(position).arg(DurationText(elapsedMs));
-    if (position > 0 && position < 100)
-        text += QString(", about %1 left").arg(DurationText(elapsedMs * (100 - position) / position));
-    return text;
-}
-
-QString FailureLine(const TFileOutcome& outcome)
-{
-    return QString::fromStdString(outcome.SourcePath) + ": " + JobStepFailureText(outcome.FailedStep) + ": " +
-           QString::fromStdString(outcome.Message);
-}
-
-TWindowHost::TWindowHost(TForm1& window) : m_window(window)
+TWindowHost::TWindowHost(TForm1& window, TWindowModel& model) : m_window(window), m_model(model)
 {
     m_ticker.setInterval(1000);
-    QObject::connect(&m_ticker, &QTimer::timeout, [this] { ShowProgressText(); });
+    QObject::connect(&m_ticker, &QTimer::timeout, [this] { ShowRunState(); });
 }
 
 TWindowHost::~TWindowHost()
@@ -74,19 +49,27 @@ private:
 
 void TWindowHost::Start()
 {
-    if (Running || m_runner.joinable())
+    const TShellList& list = *m_window.PTSList1();
+    std::vector<std::string> selected;
+    for (int i = 0; i < list.ItemCount(); ++i)
+        if (list.ItemSelected(i))
+            selected.push_back(list.ItemPath(i).toStdString());
+    StartWith(selected, list.Folder());
+}
+
+void TWindowHost::StartWith(const std::vector<std::string>& paths, const QString& sourceFolder)
+{
+    if (m_model.StartAction() != TStartAction::Plan || m_runner.joinable())
         return;
-    m_failures.clear();
-    m_attempted = 0;
+    m_items = RunItems(paths, m_model.Options.IncludeSubfolders);
+    m_sourceFolder = sourceFolder;
     std::optional<TConversionPlan> plan = PlanConversion(*this);
     if (!plan)
         return;
     m_plan = std::make_unique<TConversionPlan>(std::move(*plan));
-    SetProgress(0);
-    StopRequested = false;
-    Running = true;
-    SetStopCaption(true);
-    const int threads = Jobs > 0 ? Jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    m_destination = QString::fromStdString(m_plan->Destination);
+    BeginRun(*this);
+    const int threads = m_model.Jobs > 0 ? m_model.Jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     m_runner = std::thread([this, threads] {
         TQueuedReports reports(m_window, *this);
         TParallelRunner(*m_plan, threads, m_metafiles).Run(reports, StopRequested);
@@ -97,19 +80,41 @@ void TWindowHost::Start()
 
 void TWindowHost::FinishRun()
 {
+    if (m_asking) {
+        // Nothing is left to hold: the question has no object any more.
+        m_endDeferred = true;
+        CloseMessageBoxes(&m_window);
+        return;
+    }
     if (m_runner.joinable())
         m_runner.join();
     m_plan.reset();
-    SetBusy(false);
-    Inform(StopRequested ? "The conversion was interrupted by user." : "The conversion is complete!");
-    SetProgress(0);
-    Running = false;
-    SetStopCaption(false);
+    m_model.StopClock(m_clock.elapsed());
+    m_ticker.stop();
+    EndRun(*this);
+}
+
+void TWindowHost::AskToStop()
+{
+    if (m_asking || !Running)
+        return;
+    m_asking = true;
+    StopRequested.Hold();
+    const bool stop = Confirm("The conversion will be interrupted.");
+    m_asking = false;
+    if (stop && !m_endDeferred)
+        StopRequested = true;
+    StopRequested.Release();
+    if (m_endDeferred) {
+        m_endDeferred = false;
+        FinishRun();
+    }
 }
 
 void TWindowHost::Shutdown()
 {
     StopRequested = true;
+    StopRequested.Release();
     if (m_runner.joinable())
         m_runner.join();
     m_plan.reset();
@@ -117,68 +122,56 @@ void TWindowHost::Shutdown()
 
 int TWindowHost::ItemCount()
 {
-    return m_window.PTSList1()->ItemCount();
+    return int(m_items.size());
 }
 
-bool TWindowHost::ItemSelected(int index)
+bool TWindowHost::ItemSelected(int)
 {
-    return m_window.PTSList1()->ItemSelected(index);
+    return true;
 }
 
 std::string TWindowHost::ItemPath(int index)
 {
-    return m_window.PTSList1()->ItemPath(index).toStdString();
+    return m_items[std::size_t(index)].Path;
+}
+
+std::string TWindowHost::ItemOutputFolder(int index)
+{
+    return m_items[std::size_t(index)].RelativeFolder;
 }
 
 TConversionOptions TWindowHost::Options()
 {
-    TConversionOptions options;
-    options.Destination = m_window.Edit1()->text().toStdString();
-    options.TargetFormat = TTargetFormat(m_window.RG4()->ItemIndex());
-    options.ColorResolution = TJobColorResolution(m_window.RG3()->ItemIndex());
-    options.Mirror = TJobMirror(m_window.RG1()->ItemIndex());
-    options.Rotate = TJobRotate(m_window.RG2()->ItemIndex());
-    options.KeepMetadata = m_window.KeepMetadataBox()->isChecked();
-    options.Quantizer = m_window.BestPaletteBox()->isChecked() ? jqBest : jqMedianCut;
-    return options;
+    return JobOptions(m_model.Options);
 }
 
 void TWindowHost::SetBusy(bool busy)
 {
-    m_window.GB1()->setEnabled(!busy);
-    m_window.GB2()->setEnabled(!busy);
-    m_window.Button1()->setEnabled(!busy);
-    if (busy)
-        m_window.setCursor(Qt::WaitCursor);
-    else
-        m_window.unsetCursor();
+    m_model.SetBusy(busy);
+    ShowRunState();
 }
 
 void TWindowHost::SetProgress(int position)
 {
-    m_window.PBar1()->setValue(position);
-    ShowProgressText();
+    m_model.SetProgress(position);
+    ShowRunState();
 }
 
-void TWindowHost::ShowProgressText()
+void TWindowHost::ShowRunState()
 {
-    QProgressBar* bar = m_window.PBar1();
-    if (Running && m_clock.isValid())
-        bar->setFormat(ProgressText(bar->value(), m_clock.elapsed()));
-    else
-        bar->setFormat("%p%");
+    m_window.ShowRunState(m_clock.isValid() ? m_clock.elapsed() : 0);
 }
 
 void TWindowHost::SetStopCaption(bool stop)
 {
-    m_window.Button2()->setText(stop ? "Stop" : "Close");
     if (stop) {
         m_clock.start();
         m_ticker.start();
     } else {
         m_ticker.stop();
     }
-    ShowProgressText();
+    m_model.SetRunning(stop, m_clock.elapsed());
+    ShowRunState();
 }
 
 void TWindowHost::Pump()
@@ -188,15 +181,11 @@ void TWindowHost::Pump()
 
 void TWindowHost::Inform(const std::string& text)
 {
-    QString message = QString::fromStdString(text);
-    if (!m_failures.isEmpty()) {
-        // The end of a run with failures: say so, and which files and why.
-        message += QString("\n\n%1 of %2 files could not be converted:").arg(m_failures.size()).arg(m_attempted);
-        ShowFailureList(&m_window, message, m_failures);
-        m_failures.clear();
-        return;
-    }
-    ShowMessage(&m_window, QMessageBox::Information, message);
+    // While Running, the message is the end of a run.
+    if (Running)
+        ShowEndBox(&m_window, EndReport(text, m_model.Tally(), m_destination, m_sourceFolder));
+    else
+        ShowMessage(&m_window, QMessageBox::Information, QString::fromStdString(text));
 }
 
 bool TWindowHost::Confirm(const std::string& text)
@@ -218,11 +207,7 @@ void TWindowHost::AskJpegQuality()
 
 void TWindowHost::FileDone(const TFileOutcome& outcome)
 {
-    if (outcome.Skipped)
-        return;
-    ++m_attempted;
-    if (outcome.Failed)
-        m_failures << FailureLine(outcome);
+    m_model.FileDone(outcome);
 }
 
 }  // namespace rastova

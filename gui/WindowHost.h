@@ -1,10 +1,12 @@
 // The main window as host of the conversion job: the job's callbacks become
-// control states, message boxes and the JPEG quality dialog. The run is planned
-// on the GUI thread (its questions are windows); the files are then converted
-// by the parallel runner on a thread of its own, which reports back through
-// queued calls, so the window never waits for a file.
+// changes of the window's model (TWindowModel), message boxes and the JPEG
+// quality dialog. The run is planned on the GUI thread (its questions are
+// windows); the files are then converted by the parallel runner on a thread of
+// its own, which reports back through queued calls, so the window never waits
+// for a file.
 #pragma once
 
+#include "gui/WindowModel.h"
 #include "job/ConversionJob.h"
 
 #include <QElapsedTimer>
@@ -19,17 +21,9 @@ namespace rastova {
 
 class TForm1;
 
-// "m:ss", or "h:mm:ss" from an hour on.
-QString DurationText(qint64 milliseconds);
-// The progress bar's text while a run goes on: position, time spent and an
-// estimate of the time left (none before the first step is done).
-QString ProgressText(int position, qint64 elapsedMs);
-// One line of the failure list: the file and what went wrong with it.
-QString FailureLine(const TFileOutcome& outcome);
-
 class TWindowHost : public TConversionHost {
 public:
-    explicit TWindowHost(TForm1& window);
+    TWindowHost(TForm1& window, TWindowModel& model);
     ~TWindowHost() override;
     TWindowHost(const TWindowHost&) = delete;
     TWindowHost& operator=(const TWindowHost&) = delete;
@@ -37,19 +31,23 @@ public:
     // Plans a conversion from the window's selection and options and starts it;
     // returns while the files convert. Nothing happens while a run goes on.
     void Start();
+    // The same for the given files and folders (dropped from elsewhere) instead
+    // of the list's selection; failures are named relative to sourceFolder.
+    void StartWith(const std::vector<std::string>& paths, const QString& sourceFolder);
+    // Asks "The conversion will be interrupted." with the run held meanwhile:
+    // Yes stops it, No lets it go on. A run that ends while the question is
+    // open closes the question and ends as usual.
+    void AskToStop();
     // Stops a run still going and waits for its converters; the window calls it
     // before it goes away.
     void Shutdown();
     void SetMetafileHolder(TMetafileHolder* holder) { m_metafiles = holder; }
-
-    int Jobs = 0;  // parallel conversions; 0: one per processor
-
-    const QStringList& Failures() const { return m_failures; }
-    int Attempted() const { return m_attempted; }
+    bool Asking() const { return m_asking; }
 
     int ItemCount() override;
     bool ItemSelected(int index) override;
     std::string ItemPath(int index) override;
+    std::string ItemOutputFolder(int index) override;
     TConversionOptions Options() override;
     void SetBusy(bool busy) override;
     void SetProgress(int position) override;
@@ -63,15 +61,18 @@ public:
     TMetafileHolder* MetafileHolder() override { return m_metafiles; }
 
 private:
-    void ShowProgressText();
+    void ShowRunState();
     void FinishRun();
 
     TForm1& m_window;
+    TWindowModel& m_model;
     QElapsedTimer m_clock;
     QTimer m_ticker;  // keeps the elapsed time moving between steps
-    QStringList m_failures;
-    int m_attempted = 0;
     TMetafileHolder* m_metafiles = nullptr;
+    bool m_asking = false;       // the stop question is open
+    bool m_endDeferred = false;  // the run ended while it was
+    QString m_destination, m_sourceFolder;  // of the run, for its end box
+    std::vector<TBatchInput> m_items;  // the run's items, taken from the list at Start
     std::unique_ptr<TConversionPlan> m_plan;  // read by the converters while they run
     std::thread m_runner;
 };

@@ -4,113 +4,46 @@
 #include "image/PGraphic.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
-
-#include <jpeglib.h>
 
 namespace rastova {
 
-extern bool FlattenAlphaOnLoad;
-extern bool Correct16BitColors;
-extern bool IcoTrueColor;
-extern TColor IcoMaskColor;
-extern std::string IcoNotAnIconMessage;
-extern std::string IcoSizesWord;
-extern std::string IcoColorsWord;
-extern int JPEGQuality;
-extern bool JPEGProgressive;
-extern J_DCT_METHOD JPEGWriteDCTMethod;
-extern J_DCT_METHOD JPEGReadDCTMethod;
-extern bool PNGUseFileBackground;
-extern bool PNGWriteGamma;
-extern bool PxMWriteBinary;
-extern bool TIFFScanAllIFDs;
-extern int TIFFMaxIFDCount;
-extern int TIFFReadThreads;
-extern TTIFFWriteCompression TIFFWriteCompression;
-extern bool TIFFWriteCMYK;
-extern bool TIFFWriteWhiteIsZero;
-extern bool TIFFWriteMotorola;
-extern TTIFFResolutionUnit TIFFWriteResolutionUnit;
-extern std::uint32_t TIFFWriteXResNum;
-extern std::uint32_t TIFFWriteXResDen;
-extern std::uint32_t TIFFWriteYResNum;
-extern std::uint32_t TIFFWriteYResDen;
+// The one store of the process-wide defaults. The variables the core and the
+// format headers declare (DisplayGamma, JPEGQuality, ...) are names for its
+// members, so a host's edit of one is what the next DefaultSettings() copies.
+TPGSettings LibraryDefaults;
 
-// The process-wide defaults. They are declared beside the code that reads them
-// (image/PGraphic.h and the format headers) and kept together here, so one copy
-// can be taken without the core knowing any format. Their values are the
-// settings value's own member defaults, so each default is written once.
-namespace {
-const TPGSettings kBuiltIn{};
-}  // namespace
-static_assert(int(JDCT_ISLOW) == dctIntegerSlow && int(JDCT_IFAST) == dctIntegerFast && int(JDCT_FLOAT) == dctFloat,
-              "the settings value stores libjpeg's DCT methods as their numbers");
-
-long double DisplayGamma = kBuiltIn.DisplayGamma;
-bool GammaCorrection = kBuiltIn.GammaCorrection;
-std::uint64_t MaxImagePixels = kBuiltIn.MaxImagePixels;
-bool FlattenAlphaOnLoad = kBuiltIn.FlattenAlphaOnLoad;
-bool Correct16BitColors = kBuiltIn.Correct16BitColors;
-bool IcoTrueColor = kBuiltIn.IcoTrueColor;
-TColor IcoMaskColor = kBuiltIn.IcoMaskColor;
-std::string IcoNotAnIconMessage = kBuiltIn.IcoNotAnIconMessage;
-std::string IcoSizesWord = kBuiltIn.IcoSizesWord;
-std::string IcoColorsWord = kBuiltIn.IcoColorsWord;
-int JPEGQuality = kBuiltIn.JPEGQuality;
-bool JPEGProgressive = kBuiltIn.JPEGProgressive;
-J_DCT_METHOD JPEGWriteDCTMethod = J_DCT_METHOD(kBuiltIn.JPEGWriteDCTMethod);
-J_DCT_METHOD JPEGReadDCTMethod = J_DCT_METHOD(kBuiltIn.JPEGReadDCTMethod);
-bool PNGUseFileBackground = kBuiltIn.PNGUseFileBackground;
-bool PNGWriteGamma = kBuiltIn.PNGWriteGamma;
-bool PxMWriteBinary = kBuiltIn.PxMWriteBinary;
-bool TIFFScanAllIFDs = kBuiltIn.TIFFScanAllIFDs;
-int TIFFMaxIFDCount = kBuiltIn.TIFFMaxIFDCount;
-int TIFFReadThreads = kBuiltIn.TIFFReadThreads;
-TTIFFWriteCompression TIFFWriteCompression = kBuiltIn.TIFFWriteCompression;
-bool TIFFWriteCMYK = kBuiltIn.TIFFWriteCMYK;
-bool TIFFWriteWhiteIsZero = kBuiltIn.TIFFWriteWhiteIsZero;
-bool TIFFWriteMotorola = kBuiltIn.TIFFWriteMotorola;
-TTIFFResolutionUnit TIFFWriteResolutionUnit = kBuiltIn.TIFFWriteResolutionUnit;
-std::uint32_t TIFFWriteXResNum = kBuiltIn.TIFFWriteXResNum;
-std::uint32_t TIFFWriteXResDen = kBuiltIn.TIFFWriteXResDen;
-std::uint32_t TIFFWriteYResNum = kBuiltIn.TIFFWriteYResNum;
-std::uint32_t TIFFWriteYResDen = kBuiltIn.TIFFWriteYResDen;
+long double& DisplayGamma = LibraryDefaults.DisplayGamma;
+bool& GammaCorrection = LibraryDefaults.GammaCorrection;
+std::uint64_t& MaxImagePixels = LibraryDefaults.MaxImagePixels;
+bool& FlattenAlphaOnLoad = LibraryDefaults.FlattenAlphaOnLoad;
+bool& Correct16BitColors = LibraryDefaults.Correct16BitColors;
+bool& IcoTrueColor = LibraryDefaults.IcoTrueColor;
+TColor& IcoMaskColor = LibraryDefaults.IcoMaskColor;
+std::string& IcoNotAnIconMessage = LibraryDefaults.IcoNotAnIconMessage;
+std::string& IcoSizesWord = LibraryDefaults.IcoSizesWord;
+std::string& IcoColorsWord = LibraryDefaults.IcoColorsWord;
+int& JPEGQuality = LibraryDefaults.JPEGQuality;
+bool& JPEGProgressive = LibraryDefaults.JPEGProgressive;
+bool& PNGUseFileBackground = LibraryDefaults.PNGUseFileBackground;
+bool& PNGWriteGamma = LibraryDefaults.PNGWriteGamma;
+bool& PxMWriteBinary = LibraryDefaults.PxMWriteBinary;
+bool& TIFFScanAllIFDs = LibraryDefaults.TIFFScanAllIFDs;
+int& TIFFMaxIFDCount = LibraryDefaults.TIFFMaxIFDCount;
+int& TIFFReadThreads = LibraryDefaults.TIFFReadThreads;
+TTIFFWriteCompression& TIFFWriteCompression = LibraryDefaults.TIFFWriteCompression;
+bool& TIFFWriteCMYK = LibraryDefaults.TIFFWriteCMYK;
+bool& TIFFWriteWhiteIsZero = LibraryDefaults.TIFFWriteWhiteIsZero;
+bool& TIFFWriteMotorola = LibraryDefaults.TIFFWriteMotorola;
+TTIFFResolutionUnit& TIFFWriteResolutionUnit = LibraryDefaults.TIFFWriteResolutionUnit;
+std::uint32_t& TIFFWriteXResNum = LibraryDefaults.TIFFWriteXResNum;
+std::uint32_t& TIFFWriteXResDen = LibraryDefaults.TIFFWriteXResDen;
+std::uint32_t& TIFFWriteYResNum = LibraryDefaults.TIFFWriteYResNum;
+std::uint32_t& TIFFWriteYResDen = LibraryDefaults.TIFFWriteYResDen;
 
 TPGSettings DefaultSettings()
 {
-    TPGSettings s;
-    s.DisplayGamma = DisplayGamma;
-    s.GammaCorrection = GammaCorrection;
-    s.MaxImagePixels = MaxImagePixels;
-    s.FlattenAlphaOnLoad = FlattenAlphaOnLoad;
-    s.Correct16BitColors = Correct16BitColors;
-    s.IcoTrueColor = IcoTrueColor;
-    s.IcoMaskColor = IcoMaskColor;
-    s.IcoNotAnIconMessage = IcoNotAnIconMessage;
-    s.IcoSizesWord = IcoSizesWord;
-    s.IcoColorsWord = IcoColorsWord;
-    s.JPEGQuality = JPEGQuality;
-    s.JPEGProgressive = JPEGProgressive;
-    s.JPEGWriteDCTMethod = TDCTMethod(JPEGWriteDCTMethod);
-    s.JPEGReadDCTMethod = TDCTMethod(JPEGReadDCTMethod);
-    s.PNGUseFileBackground = PNGUseFileBackground;
-    s.PNGWriteGamma = PNGWriteGamma;
-    s.PxMWriteBinary = PxMWriteBinary;
-    s.TIFFScanAllIFDs = TIFFScanAllIFDs;
-    s.TIFFMaxIFDCount = TIFFMaxIFDCount;
-    s.TIFFReadThreads = TIFFReadThreads;
-    s.TIFFWriteCompression = TIFFWriteCompression;
-    s.TIFFWriteCMYK = TIFFWriteCMYK;
-    s.TIFFWriteWhiteIsZero = TIFFWriteWhiteIsZero;
-    s.TIFFWriteMotorola = TIFFWriteMotorola;
-    s.TIFFWriteResolutionUnit = TIFFWriteResolutionUnit;
-    s.TIFFWriteXResNum = TIFFWriteXResNum;
-    s.TIFFWriteXResDen = TIFFWriteXResDen;
-    s.TIFFWriteYResNum = TIFFWriteYResNum;
-    s.TIFFWriteYResDen = TIFFWriteYResDen;
-    return s;
+    return LibraryDefaults;
 }
 
 namespace {

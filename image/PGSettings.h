@@ -1,4 +1,4 @@
-// The library-wide settings as one value. The process-wide variables stay the
+// The library-wide settings as one value. The process-wide values are the
 // defaults a host edits; every load and save copies them once at its start and
 // reads only that copy, so a host changing a setting while another thread
 // loads or saves cannot tear a file, and a host may pass a copy of its own.
@@ -14,7 +14,7 @@ namespace rastova {
 
 // Images claiming more pixels than this are refused before anything is
 // allocated; 0 means no limit.
-extern std::uint64_t MaxImagePixels;  // 2^30
+extern std::uint64_t& MaxImagePixels;  // 2^30
 
 // libjpeg's DCT methods (J_DCT_METHOD) by their numbers, so the core needs no codec header.
 enum TDCTMethod : std::uint8_t { dctIntegerSlow = 0, dctIntegerFast = 1, dctFloat = 2 };
@@ -78,6 +78,10 @@ struct TPGSettings {
     std::uint32_t TIFFWriteYResNum = 300;
     std::uint32_t TIFFWriteYResDen = 1;
 };
+
+// The process-wide defaults a host edits, in one place; the library-wide
+// variables (DisplayGamma, JPEGQuality, TIFFWriteCompression, ...) name its members.
+extern TPGSettings LibraryDefaults;
 
 // A copy of the process-wide values as they are now.
 TPGSettings DefaultSettings();

@@ -25,9 +25,9 @@ class TFormatRegistry;
 struct TColorState;  // nearest-colour caches and dithering buffers (PGColor)
 
 // Library-wide settings of the image core.
-extern long double DisplayGamma;  // 2.2: an sRGB display
-extern bool GammaCorrection;      // true: loads are corrected to DisplayGamma
-extern bool FlattenAlphaOnLoad;   // true: loads lay alpha over the background at once
+extern long double& DisplayGamma;  // 2.2: an sRGB display
+extern bool& GammaCorrection;      // true: loads are corrected to DisplayGamma
+extern bool& FlattenAlphaOnLoad;   // true: loads lay alpha over the background at once
 
 // Colour resolution codes: what writers can store and the save path converts to.
 enum TColorResolution : std::uint8_t {

@@ -63,39 +63,6 @@ std::string TrimBlanks(const std::string& text)
 
 namespace {
 
-struct TItemNames {
-    std::string extension;  // lower case, with the dot; empty when none
-    std::string outputPath;
-};
-
-TItemNames NamesOf(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
-{
-    const std::size_t slash = sourcePath.find_last_of('/');
-    const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
-    const std::size_t dot = fileName.find_last_of('.');
-    TItemNames names;
-    std::string base = fileName;
-    if (dot != std::string::npos) {
-        names.extension = LowerAscii(fileName.substr(dot));
-        base = fileName.substr(0, dot);
-    }
-    const std::string outName = LowerUtf8(base) + TargetExtension(targetFormat);
-    const bool endsWithSlash = !destination.empty() && destination.back() == '/';
-    names.outputPath = endsWithSlash ? destination + outName : destination + "/" + outName;
-    return names;
-}
-
-}  // namespace
-
-namespace {
-
-std::string JoinedPath(const std::string& folder, const std::string& name)
-{
-    if (name.empty())
-        return folder;
-    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 // Skip and rename are decided here, in list order, so parallel items never
 // race for a name and every run names alike.
 void ApplyExistingPolicy(TConversionPlan& plan)
@@ -153,7 +120,7 @@ const char* JobStepFailureText(TJobStep step)
 
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat)
 {
-    return NamesOf(sourcePath, destination, targetFormat).outputPath;
+    return JoinedPath(destination, OutputNameFor(sourcePath, TargetExtension(targetFormat), false));
 }
 
 // ---- plan ---------------------------------------------------------------------------
@@ -202,27 +169,16 @@ bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConv
     if (options.TargetFormat == tfJPG) {
         host.AskJpegQuality();
         // The choice applies to this run only; the process-wide default stays.
-        if (host.JpegQualityChoice > 0)
-            plan.Settings.JPEGQuality = host.JpegQualityChoice;
+        if (host.JpegQualityChoice)
+            plan.Settings.JPEGQuality = *host.JpegQualityChoice;
         host.Pump();
-        if (host.JpegQualityChoice == -1) {
+        if (!host.JpegQualityChoice) {
             endQuietly();
-            host.Inform("The conversion was interrupted by user.");
+            host.Inform(EndOfRunText(true));
             return false;
         }
     }
     return true;
-}
-
-// One spelling per file for comparing paths: absolute, with "." and ".." and
-// symbolic links of the existing part resolved.
-std::string PathKey(const std::string& path)
-{
-    std::error_code error;
-    std::filesystem::path key = std::filesystem::weakly_canonical(path, error);
-    if (error)
-        key = std::filesystem::absolute(path, error).lexically_normal();
-    return key.string();
 }
 
 }  // namespace
@@ -293,14 +249,10 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
         TPlannedItem item;
         item.ItemIndex = index;
         item.SourcePath = host.ItemPath(index);
-        const TItemNames names = NamesOf(item.SourcePath, plan.Destination, plan.Options.TargetFormat);
-        item.Extension = names.extension;
-        item.OutputPath = names.outputPath;
-        const std::string folder = host.ItemOutputFolder(index);
-        if (!folder.empty() || plan.Options.KeepCase)
-            item.OutputPath = JoinedPath(JoinedPath(plan.Destination, folder),
-                                         OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
-                                                       plan.Options.KeepCase));
+        item.Extension = SourceExtension(item.SourcePath);
+        item.OutputPath = JoinedPath(JoinedPath(plan.Destination, host.ItemOutputFolder(index)),
+                                     OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
+                                                   plan.Options.KeepCase));
         AddPlannedItem(plan, std::move(item));
     }
     ApplyExistingPolicy(plan);
@@ -468,6 +420,10 @@ struct TItemRun {
         } catch (const std::exception& e) {
             Fail(step, FailureText(e));
             return false;
+        } catch (...) {
+            // Still this step's failure: a save that throws something odd is "cannot save".
+            Fail(step, "Unexpected failure");
+            return false;
         }
     }
     void Swap() { std::swap(current, other); }
@@ -571,6 +527,7 @@ void SaveItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& it
 // Between steps: a stop request ends the item here.
 bool StopsHere(const TStopFlag& stop, TFileOutcome& outcome)
 {
+    stop.WaitWhileHeld();
     if (!stop)
         return false;
     outcome.Stopped = true;
@@ -633,9 +590,12 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
 
 // ---- runners --------------------------------------------------------------------------
 
-namespace {
+const char* EndOfRunText(bool stopped)
+{
+    return stopped ? "The conversion was interrupted by user." : "The conversion is complete!";
+}
 
-void StartRun(TConversionHost& host)
+void BeginRun(TConversionHost& host)
 {
     host.SetProgress(0);
     host.StopRequested = false;
@@ -647,11 +607,13 @@ void EndRun(TConversionHost& host)
 {
     host.SetBusy(false);
     host.Pump();
-    host.Inform(host.StopRequested ? "The conversion was interrupted by user." : "The conversion is complete!");
+    host.Inform(EndOfRunText(host.StopRequested));
     host.SetProgress(0);
     host.Running = false;
     host.SetStopCaption(false);
 }
+
+namespace {
 
 // Progress of the sequential run: a third of an item per step, shown at once.
 class TSequentialProgress : public TItemObserver {
@@ -686,7 +648,7 @@ void RunSequential(TConversionHost& host, const TConversionPlan& plan)
 {
     TSequentialProgress progress(host, 100.0 / (3.0 * double(std::max<std::size_t>(plan.Items.size(), 1))));
     auto work = std::make_unique<TWorkImages>();
-    StartRun(host);
+    BeginRun(host);
     const TMetafileAccess metafiles{host.MetafileHolder(), nullptr};
 
     std::size_t next = 0;  // the first planned item not yet passed
@@ -758,6 +720,7 @@ private:
 // The next item for a worker; false when the run is over for it.
 bool TakeNext(TParallelState& state, const TStopFlag& stop, std::size_t count, std::size_t& index)
 {
+    stop.WaitWhileHeld();
     std::lock_guard lock(state.mutex);
     if (stop || state.abandon || state.next >= count)
         return false;
@@ -897,7 +860,7 @@ void RunParallel(TConversionHost& host, const TConversionPlan& plan, int threads
         TConversionHost& m_host;
     } reporter(host);
 
-    StartRun(host);
+    BeginRun(host);
     TParallelRunner(plan, threads, host.MetafileHolder()).Run(reporter, host.StopRequested);
     host.Pump();
     EndRun(host);

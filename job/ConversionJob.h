@@ -97,7 +97,10 @@ struct TFileOutcome {
 };
 
 // A stop request that may be set from any thread and read from any other.
-// Copies take the current value.
+// Copies take the current value. A host may also hold the run while it asks
+// whether to stop: converters then start no item and write nothing, each
+// waiting at its next step until the hold is released (after the stop request
+// is set, when the answer is to stop).
 class TStopFlag {
 public:
     TStopFlag() = default;
@@ -115,8 +118,23 @@ public:
     }
     operator bool() const { return m_value.load(); }
 
+    void Hold() { m_held.store(true); }
+    void Release()
+    {
+        m_held.store(false);
+        m_held.notify_all();
+    }
+    bool Held() const { return m_held.load(); }
+    // Returns once the run is not held.
+    void WaitWhileHeld() const
+    {
+        while (m_held.load())
+            m_held.wait(true);
+    }
+
 private:
     std::atomic<bool> m_value{false};
+    std::atomic<bool> m_held{false};
 };
 
 class TConversionHost {
@@ -126,7 +144,9 @@ public:
     // Run state kept on the host.
     bool Running = false;
     TStopFlag StopRequested;  // the only member another thread may touch during a run
-    std::int16_t JpegQualityChoice = 0;  // 5..95 after OK, -1 after Cancel
+    // The JPEG quality of the run AskJpegQuality asked for; nullopt when the
+    // user cancelled (no run takes place). Left alone, the library's default.
+    std::optional<int> JpegQualityChoice = LibraryDefaults.JPEGQuality;
 
     virtual int ItemCount() = 0;
     virtual bool ItemSelected(int index) = 0;
@@ -217,8 +237,8 @@ struct TMetafileAccess {
 };
 
 // Converts one planned item. Stop is tested after the mirror, after the
-// rotation and before the save; a stop ends the item after the step in hand
-// (Stopped). Skipped and refused items are answered without touching a file.
+// rotation and before the save, each time after waiting out a hold; a stop
+// ends the item after the step in hand (Stopped). Skipped and refused items are answered without touching a file.
 TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& item, TWorkImages& work,
                             const TStopFlag& stop, TItemObserver& observer, TMetafileAccess metafiles = {});
 
@@ -227,6 +247,15 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
 bool AddItemWarning(const std::string& text);
 
 // ---- runners --------------------------------------------------------------------------
+
+// The start and the end of every run, whichever runner converts the files.
+// BeginRun: progress 0, the stop request cleared, Running, the Stop caption.
+// EndRun: idle again, the end message (shown while Running still holds), then
+// progress 0, not Running, the Close caption.
+void BeginRun(TConversionHost& host);
+void EndRun(TConversionHost& host);
+// "The conversion is complete!" or, after a stop, "The conversion was interrupted by user."
+const char* EndOfRunText(bool stopped);
 
 // The classic run on the host's thread: progress in thirds of an item, every
 // host callback, stop tests between the steps, the end-of-run message.
@@ -247,7 +276,8 @@ public:
 };
 
 // Converts up to Threads items at once. A stop request lets no new item start;
-// running items end after their current step. Writes the same files as the
+// running items end after their current step. While the stop flag is held no
+// item starts and running items wait after their current step. Writes the same files as the
 // sequential run.
 class TParallelRunner {
 public:

@@ -13,18 +13,6 @@ namespace rastova {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// One spelling per file, so "out/a.bmp" and "./out/a.bmp" meet.
-std::string Normal(const std::string& path)
-{
-    std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
-    return (error ? fs::path(path) : absolute).lexically_normal().string();
-}
-
-}  // namespace
-
 std::string NumberedPath(const std::string& path, int number)
 {
     const fs::path p(path);
@@ -79,6 +67,29 @@ char32_t LowerCodePoint(char32_t code)
 
 }  // namespace
 
+std::string PathKey(const std::string& path)
+{
+    std::error_code error;
+    fs::path key = fs::weakly_canonical(path, error);
+    if (error)
+        key = fs::absolute(path, error).lexically_normal();
+    return key.string();
+}
+
+std::string JoinedPath(const std::string& folder, const std::string& name)
+{
+    if (name.empty())
+        return folder;
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string SourceExtension(const std::string& sourcePath)
+{
+    const std::string fileName = sourcePath.substr(sourcePath.find_last_of('/') + 1);
+    const std::size_t dot = fileName.find_last_of('.');
+    return dot == std::string::npos ? "" : LowerAscii(fileName.substr(dot));
+}
+
 std::string LowerUtf8(const std::string& text)
 {
     std::string lowered;
@@ -110,8 +121,7 @@ bool ParseExistingPolicy(const std::string& text, TExistingPolicy& policy)
 
 std::string OutputNameFor(const std::string& sourcePath, const std::string& targetExtension, bool keepCase)
 {
-    const std::size_t slash = sourcePath.find_last_of('/');
-    const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
+    const std::string fileName = sourcePath.substr(sourcePath.find_last_of('/') + 1);
     const std::size_t dot = fileName.find_last_of('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
     return (keepCase ? base : LowerUtf8(base)) + targetExtension;
@@ -130,7 +140,7 @@ std::vector<TPlannedOutput> PlanOutputs(const std::vector<std::string>& sources,
     std::vector<TPlannedOutput> plans(outputs.size());
     std::set<std::string> sourceSet, claimed;
     for (const std::string& source : sources)
-        sourceSet.insert(Normal(source));
+        sourceSet.insert(PathKey(source));
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         plans[i].Path = outputs[i];
         if (policy == epSkip)
@@ -138,14 +148,14 @@ std::vector<TPlannedOutput> PlanOutputs(const std::vector<std::string>& sources,
         if (policy != epRename)
             continue;
         const auto taken = [&](const std::string& path) {
-            const std::string normal = Normal(path);
+            const std::string normal = PathKey(path);
             return claimed.count(normal) != 0 || sourceSet.count(normal) != 0 || exists(path);
         };
         for (int number = 1; taken(plans[i].Path); ++number) {
             plans[i].Path = NumberedPath(outputs[i], number);
             plans[i].Number = number;
         }
-        claimed.insert(Normal(plans[i].Path));
+        claimed.insert(PathKey(plans[i].Path));
     }
     return plans;
 }

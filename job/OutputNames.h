@@ -14,6 +14,17 @@ enum TExistingPolicy { epOverwrite, epSkip, epRename };
 // "overwrite", "skip" or "rename"; false for anything else.
 bool ParseExistingPolicy(const std::string& text, TExistingPolicy& policy);
 
+// One spelling per file for comparing paths: absolute, with "." and ".." and
+// symbolic links of the existing part resolved. Every check of a run that asks
+// "is this the same file" compares these.
+std::string PathKey(const std::string& path);
+
+// folder + "/" + name, without doubling a slash; folder alone when name is empty.
+std::string JoinedPath(const std::string& folder, const std::string& name);
+
+// The source's extension, lower case with the dot; empty when it has none.
+std::string SourceExtension(const std::string& sourcePath);
+
 // Lower case of every letter of a UTF-8 text that has one; bytes that are not
 // UTF-8 stay as they are.
 std::string LowerUtf8(const std::string& text);
@@ -23,6 +34,8 @@ inline constexpr const char* kSelfOverwriteRefusal =
     "would replace its own source; use --existing overwrite to allow it";
 
 // The source's base name (lower-cased unless keepCase) with the target extension.
+// The one builder of output names: every item's output is
+// JoinedPath(destination [/ item folder], OutputNameFor(...)).
 std::string OutputNameFor(const std::string& sourcePath, const std::string& targetExtension, bool keepCase);
 
 struct TPlannedOutput {

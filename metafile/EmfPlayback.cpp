@@ -137,10 +137,16 @@ QImage DibOf(const TRecordBytes& r, const TDibFields& at, bool keepAlpha = false
     return DecodeDib(r.Sub(offBmi, cbBmi), bits, keepAlpha);
 }
 
-TObject PatternBrush(const TRecordBytes& r, bool monochrome)
+// Offsets in the object-creating records: the object table index, then a
+// LOGPEN (style, width as a point whose x counts, colour) or a LOGBRUSH.
+constexpr std::size_t kObjectIndex = 8;
+constexpr std::size_t kLogPenStyle = 12, kLogPenWidth = 16, kLogPenColor = 24;
+constexpr std::size_t kLogBrushStyle = 12, kLogBrushColor = 16, kLogBrushHatch = 20;
+
+TGdiObject PatternBrush(const TRecordBytes& r, bool monochrome)
 {
-    TObject object;
-    object.Kind = TObjectKind::Brush;
+    TGdiObject object;
+    object.Kind = TGdiObjectKind::Brush;
     object.Brush.Style = BS_DIBPATTERNPT;
     object.Brush.Pattern = DibOf(r, {16, 20, 24, 28});
     object.Brush.Monochrome = monochrome;
@@ -241,7 +247,7 @@ public:
 
 private:
     void Blit(const TRecordBytes& r, std::uint32_t type);
-    void CreateObject(std::uint32_t index, TObject object) { m_player.Objects[index] = std::move(object); }
+    void CreateObject(std::uint32_t index, TGdiObject object) { m_player.Objects[index] = std::move(object); }
     QTransform DeviceToOutput() const;
 
     TGdiPlayer& m_player;
@@ -398,22 +404,12 @@ bool TEmfPlayback::Play(const TRecordBytes& r, std::uint32_t type)
         break;
     }
     case EMR_DELETEOBJECT: p.Objects.erase(r.U32(8)); break;
-    case EMR_CREATEPEN: {
-        TObject o;
-        o.Kind = TObjectKind::Pen;
-        o.Pen.Style = r.U32(12);
-        o.Pen.Width = r.I32(16);
-        o.Pen.Color = ColorRef(r.U32(24));
-        o.Pen.Cosmetic = o.Pen.Width <= 1;
-        // Wide pens made this way are always solid.
-        if (o.Pen.Width > 1 && (o.Pen.Style & PS_STYLE_MASK) >= PS_DASH && (o.Pen.Style & PS_STYLE_MASK) <= PS_DASHDOTDOT)
-            o.Pen.Style = PS_SOLID;
-        CreateObject(r.U32(8), o);
+    case EMR_CREATEPEN:
+        CreateObject(r.U32(kObjectIndex), LogPen(r.U32(kLogPenStyle), r.I32(kLogPenWidth), ColorRef(r.U32(kLogPenColor))));
         break;
-    }
     case EMR_EXTCREATEPEN: {
-        TObject o;
-        o.Kind = TObjectKind::Pen;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Pen;
         o.Pen.Style = r.U32(28);
         o.Pen.Width = r.U32(32);
         o.Pen.Cosmetic = !(o.Pen.Style & PS_GEOMETRIC);
@@ -423,31 +419,26 @@ bool TEmfPlayback::Play(const TRecordBytes& r, std::uint32_t type)
         const std::uint32_t entries = std::min<std::uint32_t>(r.U32(48), 16);
         for (std::uint32_t i = 0; i < entries && r.Has(52 + 4 * std::size_t(i), 4); ++i)
             o.Pen.Dashes.push_back(r.U32(52 + 4 * std::size_t(i)));
-        CreateObject(r.U32(8), o);
+        CreateObject(r.U32(kObjectIndex), o);
         break;
     }
-    case EMR_CREATEBRUSHINDIRECT: {
-        TObject o;
-        o.Kind = TObjectKind::Brush;
-        o.Brush.Style = r.U32(12);
-        o.Brush.Color = ColorRef(r.U32(16));
-        o.Brush.Hatch = r.U32(20);
-        CreateObject(r.U32(8), o);
+    case EMR_CREATEBRUSHINDIRECT:
+        CreateObject(r.U32(kObjectIndex), LogBrush(r.U32(kLogBrushStyle), ColorRef(r.U32(kLogBrushColor)),
+                                                   r.U32(kLogBrushHatch)));
         break;
-    }
-    case EMR_CREATEMONOBRUSH: CreateObject(r.U32(8), PatternBrush(r, true)); break;
-    case EMR_CREATEDIBPATTERNBRUSHPT: CreateObject(r.U32(8), PatternBrush(r, false)); break;
+    case EMR_CREATEMONOBRUSH: CreateObject(r.U32(kObjectIndex), PatternBrush(r, true)); break;
+    case EMR_CREATEDIBPATTERNBRUSHPT: CreateObject(r.U32(kObjectIndex), PatternBrush(r, false)); break;
     case EMR_EXTCREATEFONTINDIRECTW: {
-        TObject o;
-        o.Kind = TObjectKind::Font;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Font;
         o.Font = LogFont(r, 12);
-        CreateObject(r.U32(8), o);
+        CreateObject(r.U32(kObjectIndex), o);
         break;
     }
     case EMR_CREATEPALETTE: {
-        TObject o;
-        o.Kind = TObjectKind::Palette;
-        CreateObject(r.U32(8), o);
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Palette;
+        CreateObject(r.U32(kObjectIndex), o);
         break;
     }
     case EMR_RECTANGLE: p.Rectangle(RectL(r, 8)); break;
@@ -487,7 +478,7 @@ bool TEmfPlayback::Play(const TRecordBytes& r, std::uint32_t type)
     case EMR_FILLRGN: {
         const auto it = p.Objects.find(r.U32(28));
         TBrush brush = s.Brush;
-        if (it != p.Objects.end() && it->second.Kind == TObjectKind::Brush)
+        if (it != p.Objects.end() && it->second.Kind == TGdiObjectKind::Brush)
             brush = it->second.Brush;
         p.FillRegion(Region(r, 32, r.U32(24), DeviceToOutput()), brush);
         break;
@@ -495,7 +486,7 @@ bool TEmfPlayback::Play(const TRecordBytes& r, std::uint32_t type)
     case EMR_FRAMERGN: {
         const auto it = p.Objects.find(r.U32(28));
         TBrush brush = s.Brush;
-        if (it != p.Objects.end() && it->second.Kind == TObjectKind::Brush)
+        if (it != p.Objects.end() && it->second.Kind == TGdiObjectKind::Brush)
             brush = it->second.Brush;
         p.FrameRegion(Region(r, 40, r.U32(24), DeviceToOutput()), brush, r.I32(32), r.I32(36));
         break;

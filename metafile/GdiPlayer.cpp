@@ -10,6 +10,30 @@
 
 namespace rastova::gdi {
 
+TGdiObject LogPen(std::uint32_t style, std::int32_t width, QColor color)
+{
+    TGdiObject o;
+    o.Kind = TGdiObjectKind::Pen;
+    o.Pen.Style = style;
+    o.Pen.Width = width;
+    o.Pen.Color = color;
+    o.Pen.Cosmetic = width <= 1;
+    const std::uint32_t dashes = style & PS_STYLE_MASK;
+    if (width > 1 && dashes >= PS_DASH && dashes <= PS_DASHDOTDOT)
+        o.Pen.Style = (style & ~PS_STYLE_MASK) | PS_SOLID;
+    return o;
+}
+
+TGdiObject LogBrush(std::uint32_t style, QColor color, std::uint32_t hatch)
+{
+    TGdiObject o;
+    o.Kind = TGdiObjectKind::Brush;
+    o.Brush.Style = style;
+    o.Brush.Color = color;
+    o.Brush.Hatch = hatch;
+    return o;
+}
+
 namespace {
 
 // Coordinates beyond this are clamped, so a wild transform cannot send the
@@ -182,12 +206,12 @@ QPainterPath TGdiPlayer::MapPath(const QPainterPath& logical) const
 
 // ---- objects -----------------------------------------------------------------------
 
-void TGdiPlayer::SelectObject(const TObject& object)
+void TGdiPlayer::SelectObject(const TGdiObject& object)
 {
     switch (object.Kind) {
-    case TObjectKind::Pen: m_state.Pen = object.Pen; break;
-    case TObjectKind::Brush: m_state.Brush = object.Brush; break;
-    case TObjectKind::Font: m_state.Font = object.Font; break;
+    case TGdiObjectKind::Pen: m_state.Pen = object.Pen; break;
+    case TGdiObjectKind::Brush: m_state.Brush = object.Brush; break;
+    case TGdiObjectKind::Font: m_state.Font = object.Font; break;
     default: break;
     }
 }
@@ -806,18 +830,51 @@ QFont TGdiPlayer::MakeFont(double& ascent, double& descent) const
     return font;
 }
 
+QPainterPath TGdiPlayer::DeviceArea(const QRectF& rect) const
+{
+    bool aligned = false;
+    QPolygonF corners;
+    const QRectF box = DeviceBox(rect, aligned, corners);
+    QPainterPath path;
+    path.addPolygon(aligned ? QPolygonF(box) : corners);
+    return path;
+}
+
+std::vector<double> TGdiPlayer::Advances(const TText& text, const QFontMetricsF& metrics, double sx)
+{
+    std::vector<double> advances;
+    for (qsizetype i = 0; i < text.Chars.size(); ++i) {
+        const double a = i < qsizetype(text.Dx.size()) ? text.Dx[std::size_t(i)] * sx
+                                                       : metrics.horizontalAdvance(text.Chars[i]);
+        advances.push_back(Finite(a));
+    }
+    return advances;
+}
+
+void TGdiPlayer::DrawCharacters(const TText& text, const std::vector<double>& advances, QPointF at)
+{
+    if (text.Dx.empty()) {
+        m_painter.drawText(at, text.Chars);
+        return;
+    }
+    // Each character at its own rounded place, a surrogate pair as one.
+    double pen = at.x();
+    for (qsizetype i = 0; i < text.Chars.size(); ++i) {
+        const bool pair = text.Chars[i].isHighSurrogate() && i + 1 < text.Chars.size();
+        m_painter.drawText(QPointF(std::round(pen), at.y()), text.Chars.mid(i, pair ? 2 : 1));
+        pen += advances[std::size_t(i)];
+        if (pair)
+            pen += advances[std::size_t(++i)];
+    }
+}
+
 void TGdiPlayer::TextOut(const TText& text)
 {
     if (m_pathOpen)
         return;
     const double sx = ScaleX();
     if (text.Rect && (text.Options & ETO_OPAQUE)) {
-        bool aligned = false;
-        QPolygonF corners;
-        const QRectF box = DeviceBox(*text.Rect, aligned, corners);
-        QPainterPath path;
-        path.addPolygon(aligned ? QPolygonF(box) : corners);
-        m_painter.fillPath(path, m_state.BkColor);
+        m_painter.fillPath(DeviceArea(*text.Rect), m_state.BkColor);
     }
     if (text.Chars.isEmpty())
         return;
@@ -825,16 +882,11 @@ void TGdiPlayer::TextOut(const TText& text)
     const QFont font = MakeFont(ascent, descent);
     const QFontMetricsF metrics(font);
 
-    std::vector<double> advances;
-    double total = 0;
-    for (qsizetype i = 0; i < text.Chars.size(); ++i) {
-        const double a = i < qsizetype(text.Dx.size()) ? text.Dx[std::size_t(i)] * sx
-                                                       : metrics.horizontalAdvance(text.Chars[i]);
-        advances.push_back(Finite(a));
-        total += advances.back();
-    }
-    if (text.Dx.empty())
-        total = metrics.horizontalAdvance(text.Chars);
+    const std::vector<double> advances = Advances(text, metrics, sx);
+    double total = text.Dx.empty() ? metrics.horizontalAdvance(text.Chars) : 0;
+    if (!text.Dx.empty())
+        for (const double a : advances)
+            total += a;
 
     const bool updateCp = (m_state.TextAlign & TA_UPDATECP) != 0;
     const QPointF origin = Clamp(m_transform.map(updateCp ? m_state.Position : text.Reference));
@@ -853,12 +905,7 @@ void TGdiPlayer::TextOut(const TText& text)
 
     m_painter.save();
     if (text.Rect && (text.Options & ETO_CLIPPED)) {
-        bool aligned = false;
-        QPolygonF corners;
-        const QRectF box = DeviceBox(*text.Rect, aligned, corners);
-        QPainterPath clip;
-        clip.addPolygon(aligned ? QPolygonF(box) : corners);
-        m_painter.setClipPath(clip, m_state.Clip ? Qt::IntersectClip : Qt::ReplaceClip);
+        m_painter.setClipPath(DeviceArea(*text.Rect), m_state.Clip ? Qt::IntersectClip : Qt::ReplaceClip);
     }
     m_painter.translate(origin);
     m_painter.rotate(-angle);
@@ -868,18 +915,7 @@ void TGdiPlayer::TextOut(const TText& text)
     m_painter.setPen(m_state.TextColor);
     // The cell background is filled above; Qt's own opaque text would use a stale colour.
     m_painter.setBackgroundMode(Qt::TransparentMode);
-    if (text.Dx.empty()) {
-        m_painter.drawText(QPointF(x, y), text.Chars);
-    } else {
-        double pen = x;
-        for (qsizetype i = 0; i < text.Chars.size(); ++i) {
-            const bool pair = text.Chars[i].isHighSurrogate() && i + 1 < text.Chars.size();
-            m_painter.drawText(QPointF(std::round(pen), y), text.Chars.mid(i, pair ? 2 : 1));
-            pen += advances[std::size_t(i)];
-            if (pair)
-                pen += advances[std::size_t(++i)];
-        }
-    }
+    DrawCharacters(text, advances, QPointF(x, y));
     m_painter.restore();
     if (updateCp && sx > 0) {
         const double step = horizontal == TA_CENTER ? 0 : total / sx;
@@ -891,11 +927,7 @@ void TGdiPlayer::TextOut(const TText& text)
 
 void TGdiPlayer::PatBlt(QRectF destination, std::uint32_t rop)
 {
-    bool aligned = false;
-    QPolygonF corners;
-    const QRectF box = DeviceBox(destination, aligned, corners);
-    QPainterPath path;
-    path.addPolygon(aligned ? QPolygonF(box) : corners);
+    const QPainterPath path = DeviceArea(destination);
     const std::uint32_t code = rop >> 16 & 0xFF;
     QBrush brush = MakeBrush(m_state.Brush);
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
@@ -916,6 +948,41 @@ void TGdiPlayer::PatBlt(QRectF destination, std::uint32_t rop)
     m_painter.fillPath(path, brush);
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
+
+namespace {
+
+// How a raster operation with a source combines it with the picture; the
+// plain copy for the ones drawn otherwise.
+QPainter::CompositionMode SourceRopMode(std::uint32_t code)
+{
+    switch (code) {
+    case 0xEE: return QPainter::RasterOp_SourceOrDestination;
+    case 0x88: return QPainter::RasterOp_SourceAndDestination;
+    case 0x66: return QPainter::RasterOp_SourceXorDestination;
+    case 0x44: return QPainter::RasterOp_SourceAndNotDestination;
+    case 0x33: return QPainter::RasterOp_NotSource;
+    case 0x11: return QPainter::RasterOp_NotSourceAndNotDestination;
+    case 0xBB: return QPainter::RasterOp_NotSourceOrDestination;
+    case 0x99: return QPainter::RasterOp_NotSourceXorDestination;
+    case 0x22: return QPainter::RasterOp_NotSourceAndDestination;
+    default: return QPainter::CompositionMode_SourceOver;
+    }
+}
+
+// Masked pattern fills: where the source is dark (0xB8) or light (0xE2) the
+// brush colour is painted, elsewhere the picture stays.
+QImage MaskedPatternFill(const QImage& source, bool whereDark, QRgb brush)
+{
+    QImage mask = source.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < mask.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(mask.scanLine(y));
+        for (int x = 0; x < mask.width(); ++x)
+            line[x] = (qGray(line[x]) < 128) == whereDark ? brush : 0;
+    }
+    return mask;
+}
+
+}  // namespace
 
 void TGdiPlayer::StretchBlt(QRectF destination, const QImage& source, QRectF from, std::uint32_t rop)
 {
@@ -945,37 +1012,11 @@ void TGdiPlayer::StretchBlt(QRectF destination, const QImage& source, QRectF fro
         image = image.copy(from.toRect()).mirrored(flipX != deviceFlipX, flipY != deviceFlipY);
         from = QRectF(image.rect());
     }
-    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
-    switch (code) {
-    case 0xEE: mode = QPainter::RasterOp_SourceOrDestination; break;
-    case 0x88: mode = QPainter::RasterOp_SourceAndDestination; break;
-    case 0x66: mode = QPainter::RasterOp_SourceXorDestination; break;
-    case 0x44: mode = QPainter::RasterOp_SourceAndNotDestination; break;
-    case 0x33: mode = QPainter::RasterOp_NotSource; break;
-    case 0x11: mode = QPainter::RasterOp_NotSourceAndNotDestination; break;
-    case 0xBB: mode = QPainter::RasterOp_NotSourceOrDestination; break;
-    case 0x99: mode = QPainter::RasterOp_NotSourceXorDestination; break;
-    case 0x22: mode = QPainter::RasterOp_NotSourceAndDestination; break;
-    case 0xB8:
-    case 0xE2: {
-        // Masked pattern fills: where the source is dark (0xB8) or light
-        // (0xE2) the brush colour is painted, elsewhere the picture stays.
-        QImage mask(image.copy(from.toRect()).convertToFormat(QImage::Format_ARGB32));
-        const QRgb brush = m_state.Brush.Color.rgb();
-        for (int y = 0; y < mask.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(mask.scanLine(y));
-            for (int x = 0; x < mask.width(); ++x) {
-                const bool dark = qGray(line[x]) < 128;
-                line[x] = dark == (code == 0xB8) ? brush : 0;
-            }
-        }
-        image = mask;
+    if (code == 0xB8 || code == 0xE2) {
+        image = MaskedPatternFill(image.copy(from.toRect()), code == 0xB8, m_state.Brush.Color.rgb());
         from = QRectF(image.rect());
-        break;
     }
-    default: break;
-    }
-    m_painter.setCompositionMode(mode);
+    m_painter.setCompositionMode(SourceRopMode(code));
     if (aligned) {
         m_painter.drawImage(box, image, from);
     } else {

@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+class QFontMetricsF;
+
 namespace rastova::gdi {
 
 // Map modes, background modes, fill modes and other numbered settings.
@@ -64,15 +66,22 @@ struct TFont {
     QString Face;
 };
 
-enum class TObjectKind { Pen, Brush, Font, Palette, Region, Other };
+enum class TGdiObjectKind { Pen, Brush, Font, Palette, Region, Other };
 
-struct TObject {
-    TObjectKind Kind = TObjectKind::Other;
+struct TGdiObject {
+    TGdiObjectKind Kind = TGdiObjectKind::Other;
     TPen Pen;
     TBrush Brush;
     TFont Font;
     QPainterPath Region;  // WMF regions, logical units
 };
+
+// The objects both record formats create alike. A pen of CreatePen (EMF's
+// EMR_CREATEPEN, WMF's META_CREATEPENINDIRECT) wider than one unit cannot be
+// dashed: its style becomes solid and keeps its end cap and join, which the
+// wide pen is drawn with.
+TGdiObject LogPen(std::uint32_t style, std::int32_t width, QColor color);
+TGdiObject LogBrush(std::uint32_t style, QColor color, std::uint32_t hatch);
 
 struct TDcState {
     int MapMode = MM_TEXT;
@@ -117,7 +126,7 @@ public:
     double ScaleY() const;
 
     // ---- objects ---------------------------------------------------------------
-    void SelectObject(const TObject& object);
+    void SelectObject(const TGdiObject& object);
     void SelectStockObject(std::uint32_t index);  // index without the high bit
 
     // ---- clipping (rectangles in logical units, regions in output pixels) -----
@@ -168,6 +177,8 @@ public:
         std::uint32_t Options = 0;
         std::optional<QRectF> Rect;   // logical, for ETO_OPAQUE / ETO_CLIPPED
     };
+    // The device-space area of a logical rectangle, turned with the mapping.
+    QPainterPath DeviceArea(const QRectF& rect) const;
     void TextOut(const TText& text);
 
     // ---- bitmaps ---------------------------------------------------------------
@@ -178,7 +189,7 @@ public:
     void PatBlt(QRectF destination, std::uint32_t rop);
 
     // ---- objects kept by index -------------------------------------------------
-    std::unordered_map<std::uint32_t, TObject> Objects;
+    std::unordered_map<std::uint32_t, TGdiObject> Objects;
 
 private:
     QPainterPath MapPath(const QPainterPath& logical) const;
@@ -191,6 +202,9 @@ private:
     void ApplyRop2();
     void ApplyClip();
     QFont MakeFont(double& ascent, double& descent) const;
+    // Per character: the record's spacing scaled to the device, else the font's.
+    static std::vector<double> Advances(const TText& text, const QFontMetricsF& metrics, double sx);
+    void DrawCharacters(const TText& text, const std::vector<double>& advances, QPointF at);
     QPointF Clamp(QPointF p) const;
 
     QPainter& m_painter;

@@ -125,18 +125,18 @@ public:
 
 private:
     // Every new object takes the lowest free slot.
-    void Create(TObject object);
-    const TObject* ObjectAt(std::uint16_t index) const;
+    void Create(TGdiObject object);
+    const TGdiObject* ObjectAt(std::uint16_t index) const;
     void Text(const TRecordBytes& r, bool extended);
     void Bitmap(const TRecordBytes& r, std::uint16_t function);
-    QPainterPath RegionInOutput(const TObject& region) const;
+    QPainterPath RegionInOutput(const TGdiObject& region) const;
 
     TGdiPlayer& m_player;
-    std::vector<std::optional<TObject>> m_slots;
+    std::vector<std::optional<TGdiObject>> m_slots;
     TFreeSlots m_free;
 };
 
-void TWmfPlayback::Create(TObject object)
+void TWmfPlayback::Create(TGdiObject object)
 {
     // Slots past the table's end are free too: the lowest of them is its end.
     const std::size_t slot = m_free.Lowest();
@@ -148,12 +148,12 @@ void TWmfPlayback::Create(TObject object)
     m_free.Take(slot);
 }
 
-const TObject* TWmfPlayback::ObjectAt(std::uint16_t index) const
+const TGdiObject* TWmfPlayback::ObjectAt(std::uint16_t index) const
 {
     return index < m_slots.size() && m_slots[index] ? &*m_slots[index] : nullptr;
 }
 
-QPainterPath TWmfPlayback::RegionInOutput(const TObject& region) const
+QPainterPath TWmfPlayback::RegionInOutput(const TGdiObject& region) const
 {
     QPainterPath out;
     out.setFillRule(Qt::WindingFill);
@@ -311,8 +311,8 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
     case META_INTERSECTCLIPRECT: p.IntersectClipRect(BoxAt(r, a)); break;
     case META_OFFSETCLIPRGN: p.OffsetClip(YX(r, a)); break;
     case META_SELECTCLIPREGION: {
-        const TObject* region = ObjectAt(r.U16(a));
-        if (region && region->Kind == TObjectKind::Region)
+        const TGdiObject* region = ObjectAt(r.U16(a));
+        if (region && region->Kind == TGdiObjectKind::Region)
             p.CombineClip(RegionInOutput(*region), RGN_COPY);
         else
             p.ResetClip();
@@ -320,9 +320,9 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
     }
     case META_FILLREGION:
     case META_FRAMEREGION: {
-        const TObject* region = ObjectAt(r.U16(a));
-        const TObject* brush = ObjectAt(r.U16(a + 2));
-        if (!region || region->Kind != TObjectKind::Region || !brush || brush->Kind != TObjectKind::Brush)
+        const TGdiObject* region = ObjectAt(r.U16(a));
+        const TGdiObject* brush = ObjectAt(r.U16(a + 2));
+        if (!region || region->Kind != TGdiObjectKind::Region || !brush || brush->Kind != TGdiObjectKind::Brush)
             break;
         if (function == META_FILLREGION)
             p.FillRegion(RegionInOutput(*region), brush->Brush);
@@ -332,8 +332,8 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
     }
     case META_PAINTREGION:
     case META_INVERTREGION: {
-        const TObject* region = ObjectAt(r.U16(a));
-        if (!region || region->Kind != TObjectKind::Region)
+        const TGdiObject* region = ObjectAt(r.U16(a));
+        if (!region || region->Kind != TGdiObjectKind::Region)
             break;
         if (function == META_PAINTREGION)
             p.FillRegion(RegionInOutput(*region), s.Brush);
@@ -342,7 +342,7 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
         break;
     }
     case META_SELECTOBJECT:
-        if (const TObject* object = ObjectAt(r.U16(a)))
+        if (const TGdiObject* object = ObjectAt(r.U16(a)))
             p.SelectObject(*object);
         break;
     case META_DELETEOBJECT:
@@ -351,30 +351,17 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
             m_free.Free(r.U16(a));
         }
         break;
-    case META_CREATEPENINDIRECT: {
-        TObject o;
-        o.Kind = TObjectKind::Pen;
-        o.Pen.Style = r.U16(a);
-        o.Pen.Width = r.I16(a + 2);
-        o.Pen.Color = ColorRef(r.U32(a + 6));
-        o.Pen.Cosmetic = o.Pen.Width <= 1;
-        if (o.Pen.Width > 1 && (o.Pen.Style & PS_STYLE_MASK) >= PS_DASH && (o.Pen.Style & PS_STYLE_MASK) <= PS_DASHDOTDOT)
-            o.Pen.Style = (o.Pen.Style & ~PS_STYLE_MASK) | PS_SOLID;
-        Create(o);
+    case META_CREATEPENINDIRECT:
+        // LOGPEN16: style, width as a point whose x counts, colour.
+        Create(LogPen(r.U16(a), r.I16(a + 2), ColorRef(r.U32(a + 6))));
         break;
-    }
-    case META_CREATEBRUSHINDIRECT: {
-        TObject o;
-        o.Kind = TObjectKind::Brush;
-        o.Brush.Style = r.U16(a);
-        o.Brush.Color = ColorRef(r.U32(a + 2));
-        o.Brush.Hatch = r.U16(a + 6);
-        Create(o);
+    case META_CREATEBRUSHINDIRECT:
+        // LOGBRUSH16: style, colour, hatch.
+        Create(LogBrush(r.U16(a), ColorRef(r.U32(a + 2)), r.U16(a + 6)));
         break;
-    }
     case META_DIBCREATEPATTERNBRUSH: {
-        TObject o;
-        o.Kind = TObjectKind::Brush;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Brush;
         o.Brush.Style = BS_DIBPATTERNPT;
         o.Brush.Color = Qt::gray;
         o.Brush.Pattern = DecodePackedDib(r.Sub(a + 4, r.Size() - (a + 4)));
@@ -385,8 +372,8 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
         break;
     }
     case META_CREATEFONTINDIRECT: {
-        TObject o;
-        o.Kind = TObjectKind::Font;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Font;
         o.Font.Height = r.I16(a);
         o.Font.Width = r.I16(a + 2);
         o.Font.Escapement = r.I16(a + 4);
@@ -406,22 +393,22 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
         break;
     }
     case META_CREATEREGION: {
-        TObject o;
-        o.Kind = TObjectKind::Region;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Region;
         o.Region = RegionObject(r, a);
         Create(o);
         break;
     }
     case META_CREATEPALETTE: {
-        TObject o;
-        o.Kind = TObjectKind::Palette;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Palette;
         Create(o);
         break;
     }
     case META_CREATEPATTERNBRUSH: {
         // An old device-dependent bitmap: kept as a grey brush so the slots stay right.
-        TObject o;
-        o.Kind = TObjectKind::Brush;
+        TGdiObject o;
+        o.Kind = TGdiObjectKind::Brush;
         o.Brush.Color = Qt::gray;
         Create(o);
         break;

@@ -567,37 +567,49 @@ int TPGImage::DisplayBitsPerPixel() const
     return s ? s->depth() : 24;
 }
 
+TPaintWish TPGImage::PaintWish() const
+{
+    TPaintWish w;
+    w.displayBits = DisplayBitsPerPixel();
+    w.box = {m_boxRect.Width(), m_boxRect.Height()};
+    w.hasImage = m_image != nullptr;
+    if (m_image) {
+        w.image = {m_image->Width(), m_image->Height()};
+        w.imageBits = m_image->BitCountNum();
+        w.imagePalette = m_image->PaletteIdent();
+    }
+    w.palette8 = m_palette8;
+    w.stretchMode = m_stretchMode;
+    w.reduceOnLoad = m_reduceOnLoad;
+    w.paintInvalid = m_paintInvalid;
+    w.preparedSize = m_preparedSize;
+    return w;
+}
+
 bool TPGImage::ChoosePicture()
 {
-    const int d = DisplayBitsPerPixel();
-    const TViewSize box{m_boxRect.Width(), m_boxRect.Height()};
-    const bool stretched = m_image && m_stretchMode != smFast &&
-                           (box.width != m_image->Width() || box.height != m_image->Height());
-    m_paintInvalid = m_paintInvalid || (m_stretchMode != smFast && !m_reduceOnLoad && !(box == m_preparedSize));
-    bool need = false;
-    if (m_image) {
-        const int p = m_image->BitCountNum();
-        need = (d < p && d <= 8) || stretched;
-        if (p <= 8 && d <= 8) {
-            if (d == 4) {
-                need = need || (m_image->PaletteIdent() != pSys16 && (!m_reduceOnLoad || m_paintInvalid));
-            } else if (!need) {
-                if (m_palette8 == pSource || m_palette8 == m_image->PaletteIdent())
-                    need = false;
-                else
-                    need = m_reduceOnLoad ? m_paintInvalid : true;
-            }
-        }
-    }
+    const TPaintWish wish = PaintWish();
+    const TPaintChoice choice = ChoosePaint(wish);
+    m_paintInvalid = choice.invalid;
+    const bool need = choice.usePaint;
     if (((m_paintInvalid && !(m_keepOldPaint && m_useThread)) || !need) && m_paint) {
         StopThread();
         m_paint.reset();
     }
     if (!need || (!m_paintInvalid && (m_paint || !m_thread->Terminated())))
         return need;
-    StartPreparation(stretched, d);
+    StartPreparation(choice.stretched, wish.displayBits);
     return need;
 }
+
+namespace {
+
+TPGProgressEvent ProgressOf(TCreatePaintPGThread& t)
+{
+    return [&t](TObject* s, int step, int max, bool& abort) { t.Progress(s, step, max, abort); };
+}
+
+}  // namespace
 
 void TPGImage::StartPreparation(bool stretched, int d)
 {
@@ -612,56 +624,12 @@ void TPGImage::StartPreparation(bool stretched, int d)
     TCreatePaintPGThread& t = *m_thread;
     if (!m_useThread)
         t.ReadyHandler = [this](std::unique_ptr<TPixelGraphic> image) { TakePaintImage(std::move(image)); };
-    auto progress = [&t](TObject* s, int step, int max, bool& abort) { t.Progress(s, step, max, abort); };
     try {
         t.FPixelGraphic = m_image.get();
         t.FHelpPixelGraphic = m_image.get();
-        if (m_allow24BitStretch && stretched && d == 8 && m_palette24 == pOptimized252Sys16) {
-            auto help = std::make_unique<TPixelGraphic>();
-            try {
-                help->SetSize(m_boxRect.Width(), m_boxRect.Height(), bc24);
-            } catch (const EPixelGraphic&) {
-                help->SetSize(1, 1, bc24);
-            }
-            help->SetStretchMode(m_stretchMode);
-            help->SetOnProgress(progress);
-            t.FHelpPixelGraphic = help.get();
-            t.FOwnedHelpPixelGraphic = std::move(help);
-            t.StretchFirst = true;
-            ++m_progressStageCount;
-        }
-        auto paint = std::make_unique<TPixelGraphic>();
-        paint->SetOnProgress(progress);
-        const TPixelGraphic& source = *t.FHelpPixelGraphic;
-        if (d <= 7) {
-            paint->SetBitCount(bc4);
-            paint->SetPaletteIdent(pSys16);
-        } else if (d > 8) {
-            // A picture with alpha keeps it, to be shown over the checkerboard.
-            paint->SetBitCount(source.HasAlpha() ? bc32 : bc24);
-        } else {
-            paint->SetBitCount(bc8);
-            const TPaletteIdent wanted = source.BitCount() == bc24 ? m_palette24 : m_palette8;
-            if (wanted == pOptimized252Sys16) {
-                t.OptimalPalette = true;
-                ++m_progressStageCount;
-            } else if (wanted == pSource) {
-                paint->AssignPalette(source);
-            } else {
-                paint->SetPaletteIdent(wanted);
-            }
-        }
-        const TViewSize size = m_stretchMode != smFast ? TViewSize{m_boxRect.Width(), m_boxRect.Height()}
-                                                       : TViewSize{m_image->Width(), m_image->Height()};
-        paint->SetSize(size.width, size.height, paint->BitCount());
-        m_preparedSize = size;
-        paint->SetStretchMode(m_stretchMode);
-        paint->SetDither(m_dither);
-        paint->SetDitherErrorLimit(m_ditherErrorLimit);
-        paint->SetDitherErrorLimitAuto(m_ditherErrorLimitAuto);
-        paint->SetDitherErrorLimitSoft(m_ditherErrorLimitSoft);
-        paint->SetRGBWeighting(m_rgbWeighting);
-        t.FPaintPixelGraphic = std::move(paint);
+        if (m_allow24BitStretch && stretched && d == 8 && m_palette24 == pOptimized252Sys16)
+            AddStretchStage(t);
+        t.FPaintPixelGraphic = NewPaintTarget(t, d);
         m_paintInvalid = false;
         if (m_useThread)
             t.Resume();
@@ -671,6 +639,62 @@ void TPGImage::StartPreparation(bool stretched, int d)
         // The picture stays unprepared; the frame with the clocks stays up.
         m_paintInvalid = false;
     }
+}
+
+// A 24-bit picture for an optimised palette is stretched first, at full colour,
+// into an intermediate of the box's size.
+void TPGImage::AddStretchStage(TCreatePaintPGThread& t)
+{
+    auto help = std::make_unique<TPixelGraphic>();
+    try {
+        help->SetSize(m_boxRect.Width(), m_boxRect.Height(), bc24);
+    } catch (const EPixelGraphic&) {
+        help->SetSize(1, 1, bc24);
+    }
+    help->SetStretchMode(m_stretchMode);
+    help->SetOnProgress(ProgressOf(t));
+    t.FHelpPixelGraphic = help.get();
+    t.FOwnedHelpPixelGraphic = std::move(help);
+    t.StretchFirst = true;
+    ++m_progressStageCount;
+}
+
+// The empty paint image with the display's depth and palette and the control's
+// stretch and dither options.
+std::unique_ptr<TPixelGraphic> TPGImage::NewPaintTarget(TCreatePaintPGThread& t, int d)
+{
+    auto paint = std::make_unique<TPixelGraphic>();
+    paint->SetOnProgress(ProgressOf(t));
+    const TPixelGraphic& source = *t.FHelpPixelGraphic;
+    if (d <= 7) {
+        paint->SetBitCount(bc4);
+        paint->SetPaletteIdent(pSys16);
+    } else if (d > 8) {
+        // A picture with alpha keeps it, to be shown over the checkerboard.
+        paint->SetBitCount(source.HasAlpha() ? bc32 : bc24);
+    } else {
+        paint->SetBitCount(bc8);
+        const TPaletteIdent wanted = source.BitCount() == bc24 ? m_palette24 : m_palette8;
+        if (wanted == pOptimized252Sys16) {
+            t.OptimalPalette = true;
+            ++m_progressStageCount;
+        } else if (wanted == pSource) {
+            paint->AssignPalette(source);
+        } else {
+            paint->SetPaletteIdent(wanted);
+        }
+    }
+    const TViewSize size = m_stretchMode != smFast ? TViewSize{m_boxRect.Width(), m_boxRect.Height()}
+                                                   : TViewSize{m_image->Width(), m_image->Height()};
+    paint->SetSize(size.width, size.height, paint->BitCount());
+    m_preparedSize = size;
+    paint->SetStretchMode(m_stretchMode);
+    paint->SetDither(m_dither);
+    paint->SetDitherErrorLimit(m_ditherErrorLimit);
+    paint->SetDitherErrorLimitAuto(m_ditherErrorLimitAuto);
+    paint->SetDitherErrorLimitSoft(m_ditherErrorLimitSoft);
+    paint->SetRGBWeighting(m_rgbWeighting);
+    return paint;
 }
 
 void TPGImage::TakePaintImage(std::unique_ptr<TPixelGraphic> image)
@@ -774,6 +798,14 @@ void TPGImage::PaintPicture(QPainter& painter, const QRect& clip)
         }
         return;
     }
+    PaintTiles(painter, clip, r, *g);
+}
+
+// The picture once, or tiled over the client area with the mirrored cells of
+// the tiling; a mirrored kind met more than twice is drawn from a mirrored copy.
+void TPGImage::PaintTiles(QPainter& painter, const QRect& clip, const TViewRect& r, const TPixelGraphic& g)
+{
+    const int clientW = viewport()->width(), clientH = viewport()->height();
     TTileRange cols, rows;
     if (m_tiling != tNone) {
         cols = TileRange(r.left, r.right, clientW);
@@ -807,7 +839,7 @@ void TPGImage::PaintPicture(QPainter& painter, const QRect& clip)
         if (counts[k] <= 2)
             continue;
         copies[k] = std::make_unique<TPixelGraphic>();
-        copies[k]->Assign(g);
+        copies[k]->Assign(&g);
         if (k != 2)
             copies[k]->MirrorHorizontal();
         if (k != 1)
@@ -824,7 +856,7 @@ void TPGImage::PaintPicture(QPainter& painter, const QRect& clip)
             d = {c.rect.right - 1, d.top, c.rect.left - 1, d.bottom};
         if (c.mirrorY)
             d = {d.left, c.rect.bottom - 1, d.right, c.rect.top - 1};
-        DrawPixelGraphic(painter, d, *g);
+        DrawPixelGraphic(painter, d, g);
     }
 }
 

@@ -282,10 +282,14 @@ private:
     void Place(bool force);
     void UpdateScrollRanges();
     void PositionPicBox();
+    TPaintWish PaintWish() const;
     bool ChoosePicture();
     void StartPreparation(bool stretched, int displayBits);
+    void AddStretchStage(TCreatePaintPGThread& t);
+    std::unique_ptr<TPixelGraphic> NewPaintTarget(TCreatePaintPGThread& t, int d);
     void TakePaintImage(std::unique_ptr<TPixelGraphic> image);
     void PaintPicture(QPainter& painter, const QRect& clip);
+    void PaintTiles(QPainter& painter, const QRect& clip, const TViewRect& r, const TPixelGraphic& g);
     void DrawClocks(QPainter& painter, const TViewRect& r);
     void PaintSelection(QPainter& painter);
     const QBrush& SelectionBrush(int index);

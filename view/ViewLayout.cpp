@@ -74,6 +74,25 @@ TViewSize AutoSizeFor(int pictureWidth, int pictureHeight, int border, int hsb, 
     return {int(w), int(h)};
 }
 
+namespace {
+
+// Each side on its own: shrunk to (or enlarged to) its available length when
+// it is longer (shorter); the ratio is then lost.
+TStretchResult EachSideTowards(TStretchResult r, int availW, int availH, bool shrink)
+{
+    if (shrink ? r.width > availW : availW > r.width) {
+        r.width = availW;
+        r.zoom = -1.0L;
+    }
+    if (shrink ? r.height > availH : availH > r.height) {
+        r.height = availH;
+        r.zoom = -1.0L;
+    }
+    return r;
+}
+
+}  // namespace
+
 TStretchResult StretchPicture(TStretch stretch, int pw, int ph, int availW, int availH, int hsb, int vsb,
                               long double zoomFactor)
 {
@@ -96,32 +115,16 @@ TStretchResult StretchPicture(TStretch stretch, int pw, int ph, int availW, int 
         r = Fit(pw, ph, availW, availH, rA, rP);
         break;
     case sShrink:
-        if (pw > availW) {
-            r.width = availW;
-            r.zoom = -1.0L;
-        }
-        if (ph > availH) {
-            r.height = availH;
-            r.zoom = -1.0L;
-        }
+        r = EachSideTowards(r, availW, availH, true);
         break;
     case sShrinkKAR:
         if (pw > availW || ph > availH)
             r = Fit(pw, ph, availW, availH, rA, rP);
         break;
-    case sEnlarge: {
-        const int cy = availH - (pw > availW ? hsb : 0);
-        const int cx = availW - (ph > availH ? vsb : 0);
-        if (cx > pw) {
-            r.width = cx;
-            r.zoom = -1.0L;
-        }
-        if (cy > ph) {
-            r.height = cy;
-            r.zoom = -1.0L;
-        }
+    case sEnlarge:
+        // A side that stays too long keeps its scroll bar, which the other side loses.
+        r = EachSideTowards(r, availW - (ph > availH ? vsb : 0), availH - (pw > availW ? hsb : 0), false);
         break;
-    }
     case sEnlargeKAR:
         if (pw < availW && ph < availH)
             r = Fit(pw, ph, availW, availH, rA, rP);
@@ -247,6 +250,24 @@ int ProgressClockPositions(const TViewRect& r, bool fiveClocks, std::array<std::
     at[3] = {r.left + 5, r.bottom - 20};
     at[4] = {r.right - 20, r.bottom - 20};
     return 5;
+}
+
+TPaintChoice ChoosePaint(const TPaintWish& w)
+{
+    TPaintChoice c;
+    c.stretched = w.hasImage && w.stretchMode != smFast && !(w.box == w.image);
+    c.invalid = w.paintInvalid || (w.stretchMode != smFast && !w.reduceOnLoad && !(w.box == w.preparedSize));
+    if (!w.hasImage)
+        return c;
+    const int d = w.displayBits, p = w.imageBits;
+    c.usePaint = (d < p && d <= 8) || c.stretched;
+    if (p > 8 || d > 8)
+        return c;
+    if (d == 4)
+        c.usePaint = c.usePaint || (w.imagePalette != pSys16 && (!w.reduceOnLoad || c.invalid));
+    else if (!c.usePaint)
+        c.usePaint = w.palette8 != pSource && w.palette8 != w.imagePalette && (!w.reduceOnLoad || c.invalid);
+    return c;
 }
 
 }  // namespace rastova

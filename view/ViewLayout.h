@@ -2,6 +2,8 @@
 // branch can be checked on plain numbers.
 #pragma once
 
+#include "image/PGTypes.h"
+
 #include <array>
 
 namespace rastova {
@@ -110,5 +112,30 @@ TClockHands ClockHandsAt(int x, int y, int stage, int percent);
 // Top-left corners of the progress clocks drawn in r: none, one centred clock
 // or that one plus four in the corners.
 int ProgressClockPositions(const TViewRect& r, bool fiveClocks, std::array<std::array<int, 2>, 5>& at);
+
+// What the control needs of its picture to paint it, from its properties
+// alone: whether a display-adapted paint image is wanted instead of the
+// picture itself, and whether the one it has (or is making) is out of date.
+struct TPaintWish {
+    int displayBits = 24;       // bits per pixel of the display
+    TViewSize box;              // the picture box
+    bool hasImage = false;
+    TViewSize image;            // the picture's size
+    int imageBits = 24;         // and bits per pixel
+    TPaletteIdent imagePalette = pTrueColor;
+    TPaletteIdent palette8 = pSource;  // wanted for 8-bit pictures on an 8-bit display
+    TStretchMode stretchMode = smFast;
+    bool reduceOnLoad = false;
+    bool paintInvalid = false;  // the properties changed since the last preparation
+    TViewSize preparedSize;     // the size the last preparation made
+};
+
+struct TPaintChoice {
+    bool stretched = false;  // the picture is resampled to the box, not scaled while drawn
+    bool invalid = false;    // the paint image (made or in the making) is out of date
+    bool usePaint = false;   // paint a prepared image rather than the picture
+};
+
+TPaintChoice ChoosePaint(const TPaintWish& wish);
 
 }  // namespace rastova

@@ -22,22 +22,22 @@ TEST(JpegQualityDialog, EachWayOutSetsItsChoice)
         const char* name;
         int position;
         TLeave leave;
-        std::int16_t before;
-        std::int16_t expected;
+        std::optional<int> before;
+        std::optional<int> expected;
     };
     const Case cases[] = {
-        {"OK at 35", 35, lOK, 0, 35},
-        {"OK at the top", 95, lOK, -1, 95},
-        {"Cancel", 55, lCancel, 75, -1},
-        {"Esc", 15, lEscape, 35, -1},
+        {"OK at 35", 35, lOK, 80, 35},
+        {"OK at the top", 95, lOK, std::nullopt, 95},
+        {"Cancel", 55, lCancel, 75, std::nullopt},
+        {"Esc", 15, lEscape, 35, std::nullopt},
         {"title bar keeps the last OK", 65, lTitleBar, 35, 35},
-        {"title bar keeps a cancellation", 65, lTitleBar, -1, -1},
-        {"title bar before any use", 65, lTitleBar, 0, 0},
+        {"title bar keeps a cancellation", 65, lTitleBar, std::nullopt, std::nullopt},
+        {"title bar before any use", 65, lTitleBar, 80, 80},
     };
     TForm2 dialog;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::int16_t choice = c.before;
+        std::optional<int> choice = c.before;
         test::WhenModal([&] {
             dialog.TrBar1()->setValue(c.position);
             switch (c.leave) {

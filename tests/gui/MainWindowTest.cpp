@@ -15,9 +15,14 @@
 #include <QRadioButton>
 #include <QToolButton>
 #include <QComboBox>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QSpinBox>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 namespace rastova {
 namespace {
@@ -64,6 +69,18 @@ struct TWindowFixture {
         ASSERT_TRUE(test::WaitUntil([&form] { return !form.Running(); }));
     }
 
+    // Runs action once, when the run first moves the progress bar.
+    static void AtFirstProgress(TForm1& form, std::function<void()> action)
+    {
+        auto done = std::make_shared<bool>(false);
+        QObject::connect(form.PBar1(), &QProgressBar::valueChanged, &form, [done, action](int value) {
+            if (value > 0 && !*done) {
+                *done = true;
+                action();
+            }
+        });
+    }
+
     int Outputs() const
     {
         return fs::exists(destination) ? int(std::distance(fs::directory_iterator(destination), {})) : 0;
@@ -102,19 +119,6 @@ TEST(MainWindow, ConvertsAFolderAndListsTheFileThatFailed)
     EXPECT_EQ(form.PBar1()->value(), 0);
 }
 
-TEST(MainWindow, ProgressShowsTimeSpentAndLeft)
-{
-    const std::tuple<int, qint64, QString> cases[] = {
-        {0, 900, "0%   0:00 elapsed"},
-        {25, 15000, "25%   0:15 elapsed, about 0:45 left"},
-        {50, 61000, "50%   1:01 elapsed, about 1:01 left"},
-        {90, 3600000, "90%   1:00:00 elapsed, about 6:40 left"},
-        {100, 7262000, "100%   2:01:02 elapsed"},
-    };
-    for (const auto& [position, elapsed, expected] : cases)
-        EXPECT_EQ(ProgressText(position, elapsed), expected);
-}
-
 TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
 {
     constexpr int kPictures = 6;
@@ -127,15 +131,11 @@ TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
         messages.Answers = {stop ? QMessageBox::Yes : QMessageBox::No};
         TForm1 form(fixture.ini);
         fixture.SelectAll(form, kPictures);
-        bool asked = false;
-        QObject::connect(form.PBar1(), &QProgressBar::valueChanged, &form, [&](int value) {
-            if (value > 0 && !asked) {
-                asked = true;
-                EXPECT_TRUE(form.Running());
-                EXPECT_EQ(form.Button2()->text(), "Stop");
-                EXPECT_FALSE(form.Button1()->isEnabled());
-                QMetaObject::invokeMethod(&form, [&form] { form.close(); }, Qt::QueuedConnection);
-            }
+        TWindowFixture::AtFirstProgress(form, [&form] {
+            EXPECT_TRUE(form.Running());
+            EXPECT_EQ(form.Button2()->text(), "Stop");
+            EXPECT_FALSE(form.Button1()->isEnabled());
+            QMetaObject::invokeMethod(&form, [&form] { form.close(); }, Qt::QueuedConnection);
         });
 
         TWindowFixture::Convert(form);
@@ -153,6 +153,66 @@ TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)
         EXPECT_FALSE(stored.Width.has_value());
         EXPECT_FALSE(form.Running());
     }
+}
+
+// While the stop question is open the run is held: no file is written until
+// the answer, then "No" lets every file convert.
+TEST(MainWindow, StopQuestionHoldsTheRun)
+{
+    constexpr int kPictures = 6;
+    TWindowFixture fixture(kPictures, "Jobs=2\nColorResolution=2\n", 600, 400);
+    fs::create_directories(fixture.destination);
+    QStringList texts;
+    int writtenWhileAsked = -1;
+    SetMessageBoxFunction([&](QWidget*, QMessageBox::Icon, const QString& text, QMessageBox::StandardButtons) {
+        texts << text;
+        if (text != "The conversion will be interrupted.")
+            return QMessageBox::Ok;
+        const int before = fixture.Outputs();
+        QElapsedTimer held;
+        held.start();
+        while (held.elapsed() < 700)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        writtenWhileAsked = fixture.Outputs() - before;
+        return QMessageBox::No;
+    });
+    TForm1 form(fixture.ini);
+    fixture.SelectAll(form, kPictures);
+    TWindowFixture::AtFirstProgress(form, [&form] {
+        QMetaObject::invokeMethod(&form, [&form] { form.Button2Click(); }, Qt::QueuedConnection);
+    });
+    TWindowFixture::Convert(form);
+    SetMessageBoxFunction({});
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_EQ(texts[1], "The conversion is complete!");
+    // An item in hand may finish its step but not save while held.
+    EXPECT_EQ(writtenWhileAsked, 0);
+    EXPECT_EQ(fixture.Outputs(), kPictures);
+}
+
+// The batch options reach the job: fit within a box, existing files skipped.
+TEST(MainWindow, BatchOptionsReachTheJob)
+{
+    TWindowFixture fixture(2);
+    fs::create_directories(fixture.destination);
+    test::WriteAll(fixture.destination / "picture1.png", std::string("kept"));
+    test::TMessageRecorder messages;
+    TForm1 form(fixture.ini);
+    fixture.SelectAll(form, 2);
+    form.FitWithin()->setChecked(true);
+    form.FitWidth()->setValue(20);
+    form.FitHeight()->setValue(20);
+    form.ExistingFiles()->SetItemIndex(epSkip);
+    TWindowFixture::Convert(form);
+    ASSERT_EQ(messages.Texts.size(), 1);
+    EXPECT_EQ(messages.Texts[0], "The conversion is complete!");
+    TPixelGraphic output;
+    output.LoadFromFile((fixture.destination / "picture0.png").string());
+    EXPECT_EQ(output.Width(), 20);
+    EXPECT_EQ(output.Height(), 15);
+    EXPECT_EQ(test::ReadAll(fixture.destination / "picture1.png").size(), 4u);  // skipped
+    EXPECT_EQ(form.Model().Tally().Skipped, 1);
+    EXPECT_EQ(form.Model().Tally().Converted, 1);
 }
 
 TEST(MainWindow, ClosingStoresTheSettingsForTheNextStart)

@@ -24,7 +24,7 @@ public:
     std::vector<bool> selected;
     TConversionOptions options;
     bool confirmAnswer = true;
-    std::int16_t jpegAnswer = 0;
+    std::optional<int> jpegAnswer = LibraryDefaults.JPEGQuality;  // what the dialog leaves
     std::function<void(int pumpNumber)> onPump;
 
     std::vector<int> progress;
@@ -168,7 +168,7 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     host.items = {Source("a.ppm")};
     host.options.Destination = dir.Path().string();
     host.options.TargetFormat = tfJPG;
-    host.jpegAnswer = -1;
+    host.jpegAnswer = std::nullopt;
     Run();
     EXPECT_EQ(host.messages, (std::vector<std::string>{"The conversion was interrupted by user."}));
     EXPECT_TRUE(host.progress.empty());  // no run took place
@@ -189,7 +189,7 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     host.items = {dir.File("a.ppm")};
     host.options.Destination = dir.Path().string();
     host.options.TargetFormat = tfJPG;
-    host.jpegAnswer = 0;  // dialog closed by its title bar: the previous choice applies
+    host.jpegAnswer = JPEGQuality;  // dialog closed by its title bar: the previous choice (none: the default) applies
     Run();
     EXPECT_EQ(test::ReadAll(dir.File("a.jpg")), encoded(before));
     host.jpegAnswer = 42;
@@ -583,6 +583,73 @@ TEST_F(ConversionJobTest, ParallelStopLetsNoNewItemStart)
         // No temporary file is left behind, and nothing else was written.
         EXPECT_EQ(FolderBytes(plan->Destination).size(), saved) << threads;
     }
+}
+
+// The window holds the run while it asks whether to stop: nothing starts and
+// nothing is written until the answer; "No" goes on, "Yes" stops.
+TEST_F(ConversionJobTest, HeldRunWritesNothingUntilTheAnswer)
+{
+    // Holds the run while the first item is in hand, as a question opened then would.
+    class THoldingHolder : public TMetafileHolder {
+    public:
+        explicit THoldingHolder(TStopFlag& stop) : m_stop(stop) {}
+        void LoadFromFile(const std::string&) override { m_stop.Hold(); }
+        int Width() const override { return 4; }
+        int Height() const override { return 4; }
+        void Draw(TPixelGraphic&, int, int) override {}
+
+    private:
+        TStopFlag& m_stop;
+    };
+    // Answers after a few idle rounds, checking meanwhile that nothing happened.
+    class TAnswering : public TRunObserver {
+    public:
+        TAnswering(TStopFlag& stop, bool yes, std::string folder) : m_stop(stop), m_yes(yes), m_folder(folder) {}
+        void FileDone(const TFileOutcome& outcome) override { outcomes.push_back(outcome); }
+        void Idle() override
+        {
+            if (!m_stop.Held())
+                return;
+            EXPECT_TRUE(outcomes.empty());
+            EXPECT_TRUE(!std::filesystem::exists(m_folder) || std::filesystem::is_empty(m_folder));
+            if (++m_rounds < 4)
+                return;
+            if (m_yes)
+                m_stop = true;
+            m_stop.Release();
+        }
+        std::vector<TFileOutcome> outcomes;
+
+    private:
+        TStopFlag& m_stop;
+        bool m_yes;
+        std::string m_folder;
+        int m_rounds = 0;
+    };
+    std::vector<std::string> items = {Source("first.wmf", "drawing")};
+    for (int i = 0; i < 4; ++i)
+        items.push_back(Source("p" + std::to_string(i) + ".ppm"));
+    // One converter held with the first item in hand; three held before any starts.
+    for (const auto& [threads, holdFirst] : {std::pair{1, false}, std::pair{3, true}})
+        for (const bool yes : {false, true}) {
+            SCOPED_TRACE(std::to_string(threads) + (yes ? " Yes" : " No"));
+            TRecordingHost h;
+            h.items = items;
+            h.options = {dir.File("held" + std::to_string(threads) + (yes ? "y" : "n")), tfPNG};
+            const auto plan = PlanConversion(h);
+            ASSERT_TRUE(plan);
+            TStopFlag stop;
+            if (holdFirst)
+                stop.Hold();
+            THoldingHolder holder(stop);
+            TAnswering answering(stop, yes, plan->Destination);
+            EXPECT_EQ(TParallelRunner(*plan, threads, &holder).Run(answering, stop), yes);
+            std::size_t saved = 0;
+            for (const TFileOutcome& o : answering.outcomes)
+                saved += o.Saved ? 1 : 0;
+            EXPECT_EQ(saved, yes ? 0u : items.size());
+            EXPECT_EQ(FolderBytes(plan->Destination).size(), saved);
+        }
 }
 
 TEST_F(ConversionJobTest, CollidingOutputsAreRefusedBeforeAnythingIsWritten)

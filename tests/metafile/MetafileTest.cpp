@@ -406,6 +406,34 @@ std::vector<std::uint8_t> MonoInfo(std::size_t slack, std::uint32_t height = 2, 
     return b.Data();
 }
 
+// One rule for pens made by CreatePen in both formats: a wide pen cannot be
+// dashed and is drawn solid, with the end cap and join its style names (the
+// pen style of both record formats carries them); a thin pen keeps its dashes.
+TEST(MetafilePens, WidePensAreSolidAndKeepTheirCapAndJoin)
+{
+    using namespace gdi;
+    struct TCase {
+        std::uint32_t style;
+        std::int32_t width;
+        std::uint32_t expected;
+        bool cosmetic;
+    };
+    const TCase cases[] = {
+        {PS_DASH | PS_ENDCAP_FLAT | PS_JOIN_MITER, 5, PS_SOLID | PS_ENDCAP_FLAT | PS_JOIN_MITER, false},
+        {PS_DASHDOTDOT | PS_ENDCAP_SQUARE, 2, PS_SOLID | PS_ENDCAP_SQUARE, false},
+        {PS_DOT | PS_JOIN_BEVEL, 1, PS_DOT | PS_JOIN_BEVEL, true},
+        {PS_INSIDEFRAME | PS_ENDCAP_FLAT, 7, PS_INSIDEFRAME | PS_ENDCAP_FLAT, false},
+        {PS_NULL, 9, PS_NULL, false},
+    };
+    for (const TCase& c : cases) {
+        const TGdiObject pen = LogPen(c.style, c.width, Qt::red);
+        EXPECT_EQ(pen.Kind, TGdiObjectKind::Pen);
+        EXPECT_EQ(pen.Pen.Style, c.expected) << std::hex << c.style;
+        EXPECT_EQ(pen.Pen.Cosmetic, c.cosmetic) << std::hex << c.style;
+        EXPECT_EQ(pen.Pen.Color, QColor(Qt::red));
+    }
+}
+
 TEST(MetafileBitmaps, DecodeDibTable)
 {
     const std::vector<std::uint8_t> bits = {0xF0, 0, 0, 0, 0x0F, 0, 0, 0};  // bottom row, then top row

@@ -214,5 +214,52 @@ TEST(Layout, ClockHands)
     EXPECT_EQ(at[4], (std::array<int, 2>{91, 101}));
 }
 
+// What the control prepares, decided from its properties without a widget.
+TEST(Layout, PaintChoiceFollowsDisplayStretchAndPalette)
+{
+    struct TCase {
+        const char* what;
+        int display, bits;
+        TPaletteIdent palette, palette8;
+        TStretchMode mode;
+        TViewSize box;
+        bool reduce, invalid;
+        TPaintChoice expected;  // stretched, invalid, usePaint
+    };
+    const TViewSize picture{40, 30};
+    const TCase cases[] = {
+        {"true colour as it is", 24, 24, pTrueColor, pSource, smFast, {80, 60}, false, false, {false, false, false}},
+        {"resampled to the box", 24, 24, pTrueColor, pSource, smPrecise, {80, 60}, false, false, {true, true, true}},
+        {"resampled at its own size", 24, 24, pTrueColor, pSource, smPrecise, {40, 30}, false, false, {false, false, false}},
+        {"deep picture, 8-bit display", 8, 24, pTrueColor, pSource, smFast, {40, 30}, false, false, {false, false, true}},
+        {"16 colours need pSys16", 4, 4, pGray256, pSource, smFast, {40, 30}, false, false, {false, false, true}},
+        {"pSys16 already", 4, 4, pSys16, pSource, smFast, {40, 30}, false, false, {false, false, false}},
+        {"8-bit as the source", 8, 8, pGray256, pSource, smFast, {40, 30}, false, false, {false, false, false}},
+        {"8-bit to another palette", 8, 8, pGray256, pSys16, smFast, {40, 30}, false, false, {false, false, true}},
+        {"reduced on load, settled", 8, 8, pGray256, pSys16, smFast, {40, 30}, true, false, {false, false, false}},
+        {"reduced on load, changed", 8, 8, pGray256, pSys16, smFast, {40, 30}, true, true, {false, true, true}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TPaintWish wish;
+        wish.displayBits = c.display;
+        wish.box = c.box;
+        wish.hasImage = true;
+        wish.image = picture;
+        wish.imageBits = c.bits;
+        wish.imagePalette = c.palette;
+        wish.palette8 = c.palette8;
+        wish.stretchMode = c.mode;
+        wish.reduceOnLoad = c.reduce;
+        wish.paintInvalid = c.invalid;
+        wish.preparedSize = picture;
+        const TPaintChoice choice = ChoosePaint(wish);
+        EXPECT_EQ(choice.stretched, c.expected.stretched);
+        EXPECT_EQ(choice.invalid, c.expected.invalid);
+        EXPECT_EQ(choice.usePaint, c.expected.usePaint);
+    }
+    EXPECT_FALSE(ChoosePaint(TPaintWish{}).usePaint);  // no picture: the frame only
+}
+
 }  // namespace
 }  // namespace rastova
