@@ -6,6 +6,7 @@
 #include "hosts/MetafileSupport.h"
 #include "job/OutputNames.h"
 #include "cli/SignalStop.h"
+#include "formats/PhotoCodecs.h"
 #include "formats/Pxm.h"
 #include "formats/Register.h"
 #include "image/FileFormats.h"
@@ -41,7 +42,8 @@ struct TCommandLine {
     std::string colors = "true";
     std::string mirror = "none";
     std::string rotate = "none";
-    int quality = 0;  // 0: the library's JPEGQuality
+    int quality = 0;  // 0: the library's quality of the target format
+    bool lossless = false;
     bool yes = false;
     std::string destination;
     std::vector<std::string> files;
@@ -310,11 +312,23 @@ std::string Lowered(std::string text)
     return text;
 }
 
+// Quality and lossless coding of the lossy targets.
+void DeclareQualityOptions(CLI::App& app, TCommandLine& line)
+{
+    app.add_option("-q,--quality", line.quality,
+                   "Quality 1..100 of every lossy target: jpg, webp, heic, avif, jxl "
+                   "[default: jpg 80, webp 75 (as cwebp), heic 50 (as heif-enc), avif 60, jxl 90 (distance 1.0, as cjxl)]")
+        ->check(CLI::Range(1, 100));
+    app.add_flag("--lossless", line.lossless,
+                 "Lossless webp, avif or jxl output; heic has no lossless coding [default: lossy]");
+}
+
 // Where the items go and what happens to them on the way.
 void DeclareJobOptions(CLI::App& app, TCommandLine& line)
 {
     app.add_option("-f,--format", line.format, "Target format")
-        ->check(CLI::IsMember({"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif"}, CLI::ignore_case))
+        ->check(CLI::IsMember({"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif", "webp", "avif", "heic", "jxl"},
+                              CLI::ignore_case))
         ->transform([](std::string s) { return Lowered(std::move(s)); })
         ->capture_default_str();
     app.add_option("-c,--colors", line.colors, "Colour resolution")
@@ -326,8 +340,7 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
     app.add_option("-r,--rotate", line.rotate, "Rotation, after the mirror")
         ->check(CLI::IsMember({"none", "180", "left", "right"}))
         ->capture_default_str();
-    app.add_option("-q,--quality", line.quality, "JPEG quality 5..95, for -f jpg only [default: 80]")
-        ->check(CLI::Range(5, 95));
+    DeclareQualityOptions(app, line);
     app.add_option("-o,--output", line.destination, "Destination folder, required to convert");
     app.add_flag("-y,--yes", line.yes, "Create a missing destination folder, parents too [default: ask]");
     app.add_flag("-R,--recursive", line.recursive,
@@ -379,7 +392,8 @@ TConversionOptions OptionsOf(const TCommandLine& line)
 {
     static const std::map<std::string, TTargetFormat> kFormats = {
         {"bmp", tfBMP}, {"jpg", tfJPG}, {"pbm", tfPBM}, {"pgm", tfPGM},
-        {"png", tfPNG}, {"ppm", tfPPM}, {"tga", tfTGA}, {"tif", tfTIF}};
+        {"png", tfPNG}, {"ppm", tfPPM}, {"tga", tfTGA}, {"tif", tfTIF},
+        {"webp", tfWEBP}, {"avif", tfAVIF}, {"heic", tfHEIC}, {"jxl", tfJXL}};
     static const std::map<std::string, TJobColorResolution> kColors = {
         {"2", jcr2Colors}, {"16", jcr16Colors}, {"256", jcr256Colors}, {"gray", jcrGray8}, {"true", jcrTrueColor}};
     static const std::map<std::string, TJobMirror> kMirrors = {
@@ -401,6 +415,28 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.BackGroundColor = background;
     options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKBox;
     return options;
+}
+
+// The quality of -q for the lossy targets and --lossless go into the library's
+// defaults. False, after saying why, when the target cannot be coded losslessly.
+bool ApplyCodingChoices(const TCommandLine& line)
+{
+    if (line.quality > 0 && !IsLossyTarget(OptionsOf(line).TargetFormat))
+        std::cerr << kProgram << ": warning: -q sets the quality of jpg, webp, heic, avif and jxl output only"
+                  << std::endl;
+    if (!line.lossless)
+        return true;
+    if (line.format == "heic") {
+        std::cerr << kProgram
+                  << ": --lossless: the HEVC encoder offers no lossless coding, so HEIC output is always lossy; "
+                     "use -f avif, webp or jxl for lossless files"
+                  << std::endl;
+        return false;
+    }
+    if (line.format != "webp" && line.format != "avif" && line.format != "jxl")
+        std::cerr << kProgram << ": warning: --lossless applies to webp, avif and jxl output only" << std::endl;
+    WebPLossless = AVIFLossless = JXLLossless = true;
+    return true;
 }
 
 }  // namespace
@@ -432,8 +468,8 @@ int main(int argc, char** argv)
     try {
         if (!line.infoFiles.empty())
             return RunInfo(line.infoFiles);
-        if (line.quality > 0 && line.format != "jpg")
-            std::cerr << kProgram << ": warning: -q sets the quality of JPG output only" << std::endl;
+        if (!ApplyCodingChoices(line))
+            return kExitUsage;
         return RunJob(line, OptionsOf(line));
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << std::endl;

@@ -36,6 +36,14 @@ extern std::uint32_t TIFFWriteXResNum;
 extern std::uint32_t TIFFWriteXResDen;
 extern std::uint32_t TIFFWriteYResNum;
 extern std::uint32_t TIFFWriteYResDen;
+extern int WebPQuality;
+extern bool WebPLossless;
+extern int HEICQuality;
+extern int AVIFQuality;
+extern bool AVIFLossless;
+extern int JXLQuality;
+extern bool JXLLossless;
+extern int PhotoCodecThreads;
 
 // The process-wide defaults. They are declared beside the code that reads them
 // (image/PGraphic.h and the format headers) and kept together here, so one copy
@@ -75,6 +83,14 @@ std::uint32_t TIFFWriteXResNum = kBuiltIn.TIFFWriteXResNum;
 std::uint32_t TIFFWriteXResDen = kBuiltIn.TIFFWriteXResDen;
 std::uint32_t TIFFWriteYResNum = kBuiltIn.TIFFWriteYResNum;
 std::uint32_t TIFFWriteYResDen = kBuiltIn.TIFFWriteYResDen;
+int WebPQuality = kBuiltIn.WebPQuality;
+bool WebPLossless = kBuiltIn.WebPLossless;
+int HEICQuality = kBuiltIn.HEICQuality;
+int AVIFQuality = kBuiltIn.AVIFQuality;
+bool AVIFLossless = kBuiltIn.AVIFLossless;
+int JXLQuality = kBuiltIn.JXLQuality;
+bool JXLLossless = kBuiltIn.JXLLossless;
+int PhotoCodecThreads = kBuiltIn.PhotoCodecThreads;
 
 TPGSettings DefaultSettings()
 {
@@ -107,6 +123,14 @@ TPGSettings DefaultSettings()
     s.TIFFWriteXResDen = TIFFWriteXResDen;
     s.TIFFWriteYResNum = TIFFWriteYResNum;
     s.TIFFWriteYResDen = TIFFWriteYResDen;
+    s.WebPQuality = WebPQuality;
+    s.WebPLossless = WebPLossless;
+    s.HEICQuality = HEICQuality;
+    s.AVIFQuality = AVIFQuality;
+    s.AVIFLossless = AVIFLossless;
+    s.JXLQuality = JXLQuality;
+    s.JXLLossless = JXLLossless;
+    s.PhotoCodecThreads = PhotoCodecThreads;
     return s;
 }
 

@@ -34,8 +34,27 @@ std::string FailureText(const std::exception& e)
 
 const char* TargetExtension(TTargetFormat targetFormat)
 {
-    static const char* const kExtensions[8] = {".bmp", ".jpg", ".pbm", ".pgm", ".png", ".ppm", ".tga", ".tif"};
-    return targetFormat >= 0 && targetFormat < 8 ? kExtensions[targetFormat] : ".bmp";
+    static const char* const kExtensions[kTargetFormatCount] = {".bmp", ".jpg", ".pbm",  ".pgm",  ".png",  ".ppm",
+                                                                ".tga", ".tif", ".webp", ".avif", ".heic", ".jxl"};
+    return targetFormat >= 0 && targetFormat < kTargetFormatCount ? kExtensions[targetFormat] : ".bmp";
+}
+
+bool IsLossyTarget(TTargetFormat targetFormat)
+{
+    return targetFormat == tfJPG || targetFormat == tfWEBP || targetFormat == tfAVIF || targetFormat == tfHEIC ||
+           targetFormat == tfJXL;
+}
+
+void SetTargetQuality(TPGSettings& settings, TTargetFormat targetFormat, int quality)
+{
+    switch (targetFormat) {
+    case tfJPG: settings.JPEGQuality = quality; break;
+    case tfWEBP: settings.WebPQuality = quality; break;
+    case tfAVIF: settings.AVIFQuality = quality; break;
+    case tfHEIC: settings.HEICQuality = quality; break;
+    case tfJXL: settings.JXLQuality = quality; break;
+    default: break;
+    }
 }
 
 std::string LowerAscii(std::string text)
@@ -192,11 +211,11 @@ bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConv
             return false;
         }
     }
-    if (options.TargetFormat == tfJPG) {
+    if (IsLossyTarget(options.TargetFormat)) {
         host.AskJpegQuality();
         // The choice applies to this run only; the process-wide default stays.
         if (host.JpegQualityChoice > 0)
-            plan.Settings.JPEGQuality = host.JpegQualityChoice;
+            SetTargetQuality(plan.Settings, options.TargetFormat, host.JpegQualityChoice);
         host.Pump();
         if (host.JpegQualityChoice == -1) {
             endQuietly();
@@ -713,6 +732,7 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
     if (workers > 1) {
         ownPlan = m_plan;
         ownPlan.Settings.TIFFReadThreads = 1;
+        ownPlan.Settings.PhotoCodecThreads = 1;
     }
     const TConversionPlan& plan = workers > 1 ? ownPlan : m_plan;
     TParallelState state;

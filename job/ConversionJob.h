@@ -30,6 +30,10 @@ namespace rastova {
 
 // The appended extension of each target format, with the dot.
 const char* TargetExtension(TTargetFormat targetFormat);
+// The targets coded lossily: the host asks for their quality before a run
+// (AskJpegQuality), which goes into the target's quality setting.
+bool IsLossyTarget(TTargetFormat targetFormat);
+void SetTargetQuality(TPGSettings& settings, TTargetFormat targetFormat, int quality);
 
 // What a run does to every item. Hosts with more choices add fields here and
 // read them in PlanConversion or ConvertOneItem.
