@@ -49,9 +49,13 @@ template <class T>
 using THeifPtr = std::unique_ptr<T, THeifDeleter>;
 
 // The main brand of an ISO base media file type box, which the first 17 bytes hold.
+// Real type boxes list a handful of brands, so a size of 256 bytes or more is
+// taken for other data.
 bool HasBrand(const TSignatureHeader& header, std::initializer_list<const char*> brands)
 {
-    if (header.Count < 12 || std::memcmp(header.Bytes.data() + 4, "ftyp", 4) != 0)
+    constexpr int kMinBoxSize = 16;
+    if (header.Count < 12 || header[0] != 0 || header[1] != 0 || header[2] != 0 || header[3] < kMinBoxSize ||
+        std::memcmp(header.Bytes.data() + 4, "ftyp", 4) != 0)
         return false;
     return std::any_of(brands.begin(), brands.end(),
                        [&](const char* brand) { return std::memcmp(header.Bytes.data() + 8, brand, 4) == 0; });
@@ -87,7 +91,7 @@ void LayAlphaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
     StoreRgbaRowOver(graphic, y, rgba, graphic.GetBackGroundColor());
 }
 
-void DecodeInto(THeifKind kind, const heif_image_handle* handle, TPixelGraphic& graphic)
+void DecodeInto(THeifKind kind, const heif_image_handle* handle, TPixelGraphic& graphic, TObject* sender)
 {
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     THeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
@@ -102,13 +106,13 @@ void DecodeInto(THeifKind kind, const heif_image_handle* handle, TPixelGraphic& 
         heif_image_get_height(image.get(), heif_channel_interleaved) != graphic.Height() ||
         heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         Fail(kind, MessageText(kMsgNotSupportedSubformat));
-    for (int y = 0; y < graphic.Height(); ++y) {
+    StoreRowsReporting(graphic, sender, graphic.Height(), [&](int y) {
         const std::uint8_t* row = plane + std::size_t(y) * std::size_t(stride);
         if (alpha)
             LayAlphaRow(graphic, y, row);
         else
             StoreRgbRow(graphic, y, row);
-    }
+    });
 }
 
 // ---- writer ------------------------------------------------------------------------------
@@ -130,7 +134,7 @@ heif_error WriteFn(heif_context*, const void* data, std::size_t size, void* user
     }
 }
 
-THeifPtr<heif_image> ImageOf(THeifKind kind, TPixelGraphic& graphic)
+THeifPtr<heif_image> ImageOf(THeifKind kind, TPixelGraphic& graphic, TObject* sender)
 {
     heif_image* created = nullptr;
     Check(kind, heif_image_create(graphic.Width(), graphic.Height(), heif_colorspace_RGB,
@@ -139,7 +143,7 @@ THeifPtr<heif_image> ImageOf(THeifKind kind, TPixelGraphic& graphic)
     Check(kind, heif_image_add_plane(image.get(), heif_channel_interleaved, graphic.Width(), graphic.Height(), 8));
     int stride = 0;
     std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
-    const std::vector<std::uint8_t> rgb = TopDownRgb(graphic);
+    const std::vector<std::uint8_t> rgb = TopDownRgb(graphic, sender);
     const std::size_t rowBytes = std::size_t(graphic.Width()) * 3;
     for (int y = 0; y < graphic.Height(); ++y)
         std::memcpy(plane + std::size_t(y) * std::size_t(stride), rgb.data() + std::size_t(y) * rowBytes, rowBytes);
@@ -223,9 +227,9 @@ void THeifFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int im
     if (width <= 0 || height <= 0)
         Fail(m_kind, MessageText(kMsgWidthOrHeightZero));
     graphic.SetSize(width, height, bc24);
+    graphic.Clear();
     TProgressScope progress(graphic, this);
-    DecodeInto(m_kind, handle, graphic);
-    graphic.Progress(this, 1, 1);
+    DecodeInto(m_kind, handle, graphic, this);
 }
 
 void THeifFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
@@ -281,7 +285,7 @@ void THeifFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     if (!context)
         Fail(m_kind, MessageText(kMsgFailed, "heif_context_alloc"));
     TProgressScope progress(graphic, this);
-    THeifPtr<heif_image> image = ImageOf(m_kind, graphic);
+    THeifPtr<heif_image> image = ImageOf(m_kind, graphic, this);
     THeifPtr<heif_encoder> encoder = EncoderFor(m_kind, context.get());
     THeifPtr<heif_encoding_options> options(heif_encoding_options_alloc());
     THeifPtr<heif_color_profile_nclx> identity(heif_nclx_color_profile_alloc());
@@ -289,6 +293,8 @@ void THeifFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         identity->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
         identity->full_range_flag = 1;
         options->output_nclx_profile = identity.get();
+        // The AV1 coder takes its matrix and range from the image itself.
+        Check(m_kind, heif_image_set_nclx_color_profile(image.get(), identity.get()));
     }
     Check(m_kind, heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), nullptr));
     TWriteContext writeContext{&stream, nullptr};
@@ -297,7 +303,6 @@ void THeifFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     if (writeContext.exception)
         std::rethrow_exception(writeContext.exception);
     Check(m_kind, written);
-    graphic.Progress(this, 1, 1);
 }
 
 }  // namespace rastova

@@ -68,16 +68,17 @@ void LayAlphaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
     StoreRgbaRowOver(graphic, y, rgba, graphic.GetBackGroundColor());
 }
 
-void StoreRows(TPixelGraphic& graphic, const std::vector<std::uint8_t>& samples, bool alpha)
+// True when the progress handler aborted.
+bool StoreRows(TPixelGraphic& graphic, TObject* sender, const std::vector<std::uint8_t>& samples, bool alpha)
 {
     const std::size_t rowBytes = std::size_t(graphic.Width()) * (alpha ? 4 : 3);
-    for (int y = 0; y < graphic.Height(); ++y) {
+    return StoreRowsReporting(graphic, sender, graphic.Height(), [&](int y) {
         const std::uint8_t* row = samples.data() + std::size_t(y) * rowBytes;
         if (alpha)
             LayAlphaRow(graphic, y, row);
         else
             StoreRgbRow(graphic, y, row);
-    }
+    });
 }
 
 // The state of one read: the header, once known, and the samples of the first frame.
@@ -121,6 +122,7 @@ bool DecodeFirstFrame(JxlDecoder* decoder, TJxlRead& read, TPixelGraphic& graphi
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
             SetOutBuffer(decoder, read);
             graphic.SetSize(read.header.width, read.header.height, bc24);
+            graphic.Clear();
             break;
         case JXL_DEC_FULL_IMAGE:
         case JXL_DEC_SUCCESS: return true;
@@ -235,15 +237,14 @@ void TJXLFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         // What arrived of the frame is kept when the decoder can show it.
         if (read.samples.empty() || JxlDecoderFlushImage(decoder.get()) != JXL_DEC_SUCCESS)
             Fail(MessageText(kMsgUnexpectedEndOfFile));
-        StoreRows(graphic, read.samples, read.alpha);
-        ReadWarning<EPGJXLFileFormatReaderWriter>(graphic, kTag + MessageText(kMsgUnexpectedEndOfFile),
+        if (!StoreRows(graphic, this, read.samples, read.alpha))
+            ReadWarning<EPGJXLFileFormatReaderWriter>(graphic, kTag + MessageText(kMsgUnexpectedEndOfFile),
                                                   "JPEG XL " + MessageText(kMsgWarning));
         return;
     }
     if (read.samples.empty())
         Fail(MessageText(kMsgUnexpectedEndOfFile));
-    StoreRows(graphic, read.samples, read.alpha);
-    graphic.Progress(this, 1, 1);
+    StoreRows(graphic, this, read.samples, read.alpha);
 }
 
 void TJXLFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
@@ -302,12 +303,11 @@ void TJXLFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     CheckEncoder(JxlEncoderSetColorEncoding(encoder.get(), &color), "JxlEncoderSetColorEncoding");
     JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
     ConfigureFrame(frame);
-    const std::vector<std::uint8_t> rgb = TopDownRgb(graphic);
+    const std::vector<std::uint8_t> rgb = TopDownRgb(graphic, this);
     const JxlPixelFormat format = FormatOf(false);
     CheckEncoder(JxlEncoderAddImageFrame(frame, &format, rgb.data(), rgb.size()), "JxlEncoderAddImageFrame");
     JxlEncoderCloseInput(encoder.get());
     WriteOutput(encoder.get(), stream);
-    graphic.Progress(this, 1, 1);
 }
 
 }  // namespace rastova

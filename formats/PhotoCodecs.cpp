@@ -62,7 +62,7 @@ void StoreRgbaRowOver(TPixelGraphic& graphic, int y, const std::uint8_t* rgba, T
     StoreRgbaRunOver(graphic, 0, y, graphic.Width(), rgba, background);
 }
 
-std::vector<std::uint8_t> TopDownRgb(TPixelGraphic& graphic)
+std::vector<std::uint8_t> TopDownRgb(TPixelGraphic& graphic, TObject* sender)
 {
     const int width = graphic.Width();
     const int height = graphic.Height();
@@ -76,14 +76,15 @@ std::vector<std::uint8_t> TopDownRgb(TPixelGraphic& graphic)
                 out[1] = row[1];
                 out[2] = row[0];
             }
-            continue;
+        } else {
+            for (int x = 0; x < width; ++x, out += 3) {
+                const TRGB color = graphic.GetColor(x, y);
+                out[0] = RedOf(color);
+                out[1] = GreenOf(color);
+                out[2] = BlueOf(color);
+            }
         }
-        for (int x = 0; x < width; ++x, out += 3) {
-            const TRGB color = graphic.GetColor(x, y);
-            out[0] = RedOf(color);
-            out[1] = GreenOf(color);
-            out[2] = BlueOf(color);
-        }
+        graphic.Progress(sender, y, height - 1);
     }
     return rgb;
 }

@@ -44,9 +44,24 @@ void StoreRgbaRowOver(TPixelGraphic& graphic, int y, const std::uint8_t* rgba, T
 void StoreRgbRun(TPixelGraphic& graphic, int x, int y, int count, const std::uint8_t* rgb);
 void StoreRgbaRunOver(TPixelGraphic& graphic, int x, int y, int count, const std::uint8_t* rgba, TRGB background);
 
+// Stores the top rows 0..rows-1 through storeRow(y), each followed by its
+// progress event from sender; true when the handler aborted, the rows below
+// then staying as they were.
+template <class TStoreRow>
+bool StoreRowsReporting(TPixelGraphic& graphic, TObject* sender, int rows, TStoreRow storeRow)
+{
+    for (int y = 0; y < rows; ++y) {
+        storeRow(y);
+        if (graphic.Progress(sender, y, graphic.Height()))
+            return true;
+    }
+    return false;
+}
+
 // The whole image as top-down RGB samples, three bytes per pixel, red first,
-// rows of exactly width x 3 bytes; palette images through their palettes.
-std::vector<std::uint8_t> TopDownRgb(TPixelGraphic& graphic);
+// rows of exactly width x 3 bytes; palette images through their palettes. One
+// progress event from sender per row; writers do not stop on Abort.
+std::vector<std::uint8_t> TopDownRgb(TPixelGraphic& graphic, TObject* sender);
 
 // The text for bit depth, alpha and frame count that GetInfo shows, such as
 // "lossy, 8-bit, alpha, 12 frames".

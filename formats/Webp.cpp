@@ -70,6 +70,15 @@ TWebPHeader HeaderOf(const std::vector<std::uint8_t>& data)
     return header;
 }
 
+// Top-down samples of the picture: RGB, or RGBA when it has alpha. Rows holds
+// how many of the top rows were decoded, fewer than the height only when the
+// data ends early.
+struct TDecodedRows {
+    std::vector<std::uint8_t> samples;
+    int channels = 3;
+    int rows = 0;
+};
+
 // Until images keep alpha, transparent pixels are laid over the background.
 void LayAlphaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
 {
@@ -81,7 +90,7 @@ struct TAnimDecoderDeleter {
 };
 
 // The first frame of an animation, composed on its canvas.
-void ReadFirstFrame(const std::vector<std::uint8_t>& data, TPixelGraphic& graphic)
+TDecodedRows DecodeFirstFrame(const std::vector<std::uint8_t>& data, const TWebPHeader& header)
 {
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
@@ -94,54 +103,44 @@ void ReadFirstFrame(const std::vector<std::uint8_t>& data, TPixelGraphic& graphi
     int timestamp = 0;
     if (!decoder || !WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp))
         Fail(StatusText(VP8_STATUS_BITSTREAM_ERROR));
-    for (int y = 0; y < graphic.Height(); ++y)
-        LayAlphaRow(graphic, y, canvas + std::size_t(y) * std::size_t(graphic.Width()) * 4);
+    TDecodedRows decoded;
+    decoded.channels = 4;
+    decoded.rows = header.height;
+    decoded.samples.assign(canvas, canvas + std::size_t(header.width) * std::size_t(header.height) * 4);
+    return decoded;
 }
 
 struct TIDecoderDeleter {
     void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
 };
 
-// A still image. Without alpha the codec writes the stored rows directly
-// (flipped, as they are bottom-up); with alpha through a buffer of RGBA rows.
-// Returns the number of top rows decoded, which is less than the height only
-// when the data ends early.
-int ReadStill(const std::vector<std::uint8_t>& data, const TWebPHeader& header, TPixelGraphic& graphic)
+// A still image, through the incremental decoder, which tells how many rows a
+// file cut short still gives.
+TDecodedRows DecodeStill(const std::vector<std::uint8_t>& data, const TWebPHeader& header)
 {
     WebPDecoderConfig config;
     if (!WebPInitDecoderConfig(&config))
         Fail(kInvalidLibraryVersion);
     config.options.use_threads = PhotoCodecThreadCount() > 1;
-    const bool alpha = header.features.has_alpha != 0;
-    std::vector<std::uint8_t> rgba;
-    WebPRGBABuffer& out = config.output.u.RGBA;
+    TDecodedRows decoded;
+    decoded.channels = header.features.has_alpha ? 4 : 3;
+    decoded.samples.resize(std::size_t(header.width) * std::size_t(header.height) * std::size_t(decoded.channels));
+    config.output.colorspace = decoded.channels == 4 ? MODE_RGBA : MODE_RGB;
     config.output.is_external_memory = 1;
-    if (alpha) {
-        rgba.resize(std::size_t(graphic.Width()) * std::size_t(graphic.Height()) * 4);
-        config.output.colorspace = MODE_RGBA;
-        out.rgba = rgba.data();
-        out.stride = graphic.Width() * 4;
-        out.size = rgba.size();
-    } else {
-        config.output.colorspace = MODE_BGR;
-        config.options.flip = 1;
-        out.rgba = graphic.ScanLine(graphic.Height() - 1);
-        out.stride = graphic.RowStride();
-        out.size = std::size_t(graphic.ImageSize());
-    }
+    config.output.u.RGBA.rgba = decoded.samples.data();
+    config.output.u.RGBA.stride = header.width * decoded.channels;
+    config.output.u.RGBA.size = decoded.samples.size();
     std::unique_ptr<WebPIDecoder, TIDecoderDeleter> decoder(WebPIDecode(nullptr, 0, &config));
     if (!decoder)
         Fail(StatusText(VP8_STATUS_OUT_OF_MEMORY));
     const VP8StatusCode status = WebPIUpdate(decoder.get(), data.data(), data.size());
     if (status != VP8_STATUS_OK && status != VP8_STATUS_SUSPENDED)
         Fail(StatusText(status));
-    int rows = graphic.Height();
-    if (status == VP8_STATUS_SUSPENDED && WebPIDecGetRGB(decoder.get(), &rows, nullptr, nullptr, nullptr) == nullptr)
-        rows = 0;
-    if (alpha)
-        for (int y = 0; y < rows; ++y)
-            LayAlphaRow(graphic, y, rgba.data() + std::size_t(y) * std::size_t(out.stride));
-    return rows;
+    decoded.rows = header.height;
+    if (status == VP8_STATUS_SUSPENDED &&
+        WebPIDecGetRGB(decoder.get(), &decoded.rows, nullptr, nullptr, nullptr) == nullptr)
+        decoded.rows = 0;
+    return decoded;
 }
 
 // ---- writer --------------------------------------------------------------------------------
@@ -221,19 +220,25 @@ void TWebPFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int im
     const std::vector<std::uint8_t> data = ReadRestOfStream(stream);
     const TWebPHeader header = HeaderOf(data);
     CheckImagePixels(header.width, header.height);
+    const TDecodedRows decoded =
+        header.features.has_animation ? DecodeFirstFrame(data, header) : DecodeStill(data, header);
+    // The rows that came stay; without any the file is of no use.
+    if (decoded.rows <= 0)
+        Fail(MessageText(kMsgUnexpectedEndOfFile));
     graphic.SetSize(header.width, header.height, bc24);
     graphic.Clear();
     TProgressScope progress(graphic, this);
-    if (header.features.has_animation) {
-        ReadFirstFrame(data, graphic);
-    } else if (const int rows = ReadStill(data, header, graphic); rows < header.height) {
-        // The rows that came stay; without any the file is of no use.
-        if (rows <= 0)
-            Fail(MessageText(kMsgUnexpectedEndOfFile));
+    const std::size_t rowBytes = std::size_t(header.width) * std::size_t(decoded.channels);
+    const bool aborted = StoreRowsReporting(graphic, this, decoded.rows, [&](int y) {
+        const std::uint8_t* row = decoded.samples.data() + std::size_t(y) * rowBytes;
+        if (decoded.channels == 4)
+            LayAlphaRow(graphic, y, row);
+        else
+            StoreRgbRow(graphic, y, row);
+    });
+    if (!aborted && decoded.rows < header.height)
         ReadWarning<EPGWebPFileFormatReaderWriter>(graphic, kTag + MessageText(kMsgUnexpectedEndOfFile),
                                                    "WebP " + MessageText(kMsgWarning));
-    }
-    graphic.Progress(this, 1, 1);
 }
 
 void TWebPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
@@ -278,22 +283,14 @@ void TWebPFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     picture.custom_ptr = &context;
 
     TProgressScope progress(graphic, this);
-    bool imported = false;
-    if (graphic.BitCount() == bc24 && graphic.Height() > 0) {
-        // The stored rows run bottom-up: the top row and a negative stride.
-        imported = WebPPictureImportBGR(&picture, graphic.ScanLine(0), -graphic.RowStride()) != 0;
-    } else {
-        const std::vector<std::uint8_t> rgb = TopDownRgb(graphic);
-        imported = WebPPictureImportRGB(&picture, rgb.data(), graphic.Width() * 3) != 0;
-    }
-    if (!imported)
+    const std::vector<std::uint8_t> rgb = TopDownRgb(graphic, this);
+    if (!WebPPictureImportRGB(&picture, rgb.data(), graphic.Width() * 3))
         Fail(EncodingErrorText(picture.error_code));
     const bool encoded = WebPEncode(&config, &picture) != 0;
     if (context.exception)
         std::rethrow_exception(context.exception);
     if (!encoded)
         Fail(EncodingErrorText(picture.error_code));
-    graphic.Progress(this, 1, 1);
 }
 
 }  // namespace rastova
