@@ -1,5 +1,6 @@
 #include "formats/Heif.h"
 
+#include "formats/HeifGrid.h"
 #include "formats/PhotoCodecs.h"
 #include "image/PGMessages.h"
 #include "image/Streams.h"
@@ -224,6 +225,8 @@ void THeifFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int im
     const int width = heif_image_handle_get_width(handle);
     const int height = heif_image_handle_get_height(handle);
     CheckImagePixels(width, height);
+    for (const auto& [gridWidth, gridHeight] : HeifGridSizes(data))
+        CheckImagePixels(gridWidth, gridHeight);
     if (width <= 0 || height <= 0)
         Fail(m_kind, MessageText(kMsgWidthOrHeightZero));
     graphic.SetSize(width, height, bc24);
@@ -243,7 +246,9 @@ void THeifFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& 
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     const int images = heif_context_get_number_of_top_level_images(file.context.get());
-    std::string coding = m_kind == hkAVIF ? "AV1" : "HEVC";
+    // A file of the general brand (mif1) may hold either coding; its other brands tell.
+    const char* mime = heif_get_file_mime_type(data.data(), int(std::min<std::size_t>(data.size(), 1 << 16)));
+    std::string coding = mime != nullptr && std::strcmp(mime, "image/avif") == 0 ? "AV1" : "HEVC";
     if (images > 1)
         coding += ", " + std::to_string(images) + " images";
     info.SubFormatText = PhotoSubFormatText(coding, std::max(bits, 0), alpha, 1);

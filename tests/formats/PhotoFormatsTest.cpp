@@ -282,6 +282,30 @@ TEST_P(PhotoFormat, DamagedFilesRaiseTheFormatsError)
     }
 }
 
+// Cut after two thirds and read under the ignoring action: where the codec
+// gives the rows it has (WebP) the top rows stay and the rest is background;
+// where it does not, the cut file is an error whatever the action.
+TEST_P(PhotoFormat, CutFilesKeepTheRowsTheCodecGives)
+{
+    TPixelGraphic source, image;
+    FillPhoto(source);
+    const Bytes whole = Encoded(GetParam().ext, source);
+    const Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() * 2 / 3));
+    image.SetReadWarningAction(pgwaIgnore);
+    const auto raised = test::Raised([&] { LoadAs(cut, std::string("cut.") + GetParam().ext, image); });
+    if (std::string(GetParam().ext) != "webp") {
+        EXPECT_TRUE(raised.has_value());
+        return;
+    }
+    ASSERT_FALSE(raised.has_value()) << *raised;
+    ExpectSameSize(image, source);
+    int nearTop = 0;
+    for (int x = 0; x < source.Width(); ++x)
+        nearTop = std::max(nearTop, std::abs(RedOf(image.GetColor(x, 0)) - RedOf(source.GetColor(x, 0))));
+    EXPECT_LT(nearTop, 24);
+    EXPECT_EQ(image.GetColor(5, source.Height() - 1), image.GetBackGroundColor());
+}
+
 TEST_P(PhotoFormat, FileInfoNamesFormatSizeDepthAndAlpha)
 {
     TPixelGraphic source;
