@@ -26,8 +26,12 @@ std::string FailureReason(const TFileOutcome& outcome)
     return std::string(JobStepFailureText(outcome.FailedStep)) + ": " + outcome.Message;
 }
 
-TConsoleReport::TConsoleReport(std::string programName, TVerbosity verbosity, bool progressBar)
-    : m_programName(std::move(programName)), m_verbosity(verbosity), m_progressBar(progressBar && verbosity != vbQuiet)
+TConsoleReport::TConsoleReport(std::string programName, TVerbosity verbosity, bool progressBar,
+                               bool infoToStandardError)
+    : m_programName(std::move(programName)),
+      m_verbosity(verbosity),
+      m_progressBar(progressBar && verbosity != vbQuiet),
+      m_infoToStandardError(infoToStandardError)
 {
 }
 
@@ -47,7 +51,7 @@ void TConsoleReport::Info(const std::string& text)
     if (m_verbosity == vbQuiet)
         return;
     ClearBar();
-    std::cout << text << std::endl;
+    (m_infoToStandardError ? std::cerr : std::cout) << text << std::endl;
 }
 
 void TConsoleReport::Start(int total)

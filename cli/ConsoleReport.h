@@ -16,7 +16,8 @@ enum TVerbosity { vbQuiet, vbNormal, vbVerbose };
 
 class TConsoleReport {
 public:
-    TConsoleReport(std::string programName, TVerbosity verbosity, bool progressBar);
+    // infoToStandardError: standard output carries the image (-o -).
+    TConsoleReport(std::string programName, TVerbosity verbosity, bool progressBar, bool infoToStandardError = false);
 
     void Error(const std::string& file, const std::string& text);
     void Warning(const std::string& file, const std::string& text);
@@ -44,6 +45,7 @@ private:
     std::string m_programName;
     TVerbosity m_verbosity;
     bool m_progressBar;
+    bool m_infoToStandardError;
     bool m_barShown = false;
     int m_total = 0;
     int m_done = 0;

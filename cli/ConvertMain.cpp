@@ -2,8 +2,11 @@
 #include "job/BatchInputs.h"
 #include "job/BatchSteps.h"
 #include "cli/ConsoleReport.h"
+#include "cli/FileInfoLine.h"
+#include "cli/StandardStreams.h"
 #include "job/ConversionJob.h"
 #include "hosts/MetafileSupport.h"
+#include "metafile/Metafile.h"
 #include "job/OutputNames.h"
 #include "cli/SignalStop.h"
 #include "formats/PhotoCodecs.h"
@@ -16,6 +19,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +40,10 @@ const char* const kProgram = "rastova-convert";
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as a shell reports it
+// 2^28 pixels: about 800 MB at 24 bits, decoded only when asked for.
+constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t(1) << 28;
+const char* const kStandardStream = "-";
+const char* const kComplete = "The conversion is complete!";
 
 struct TCommandLine {
     std::string format = "bmp";
@@ -44,6 +52,13 @@ struct TCommandLine {
     std::string rotate = "none";
     int quality = 0;  // 0: the library's quality of the target format
     bool lossless = false;
+    std::string resize;
+    std::string compress;       // "": each writer's default
+    int compressLevel = -1;     // -1: zlib's default
+    bool progressive = false;
+    std::string sampling;       // "": libjpeg's default
+    std::string shard;          // "K/N"; "": every item
+    bool existingGiven = false;  // --existing was on the line
     bool yes = false;
     std::string destination;
     std::vector<std::string> files;
@@ -61,8 +76,39 @@ struct TCommandLine {
     bool quiet = false;
     bool verbose = false;
     int jobs = 0;  // 0: the online CPUs
-    std::uint64_t maxPixels = MaxImagePixels;
+    std::uint64_t maxPixels = kDefaultMaxPixels;
+    std::string stdinCopy;  // where "-" as the input was spooled
 };
+
+// One share of a list: the items whose 1-based position is K modulo N.
+struct TShard {
+    int K = 1, N = 1;
+};
+
+bool ParseShard(const std::string& text, TShard& shard)
+{
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return false;
+    TShard parsed;
+    const char* data = text.data();
+    const auto k = std::from_chars(data, data + slash, parsed.K);
+    const auto n = std::from_chars(data + slash + 1, data + text.size(), parsed.N);
+    if (k.ec != std::errc() || k.ptr != data + slash || n.ec != std::errc() || n.ptr != data + text.size())
+        return false;
+    if (parsed.N < 1 || parsed.K < 1 || parsed.K > parsed.N)
+        return false;
+    shard = parsed;
+    return true;
+}
+
+// The over-limit message of the library, with how to lift the limit.
+std::string WithPixelLimitHint(const std::string& message)
+{
+    if (message.find("exceeds the limit of") == std::string::npos)
+        return message;
+    return message + "; raise it with --max-pixels N, or 0 for no limit";
+}
 
 std::string SystemReason(int error)
 {
@@ -90,6 +136,10 @@ public:
     void Inform(const std::string& text) override
     {
         static const std::string kCannotCreate = "Can not create directory ";
+        if (text == kComplete || text == "The conversion was interrupted by user.") {
+            EndMessage = text;  // said after the summary, as the last line
+            return;
+        }
         if (text.rfind(kCannotCreate, 0) == 0) {
             // The job's message names the folder; the system knows why.
             m_report.Error("", text + ": " + m_createError);
@@ -120,7 +170,18 @@ public:
         if (m_line.quality > 0)
             JpegQualityChoice = std::int16_t(m_line.quality);
     }
-    void FileDone(const TFileOutcome& outcome) override { m_report.ItemDone(outcome); }
+    void FileDone(const TFileOutcome& outcome) override
+    {
+        TFileOutcome shown = outcome;
+        if (!m_line.stdinCopy.empty() && shown.SourcePath == m_line.stdinCopy)
+            shown.SourcePath = kStandardStream;
+        if (m_line.destination == kStandardStream)
+            shown.OutputPath = kStandardStream;
+        shown.Message = WithPixelLimitHint(shown.Message);
+        m_report.ItemDone(shown);
+    }
+
+    std::string EndMessage;
 
 private:
     // The job creates one level and reports only that it could not; find out why.
@@ -143,6 +204,21 @@ private:
     std::string m_createError = "cannot be created";
 };
 
+// --info's line for a metafile; nullopt when it cannot be read.
+std::optional<std::string> DescribeMetafileLine(const std::string& file)
+{
+    TMetafile metafile;
+    try {
+        metafile.LoadFromFile(file);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    const std::uintmax_t bytes = fs::file_size(file, error);
+    return std::string(metafile.Kind() == mkEnhanced ? "EMF" : "WMF") + ", " + std::to_string(metafile.Width()) +
+           " x " + std::to_string(metafile.Height()) + ", vector, 1 frame, " + ByteSizeText(error ? 0 : bytes);
+}
+
 int RunInfo(const std::vector<std::string>& files)
 {
     int status = 0;
@@ -155,20 +231,13 @@ int RunInfo(const std::vector<std::string>& files)
             status = kExitFailed;
             continue;
         }
-        bool played = false;
-        if (const auto description = DescribeMetafile(file, played)) {
-            status = played ? status : kExitFailed;
-            std::cout << file << ": " << *description << "\n";
+        const auto line = IsMetafileName(file) ? DescribeMetafileLine(file) : DescribeImageFile(file);
+        if (line) {
+            std::cout << file << ": " << *line << "\n";
             continue;
         }
-        TFileInfo info;
-        if (!GetFileInfo(file, 0, info)) {
-            std::cout << file << ":  The subformat is not supported!   \n";
-            status = kExitFailed;
-            continue;
-        }
-        std::cout << file << ": File info: " << info.FormatDescription << ", " << info.SubFormatText << ", "
-                  << info.Width << "x" << info.Height << " pixeles, colors: " << info.ColorsText << "\n";
+        std::cerr << kProgram << ": " << file << ": not an image file that can be read" << std::endl;
+        status = kExitFailed;
     }
     return status;
 }
@@ -241,19 +310,68 @@ int OnlineCpus()
     return count > 0 ? int(count) : 1;
 }
 
+// The items of this worker's share, in list order.
+std::vector<TBatchInput> ShareOf(const std::vector<TBatchInput>& items, const std::string& shardText)
+{
+    TShard shard;
+    ParseShard(shardText, shard);
+    std::vector<TBatchInput> share;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (int((i + 1) % std::size_t(shard.N)) == shard.K % shard.N)
+            share.push_back(items[i]);
+    return share;
+}
+
+// The last line: complete only when nothing failed.
+std::string EndLine(const std::string& endMessage, int failed)
+{
+    if (endMessage != kComplete || failed == 0)
+        return endMessage;
+    return "The conversion finished with " + std::to_string(failed) + (failed == 1 ? " failure." : " failures.");
+}
+
+// -o -: the one output file goes to standard output once the run is over.
+bool DeliverToStandardOutput(const TConversionPlan& plan, TConsoleReport& report)
+{
+    if (plan.Items.size() != 1 || report.Converted() != 1)
+        return false;
+    const std::string problem = CopyToStandardOutput(plan.Items.front().OutputPath);
+    if (!problem.empty())
+        report.InputFailed(kStandardStream, "cannot write: " + problem);
+    return problem.empty();
+}
+
+// The items of this run (this worker's share), the inputs that cannot be items
+// reported. False, with the exit status, when the run cannot start.
+bool CollectItems(const TCommandLine& line, TConsoleReport& report, std::vector<TBatchInput>& items, int& status)
+{
+    const bool toStandardOutput = line.destination == kStandardStream;
+    TBatchInputs inputs;
+    if (line.recursive && !toStandardOutput)
+        inputs.ExcludeFolder(TrimBlanks(line.destination));
+    status = kExitFailed;
+    if (!GatherInputs(line, inputs, report))
+        return false;
+    items = line.shard.empty() ? inputs.Items() : ShareOf(inputs.Items(), line.shard);
+    if (toStandardOutput && items.size() != 1) {
+        report.Error("", "-o - writes one output; give exactly one input");
+        status = kExitUsage;
+        return false;
+    }
+    for (const TBatchInput& input : items)
+        if (!input.Problem.empty())
+            report.InputFailed(input.Path == line.stdinCopy ? kStandardStream : input.Path, input.Problem);
+    return toStandardOutput || PrepareDestination(line, report);
+}
+
 int RunJob(const TCommandLine& line, const TConversionOptions& options)
 {
     const TVerbosity verbosity = line.quiet ? vbQuiet : line.verbose ? vbVerbose : vbNormal;
-    TConsoleReport report(kProgram, verbosity, isatty(STDERR_FILENO) != 0);
-
-    TBatchInputs inputs;
-    if (!GatherInputs(line, inputs, report))
-        return kExitFailed;
-    for (const TBatchInput& input : inputs.Items())
-        if (!input.Problem.empty())
-            report.InputFailed(input.Path, input.Problem);
-    if (!PrepareDestination(line, report))
-        return kExitFailed;
+    const bool toStandardOutput = line.destination == kStandardStream;
+    TConsoleReport report(kProgram, verbosity, isatty(STDERR_FILENO) != 0, toStandardOutput);
+    std::vector<TBatchInput> items;
+    if (int status = 0; !CollectItems(line, report, items, status))
+        return status;
 
     // Reader warnings name the file they belong to through the item in hand.
     SetQuestionFunction([&report](const std::string& text, const std::string&, TQuestionButtons) {
@@ -264,16 +382,15 @@ int RunJob(const TCommandLine& line, const TConversionOptions& options)
     PxMWriteBinary = line.binary;
     MaxImagePixels = line.maxPixels;
 
-    TConsoleHost host(line, inputs.Items(), options, report);
+    TConsoleHost host(line, items, options, report);
     // Qt's application object, needed to play metafiles, belongs on this thread.
-    if (std::any_of(inputs.Items().begin(), inputs.Items().end(),
-                    [](const TBatchInput& input) { return IsMetafileName(input.Path); }))
+    if (std::any_of(items.begin(), items.end(), [](const TBatchInput& input) { return IsMetafileName(input.Path); }))
         StartMetafilePlayback();
     TSignalStop signals([&host] { host.StopRequested = true; });
 
     std::optional<TConversionPlan> plan;
-    const bool anyItem = std::any_of(inputs.Items().begin(), inputs.Items().end(),
-                                     [](const TBatchInput& input) { return input.Problem.empty(); });
+    const bool anyItem =
+        std::any_of(items.begin(), items.end(), [](const TBatchInput& input) { return input.Problem.empty(); });
     if (anyItem)
         plan = PlanConversion(host);
     if (plan && !signals.Interrupted()) {
@@ -285,24 +402,39 @@ int RunJob(const TCommandLine& line, const TConversionOptions& options)
         else
             RunParallel(host, *plan, jobs);
     }
+    const bool delivered = plan && toStandardOutput && !signals.Interrupted() && DeliverToStandardOutput(*plan, report);
     if (plan || report.Failed() > 0)
         report.Summary();
+    if (!host.EndMessage.empty())
+        report.Info(EndLine(host.EndMessage, report.Failed()));
     if (signals.Interrupted())
         return kExitInterrupted;
     if (!plan && anyItem)
         return kExitFailed;  // the run did not start: the job said why
+    if (toStandardOutput && !delivered)
+        return kExitFailed;
     return report.Failed() > 0 ? kExitFailed : 0;
 }
 
 std::string ReadableFormats()
 {
-    std::set<std::string> extensions;
+    std::set<std::string> extensions = {"emf", "wmf"};  // played by the metafile host
     for (const auto& reader : FileFormatReaders())
         extensions.insert(reader->Extension);
     std::string text;
     for (const std::string& extension : extensions)
         text += (text.empty() ? "" : ", ") + extension;
     return text;
+}
+
+std::string ColorsProblem(const std::string& text)
+{
+    if (text == "gray" || text == "true")
+        return "";
+    int colors = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), colors);
+    const bool number = error == std::errc() && end == text.data() + text.size() && !text.empty() && text[0] != '+';
+    return number && colors >= 2 && colors <= 256 ? "" : "expected true, gray or a number of colours from 2 to 256";
 }
 
 std::string Lowered(std::string text)
@@ -331,8 +463,9 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
                               CLI::ignore_case))
         ->transform([](std::string s) { return Lowered(std::move(s)); })
         ->capture_default_str();
-    app.add_option("-c,--colors", line.colors, "Colour resolution")
-        ->check(CLI::IsMember({"2", "16", "256", "gray", "true"}))
+    app.add_option("-c,--colors", line.colors,
+                   "true, gray, or N from 2 to 256: an optimal palette of at most N colours (16: the system colours)")
+        ->check([](const std::string& text) { return ColorsProblem(text); })
         ->capture_default_str();
     app.add_option("-m,--mirror", line.mirror, "Mirror")
         ->check(CLI::IsMember({"none", "vertical", "horizontal"}))
@@ -341,7 +474,8 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         ->check(CLI::IsMember({"none", "180", "left", "right"}))
         ->capture_default_str();
     DeclareQualityOptions(app, line);
-    app.add_option("-o,--output", line.destination, "Destination folder, required to convert");
+    app.add_option("-o,--output", line.destination,
+                   "Destination folder, required to convert; - writes the one output to standard output");
     app.add_flag("-y,--yes", line.yes, "Create a missing destination folder, parents too [default: ask]");
     app.add_flag("-R,--recursive", line.recursive,
                  "Convert the image files under folders given, recreating their subfolders [default: off]");
@@ -349,12 +483,14 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         ->type_name("FILE");
     app.add_flag("-0,--null", line.nulSeparated, "--files-from lists are NUL-separated [default: one per line]");
     app.add_option("--existing", line.existing,
-                   "An existing output file is overwritten, kept (item skipped) or the output renamed to name-1.ext")
+                   "An existing output file is overwritten, kept (item skipped) or the output renamed to name-1.ext; "
+                   "a source is overwritten by its own output only when overwrite is given")
         ->check(CLI::IsMember({"overwrite", "skip", "rename"}))
         ->capture_default_str();
     app.add_flag("--keep-case", line.keepCase, "Keep the case of source names [default: lower-case them]");
     app.add_option("--fit", line.fit,
-                   "Scale down to fit inside WxH keeping the aspect ratio; WxH! also enlarges [default: off]")
+                   "Shrink-only box: scale down to fit inside WxH keeping the aspect ratio; WxH! also enlarges "
+                   "[default: off]")
         ->type_name("WxH[!]")
         ->check([](const std::string& text) {
             TFitBox box;
@@ -371,6 +507,27 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         ->capture_default_str();
 }
 
+// Sizes and the writers' own choices.
+void DeclareWriterOptions(CLI::App& app, TCommandLine& line)
+{
+    app.add_option("--resize", line.resize,
+                   "Resample as ImageMagick's geometry: N%, W, xH, WxH (fit), WxH! (exact), WxH> (only shrink), "
+                   "WxH< (only enlarge), WxH^ (fill) [default: off]")
+        ->type_name("GEOMETRY")
+        ->check([](const std::string& text) {
+            TResizeGeometry geometry;
+            return ParseResizeGeometry(text, geometry) ? std::string() : "expected N%, W, xH or WxH with !, >, < or ^";
+        });
+    app.add_option("--compress", line.compress,
+                   "TIFF: none, lzw, deflate or packbits; Targa and 4/8-bit BMP: none or rle [default: none]")
+        ->check(CLI::IsMember({"none", "lzw", "deflate", "packbits", "rle"}));
+    app.add_option("--compress-level", line.compressLevel, "zlib level 0..9 of PNG and --compress deflate")
+        ->check(CLI::Range(0, 9));
+    app.add_flag("--progressive", line.progressive, "Progressive JPEG [default: baseline]");
+    app.add_option("--sampling", line.sampling, "JPEG chroma subsampling [default: 420]")
+        ->check(CLI::IsMember({"444", "422", "420"}));
+}
+
 // How the run behaves and reports, and the sources.
 void DeclareRunOptions(CLI::App& app, TCommandLine& line)
 {
@@ -378,13 +535,40 @@ void DeclareRunOptions(CLI::App& app, TCommandLine& line)
     app.add_flag("--strict", line.strict, "A file that loads only with a warning fails [default: it is converted and warned about]");
     app.add_option("-j,--jobs", line.jobs, "Files converted at once [default: the online CPUs]")
         ->check(CLI::Range(1, 1024));
-    app.add_option("--max-pixels", line.maxPixels, "Refuse images claiming more pixels; 0 = no limit")
+    app.add_option("--max-pixels", line.maxPixels, "Refuse images claiming more pixels, before decoding; 0 = no limit")
         ->capture_default_str();
+    app.add_option("--shard", line.shard,
+                   "Convert only the items at positions K, K+N, K+2N, ... of the list, 1 <= K <= N [default: all]")
+        ->type_name("K/N")
+        ->check([](const std::string& text) {
+            TShard shard;
+            return ParseShard(text, shard) ? std::string() : "expected K/N with 1 <= K <= N";
+        });
     auto* quiet = app.add_flag("--quiet", line.quiet, "Only errors and warnings [default: off]");
     app.add_flag("--verbose", line.verbose, "One line per converted file: output, size, time [default: off]")
         ->excludes(quiet);
-    auto* files = app.add_option("files", line.files, "Source files (folders with -R), taken in the order given");
+    auto* files = app.add_option("files", line.files,
+                                 "Source files (folders with -R), taken in the order given; - alone reads standard input");
     app.add_option("--info", line.infoFiles, "Describe the files instead of converting them")->excludes(files);
+}
+
+// The library's settings with the writers' choices of the line.
+TPGSettings WriterSettings(const TCommandLine& line)
+{
+    TPGSettings settings = DefaultSettings();
+    settings.PxMWriteBinary = line.binary;
+    settings.MaxImagePixels = line.maxPixels;
+    static const std::map<std::string, TTIFFWriteCompression> kTiff = {
+        {"none", twcNone}, {"lzw", twcLZW}, {"deflate", twcDeflate}, {"packbits", twcPackBits}};
+    if (const auto tiff = kTiff.find(line.compress); tiff != kTiff.end())
+        settings.TIFFWriteCompression = tiff->second;
+    settings.BMPWriteRLE = settings.TGAWriteRLE = line.compress == "rle";
+    settings.PNGCompressionLevel = settings.TIFFWriteDeflateLevel = line.compressLevel;
+    settings.JPEGProgressive = line.progressive;
+    static const std::map<std::string, TJPEGSampling> kSampling = {{"444", js444}, {"422", js422}, {"420", js420}};
+    if (const auto sampling = kSampling.find(line.sampling); sampling != kSampling.end())
+        settings.JPEGSampling = sampling->second;
+    return settings;
 }
 
 // The job's options from the parsed line; every text was checked while parsing.
@@ -396,6 +580,7 @@ TConversionOptions OptionsOf(const TCommandLine& line)
         {"webp", tfWEBP}, {"avif", tfAVIF}, {"heic", tfHEIC}, {"jxl", tfJXL}};
     static const std::map<std::string, TJobColorResolution> kColors = {
         {"2", jcr2Colors}, {"16", jcr16Colors}, {"256", jcr256Colors}, {"gray", jcrGray8}, {"true", jcrTrueColor}};
+    const auto named = kColors.find(line.colors);
     static const std::map<std::string, TJobMirror> kMirrors = {
         {"none", jmNone}, {"vertical", jmVertical}, {"horizontal", jmHorizontal}};
     static const std::map<std::string, TJobRotate> kRotations = {
@@ -403,10 +588,16 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     TConversionOptions options;
     options.Destination = line.destination;
     options.TargetFormat = kFormats.at(line.format);
-    options.ColorResolution = kColors.at(line.colors);
+    if (named != kColors.end())
+        options.ColorResolution = named->second;
+    else
+        options.PaletteColors = std::stoi(line.colors);
     options.Mirror = kMirrors.at(line.mirror);
     options.Rotate = kRotations.at(line.rotate);
     ParseExistingPolicy(line.existing, options.Existing);
+    options.RefuseSelfOverwrite = !line.existingGiven;
+    ParseResizeGeometry(line.resize, options.Resize);
+    options.Settings = WriterSettings(line);
     options.KeepCase = line.keepCase;
     ParseFitBox(line.fit, options.Fit);
     options.AutoOrient = line.autoOrient;
@@ -417,13 +608,47 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     return options;
 }
 
-// The quality of -q for the lossy targets and --lossless go into the library's
-// defaults. False, after saying why, when the target cannot be coded losslessly.
+// Choices that each parse alone but not together.
+void CheckCombinations(const TCommandLine& line)
+{
+    static const std::map<std::string, std::set<std::string>> kCompressFormats = {
+        {"lzw", {"tif"}}, {"deflate", {"tif"}}, {"packbits", {"tif"}}, {"rle", {"tga", "bmp"}}};
+    if (const auto formats = kCompressFormats.find(line.compress);
+        formats != kCompressFormats.end() && !formats->second.count(line.format))
+        throw CLI::ValidationError("--compress", line.compress + " does not apply to -f " + line.format);
+    const bool stdinInput = std::find(line.files.begin(), line.files.end(), kStandardStream) != line.files.end();
+    if (stdinInput && (line.files.size() > 1 || !line.filesFrom.empty()))
+        throw CLI::ValidationError("files", "- reads standard input and must be the only input");
+}
+
+// Formats whose writers take -q; the others warn that it does nothing.
+bool TakesQuality(const std::string& format)
+{
+    static const std::set<std::string> kLossy = {"jpg", "webp", "heic", "avif", "jxl"};
+    return kLossy.count(format) != 0;
+}
+
+// "-" as input and as destination go through the scratch folder.
+void RouteStandardStreams(TCommandLine& line, TConversionOptions& options, std::optional<TScratchFolder>& scratch)
+{
+    const bool stdinInput = line.files.size() == 1 && line.files.front() == kStandardStream;
+    if (!stdinInput && line.destination != kStandardStream)
+        return;
+    scratch.emplace();
+    if (stdinInput) {
+        const std::string problem = SpoolStandardInput(scratch->Path(), line.stdinCopy);
+        if (!problem.empty())
+            throw std::runtime_error("-: cannot read standard input: " + problem);
+        line.files.front() = line.stdinCopy;
+    }
+    if (line.destination == kStandardStream)
+        options.Destination = scratch->Path();
+}
+
+// --lossless goes into the library's defaults. False, after saying why, when the
+// target cannot be coded losslessly.
 bool ApplyCodingChoices(const TCommandLine& line)
 {
-    if (line.quality > 0 && !IsLossyTarget(OptionsOf(line).TargetFormat))
-        std::cerr << kProgram << ": warning: -q sets the quality of jpg, webp, heic, avif and jxl output only"
-                  << std::endl;
     if (!line.lossless)
         return true;
     if (line.format == "heic") {
@@ -451,6 +676,7 @@ int main(int argc, char** argv)
     TCommandLine line;
     app.set_version_flag("--version", std::string(kProgram) + " " + RASTOVA_VERSION);
     DeclareJobOptions(app, line);
+    DeclareWriterOptions(app, line);
     DeclareRunOptions(app, line);
 
     try {
@@ -461,6 +687,8 @@ int main(int argc, char** argv)
         }
         if (line.infoFiles.empty() && line.destination.empty())
             throw CLI::RequiredError("-o,--output");
+        CheckCombinations(line);
+        line.existingGiven = app.count("--existing") > 0;
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
@@ -470,7 +698,12 @@ int main(int argc, char** argv)
             return RunInfo(line.infoFiles);
         if (!ApplyCodingChoices(line))
             return kExitUsage;
-        return RunJob(line, OptionsOf(line));
+        if (line.quality > 0 && !TakesQuality(line.format))
+            std::cerr << kProgram << ": warning: -q does nothing for -f " << line.format << std::endl;
+        TConversionOptions options = OptionsOf(line);
+        std::optional<TScratchFolder> scratch;
+        RouteStandardStreams(line, options, scratch);
+        return RunJob(line, options);
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << std::endl;
         return kExitFailed;

@@ -5,7 +5,10 @@
 #include "image/PackedDib.h"
 #include "image/Streams.h"
 
+#include "image/PGSettings.h"
+
 #include <string>
+#include <vector>
 
 namespace rastova {
 
@@ -126,6 +129,93 @@ TRLEFileFormatReader::TRLEFileFormatReader()
 
 // ---- writer ---------------------------------------------------------------------------
 
+namespace {
+
+// Run-length pixels of 4- and 8-bit images, bottom row first: runs of equal
+// pixels as encoded packets, stretches of three or more unequal ones in
+// absolute mode, each row closed by an end of line, the last by end of bitmap.
+class TBmpRleEncoder {
+public:
+    TBmpRleEncoder(const TPixelGraphic& graphic) : m_graphic(graphic), m_four(graphic.BitCount() == bc4) {}
+
+    std::vector<std::uint8_t> Encode()
+    {
+        for (int y = m_graphic.Height() - 1; y >= 0; --y) {
+            EncodeRow(m_graphic.ScanLine(y));
+            m_out.insert(m_out.end(), {0, std::uint8_t(y == 0 ? 1 : 0)});
+        }
+        return std::move(m_out);
+    }
+
+private:
+    std::uint8_t Pixel(const std::uint8_t* line, int x) const
+    {
+        return m_four ? std::uint8_t(x % 2 == 0 ? line[x / 2] >> 4 : line[x / 2] & 0x0F) : line[x];
+    }
+    int RunAt(const std::uint8_t* line, int x, int width) const
+    {
+        int run = 1;
+        while (x + run < width && run < 255 && Pixel(line, x + run) == Pixel(line, x))
+            ++run;
+        return run;
+    }
+    void EncodeRow(const std::uint8_t* line)
+    {
+        const int width = m_graphic.Width();
+        for (int x = 0; x < width;) {
+            int literal = 0;
+            while (x + literal < width && literal < 255 && RunAt(line, x + literal, width) == 1)
+                ++literal;
+            if (literal >= 3) {
+                Absolute(line, x, literal);
+                x += literal;
+                continue;
+            }
+            const int run = literal > 0 ? 1 : RunAt(line, x, width);
+            const std::uint8_t value = Pixel(line, x);
+            m_out.insert(m_out.end(), {std::uint8_t(run), m_four ? std::uint8_t(value << 4 | value) : value});
+            x += run;
+        }
+    }
+    void Absolute(const std::uint8_t* line, int x, int count)
+    {
+        m_out.insert(m_out.end(), {0, std::uint8_t(count)});
+        const std::size_t start = m_out.size();
+        for (int i = 0; i < count; ++i) {
+            if (!m_four)
+                m_out.push_back(Pixel(line, x + i));
+            else if (i % 2 == 0)
+                m_out.push_back(std::uint8_t(Pixel(line, x + i) << 4));
+            else
+                m_out.back() |= Pixel(line, x + i);
+        }
+        if ((m_out.size() - start) % 2 != 0)
+            m_out.push_back(0);  // absolute runs end on a word boundary
+    }
+
+    const TPixelGraphic& m_graphic;
+    bool m_four;
+    std::vector<std::uint8_t> m_out;
+};
+
+void WriteRleBmp(TStream& stream, TPixelGraphic& graphic)
+{
+    const std::vector<std::uint8_t> pixels = TBmpRleEncoder(graphic).Encode();
+    TMemoryStream dib;
+    graphic.WriteDIB(dib);
+    std::vector<std::uint8_t> head(dib.Data().begin(), dib.Data().end() - std::ptrdiff_t(graphic.ImageSize()));
+    PutU32LE(head.data() + 16, graphic.BitCount() == bc4 ? kBiRle4 : kBiRle8);
+    PutU32LE(head.data() + 20, std::uint32_t(pixels.size()));
+    std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
+    PutU32LE(header + 2, std::uint32_t(kFileHeaderSize + head.size() + pixels.size()));
+    PutU32LE(header + 10, std::uint32_t(kFileHeaderSize + head.size()));
+    stream.WriteBuffer(header, sizeof header);
+    stream.WriteBuffer(head.data(), std::int64_t(head.size()));
+    stream.WriteBuffer(pixels.data(), std::int64_t(pixels.size()));
+}
+
+}  // namespace
+
 TBMPFileFormatWriter::TBMPFileFormatWriter()
 {
     Extension = "bmp";
@@ -135,6 +225,10 @@ TBMPFileFormatWriter::TBMPFileFormatWriter()
 
 void TBMPFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
+    if (Settings().BMPWriteRLE && (graphic.BitCount() == bc4 || graphic.BitCount() == bc8) && !graphic.GetEmpty()) {
+        WriteRleBmp(stream, graphic);
+        return;
+    }
     const std::uint32_t offBits = kFileHeaderSize + kInfoHeaderSize + kInfoEntrySize * std::uint32_t(graphic.PaletteCount());
     std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
     PutU32LE(header + 2, offBits + std::uint32_t(graphic.ImageSize()));

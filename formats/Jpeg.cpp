@@ -464,8 +464,14 @@ void TJPGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     const int quality = Settings().JPEGQuality;
     const bool progressive = Settings().JPEGProgressive;
     const J_DCT_METHOD dctMethod = J_DCT_METHOD(Settings().JPEGWriteDCTMethod);
+    const TJPEGSampling sampling = Settings().JPEGSampling;
     codec.Call([&] {
         jpeg_set_defaults(&info);
+        // Luma's sampling factors against chroma's 1 x 1: 4:4:4, 4:2:2, 4:2:0.
+        if (sampling != jsDefault && !gray) {
+            info.comp_info[0].h_samp_factor = sampling == js444 ? 1 : 2;
+            info.comp_info[0].v_samp_factor = sampling == js420 ? 2 : 1;
+        }
         if (progressive)
             jpeg_simple_progression(&info);
         jpeg_set_quality(&info, quality, TRUE);

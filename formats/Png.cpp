@@ -625,8 +625,11 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     // A gamma that has no finite reciprocal cannot be stored.
     const double fileGamma = double(1.0L / graphic.Gamma());
     const bool writeGamma = Settings().PNGWriteGamma && std::isfinite(fileGamma) && fileGamma > 0;
+    const int level = Settings().PNGCompressionLevel;
 
     codec.Call([&] {
+        if (level >= 0)
+            png_set_compression_level(png, std::min(level, 9));
         png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         if (colorType == PNG_COLOR_TYPE_PALETTE)

@@ -305,6 +305,35 @@ void TTGAFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
 
 // ---- writer ---------------------------------------------------------------------------------
 
+namespace {
+
+// One row as run-length packets: two or more equal pixels as a repeat packet,
+// the rest as raw packets; no packet crosses the row.
+void AppendRlePackets(const std::uint8_t* row, int width, int pixelBytes, std::vector<std::uint8_t>& out)
+{
+    const std::size_t size = std::size_t(pixelBytes);
+    const auto same = [&](int a, int b) { return std::memcmp(row + a * size, row + b * size, size) == 0; };
+    for (int x = 0; x < width;) {
+        int run = 1;
+        while (x + run < width && run < 128 && same(x, x + run))
+            ++run;
+        if (run >= 2) {
+            out.push_back(std::uint8_t(0x80 | (run - 1)));
+            out.insert(out.end(), row + x * size, row + (x + 1) * size);
+            x += run;
+            continue;
+        }
+        int raw = 1;
+        while (x + raw < width && raw < 128 && !(x + raw + 1 < width && same(x + raw, x + raw + 1)))
+            ++raw;
+        out.push_back(std::uint8_t(raw - 1));
+        out.insert(out.end(), row + x * size, row + (x + raw) * size);
+        x += raw;
+    }
+}
+
+}  // namespace
+
 TTGAFileFormatWriter::TTGAFileFormatWriter()
 {
     Extension = "tga";
@@ -333,7 +362,9 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     const int paletteCount = trueColor ? 0 : graphic.PaletteCount();
     TTgaHeader h;
     h.colorMapType = trueColor ? 0 : 1;
-    h.imageType = trueColor ? 2 : 1;  // uncompressed true colour or colour-mapped
+    const bool rle = Settings().TGAWriteRLE;
+    // Uncompressed true colour or colour-mapped; 8 more for run-length packets.
+    h.imageType = (trueColor ? 2 : 1) + (rle ? 8 : 0);
     h.mapLength = paletteCount;
     h.entrySize = trueColor ? 0 : 24;
     h.width = width;
@@ -354,9 +385,17 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 
     TProgressScope progress(graphic, &graphic);
     const std::int64_t rowBytes = std::int64_t(width) * (trueColor ? 3 : 1);
+    std::vector<std::uint8_t> packets;
     for (int r = 0; r < height; ++r) {
         // Memory row r from the bottom, without its alignment bytes.
-        stream.WriteBuffer(graphic.ScanLine(height - 1 - r), rowBytes);
+        const std::uint8_t* row = graphic.ScanLine(height - 1 - r);
+        if (rle) {
+            packets.clear();
+            AppendRlePackets(row, width, trueColor ? 3 : 1, packets);
+            stream.WriteBuffer(packets.data(), std::int64_t(packets.size()));
+        } else {
+            stream.WriteBuffer(row, rowBytes);
+        }
         graphic.Progress(&graphic, r, height);
     }
 }

@@ -24,7 +24,8 @@ extern int TIFFReadThreads;
 
 // ---- library-wide writer settings ---------------------------------------------------
 
-// twcNone or twcPackBits; anything else is refused.
+// twcNone, twcPackBits, twcLZW or twcDeflate (both with horizontal differencing
+// of 8-bit gray and colour samples); anything else is refused.
 extern TTIFFWriteCompression TIFFWriteCompression;
 // bc24 images are written as CMYK (four samples) instead of RGB.
 extern bool TIFFWriteCMYK;

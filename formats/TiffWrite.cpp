@@ -1,6 +1,7 @@
 // TIFF writer: one IFD of 13 or 14 entries in ascending tag order, the values
 // that do not fit an entry, then the strips, each on an even offset.
 #include "formats/Tiff.h"
+#include "formats/TiffEncode.h"
 #include "formats/TiffTags.h"
 
 #include "image/PGExceptions.h"
@@ -69,6 +70,7 @@ struct TTiffLayout {
     int width = 0;
     int height = 0;
     int compression = kCompressionNone;
+    int predictor = kPredictorNone;
     int bitsPerSample = 0;
     int samplesPerPixel = 1;
     int photometric = kPhotometricBlackIsZero;
@@ -85,7 +87,9 @@ void CheckWritable(const TPixelGraphic& graphic)
 {
     if (graphic.Width() < 1 || graphic.Height() < 1 || graphic.GetEmpty())
         Fail(MessageText(kMsgWidthOrHeightZero));
-    if (Settings().TIFFWriteCompression != kCompressionNone && Settings().TIFFWriteCompression != kCompressionPackBits)
+    const int compression = Settings().TIFFWriteCompression;
+    if (compression != kCompressionNone && compression != kCompressionPackBits && compression != kCompressionLZW &&
+        compression != kCompressionDeflate)
         Fail("Internal Error");
 }
 
@@ -126,6 +130,11 @@ TTiffLayout LayoutOf(const TPixelGraphic& graphic)
         l.rowSize = std::int64_t(l.width) * l.samplesPerPixel;
         break;
     }
+    // Differences of neighbouring samples compress better, except for palette
+    // indices and samples narrower than a byte.
+    const bool strips = l.compression == kCompressionLZW || l.compression == kCompressionDeflate;
+    if (strips && l.bitsPerSample == 8 && l.photometric != kPhotometricPalette)
+        l.predictor = kPredictorHorizontal;
     const std::int64_t buffer = l.compression == kCompressionPackBits ? 2 * l.rowSize : l.rowSize;
     l.rowsPerStrip = int(std::clamp<std::int64_t>(kMaxStripBuffer / buffer, 1, l.height));
     l.strips = int((std::int64_t(l.height) + l.rowsPerStrip - 1) / l.rowsPerStrip);
@@ -182,6 +191,8 @@ TPendingEntries WriteEntries(TTiffSink& sink, const TTiffLayout& l)
     pending.xResolution = entry(kTagXResolution, kTypeRational, 1, 0);
     pending.yResolution = entry(kTagYResolution, kTypeRational, 1, 0);
     entry(kTagResolutionUnit, kTypeShort, 1, std::uint32_t(Settings().TIFFWriteResolutionUnit + 1));
+    if (l.predictor != kPredictorNone)
+        entry(kTagPredictor, kTypeShort, 1, std::uint32_t(l.predictor));
     if (l.colorMapEntries > 0)
         pending.colorMap = entry(kTagColorMap, kTypeShort, std::uint32_t(3 * l.colorMapEntries), 0);
     return pending;
@@ -284,6 +295,55 @@ struct TStripTables {
     std::vector<std::uint32_t> byteCounts;
 };
 
+// LZW and Deflate code whole strips: rows gather until their strip is complete.
+class TStripCoder {
+public:
+    explicit TStripCoder(const TTiffLayout& l) : m_layout(l) {}
+    bool Active() const { return m_layout.compression == kCompressionLZW || m_layout.compression == kCompressionDeflate; }
+    void AddRow(std::uint8_t* row)
+    {
+        const std::size_t bytes = std::size_t(m_layout.rowSize);
+        if (m_layout.predictor == kPredictorHorizontal)
+            ApplyHorizontalPredictor(row, bytes, m_layout.samplesPerPixel);
+        m_strip.insert(m_strip.end(), row, row + bytes);
+    }
+    // The coded strip; the gathered rows are dropped.
+    std::vector<std::uint8_t> Finish()
+    {
+        std::vector<std::uint8_t> coded = m_layout.compression == kCompressionLZW
+                                              ? LzwEncode(m_strip.data(), m_strip.size())
+                                              : DeflateEncode(m_strip.data(), m_strip.size(), Settings().TIFFWriteDeflateLevel);
+        m_strip.clear();
+        return coded;
+    }
+
+private:
+    const TTiffLayout& m_layout;
+    std::vector<std::uint8_t> m_strip;
+};
+
+// One row to the stream as the compression wants it; returns the bytes written.
+std::int64_t WriteRow(TStream& stream, const TTiffLayout& l, std::uint8_t* row, TStripCoder& coder,
+                      std::vector<std::int32_t>& runs, std::vector<std::uint8_t>& packed, bool stripEnds)
+{
+    const std::size_t rowSize = std::size_t(l.rowSize);
+    if (coder.Active()) {
+        coder.AddRow(row);
+        if (!stripEnds)
+            return 0;
+        const std::vector<std::uint8_t> coded = coder.Finish();
+        stream.WriteBuffer(coded.data(), std::int64_t(coded.size()));
+        return std::int64_t(coded.size());
+    }
+    if (l.compression == kCompressionPackBits) {
+        const std::size_t n = PackBitsEncodeRow(row, rowSize, runs.data(), packed.data());
+        stream.WriteBuffer(packed.data(), std::int64_t(n));
+        return std::int64_t(n);
+    }
+    stream.WriteBuffer(row, std::int64_t(rowSize));
+    return std::int64_t(rowSize);
+}
+
 // The strips from the current position on; returns their offsets and sizes.
 TStripTables WriteStrips(TStream& stream, const TTiffLayout& l, TPixelGraphic& graphic, std::int64_t base,
                          TObject* sender)
@@ -296,6 +356,7 @@ TStripTables WriteStrips(TStream& stream, const TTiffLayout& l, TPixelGraphic& g
     std::vector<std::uint8_t> row(rowSize);
     std::vector<std::int32_t> runs(packBits ? rowSize : 0);
     std::vector<std::uint8_t> packed(packBits ? 2 * rowSize : 0);
+    TStripCoder coder(l);
     std::int64_t position = stream.Position() - base;
 
     TProgressScope progress(graphic, sender);
@@ -309,15 +370,9 @@ TStripTables WriteStrips(TStream& stream, const TTiffLayout& l, TPixelGraphic& g
             tables.offsets[strip] = std::uint32_t(position);
         }
         FillRow(l, graphic, y, row.data());
-        if (packBits) {
-            const std::size_t n = PackBitsEncodeRow(row.data(), rowSize, runs.data(), packed.data());
-            stream.WriteBuffer(packed.data(), std::int64_t(n));
-            position += std::int64_t(n);
-        } else {
-            stream.WriteBuffer(row.data(), std::int64_t(rowSize));
-            position += std::int64_t(rowSize);
-        }
-        if (y % l.rowsPerStrip == l.rowsPerStrip - 1 || y == l.height - 1)
+        const bool stripEnds = y % l.rowsPerStrip == l.rowsPerStrip - 1 || y == l.height - 1;
+        position += WriteRow(stream, l, row.data(), coder, runs, packed, stripEnds);
+        if (stripEnds)
             tables.byteCounts[strip] = std::uint32_t(position - tables.offsets[strip]);
         graphic.Progress(sender, y, l.height - 1);  // a writer finishes what it started
     }

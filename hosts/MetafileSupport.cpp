@@ -80,21 +80,4 @@ TMetafileHolder& WindowlessMetafileHolder()
     return holder;
 }
 
-std::optional<std::string> DescribeMetafile(const std::string& fileName, bool& ok)
-{
-    ok = false;
-    if (!IsMetafileName(fileName))
-        return std::nullopt;
-    TMetafile metafile;
-    try {
-        metafile.LoadFromFile(fileName);
-    } catch (const EPixelGraphic&) {
-        return std::string(" The subformat is not supported!   ");
-    }
-    ok = true;
-    return "File info: " + std::string(MetafileDescription(metafile.Kind())) + ", " +
-           std::to_string(metafile.Width()) + "x" + std::to_string(metafile.Height()) + " pixeles" +
-           ", colors: 256";
-}
-
 }  // namespace rastova

@@ -5,7 +5,6 @@
 
 #include "job/ConversionJob.h"
 
-#include <optional>
 #include <string>
 
 namespace rastova {
@@ -20,10 +19,5 @@ TMetafileHolder& WindowlessMetafileHolder();
 // the main one; hosts that convert on worker threads call it before the run.
 // The holder starts it itself when nobody did.
 void StartMetafilePlayback();
-
-// The one-line description of a metafile ("File info: Enhanced Metafile, 401x302
-// pixeles, colors: 256"); nullopt when the name is not a metafile's. `ok` is
-// false when the file cannot be played.
-std::optional<std::string> DescribeMetafile(const std::string& fileName, bool& ok);
 
 }  // namespace rastova

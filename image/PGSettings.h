@@ -20,7 +20,9 @@ enum TDCTMethod : std::uint8_t { dctIntegerSlow = 0, dctIntegerFast = 1, dctFloa
 
 // Compression of written TIFF files, as the Compression tag holds it; the
 // writer refuses any other value.
-enum TTIFFWriteCompression : int { twcNone = 1, twcPackBits = 32773 };
+enum TTIFFWriteCompression : int { twcNone = 1, twcLZW = 5, twcDeflate = 8, twcPackBits = 32773 };
+// Chroma subsampling of written JPEG files; jsDefault is libjpeg's own (4:2:0).
+enum TJPEGSampling : int { jsDefault, js444, js422, js420 };
 // Unit of the written resolution, stored as ResolutionUnit value + 1.
 enum TTIFFResolutionUnit : int { truNone = 0, truInch = 1, truCentimetre = 2 };
 
@@ -42,9 +44,14 @@ struct TPGSettings {
     bool JPEGProgressive = false;
     TDCTMethod JPEGWriteDCTMethod = dctFloat;
     TDCTMethod JPEGReadDCTMethod = dctIntegerSlow;
+    TJPEGSampling JPEGSampling = jsDefault;
     // PNG
     bool PNGUseFileBackground = true;
     bool PNGWriteGamma = true;
+    int PNGCompressionLevel = -1;  // zlib's 0..9; -1: zlib's default
+    // BMP and Targa: run-length encoded files (BMP at 4 and 8 bits only)
+    bool BMPWriteRLE = false;
+    bool TGAWriteRLE = false;
     // PBM, PGM, PPM
     bool PxMWriteBinary = false;
     // TIFF
@@ -52,6 +59,7 @@ struct TPGSettings {
     int TIFFMaxIFDCount = 1000;
     int TIFFReadThreads = 0;  // 0: one per online processor
     TTIFFWriteCompression TIFFWriteCompression = twcNone;
+    int TIFFWriteDeflateLevel = -1;  // zlib's 0..9 for twcDeflate; -1: zlib's default
     bool TIFFWriteCMYK = false;
     bool TIFFWriteWhiteIsZero = false;
     bool TIFFWriteMotorola = false;

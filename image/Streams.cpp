@@ -51,7 +51,7 @@ void TStream::ReadBuffer(void* buffer, std::int64_t count)
 void TStream::WriteBuffer(const void* buffer, std::int64_t count)
 {
     if (count < 0 || (count != 0 && Write(buffer, count) != count))
-        throw EWriteError("Stream write error");
+        throw EWriteError(WriteErrorText());
 }
 
 std::uint8_t TStream::ReadByte()
@@ -153,6 +153,12 @@ std::string SystemErrorText(int error)
 
 // ---- TFileStream ----------------------------------------------------------------------
 
+std::string TFileStream::WriteErrorText() const
+{
+    const std::string text = TStream::WriteErrorText();
+    return m_writeError != 0 ? text + ": " + SystemErrorText(m_writeError) : text;
+}
+
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : m_fileName(fileName)
 {
     const char* modeText = mode == fmOpenRead ? "rb" : mode == fmCreate ? "w+b" : "r+b";
@@ -176,10 +182,13 @@ void TFileStream::Close()
     if (!m_file)
         return;
     const int flushed = std::fflush(m_file);
+    const int flushError = errno;
     const int closed = std::fclose(m_file);
     m_file = nullptr;
-    if (flushed != 0 || closed != 0)
-        throw EWriteError("Stream write error");
+    if (flushed != 0 || closed != 0) {
+        m_writeError = flushed != 0 ? flushError : errno;
+        throw EWriteError(WriteErrorText());
+    }
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count)
@@ -193,7 +202,10 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count)
 {
     if (!m_file || count <= 0)
         return 0;
-    return std::int64_t(std::fwrite(buffer, 1, std::size_t(count), m_file));
+    const std::size_t written = std::fwrite(buffer, 1, std::size_t(count), m_file);
+    if (written != std::size_t(count))
+        m_writeError = errno;
+    return std::int64_t(written);
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)

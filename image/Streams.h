@@ -42,6 +42,11 @@ public:
     // Little helpers for fixed-size fields, built on ReadBuffer/WriteBuffer.
     std::uint8_t ReadByte();
     void WriteByte(std::uint8_t value);
+
+protected:
+    // The text of a failed exact write; a file stream adds the system's reason,
+    // so that a full disk says so.
+    virtual std::string WriteErrorText() const { return "Stream write error"; }
 };
 
 class TMemoryStream : public TStream {
@@ -100,9 +105,13 @@ public:
     void Close();
     const std::string& FileName() const { return m_fileName; }
 
+protected:
+    std::string WriteErrorText() const override;
+
 private:
     std::FILE* m_file = nullptr;
     std::string m_fileName;
+    int m_writeError = 0;  // errno of the last failed write; 0: none
 };
 
 }  // namespace rastova

@@ -1,6 +1,8 @@
 #include "job/BatchInputs.h"
 #include "job/FileFilterTable.h"
 
+#include "formats/Register.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -40,7 +42,13 @@ bool IsImageFileName(const std::string& fileName)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     // The first filter's mask is "*.bmp;*.dib;...": every readable extension.
     const std::string all = std::string(";") + kFileFilters[0].Mask + ";";
-    return all.find(";" + pattern + ";") != std::string::npos;
+    if (all.find(";" + pattern + ";") != std::string::npos)
+        return true;
+    // Formats registered beyond the window's filter are taken as well.
+    const std::string extension = pattern.substr(2);
+    const auto& readers = FileFormatReaders();
+    return std::any_of(readers.begin(), readers.end(),
+                       [&](const auto& reader) { return reader->Extension == extension; });
 }
 
 std::string FileProblem(const std::string& path)
@@ -74,9 +82,18 @@ void TBatchInputs::Add(const std::string& path, bool recursive)
     m_items.push_back({path, "", FileProblem(path)});
 }
 
+void TBatchInputs::ExcludeFolder(const std::string& folder)
+{
+    std::error_code error;
+    const fs::path canonical = fs::canonical(folder, error);
+    m_excluded = error ? std::string() : canonical.string();
+}
+
 void TBatchInputs::AddFolder(const std::string& folder, const std::string& relative)
 {
     std::error_code error;
+    if (!m_excluded.empty() && fs::canonical(folder, error).string() == m_excluded)
+        return;
     std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         std::error_code kind;

@@ -15,7 +15,8 @@ struct TBatchInput {
     std::string Problem;         // why it cannot be converted; empty for a good item
 };
 
-// True when the name ends with an extension of the "All image files" filter, in any case.
+// True when the name ends, in any case, with an extension of the "All image
+// files" filter or one that a registered reader claims.
 bool IsImageFileName(const std::string& fileName);
 
 class TBatchInputs {
@@ -23,11 +24,15 @@ public:
     // Adds one path given by the user. A folder is an item with a problem unless
     // recursive; then every image file below it is an item, in name order.
     void Add(const std::string& path, bool recursive);
+    // A folder that folder scans leave out, with everything under it: the
+    // destination, so that a second run does not convert the first one's output.
+    void ExcludeFolder(const std::string& folder);
     const std::vector<TBatchInput>& Items() const { return m_items; }
 
 private:
     void AddFolder(const std::string& folder, const std::string& relative);
     std::vector<TBatchInput> m_items;
+    std::string m_excluded;  // canonical; empty: none
 };
 
 // Reads one path per line ('\n', a trailing '\r' removed) or NUL-separated

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -67,15 +68,99 @@ TImageSize FittedSize(int width, int height, const TFitBox& box)
     return {RoundedRatio(std::int64_t(width) * box.Height, height), box.Height};
 }
 
-bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box)
+namespace {
+
+bool ResampleTo(const TPixelGraphic& source, TPixelGraphic& target, TImageSize size)
 {
-    const TImageSize size = FittedSize(source.Width(), source.Height(), box);
     if (size.Width == source.Width() && size.Height == source.Height())
         return false;
     target.SetSize(size.Width, size.Height, bc24);
     target.SetStretchMode(smPrecise);
     target.StretchCopyRect(0, 0, size.Width, size.Height, source, 0, 0, source.Width(), source.Height());
     return true;
+}
+
+// Both sides scaled so that the governing side becomes its box side.
+TImageSize ScaledBy(int width, int height, const TResizeGeometry& g, bool byWidth)
+{
+    if (byWidth)
+        return {g.Width, RoundedRatio(std::int64_t(height) * g.Width, width)};
+    return {RoundedRatio(std::int64_t(width) * g.Height, height), g.Height};
+}
+
+bool ParseResizeBox(const std::string& body, TResizeGeometry& parsed)
+{
+    const std::size_t x = body.find_first_of("xX");
+    const char* data = body.data();
+    if (x == std::string::npos)
+        return ParsePositive(data, data + body.size(), parsed.Width);
+    const bool width = x == 0 || ParsePositive(data, data + x, parsed.Width);
+    const bool height = x + 1 < body.size() && ParsePositive(data + x + 1, data + body.size(), parsed.Height);
+    return width && height;
+}
+
+}  // namespace
+
+bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box)
+{
+    return ResampleTo(source, target, FittedSize(source.Width(), source.Height(), box));
+}
+
+bool ParseResizeGeometry(const std::string& text, TResizeGeometry& geometry)
+{
+    TResizeGeometry parsed;
+    std::string body = text;
+    if (!body.empty() && body.back() == '%') {
+        body.pop_back();
+        const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), parsed.Percent);
+        if (body.empty() || body[0] == '-' || body[0] == '+' || error != std::errc() ||
+            end != body.data() + body.size() || !(parsed.Percent > 0) || parsed.Percent > 1e6)
+            return false;
+        parsed.Mode = rmPercent;
+        geometry = parsed;
+        return true;
+    }
+    static const std::pair<char, TResizeMode> kFlags[] = {{'!', rmExact}, {'>', rmShrink}, {'<', rmEnlarge}, {'^', rmFill}};
+    parsed.Mode = rmFit;
+    for (const auto& [flag, mode] : kFlags)
+        if (!body.empty() && body.back() == flag) {
+            parsed.Mode = mode;
+            body.pop_back();
+            break;
+        }
+    if (!ParseResizeBox(body, parsed))
+        return false;
+    // An exact size and a filled box need both sides.
+    if ((parsed.Mode == rmExact || parsed.Mode == rmFill) && (parsed.Width == 0 || parsed.Height == 0))
+        return false;
+    geometry = parsed;
+    return true;
+}
+
+TImageSize ResizedSize(int width, int height, const TResizeGeometry& g)
+{
+    if (!g.Active() || width < 1 || height < 1)
+        return {width, height};
+    if (g.Mode == rmPercent)
+        return {std::max(1, int(std::lround(width * g.Percent / 100))),
+                std::max(1, int(std::lround(height * g.Percent / 100)))};
+    if (g.Mode == rmExact)
+        return {g.Width, g.Height};
+    // A side not given never limits.
+    const bool widthOver = g.Width > 0 && width > g.Width, heightOver = g.Height > 0 && height > g.Height;
+    const bool widthUnder = g.Width == 0 || width < g.Width, heightUnder = g.Height == 0 || height < g.Height;
+    if ((g.Mode == rmShrink && !widthOver && !heightOver) || (g.Mode == rmEnlarge && !(widthUnder && heightUnder)))
+        return {width, height};
+    if (g.Height == 0 || g.Width == 0)
+        return ScaledBy(width, height, g, g.Height == 0);
+    // Compared in integers, so that equal ratios do not depend on rounding.
+    const std::int64_t byWidth = std::int64_t(g.Width) * height, byHeight = std::int64_t(g.Height) * width;
+    return ScaledBy(width, height, g, g.Mode == rmFill ? byWidth >= byHeight : byWidth <= byHeight);
+}
+
+bool ResizeImage(const TPixelGraphic& source, TPixelGraphic& target, const TResizeGeometry& geometry)
+{
+    return ResampleTo(source, target, ResizedSize(source.Width(), source.Height(), geometry));
 }
 
 void RotateQuarter(const TPixelGraphic& source, TPixelGraphic& target, bool clockwise)

@@ -37,6 +37,32 @@ TImageSize FittedSize(int width, int height, const TFitBox& box);
 // False, with target untouched, when the size does not change.
 bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box);
 
+// --resize GEOMETRY as ImageMagick reads it: "N%" scales both sides; "W" and
+// "xH" set one side and keep the aspect ratio; "WxH" fits inside the box,
+// enlarging too; "WxH!" is exact; "WxH>" only shrinks, "WxH<" only enlarges;
+// "WxH^" fills the box. The flags also follow "W" and "xH".
+enum TResizeMode { rmNone, rmPercent, rmFit, rmExact, rmShrink, rmEnlarge, rmFill };
+
+struct TResizeGeometry {
+    TResizeMode Mode = rmNone;
+    int Width = 0;   // 0: not given
+    int Height = 0;  // 0: not given
+    double Percent = 0;
+    bool Active() const { return Mode != rmNone; }
+};
+
+// False for anything that is not one of the forms above with positive sizes.
+bool ParseResizeGeometry(const std::string& text, TResizeGeometry& geometry);
+
+// The size an image of width x height gets: the side that reaches the box first
+// (last for a fill) sets the factor; sides are rounded to the nearest pixel and
+// at least 1.
+TImageSize ResizedSize(int width, int height, const TResizeGeometry& geometry);
+
+// Resamples source into target (bc24, precise resampling) at the resized size.
+// False, with target untouched, when the size does not change.
+bool ResizeImage(const TPixelGraphic& source, TPixelGraphic& target, const TResizeGeometry& geometry);
+
 // Turns the image so that the stored picture appears as the orientation says.
 // current holds the image; the result is in current afterwards, which may now
 // point at what was other (the two are swapped when a quarter turn is made).

@@ -93,7 +93,7 @@ TItemNames NamesOf(const std::string& sourcePath, const std::string& destination
         names.extension = LowerAscii(fileName.substr(dot));
         base = fileName.substr(0, dot);
     }
-    const std::string outName = LowerAscii(base) + TargetExtension(targetFormat);
+    const std::string outName = LowerUtf8(base) + TargetExtension(targetFormat);
     const bool endsWithSlash = !destination.empty() && destination.back() == '/';
     names.outputPath = endsWithSlash ? destination + outName : destination + "/" + outName;
     return names;
@@ -157,8 +157,8 @@ bool AddItemWarning(const std::string& text)
 
 const char* JobStepFailureText(TJobStep step)
 {
-    static const char* const kTexts[] = {"cannot load",  "cannot mirror",       "cannot rotate", "cannot convert colours",
-                                         "cannot save",  "cannot turn upright", "cannot fit"};
+    static const char* const kTexts[] = {"cannot load", "cannot mirror",       "cannot rotate", "cannot convert colours",
+                                         "cannot save", "cannot turn upright", "cannot fit",    "cannot resize"};
     const auto index = std::size_t(step);
     return index < std::size(kTexts) ? kTexts[index] : "cannot convert";
 }
@@ -245,7 +245,7 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     host.Pump();
     TConversionPlan plan;
     plan.Options = host.Options();
-    plan.Settings = DefaultSettings();
+    plan.Settings = plan.Options.Settings ? *plan.Options.Settings : DefaultSettings();
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -281,6 +281,10 @@ void RefuseCollisions(TConversionPlan& plan)
             continue;
         const std::string key = PathKey(item.OutputPath);
         const auto source = sources.find(key);
+        if (source != sources.end() && PathKey(item.SourcePath) == key && plan.Options.RefuseSelfOverwrite) {
+            item.Refusal = kSelfOverwriteRefusal;
+            continue;
+        }
         if (source != sources.end() && PathKey(item.SourcePath) != key) {
             item.Refusal = "Not written: " + item.OutputPath + " is the source file " +
                            source->second->SourcePath + " of this run";
@@ -346,6 +350,14 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
     case jrRight: RotateQuarter(source, target, true); break;
     default: break;
     }
+}
+
+// An optimal palette of at most colors entries, none reserved, at the smallest depth that holds it.
+void ConvertToPalette(TPixelGraphic& source, TPixelGraphic& target, int colors)
+{
+    target.SetSize(source.Width(), source.Height(), colors <= 2 ? bc1 : colors <= 16 ? bc4 : bc8);
+    target.CreateOptimalPalette(source, colors, false);
+    target.CopyFrom(source);
 }
 
 void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolution option)
@@ -439,6 +451,11 @@ void RotateAndFit(TItemRun& run, const TConversionOptions& options)
             Rotate(*run.current, *run.other, options.Rotate);
             run.Swap();
         });
+    if (options.Resize.Active())
+        run.Try(jsResize, [&] {
+            if (ResizeImage(*run.current, *run.other, options.Resize))
+                run.Swap();
+        });
     if (options.Fit.Active())
         run.Try(jsFit, [&] {
             if (FitImage(*run.current, *run.other, options.Fit))
@@ -499,7 +516,10 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     if (StopsHere(stop, outcome))
         return outcome;
     run.Try(jsColor, [&] {
-        ConvertColor(*run.current, *run.other, plan.Options.ColorResolution);
+        if (plan.Options.PaletteColors > 0)
+            ConvertToPalette(*run.current, *run.other, plan.Options.PaletteColors);
+        else
+            ConvertColor(*run.current, *run.other, plan.Options.ColorResolution);
         run.Swap();
     });
     observer.Pump();

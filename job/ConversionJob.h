@@ -48,6 +48,14 @@ struct TConversionOptions {
     bool KeepCase = false;                   // output names keep the source's case instead of lower case
     bool AutoOrient = false;                 // turn JPEGs upright by their EXIF orientation, before the mirror
     TFitBox Fit{};                           // after the rotation, before the colour step
+    TResizeGeometry Resize{};                // after the rotation, before the fit
+    // 2..256: an optimal palette of at most this many colours at the smallest
+    // depth that holds it, in place of ColorResolution; 0: ColorResolution.
+    int PaletteColors = 0;
+    // An item whose output is its own source fails instead of replacing it.
+    bool RefuseSelfOverwrite = false;
+    // What loads and saves read; unset: the process-wide values when planned.
+    std::optional<TPGSettings> Settings{};
     std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
     TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
 };
@@ -64,7 +72,7 @@ public:
     virtual void Draw(TPixelGraphic& bitmap, int left, int top) = 0;
 };
 
-enum TJobStep { jsLoad, jsMirror, jsRotate, jsColor, jsSave, jsOrient, jsFit };
+enum TJobStep { jsLoad, jsMirror, jsRotate, jsColor, jsSave, jsOrient, jsFit, jsResize };
 
 // What failed at a step, as hosts put it before the library's message: "cannot load", ...
 const char* JobStepFailureText(TJobStep step);

@@ -2,7 +2,10 @@
 
 #include "job/ConversionJob.h"
 
+#include <clocale>
+#include <cwctype>
 #include <filesystem>
+#include <locale.h>
 #include <set>
 #include <sys/stat.h>
 
@@ -27,7 +30,66 @@ std::string Numbered(const std::string& path, int number)
     return (p.parent_path() / (stem + "-" + std::to_string(number) + extension)).string();
 }
 
+// The code point of the UTF-8 sequence at text[at] and its length; length 0
+// for a byte that does not begin a well-formed sequence.
+std::pair<char32_t, std::size_t> DecodeUtf8(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || at + length > text.size())
+        return {0, 0};
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return {0, 0};
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    static constexpr char32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return {0, 0};
+    return {code, length};
+}
+
+void EncodeUtf8(char32_t code, std::string& out)
+{
+    if (code < 0x80) {
+        out += char(code);
+        return;
+    }
+    const int length = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    static constexpr unsigned char kLead[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+    out += char(kLead[length] | (code >> (6 * (length - 1))));
+    for (int i = length - 2; i >= 0; --i)
+        out += char(0x80 | ((code >> (6 * i)) & 0x3F));
+}
+
+// Unicode's simple case mapping, whatever locale the process runs in.
+char32_t LowerCodePoint(char32_t code)
+{
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    if (code < 0x80 || !unicode)
+        return code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code;
+    return char32_t(towlower_l(wint_t(code), unicode));
+}
+
 }  // namespace
+
+std::string LowerUtf8(const std::string& text)
+{
+    std::string lowered;
+    lowered.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const auto [code, length] = DecodeUtf8(text, at);
+        if (length == 0) {
+            lowered += text[at++];
+            continue;
+        }
+        EncodeUtf8(LowerCodePoint(code), lowered);
+        at += length;
+    }
+    return lowered;
+}
 
 bool ParseExistingPolicy(const std::string& text, TExistingPolicy& policy)
 {
@@ -48,7 +110,7 @@ std::string OutputNameFor(const std::string& sourcePath, const std::string& targ
     const std::string fileName = slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
     const std::size_t dot = fileName.find_last_of('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
-    return (keepCase ? base : LowerAscii(base)) + targetExtension;
+    return (keepCase ? base : LowerUtf8(base)) + targetExtension;
 }
 
 bool PathIsTaken(const std::string& path)

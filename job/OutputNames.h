@@ -14,6 +14,14 @@ enum TExistingPolicy { epOverwrite, epSkip, epRename };
 // "overwrite", "skip" or "rename"; false for anything else.
 bool ParseExistingPolicy(const std::string& text, TExistingPolicy& policy);
 
+// Lower case of every letter of a UTF-8 text that has one; bytes that are not
+// UTF-8 stay as they are.
+std::string LowerUtf8(const std::string& text);
+
+// The refusal of an item whose output would replace its own source.
+inline constexpr const char* kSelfOverwriteRefusal =
+    "would replace its own source; use --existing overwrite to allow it";
+
 // The source's base name (lower-cased unless keepCase) with the target extension.
 std::string OutputNameFor(const std::string& sourcePath, const std::string& targetExtension, bool keepCase);
 

@@ -10,6 +10,7 @@
 #include "image/PGraphic.h"
 #include "support/ExifBuilder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -18,6 +19,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifdef RASTOVA_HAVE_LIBTIFF
+#include <tiffio.h>
+#endif
 
 using namespace rastova;
 
@@ -32,9 +37,12 @@ class ConvertCliTest : public ::testing::Test {
 protected:
     test::TTempDir dir;
 
-    TRun Convert(const std::string& arguments, const std::string& input = "")
+    // standardOutput: where standard output goes instead of the captured file.
+    TRun Convert(const std::string& arguments, const std::string& input = "", const std::string& standardOutput = "")
     {
-        const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt"), in = dir.File("stdin.txt");
+        const std::string captured = dir.File("stdout.txt"), err = dir.File("stderr.txt"), in = dir.File("stdin.txt");
+        const std::string out = standardOutput.empty() ? captured : standardOutput;
+        std::filesystem::remove(captured);
         test::WriteAll(in, input);
         const std::string command = std::string("'") + RASTOVA_CONVERT_EXE + "' " + arguments + " >'" + out +
                                     "' 2>'" + err + "' <'" + in + "'";
@@ -45,7 +53,7 @@ protected:
             const auto bytes = test::ReadAll(file);
             return std::string(bytes.begin(), bytes.end());
         };
-        run.out = text(out);
+        run.out = std::filesystem::exists(captured) ? text(captured) : "";
         run.err = text(err);
         return run;
     }
@@ -96,7 +104,8 @@ const std::string kPpm = "P3\n2 2\n255\n1 2 3 4 5 6\n7 8 9 10 11 12\n";
 TEST_F(ConvertCliTest, UsageErrorsExitWithTwo)
 {
     for (const std::string& arguments :
-         {std::string("-f gif -o out a.ppm"), std::string("-c 8 -o out a.ppm"), std::string("-q 101 -o out a.ppm"),
+         {std::string("-f gif -o out a.ppm"), std::string("-c 1 -o out a.ppm"), std::string("-q 0 -o out a.ppm"),
+          std::string("-c 257 -o out a.ppm"), std::string("-q 101 -o out a.ppm"), std::string("-c 0x10 -o out a.ppm"),
           std::string("-f heic --lossless -o out a.ppm"),
           std::string("-o out"), std::string("a.ppm"), std::string("--bogus"), std::string("-r 90 -o out a.ppm"),
           std::string(""), std::string("-j 0 -o out a.ppm"), std::string("--fit 10 -o out a.ppm"),
@@ -111,9 +120,11 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwo)
     EXPECT_EQ(help.status, 0);
     // Every option shows its default, and the readable formats are named.
     for (const std::string option : {"--jobs", "--existing", "--fit", "--auto-orient", "--background", "--binary",
-                                     "--strict", "--quiet", "--verbose", "--max-pixels", "--keep-case", "-R", "-0"})
+                                     "--strict", "--quiet", "--verbose", "--max-pixels", "--keep-case", "-R", "-0",
+                                     "--resize", "--compress", "--compress-level", "--progressive", "--sampling",
+                                     "--shard"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    for (const std::string format : {"gif", "ico", "pcx", "tiff", "jpeg"})
+    for (const std::string format : {"gif", "ico", "pcx", "tiff", "jpeg", "wmf", "emf"})
         EXPECT_NE(help.out.find(format), std::string::npos) << format;
     EXPECT_NE(help.out.find("Quality 1..100 of every lossy target: jpg, webp, heic, avif, jxl"), std::string::npos);
     EXPECT_NE(help.out.find("webp 75 (as cwebp)"), std::string::npos);
@@ -139,7 +150,7 @@ TEST_F(ConvertCliTest, SameFormatConversionKeepsEveryPixel)
 
 TEST_F(ConvertCliTest, FailuresAreReportedPerFileAndExitWithOne)
 {
-    const TRun run = Convert("-f ppm -o '" + dir.Path().string() + "' " + Source("good.ppm", kPpm) + " " +
+    const TRun run = Convert("--existing overwrite -f ppm -o '" + dir.Path().string() + "' " + Source("good.ppm", kPpm) + " " +
                              Source("bad.ppm", "P3 1") + " '" + dir.File("missing.ppm") + "'");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("bad.ppm: cannot load: PBM, PGM, PPM: Unexpected end of file"), std::string::npos)
@@ -160,15 +171,35 @@ TEST_F(ConvertCliTest, MissingDestinationNeedsConsent)
     EXPECT_TRUE(std::filesystem::exists(dir.File("new/a.ppm")));
 }
 
-TEST_F(ConvertCliTest, InfoDescribesFiles)
+TEST_F(ConvertCliTest, InfoDescribesFilesInPlainWords)
 {
-    const TRun run = Convert("--info " + Source("a.pgm", "P5 7 3 255\n" + std::string(21, 'x')) + " " +
-                             Source("b.xyz", "nothing"));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("a.pgm: File info: Portable Graymap, Binary, 7x3 pixeles, colors: 256\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("b.xyz:  The subformat is not supported!   \n"), std::string::npos) << run.out;
+    const std::string pgm = Source("a.pgm", "P5 7 3 255\n" + std::string(21, 'x'));
+    const std::string bad = Source("b.xyz", "nothing");
+    TPixelGraphic photo;
+    photo.SetSize(768, 512, bc24);
+    photo.SaveToFile(dir.File("photo.png"));
+    const auto bytes = std::filesystem::file_size(dir.File("photo.png"));
+    ASSERT_GE(bytes, 1024u);
+    const struct {
+        std::string files;
+        int status;
+        std::string out, err;  // expected lines; "" for a stream that stays empty
+    } cases[] = {
+        {pgm, 0, dir.File("a.pgm") + ": PGM, 7 x 3, 8-bit, 256 colours, 1 frame, 32 bytes\n", ""},
+        {"'" + dir.File("photo.png") + "'", 0,
+         dir.File("photo.png") + ": PNG, 768 x 512, 24-bit RGB, 1 frame, " + std::to_string((bytes + 512) / 1024) +
+             " KB\n",
+         ""},
+        {bad, 1, "", "rastova-convert: " + dir.File("b.xyz") + ": not an image file that can be read\n"},
+        {pgm + " " + bad, 1, dir.File("a.pgm") + ": PGM, 7 x 3", dir.File("b.xyz") + ": not an image"},
+        {Source("broken.wmf", "not a metafile"), 1, "", dir.File("broken.wmf") + ": not an image file that can be read"},
+    };
+    for (const auto& c : cases) {
+        const TRun run = Convert("--info " + c.files);
+        EXPECT_EQ(run.status, c.status) << c.files;
+        EXPECT_EQ(c.out.empty() ? run.out.empty() : Contains(run.out, c.out), true) << c.files << ": " << run.out;
+        EXPECT_EQ(c.err.empty() ? run.err.empty() : Contains(run.err, c.err), true) << c.files << ": " << run.err;
+    }
 }
 
 TEST_F(ConvertCliTest, EverySourceFormatConvertsToEveryWriter)
@@ -520,6 +551,8 @@ TEST_F(ConvertCliTest, ReaderWarningsAreReportedOrFailUnderStrict)
 // pseudo-terminal of script(1)) and never under --quiet.
 TEST_F(ConvertCliTest, ProgressBarOnlyOnATerminal)
 {
+    if (std::system("script -qec true /dev/null >/dev/null 2>&1 </dev/null") != 0)
+        GTEST_SKIP() << "script(1) cannot make a pseudo-terminal here (no /dev/pts?)";
     const std::string inputs = Image("a.bmp", 8, 8, 1) + " " + Image("b.bmp", 8, 8, 2) + " " + Image("c.bmp", 8, 8, 3);
     struct TRow {
         const char* options;
@@ -694,4 +727,504 @@ TEST_F(ConvertCliTest, SignalsRemoveTheTemporaryBeingWritten)
             EXPECT_FALSE(std::filesystem::exists(out + "/big2.png"));
         }
     }
+}
+
+// ---- habits of other tools, and the safety rules -------------------------------------------------
+
+namespace {
+
+// A BMP header claiming width x height 24-bit pixels and nothing after it.
+std::vector<std::uint8_t> BmpHeaderOnly(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<std::uint8_t> b(54, 0);
+    const auto u32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    u32(2, 54);
+    u32(10, 54);
+    u32(14, 40);
+    u32(18, width);
+    u32(22, height);
+    b[26] = 1;
+    b[28] = 24;
+    return b;
+}
+
+std::string LastLine(const std::string& text)
+{
+    const std::size_t end = text.find_last_not_of('\n');
+    if (end == std::string::npos)
+        return "";
+    const std::size_t start = text.find_last_of('\n', end);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+// Pixels whose colours differ; the whole count when the sizes differ.
+int ColorMismatches(const TPixelGraphic& a, const TPixelGraphic& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return a.Width() * a.Height() + 1;
+    int wrong = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            wrong += a.GetColor(x, y) != b.GetColor(x, y);
+    return wrong;
+}
+
+std::uint32_t U32At(const std::vector<std::uint8_t>& bytes, std::size_t at)
+{
+    return std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 | std::uint32_t(bytes[at + 2]) << 16 |
+           std::uint32_t(bytes[at + 3]) << 24;
+}
+
+}  // namespace
+
+TEST_F(ConvertCliTest, SafetyRules)
+{
+    const std::string source = Image("same.bmp", 6, 4, 1);
+    const auto original = test::ReadAll(dir.File("same.bmp"));
+    test::WriteAll(dir.File("huge.bmp"), BmpHeaderOnly(20000, 20000));
+    const std::string folder = "'" + dir.Path().string() + "'";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string err;   // a part of standard error; "" for none
+        std::string last;  // the last line of standard output
+    } cases[] = {
+        // A source is not replaced by its own output unless asked for explicitly.
+        {"-o " + folder + " " + source, 1,
+         dir.File("same.bmp") + ": cannot save: would replace its own source; use --existing overwrite to allow it",
+         "The conversion finished with 1 failure."},
+        {"--existing skip -o " + folder + " " + source, 0, "", "The conversion is complete!"},
+        // 20000 x 20000 is refused before anything is decoded, naming the option that lifts the limit.
+        {"-o " + Out() + " -y '" + dir.File("huge.bmp") + "'", 1,
+         "huge.bmp: cannot load: Image size 20000 x 20000 exceeds the limit of 268435456 pixels; raise it with "
+         "--max-pixels N, or 0 for no limit",
+         "The conversion finished with 1 failure."},
+        {"-o " + Out() + " -y '" + dir.File("huge.bmp") + "' " + source + " '" + dir.File("none.bmp") + "'", 1,
+         "none.bmp: does not exist", "The conversion finished with 2 failures."},
+        {"-o " + Out() + " -y " + source, 0, "", "The conversion is complete!"},
+    };
+    for (const auto& c : cases) {
+        const TRun run = Convert(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.err;
+        EXPECT_EQ(c.err.empty() ? run.err.empty() : Contains(run.err, c.err), true) << c.arguments << ": " << run.err;
+        EXPECT_EQ(LastLine(run.out), c.last) << c.arguments;
+        EXPECT_EQ(test::ReadAll(dir.File("same.bmp")), original) << c.arguments;
+    }
+    const TRun allowed = Convert("--existing overwrite -c gray -o " + folder + " " + source);
+    EXPECT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_NE(test::ReadAll(dir.File("same.bmp")), original);
+    const TRun help = Convert("--help");
+    EXPECT_TRUE(Contains(help.out, "268435456")) << help.out;
+
+    // -R into a folder inside the tree: the second run does not convert the first one's output.
+    Image("tree/a.png", 3, 2, 1);
+    Image("tree/sub/b.png", 3, 2, 2);
+    for (int runs = 0; runs < 2; ++runs) {
+        const TRun run = Convert("-R -f png -o '" + dir.File("tree/out") + "' -y '" + dir.File("tree") + "'");
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Contains(run.out, "2 converted, 0 skipped, 0 failed")) << run.out;
+    }
+    EXPECT_EQ(Names("tree/out"), (std::set<std::string>{"a.png", "sub/b.png"}));
+}
+
+TEST_F(ConvertCliTest, PipesBothWays)
+{
+    const std::string source = Image("p.png", 9, 5, 3);
+    ASSERT_EQ(Convert("-f tga -o " + Out() + " -y " + source).status, 0);
+    const auto expected = test::ReadAll(dir.File("out/p.tga"));
+    const auto pngBytes = test::ReadAll(dir.File("p.png"));
+    const std::string pngText(pngBytes.begin(), pngBytes.end());
+
+    // Standard input, format by content, named stdin.EXT in the destination.
+    const TRun in = Convert("- -f tga -o " + Out("in") + " -y", pngText);
+    EXPECT_EQ(in.status, 0) << in.err;
+    EXPECT_EQ(test::ReadAll(dir.File("out/in/stdin.tga")), expected);
+    // Standard output carries the image alone; the report goes to standard error.
+    const TRun out = Convert("-f tga -o - " + source);
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(std::vector<std::uint8_t>(out.out.begin(), out.out.end()), expected);
+    EXPECT_TRUE(Contains(out.err, "1 converted, 0 skipped, 0 failed")) << out.err;
+    const TRun both = Convert("- -f tga -o -", pngText);
+    EXPECT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(std::vector<std::uint8_t>(both.out.begin(), both.out.end()), expected);
+
+    const struct {
+        std::string arguments;
+        std::string input;
+        std::string standardOutput;
+        int status;
+        std::string err;
+    } failures[] = {
+        {"- -f tga -o -", "not an image", "", 1, "rastova-convert: -: cannot load: "},
+        {"-f tga -o - " + source + " " + source, "", "", 2, "-o - writes one output"},
+        {"- " + source + " -o " + Out(), "", "", 2, "- reads standard input and must be the only input"},
+        {"-f tga -o - " + source, "", "/dev/full", 1, "rastova-convert: -: cannot write: No space left on device"},
+    };
+    for (const auto& c : failures) {
+        const TRun run = Convert(c.arguments, c.input, c.standardOutput);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_TRUE(Contains(run.err, c.err)) << c.arguments << ": " << run.err;
+        EXPECT_TRUE(run.out.empty()) << c.arguments;
+    }
+}
+
+TEST_F(ConvertCliTest, ResizeGeometryAsImageMagickReadsIt)
+{
+    const struct {
+        int width, height;
+        std::string geometry;
+        int resizedWidth, resizedHeight;  // by hand: the governing side, the other rounded to the nearest
+    } cases[] = {
+        {40, 20, "50%", 20, 10},      {40, 20, "12.5%", 5, 3},      {3, 3, "10%", 1, 1},
+        {40, 20, "200%", 80, 40},     {40, 20, "30", 30, 15},       {40, 20, "x5", 10, 5},
+        {40, 20, "100x100", 100, 50}, {40, 20, "10x10", 10, 5},     {15, 10, "4x4", 4, 3},
+        {40, 20, "30x30!", 30, 30},   {40, 20, "10x10>", 10, 5},    {40, 20, "100x100>", 40, 20},
+        {40, 20, "100x100<", 100, 50}, {40, 20, "50x10<", 40, 20},  {40, 20, "30x30^", 60, 30},
+        {20, 40, "30x30^", 30, 60},   {40, 20, "80x40^", 80, 40},   {7, 3, "x1", 2, 1},
+        {40, 20, "-r left --resize 10x10", 5, 10},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(dir.File("out"));
+        const std::string source = Image("g.ppm", c.width, c.height, 5);
+        const bool options = c.geometry[0] == '-';
+        const TRun run = Convert((options ? c.geometry : "--resize '" + c.geometry + "'") + " -o " + Out() + " -y " + source);
+        ASSERT_EQ(run.status, 0) << c.geometry << ": " << run.err;
+        TPixelGraphic resized;
+        resized.LoadFromFile(dir.File("out/g.bmp"));
+        EXPECT_EQ(std::make_pair(resized.Width(), resized.Height()), std::make_pair(c.resizedWidth, c.resizedHeight))
+            << c.width << "x" << c.height << " " << c.geometry;
+    }
+    for (const std::string bad : {"0x5", "x", "10x10!!", "-5%", "%", "10!", "x10^", "axb", "10x10#"}) {
+        EXPECT_EQ(Convert("--resize '" + bad + "' -o " + Out() + " a.ppm").status, 2) << bad;
+    }
+}
+
+#ifdef RASTOVA_HAVE_LIBTIFF
+namespace {
+
+// Pixels that libtiff reads differently from the reference; -1 when it cannot read the file.
+int LibtiffMismatches(const std::string& path, const TPixelGraphic& reference, std::uint16_t& compression,
+                      std::uint16_t& predictor)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return -1;
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+    predictor = 1;
+    if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE)
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
+    const int w = reference.Width(), h = reference.Height();
+    std::vector<std::uint32_t> raster(std::size_t(w) * std::size_t(h));
+    const int read = TIFFReadRGBAImageOriented(tif, std::uint32_t(w), std::uint32_t(h), raster.data(), ORIENTATION_TOPLEFT, 0);
+    TIFFClose(tif);
+    if (read != 1)
+        return -1;
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t p = raster[std::size_t(y) * std::size_t(w) + std::size_t(x)];
+            wrong += RGBValue(std::uint8_t(TIFFGetR(p)), std::uint8_t(TIFFGetG(p)), std::uint8_t(TIFFGetB(p))) !=
+                     reference.GetColor(x, y);
+        }
+    return wrong;
+}
+
+}  // namespace
+
+// libtiff, as an independent reader, gets the pixels our own reader gets from the uncompressed file.
+TEST_F(ConvertCliTest, TiffCompressionReadsBackWithLibtiff)
+{
+    TPixelGraphic smooth;
+    smooth.SetSize(300, 260, bc24);
+    for (int y = 0; y < 260; ++y)
+        for (int x = 0; x < 300; ++x)
+            smooth.SetColor(x, y, RGBValue(std::uint8_t(x), std::uint8_t(y), std::uint8_t((x * y) >> 7)));
+    smooth.SaveToFile(dir.File("smooth.bmp"));
+    const std::string files = " " + Image("noise.bmp", 301, 203, 7) + " '" + dir.File("smooth.bmp") + "'";
+    const struct {
+        std::string compress;
+        int tag;
+    } compressions[] = {{"none", COMPRESSION_NONE}, {"lzw", COMPRESSION_LZW}, {"deflate", COMPRESSION_ADOBE_DEFLATE},
+                        {"packbits", COMPRESSION_PACKBITS}, {"deflate --compress-level 0", COMPRESSION_ADOBE_DEFLATE},
+                        {"lzw --compress-level 9", COMPRESSION_LZW}};
+    for (const std::string colors : {"true", "gray", "256", "16", "2", "40"}) {
+        ASSERT_EQ(Convert("-f bmp -c " + colors + " -o " + Out("ref") + " -y" + files).status, 0);
+        for (const auto& c : compressions) {
+            const TRun run = Convert("-f tif --compress " + c.compress + " -c " + colors + " -o " + Out() + " -y" + files);
+            ASSERT_EQ(run.status, 0) << run.err;
+            for (const std::string name : {"noise", "smooth"}) {
+                const std::string what = c.compress + " -c " + colors + " " + name;
+                TPixelGraphic reference;
+                reference.LoadFromFile(dir.File("out/ref/" + name + ".bmp"));
+                std::uint16_t compression = 0, predictor = 0;
+                EXPECT_EQ(LibtiffMismatches(dir.File("out/" + name + ".tif"), reference, compression, predictor), 0)
+                    << what;
+                EXPECT_EQ(compression, c.tag) << what;
+                // Differencing for 8-bit gray and colour samples under LZW and Deflate only.
+                if (c.tag == COMPRESSION_LZW || c.tag == COMPRESSION_ADOBE_DEFLATE) {
+                    EXPECT_EQ(predictor, colors == "true" || colors == "gray" ? 2 : 1) << what;
+                }
+                // Our own reader agrees.
+                TPixelGraphic ours;
+                ours.LoadFromFile(dir.File("out/" + name + ".tif"));
+                EXPECT_EQ(ColorMismatches(ours, reference), 0) << what;
+            }
+        }
+        // Compression pays on the smooth picture.
+        if (colors == "true") {
+            ASSERT_EQ(Convert("-f tif --compress lzw -o " + Out("lzw") + " -y" + files).status, 0);
+            EXPECT_LT(std::filesystem::file_size(dir.File("out/lzw/smooth.tif")), 300u * 260u * 3u / 2u);
+        }
+    }
+}
+#endif
+
+TEST_F(ConvertCliTest, WriterChoicesReachTheFiles)
+{
+    const std::string files = " " + Image("noise.bmp", 61, 37, 2) + " '" + dir.File("flat.bmp") + "'";
+    // Runs longer than a Targa packet (128) and a BMP one (255).
+    TPixelGraphic flat;
+    flat.SetSize(300, 40, bc24);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 300; ++x)
+            flat.SetColor(x, y, x < 20 ? RGBValue(255, 0, 0) : y < 13 ? RGBValue(0, 0, 0) : RGBValue(0, 0, 255));
+    flat.SaveToFile(dir.File("flat.bmp"));
+    // Run-length Targa and BMP decode to the same pixels as the plain files.
+    const struct {
+        std::string format, colors;
+        std::size_t field;       // the byte or word that says run-length
+        std::uint32_t plain, rle;
+    } runLength[] = {
+        {"tga", "true", 2, 2, 10}, {"tga", "256", 2, 1, 9}, {"tga", "12", 2, 1, 9},
+        {"bmp", "256", 30, 0, 1},  {"bmp", "16", 30, 0, 2}, {"bmp", "5", 30, 0, 2}, {"bmp", "true", 30, 0, 0},
+    };
+    for (const auto& c : runLength) {
+        const std::string common = "-f " + c.format + " -c " + c.colors + " -y" + files;
+        ASSERT_EQ(Convert(common + " -o " + Out("plain")).status, 0);
+        const TRun run = Convert("--compress rle " + common + " -o " + Out("rle"));
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const std::string name : {"noise", "flat"}) {
+            const std::string what = c.format + " -c " + c.colors + " " + name;
+            const auto plain = test::ReadAll(dir.File("out/plain/" + name + "." + c.format));
+            const auto rle = test::ReadAll(dir.File("out/rle/" + name + "." + c.format));
+            const auto field = [&](const std::vector<std::uint8_t>& b) { return c.format == "tga" ? b[c.field] : U32At(b, c.field); };
+            EXPECT_EQ(field(plain), c.plain) << what;
+            EXPECT_EQ(field(rle), c.rle) << what;
+            TPixelGraphic a, b;
+            a.LoadFromFile(dir.File("out/plain/" + name + "." + c.format));
+            b.LoadFromFile(dir.File("out/rle/" + name + "." + c.format));
+            EXPECT_TRUE(test::SamePixels(a, b)) << what;
+            if (name == std::string("flat") && c.rle != c.plain) {
+                EXPECT_LT(rle.size(), plain.size()) << what;
+            }
+        }
+    }
+    // PNG levels change the size, never the pixels.
+    ASSERT_EQ(Convert("-f png --compress-level 0 -o " + Out("0") + " -y" + files).status, 0);
+    ASSERT_EQ(Convert("-f png --compress-level 9 -o " + Out("9") + " -y" + files).status, 0);
+    EXPECT_GT(std::filesystem::file_size(dir.File("out/0/flat.png")), std::filesystem::file_size(dir.File("out/9/flat.png")));
+    TPixelGraphic stored, squeezed;
+    stored.LoadFromFile(dir.File("out/0/noise.png"));
+    squeezed.LoadFromFile(dir.File("out/9/noise.png"));
+    EXPECT_TRUE(test::SamePixels(stored, squeezed));
+}
+
+TEST_F(ConvertCliTest, JpegChoices)
+{
+    const std::string source = Image("j.bmp", 48, 32, 4);
+    // The first frame header: SOF0 (baseline) or SOF2 (progressive), and the luma sampling byte.
+    const auto frame = [&](const std::string& options) {
+        std::filesystem::remove_all(dir.File("out"));
+        const TRun run = Convert("-f jpg " + options + " -o " + Out() + " -y " + source);
+        EXPECT_EQ(run.status, 0) << options << ": " << run.err;
+        const auto b = test::ReadAll(dir.File("out/j.jpg"));
+        for (std::size_t i = 2; i + 12 < b.size(); ++i)
+            if (b[i] == 0xFF && (b[i + 1] == 0xC0 || b[i + 1] == 0xC2))
+                return std::make_pair(int(b[i + 1]), int(b[i + 11]));
+        return std::make_pair(0, 0);
+    };
+    const struct {
+        std::string options;
+        int marker, sampling;
+    } cases[] = {
+        {"", 0xC0, 0x22},           {"--progressive", 0xC2, 0x22}, {"--sampling 444", 0xC0, 0x11},
+        {"--sampling 422", 0xC0, 0x21}, {"--sampling 420 --progressive", 0xC2, 0x22},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(frame(c.options), std::make_pair(c.marker, c.sampling)) << c.options;
+    // The whole range of -q on the command line.
+    std::uintmax_t previous = 0;
+    for (const std::string quality : {"1", "50", "100"}) {
+        frame("-q " + quality);
+        const auto size = std::filesystem::file_size(dir.File("out/j.jpg"));
+        EXPECT_GT(size, previous) << quality;
+        previous = size;
+    }
+    const TRun elsewhere = Convert("-f png -q 50 -o " + Out() + " -y " + source);
+    EXPECT_TRUE(Contains(elsewhere.err, "warning: -q does nothing for -f png")) << elsewhere.err;
+    for (const std::string bad : {"-f png --compress lzw", "-f tif --compress rle", "-f jpg --compress rle",
+                                  "--compress zip", "--compress-level 10", "--sampling 411", "-f tga --compress deflate"})
+        EXPECT_EQ(Convert(bad + " -o " + Out() + " " + source).status, 2) << bad;
+}
+
+TEST_F(ConvertCliTest, PalettesOfAnySize)
+{
+    // 300 distinct colours, so that every palette size must choose.
+    TPixelGraphic many;
+    many.SetSize(60, 50, bc24);
+    for (int y = 0; y < 50; ++y)
+        for (int x = 0; x < 60; ++x)
+            many.SetColor(x, y, RGBValue(std::uint8_t(((x / 3 + 20 * (y / 10)) * 37) & 0xFF),
+                                         std::uint8_t((x / 3 + 20 * (y / 10)) * 11), std::uint8_t(y * 5)));
+    many.SaveToFile(dir.File("many.bmp"));
+    const struct {
+        std::string colors;
+        int bits;       // of the written BMP
+        int most;       // distinct colours at most
+    } cases[] = {
+        {"2", 1, 2},  {"3", 4, 3},    {"5", 4, 5},     {"16", 4, 16},   {"17", 8, 17},
+        {"100", 8, 100}, {"255", 8, 255}, {"256", 8, 256},
+    };
+    for (const auto& c : cases) {
+        const TRun run = Convert("-c " + c.colors + " -o " + Out(c.colors) + " -y '" + dir.File("many.bmp") + "'");
+        ASSERT_EQ(run.status, 0) << c.colors << ": " << run.err;
+        const auto bytes = test::ReadAll(dir.File("out/" + c.colors + "/many.bmp"));
+        EXPECT_EQ(bytes[28], c.bits) << c.colors;
+        TPixelGraphic written;
+        written.LoadFromFile(dir.File("out/" + c.colors + "/many.bmp"));
+        std::set<TRGB> distinct;
+        for (int y = 0; y < written.Height(); ++y)
+            for (int x = 0; x < written.Width(); ++x)
+                distinct.insert(written.GetColor(x, y));
+        EXPECT_LE(int(distinct.size()), c.most) << c.colors;
+        EXPECT_GE(int(distinct.size()), 2) << c.colors;
+    }
+    // A picture with no more colours than asked keeps them all.
+    TPixelGraphic few;
+    few.SetSize(12, 4, bc24);
+    for (int x = 0; x < 12; ++x)
+        for (int y = 0; y < 4; ++y)
+            few.SetColor(x, y, RGBValue(std::uint8_t(20 * x), 7, std::uint8_t(255 - 20 * x)));
+    few.SaveToFile(dir.File("few.bmp"));
+    for (const std::string colors : {"12", "13", "200"}) {
+        ASSERT_EQ(Convert("-f png -c " + colors + " -o " + Out() + " -y '" + dir.File("few.bmp") + "'").status, 0);
+        TPixelGraphic kept;
+        kept.LoadFromFile(dir.File("out/few.png"));
+        for (int x = 0; x < 12; ++x)
+            EXPECT_EQ(kept.GetColor(x, 2), few.GetColor(x, 2)) << colors << " at " << x;
+    }
+}
+
+TEST_F(ConvertCliTest, UnicodeNamesAreLowerCased)
+{
+    const struct {
+        std::string name, lowered;
+    } cases[] = {
+        {"\xC3\x84\xC3\x96\xC3\x9C Stra\xC3\x9F" "e.PNG", "\xC3\xA4\xC3\xB6\xC3\xBC stra\xC3\x9F" "e.bmp"},
+        {"\xCE\x91\xCE\x92\xCE\x93.png", "\xCE\xB1\xCE\xB2\xCE\xB3.bmp"},
+        {"\xD0\x94\xD0\x9E\xD0\x9C.png", "\xD0\xB4\xD0\xBE\xD0\xBC.bmp"},
+        {"\xC3\x89t\xC3\xA9-\xC5\x81\xC3\x93" "D\xC5\xB9.png", "\xC3\xA9t\xC3\xA9-\xC5\x82\xC3\xB3" "d\xC5\xBA.bmp"},
+        {"Bad\xFF\xC3Name.png", "bad\xFF\xC3name.bmp"},  // not UTF-8: only ASCII letters change
+    };
+    std::string files;
+    std::set<std::string> lowered, kept;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        files += " " + Image(cases[i].name, 2, 2, std::uint32_t(i));
+        lowered.insert(cases[i].lowered);
+        kept.insert(cases[i].name.substr(0, cases[i].name.rfind('.')) + ".bmp");
+    }
+    const TRun run = Convert("-o " + Out() + " -y" + files);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Names("out"), lowered);
+    std::filesystem::remove_all(dir.File("out"));
+    EXPECT_EQ(Convert("--keep-case -o " + Out() + " -y" + files).status, 0);
+    EXPECT_EQ(Names("out"), kept);
+}
+
+TEST_F(ConvertCliTest, ShardsShareTheListExactlyOnce)
+{
+    std::string list;
+    for (int i = 0; i < 7; ++i) {
+        Image("s/" + std::to_string(i) + ".ppm", 2 + i, 2, std::uint32_t(i));
+        list += dir.File("s/" + std::to_string(i) + ".ppm") + "\n";
+    }
+    test::WriteAll(dir.File("list.txt"), list);
+    for (int n = 1; n <= 4; ++n) {
+        std::map<std::string, int> seen;
+        for (int k = 1; k <= n; ++k) {
+            std::filesystem::remove_all(dir.File("out"));
+            const std::string shard = std::to_string(k) + "/" + std::to_string(n);
+            const TRun run = Convert("--shard " + shard + " --files-from '" + dir.File("list.txt") + "' -o " + Out() + " -y");
+            EXPECT_EQ(run.status, 0) << shard << ": " << run.err;
+            for (const std::string& name : Names("out")) {
+                ++seen[name];
+                // Position p (from 1) belongs to shard p mod n.
+                const int position = std::stoi(name) + 1;
+                EXPECT_EQ(position % n, k % n) << name << " in " << shard;
+            }
+        }
+        EXPECT_EQ(seen.size(), 7u) << n;
+        for (const auto& [name, count] : seen)
+            EXPECT_EQ(count, 1) << name << " over " << n << " shards";
+    }
+    for (const std::string bad : {"0/3", "4/3", "1/0", "1", "a/b", "1/3/4", "-1/3"})
+        EXPECT_EQ(Convert("--shard " + bad + " -o " + Out() + " x.ppm").status, 2) << bad;
+}
+
+// The README's recipe for many machines, run locally: GNU parallel hands each
+// job its shard of one list, and together they write what one run writes.
+TEST_F(ConvertCliTest, GnuParallelRecipeMatchesOneRun)
+{
+    if (std::system("parallel --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "GNU parallel is not installed";
+    std::string list;
+    for (int i = 0; i < 9; ++i) {
+        Image("src/sub" + std::to_string(i % 2) + "/p" + std::to_string(i) + ".png", 5 + i, 4, std::uint32_t(i));
+        list += dir.File("src/sub" + std::to_string(i % 2) + "/p" + std::to_string(i) + ".png") + "\n";
+    }
+    test::WriteAll(dir.File("list.txt"), list);
+    const std::string common = "--files-from '" + dir.File("list.txt") + "' -f tif --compress lzw -c 100 -y";
+    ASSERT_EQ(Convert(common + " -o '" + dir.File("one") + "'").status, 0);
+    const std::string recipe = "parallel -j 3 --halt now,fail=1 '" + std::string(RASTOVA_CONVERT_EXE) + "' --quiet --shard {}/3 " +
+                               common + " -o '" + dir.File("many") + "' ::: 1 2 3";
+    ASSERT_EQ(std::system(recipe.c_str()), 0) << recipe;
+    EXPECT_EQ(Tree("one").size(), 9u);
+    EXPECT_TRUE(Tree("one") == Tree("many"));
+}
+
+TEST_F(ConvertCliTest, EveryRegisteredReaderExtensionIsTakenByRecursion)
+{
+    const TRun help = Convert("--help");
+    const std::size_t start = help.out.find("Readable formats: ");
+    ASSERT_NE(start, std::string::npos) << help.out;
+    const std::size_t end = help.out.find('\n', start);
+    std::string listed = help.out.substr(start + 18, end - start - 18);
+    std::vector<std::string> extensions;
+    for (std::size_t at = 0; at < listed.size();) {
+        const std::size_t comma = listed.find(", ", at);
+        extensions.push_back(listed.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        at = comma == std::string::npos ? listed.size() : comma + 2;
+    }
+    for (const std::string metafile : {"wmf", "emf"})
+        EXPECT_NE(std::find(extensions.begin(), extensions.end(), metafile), extensions.end()) << listed;
+    // A PPM under every readable extension but the metafiles' (in upper case): each is an item, found by content.
+    std::set<std::string> expected;
+    std::filesystem::create_directories(dir.File("tree"));
+    for (const std::string& extension : extensions) {
+        if (extension == "wmf" || extension == "emf")
+            continue;
+        std::string upper = extension;
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+        test::WriteAll(dir.File("tree/f_" + extension + "." + upper), kPpm);
+        expected.insert("f_" + extension + ".png");
+    }
+    test::WriteAll(dir.File("tree/notes.txt"), kPpm);
+    const TRun run = Convert("-R -f png -o " + Out() + " -y '" + dir.File("tree") + "'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Names("out"), expected);
 }

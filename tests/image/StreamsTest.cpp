@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <vector>
+
 using namespace rastova;
 
 TEST(Streams, ExactTransfersRaiseTheStreamErrors)
@@ -62,4 +65,22 @@ TEST(Streams, FileStreamRoundTripAndOpenErrors)
     EXPECT_THROW(in.ReadBuffer(text, 1), EReadError);
     EXPECT_THROW(TFileStream(dir.File("missing.bin"), fmOpenRead), EFOpenError);
     EXPECT_THROW(TFileStream(dir.File("no/such/folder.bin"), fmCreate), EFCreateError);
+}
+
+// A full disk names itself, whether the write or the final flush finds it out.
+TEST(Streams, FileStreamWriteErrorsSayWhy)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    for (const std::int64_t size : {std::int64_t(10), std::int64_t(1) << 20}) {
+        const std::vector<std::uint8_t> bytes(std::size_t(size), 7);
+        TFileStream stream("/dev/full", fmOpenReadWrite);
+        try {
+            stream.WriteBuffer(bytes.data(), size);
+            stream.Close();
+            FAIL() << size;
+        } catch (const EWriteError& e) {
+            EXPECT_STREQ(e.what(), "Stream write error: No space left on device") << size;
+        }
+    }
 }
