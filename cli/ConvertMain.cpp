@@ -50,6 +50,7 @@ struct TCommandLine {
     std::string colors = "true";
     std::string mirror = "none";
     std::string rotate = "none";
+    std::string frames = "first";
     int quality = 0;  // 0: the library's quality of the target format
     bool lossless = false;
     std::string resize;
@@ -496,6 +497,10 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
             TFitBox box;
             return ParseFitBox(text, box) ? std::string() : "expected WxH or WxH! with positive sizes";
         });
+    app.add_option("--frames", line.frames,
+                   "Every TIFF page, GIF frame and icon entry as a file of its own (name-001.ext, ...) or the first only")
+        ->check(CLI::IsMember({"first", "all"}, CLI::ignore_case))
+        ->capture_default_str();
     app.add_flag("--auto-orient", line.autoOrient,
                  "Turn JPEG photos upright by their EXIF orientation, before -m and -r [default: off]");
     app.add_option("--background", line.background, "Colour behind transparent pixels, #rrggbb or a name")
@@ -601,10 +606,14 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.KeepCase = line.keepCase;
     ParseFitBox(line.fit, options.Fit);
     options.AutoOrient = line.autoOrient;
+    options.AllFrames = line.frames == "all" || line.frames == "ALL" || line.frames == "All";
     TRGB background = 0;
     ParseColor(line.background, background);
     options.BackGroundColor = background;
-    options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKBox;
+    // OK/Cancel rather than the OK box: the question function answers OK, and a
+    // reader that would refuse after a mere OK box (a TIFF strip table of one
+    // strip) goes on as in the window's batch.
+    options.ReadWarningAction = line.strict ? pgwaRaise : pgwaOKCancelBox;
     return options;
 }
 

@@ -2,6 +2,7 @@
 
 #include "formats/Register.h"
 #include "image/FileFormats.h"
+#include "image/PGSettings.h"
 #include "image/Streams.h"
 
 #include <cctype>
@@ -62,6 +63,10 @@ std::string InfoLine(const std::string& readerExtension, const TFileInfo& info, 
 std::optional<std::string> DescribeImageFile(const std::string& path)
 {
     try {
+        // Every page of a TIFF is counted, as --frames all writes each.
+        TPGSettings settings = DefaultSettings();
+        settings.TIFFScanAllIFDs = true;
+        const TSettingsScope scope(settings);
         TFileStream stream(path, fmOpenRead);
         const std::string extension = ExtractExtensionLower(path);
         const TFileFormatReader* reader = SelectReader(stream, extension);

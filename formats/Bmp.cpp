@@ -1,6 +1,9 @@
 #include "formats/Bmp.h"
+#include "formats/Jpeg.h"
+#include "formats/Png.h"
 
 #include "image/ByteOrder.h"
+#include "image/PGExceptions.h"
 #include "image/PGMessages.h"
 #include "image/PackedDib.h"
 #include "image/Streams.h"
@@ -41,6 +44,82 @@ std::uint32_t ReadHeaderSize(TStream& stream)
     return U32LE(bytes + kFileHeaderSize);
 }
 
+constexpr std::uint32_t kBiJpeg = 4;
+constexpr std::uint32_t kBiPng = 5;
+constexpr int kArrayHeaderSize = 14;  // OS/2 bitmap array: 'BA', size, next, screen size
+constexpr int kCompressionField = 16;  // in the info header
+
+// Bitmaps whose pixels are a whole JPEG or PNG file (biCompression 4 and 5)
+// are decoded by those readers, from the file header's bfOffBits on. The
+// stream is at the info header; false leaves it there for an ordinary bitmap.
+bool ReadEmbeddedImage(TStream& stream, std::int64_t fileStart, TPixelGraphic& graphic)
+{
+    const std::int64_t headerStart = stream.Position();
+    if (stream.Remaining() < kCompressionField + 4)
+        return false;
+    std::uint8_t header[kCompressionField + 4];
+    stream.ReadBuffer(header, sizeof header);
+    stream.SetPosition(headerStart);
+    const std::uint32_t compression = U32LE(header + kCompressionField);
+    // OS/2 2.x headers (other sizes) use 4 for their own 24-bit run lengths.
+    const std::uint32_t size = U32LE(header);
+    const bool windows = size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+    if (!windows || (compression != kBiJpeg && compression != kBiPng))
+        return false;
+    std::uint8_t offBits[4];
+    stream.SetPosition(fileStart + 10);
+    stream.ReadBuffer(offBits, 4);
+    const std::int64_t dataStart = fileStart + U32LE(offBits);
+    if (dataStart < headerStart || dataStart > stream.Size())
+        Fail(MessageText(kMsgInvalid, "bfOffBits"));
+    std::vector<std::uint8_t> data(std::size_t(stream.Size() - dataStart));
+    stream.SetPosition(dataStart);
+    stream.ReadBuffer(data.data(), std::int64_t(data.size()));
+    TReadOnlyMemoryStream embedded(data.data(), data.size());
+    if (compression == kBiJpeg)
+        TJPGFileFormatReader().Read(embedded, graphic, 0);
+    else
+        TPNGFileFormatReader().Read(embedded, graphic, 0);
+    return true;
+}
+
+// The first bitmap of an OS/2 bitmap array: its file header follows the array
+// header, and its pixels lie where its bfOffBits (counted from the start of the
+// array) says, usually after the headers of all the array's bitmaps. The
+// header, colour table and pixels are gathered into one plain bitmap file.
+std::vector<std::uint8_t> FirstArrayBitmap(TStream& stream, std::int64_t start)
+{
+    std::uint8_t head[kArrayHeaderSize + kFileHeaderSize + kHeaderSizeField + 12];
+    stream.ReadBuffer(head, sizeof head);
+    const std::uint8_t* file = head + kArrayHeaderSize;
+    if (file[0] != 'B' || file[1] != 'M')
+        Fail(MessageText(kMsgInvalid, "BitmapArray"));
+    const std::uint32_t headerSize = U32LE(file + kFileHeaderSize);
+    const bool core = headerSize == kCoreHeaderSize;
+    if (!core && !IsInfoHeaderSize(headerSize))
+        FailHeaderSize();
+    const std::uint8_t* info = file + kFileHeaderSize;
+    const int bits = core ? U16LE(info + 10) : U16LE(info + 14);
+    std::int64_t entries = bits <= 8 ? (std::int64_t(1) << bits) : 0;
+    stream.SetPosition(start + kArrayHeaderSize + kFileHeaderSize + 32);
+    std::uint8_t clrUsed[4] = {};
+    if (!core)
+        stream.ReadBuffer(clrUsed, 4);
+    if (!core && U32LE(clrUsed) != 0 && U32LE(clrUsed) <= 256)
+        entries = U32LE(clrUsed);
+    const std::int64_t tableBytes = entries * (core ? 3 : kInfoEntrySize);
+    const std::int64_t headerBytes = kFileHeaderSize + headerSize + tableBytes;
+    const std::int64_t pixelStart = start + U32LE(file + 10);
+    if (pixelStart > stream.Size() || headerBytes > stream.Size())
+        throw EReadError("Stream read error");
+    std::vector<std::uint8_t> out(std::size_t(headerBytes + stream.Size() - pixelStart));
+    stream.SetPosition(start + kArrayHeaderSize);
+    stream.ReadBuffer(out.data(), headerBytes);
+    stream.SetPosition(pixelStart);
+    stream.ReadBuffer(out.data() + headerBytes, std::int64_t(out.size()) - headerBytes);
+    return out;
+}
+
 std::string ColorsTextOf(int bitsPerPixel)
 {
     switch (bitsPerPixel) {
@@ -65,14 +144,27 @@ TBMPFileFormatReader::TBMPFileFormatReader()
 
 bool TBMPFileFormatReader::CheckSignature(const TSignatureHeader& header)
 {
-    return header.Count >= 2 && header[0] == 'B' && header[1] == 'M';
+    return header.Count >= 2 && header[0] == 'B' && (header[1] == 'M' || header[1] == 'A');
 }
 
 void TBMPFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
 {
     if (imageIndex != 0)
         Fail(MessageText(kMsgInvalid, "Index"));
+    const std::int64_t start = stream.Position();
+    std::uint8_t magic[2] = {};
+    if (stream.Remaining() >= 2)
+        stream.ReadBuffer(magic, 2);
+    stream.SetPosition(start);
+    if (magic[0] == 'B' && magic[1] == 'A') {
+        const std::vector<std::uint8_t> first = FirstArrayBitmap(stream, start);
+        TReadOnlyMemoryStream bitmap(first.data(), first.size());
+        Read(bitmap, graphic, 0);
+        return;
+    }
     const std::uint32_t headerSize = ReadHeaderSize(stream);
+    if (ReadEmbeddedImage(stream, start, graphic))
+        return;
     if (headerSize == kCoreHeaderSize)
         graphic.ReadDIB(stream, true);
     else if (IsInfoHeaderSize(headerSize))

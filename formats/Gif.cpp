@@ -1,5 +1,4 @@
 #include "formats/Gif.h"
-#include "image/PaletteRepair.h"
 
 #include "image/FileFormats.h"
 #include "image/PGExceptions.h"
@@ -24,10 +23,7 @@ const char* const kMsgIndexOutOfBounds = "Index out of bounds";
 constexpr std::uint8_t kExtensionIntroducer = 0x21;
 constexpr std::uint8_t kImageSeparator = 0x2C;
 constexpr std::uint8_t kTrailer = 0x3B;
-constexpr std::uint8_t kPlainTextLabel = 0x01;
 constexpr std::uint8_t kGraphicControlLabel = 0xF9;
-constexpr std::uint8_t kCommentLabel = 0xFE;
-constexpr std::uint8_t kApplicationLabel = 0xFF;
 
 constexpr std::size_t kSignatureSize = 6;         // "GIF" + version
 constexpr std::size_t kScreenDescriptorSize = 7;  // width, height, packed, background, aspect
@@ -36,9 +32,6 @@ constexpr std::size_t kExtensionHeadSize = 2;     // introducer, label
 // Block size, packed byte, delay (2), transparent index, terminator.
 constexpr std::size_t kGraphicControlSize = 6;
 constexpr std::uint8_t kTransparentFlag = 0x01;  // in the graphic control's packed byte
-// The 11-byte application block with its size byte, the 3-byte loop sub-block
-// with its size byte, and the terminator.
-constexpr std::size_t kNetscapeBlockSize = 12 + 4 + 1;
 constexpr std::uint8_t kTableFlag = 0x80;
 constexpr std::uint8_t kInterlaceFlag = 0x40;
 constexpr std::uint8_t kTableBitsMask = 0x07;
@@ -351,14 +344,24 @@ private:
     int m_pass = 0;
 };
 
-// Stores a value the way SetPixel does for the three palette formats.
-void PutPixel(std::uint8_t* row, int x, int value, TBitCount format)
+// Stores a value the way SetPixel does for the three palette formats; returns
+// the index the pixel now holds.
+int PutPixel(std::uint8_t* row, int x, int value, TBitCount format)
 {
     switch (format) {
-    case bc1: SetPacked1(row, x, value == 1); break;
-    case bc4: SetPacked4(row, x, unsigned(value)); break;
-    default: row[x] = std::uint8_t(value); break;
+    case bc1: SetPacked1(row, x, value == 1); return value == 1 ? 1 : 0;
+    case bc4: SetPacked4(row, x, unsigned(value)); return value & 0x0F;
+    default: row[x] = std::uint8_t(value); return value & 0xFF;
     }
+}
+
+// The most pixels n bytes of LZW data can yield: at most 8n codes, each
+// string at most one longer than the one before and never longer than the table.
+std::int64_t MaxPixelsOfData(std::size_t bytes)
+{
+    constexpr std::int64_t kLongestString = 4096;
+    const std::int64_t codes = std::int64_t(std::min<std::size_t>(bytes, std::size_t(1) << 40)) * 8;
+    return codes * std::min(codes, kLongestString);
 }
 
 TBitCount FormatOfTableBits(int bits)
@@ -436,28 +439,16 @@ private:
             m_bytes.ToEnd();
             return;
         }
-        switch (m_bytes.At(1)) {
-        case kPlainTextLabel:
-        case kCommentLabel:
-            m_bytes.Skip(kExtensionHeadSize);
-            m_bytes.SkipSubBlocks();
-            break;
-        case kGraphicControlLabel:
+        // Every extension, known or not, is skipped by its sub-blocks, whatever
+        // their sizes (a NETSCAPE block of another length, a longer control block).
+        if (m_bytes.At(1) == kGraphicControlLabel) {
             // Delay and disposal are not applied to a single frame; transparency
             // is, to the image that follows.
-            if (m_bytes.Left() >= kExtensionHeadSize + kGraphicControlSize)
+            if (m_bytes.Left() >= kExtensionHeadSize + kGraphicControlSize && m_bytes.At(2) >= 4)
                 m_transparentIndex = (m_bytes.At(3) & kTransparentFlag) != 0 ? m_bytes.At(6) : -1;
-            m_bytes.Skip(kExtensionHeadSize + kGraphicControlSize);
-            break;
-        case kApplicationLabel:
-            m_bytes.Skip(kExtensionHeadSize);
-            if (m_bytes.Matches(1, "NETSCAPE") && m_bytes.Matches(9, "2.0"))
-                m_bytes.Skip(kNetscapeBlockSize);  // the loop count is not used
-            else
-                m_bytes.SkipSubBlocks();
-            break;
-        default: break;
         }
+        m_bytes.Skip(kExtensionHeadSize);
+        m_bytes.SkipSubBlocks();
     }
 
     void ReadImage()
@@ -518,6 +509,7 @@ private:
         // Transparent pixels show the image's background, as alpha does elsewhere.
         const TRGB background = frame.transparentIndex >= 0 ? graphic.GetBackGroundColor() : 0;
         CheckImagePixels(frame.width, frame.height);
+        CheckDataCanFill(frame);
         graphic.SetSize(frame.width, frame.height, format);
         const int colors = 1 << frame.tableBits;
         graphic.SetPaletteCount(colors);
@@ -525,8 +517,18 @@ private:
             const std::uint8_t* rgb = frame.table.data() + 3 * i;
             graphic.SetPaletteColor(i, RGBValue(rgb[0], rgb[1], rgb[2]));
         }
-        // Codes may name entries beyond a short table; they show black.
-        TPaletteRepair repair{graphic};
+        // Codes may name entries beyond a short table; they show black. Only
+        // the values placed can do so: rows the data never reached hold 0.
+        m_maxPlaced = 0;
+        struct TExtendPalette {
+            TPixelGraphic& graphic;
+            const int& maxPlaced;
+            ~TExtendPalette()
+            {
+                if (maxPlaced >= graphic.PaletteCount() && graphic.PaletteCount() < graphic.PaletteCapacity())
+                    graphic.SetPaletteCount(maxPlaced + 1);  // new entries are black
+            }
+        } repair{graphic, m_maxPlaced};
         if (frame.transparentIndex >= 0 && frame.transparentIndex < graphic.PaletteCapacity()) {
             if (frame.transparentIndex >= graphic.PaletteCount())
                 graphic.SetPaletteCount(frame.transparentIndex + 1);
@@ -545,6 +547,18 @@ private:
             lzw.SkipRest();
     }
 
+    // A frame far larger than its data could ever fill would only cost the
+    // allocation and every later step over an empty canvas; frames up to
+    // kAlwaysLoaded pixels still load the rows a cut file holds.
+    void CheckDataCanFill(const TGifFrame& frame) const
+    {
+        constexpr std::int64_t kAlwaysLoaded = std::int64_t(1) << 24;
+        const std::int64_t pixels = std::int64_t(frame.width) * frame.height;
+        if (pixels > kAlwaysLoaded && pixels > MaxPixelsOfData(m_bytes.Left()))
+            throw EPixelGraphic("GIF: Image data too short for " + std::to_string(frame.width) + " x " +
+                                std::to_string(frame.height) + " pixels");
+    }
+
     void PlacePixels(TLzwDecoder& lzw, const TGifFrame& frame, TBitCount format)
     {
         TPixelGraphic& graphic = *m_graphic;
@@ -553,7 +567,7 @@ private:
         int x = 0;
         int rowsDone = 0;
         for (int value = lzw.Next(); value >= 0; value = lzw.Next()) {
-            PutPixel(row, x, value, format);
+            m_maxPlaced = std::max(m_maxPlaced, PutPixel(row, x, value, format));
             if (++x < frame.width)
                 continue;
             x = 0;
@@ -577,6 +591,7 @@ private:
     std::int64_t m_requested;
     TPixelGraphic* m_graphic;
     bool m_aborted = false;
+    int m_maxPlaced = 0;
     std::int64_t m_imageCount = 0;
     std::string m_version;
     int m_globalBits = 0;

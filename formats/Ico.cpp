@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 #include <cstring>
 
 namespace rastova {
@@ -153,6 +154,42 @@ bool ReadPngEntryInfo(TStream& stream, std::int64_t position, TInfoHeader& info)
     const int channels[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
     info.bitCount = head[25] < 7 ? depth * channels[head[25]] : 0;
     return true;
+}
+
+// The size and depth an entry's own header (BITMAPINFOHEADER or PNG IHDR)
+// gives; an entry that has none ranks below every other.
+TInfoHeader EntryImageInfo(TStream& stream, std::int64_t offset, int index)
+{
+    TEntry entry;
+    TInfoHeader info;
+    if (!ReadEntry(stream, offset, index, entry))
+        return {-1, -1, -1};
+    const std::int64_t position = offset + std::int64_t(entry.imageOffset);
+    const bool ok = IsPngEntry(stream, position) ? ReadPngEntryInfo(stream, position, info)
+                                                 : ReadInfoHeader(stream, position, info);
+    return ok ? info : TInfoHeader{-1, -1, -1};
+}
+
+// The entries in the order images are numbered: the largest first, of equal
+// sizes the deepest, then in directory order. Index 0, the one loaded by
+// default, is thus the best picture of the icon. Icons with more entries than
+// any real one are taken in directory order.
+std::vector<int> EntryOrder(TStream& stream, std::int64_t offset, int count)
+{
+    std::vector<int> order(std::size_t(std::max(count, 0)));
+    for (int i = 0; i < count; ++i)
+        order[std::size_t(i)] = i;
+    constexpr int kMaxRankedEntries = 256;
+    if (count > kMaxRankedEntries)
+        return order;
+    std::vector<std::pair<std::int64_t, int>> rank(order.size());
+    for (int i = 0; i < count; ++i) {
+        const TInfoHeader info = EntryImageInfo(stream, offset, i);
+        const std::int64_t area = info.width > 0 && info.height > 0 ? std::int64_t(info.width) * info.height : -1;
+        rank[std::size_t(i)] = {area, info.bitCount};
+    }
+    std::stable_sort(order.begin(), order.end(), [&rank](int a, int b) { return rank[std::size_t(a)] > rank[std::size_t(b)]; });
+    return order;
 }
 
 // The whole entry decoded by the PNG reader from memory: the directory check
@@ -439,6 +476,7 @@ void tIcoFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         throw EPixelGraphic(Settings().IcoNotAnIconMessage);
     if (imageIndex < 0 || imageIndex >= directory.count)
         throw EPixelGraphic(kMsgIndexOutOfBounds);
+    imageIndex = EntryOrder(stream, offset, directory.count)[std::size_t(imageIndex)];
     TEntry entry;
     TInfoHeader info;
     if (ReadEntry(stream, offset, imageIndex, entry)) {
@@ -492,7 +530,9 @@ void tIcoFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     if (directory.type != kTypeIcon || directory.count <= 0)
         throw EPixelGraphic(Settings().IcoNotAnIconMessage);
     info.ImageCount = directory.count;
-    const TIconEntryInfo first = handler.EntryInfo(stream, offset, 0);
+    const std::vector<int> order = EntryOrder(stream, offset, directory.count);
+    const int shown = imageIndex >= 0 && imageIndex < directory.count ? imageIndex : 0;
+    const TIconEntryInfo first = handler.EntryInfo(stream, offset, order[std::size_t(shown)]);
     info.Width = first.width;
     info.Height = first.height;
     info.BitsPerPixel = first.bitCount;
@@ -504,7 +544,7 @@ void tIcoFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     int maxWidth = first.width;
     int minBits = first.bitCount;
     int maxBits = first.bitCount;
-    for (int i = 1; i < directory.count; ++i) {
+    for (int i = 0; i < directory.count; ++i) {
         const TIconEntryInfo entry = handler.EntryInfo(stream, offset, i);
         minWidth = std::min(minWidth, entry.width);
         maxWidth = std::max(maxWidth, entry.width);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 #include <string>
 #include <utility>
 
@@ -29,6 +30,10 @@ constexpr std::uint8_t kStartOfImage = 0xD8;
 // Progressive files keep every coefficient of the image in memory while they are
 // decoded; past this the codec reports an error instead of taking more.
 constexpr long kCodecMemoryLimit = 1L << 30;
+// Encoders write a few dozen scans at most; every scan walks all coefficients
+// of the image again, so a small file of thousands of scans costs seconds.
+// Browsers stop at a few hundred as well.
+constexpr int kMaxScans = 500;
 
 [[noreturn]] void Fail(const std::string& message)
 {
@@ -65,6 +70,18 @@ void OutputMessage(j_common_ptr cinfo)
     (*cinfo->err->format_message)(cinfo, context.message);
     if (!context.WarningAllowsGoingOn("JPG"))
         context.JumpBack();
+}
+
+// Called while the codec takes in scans: past the cap it stops like an error.
+void LimitScans(j_common_ptr cinfo)
+{
+    const auto* info = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (info->input_scan_number <= kMaxScans)
+        return;
+    TCodecTrap& context = ContextOf(cinfo);
+    context.KeepMessage(("More than " + std::to_string(kMaxScans) + " scans").c_str());
+    context.stop = TCodecStop::CodecError;
+    context.JumpBack();
 }
 
 void DestroyCodec(jpeg_decompress_struct& info) { jpeg_destroy_decompress(&info); }
@@ -267,9 +284,9 @@ TBitCount BitCountOfComponents(int components)
 {
     if (components == 1)
         return bc8;
-    if (components == 3)
+    // CMYK and YCCK files arrive with four components and become RGB.
+    if (components == 3 || components == 4)
         return bc24;
-    // CMYK and YCCK files arrive with four components.
     Fail(MessageText(kMsgNotSupportedSubformat));
 }
 
@@ -277,23 +294,42 @@ TBitCount BitCountOfComponents(int components)
 // image too large to hold is refused by the image's own size gate before that.
 void RefuseOversizedOutput(TPixelGraphic& graphic, const jpeg_decompress_struct& info)
 {
-    if (info.output_components != 1 && info.output_components != 3)
+    if (info.output_components < 1 || info.output_components > 4 || info.output_components == 2)
         return;
-    const std::int64_t stride = (std::int64_t(info.output_width) * 8 * info.output_components + 31) / 32 * 4;
+    const int bytes = std::min(info.output_components, 3);
+    const std::int64_t stride = (std::int64_t(info.output_width) * 8 * bytes + 31) / 32 * 4;
     if (stride * std::int64_t(info.output_height) > std::numeric_limits<std::int32_t>::max())
         graphic.SetSize(int(info.output_width), int(info.output_height),
                         BitCountOfComponents(info.output_components));
+}
+
+// CMYK to blue, green, red as (1 - C)(1 - K) per channel. Adobe's files (APP14)
+// store the inks inverted, so there the samples already are 1 - C and 1 - K.
+void CmykToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, std::size_t pixels, bool inverted)
+{
+    const int flip = inverted ? 0 : 255;
+    for (std::size_t i = 0; i < pixels; ++i, cmyk += 4, bgr += 3) {
+        const int k = cmyk[3] ^ flip;
+        bgr[0] = std::uint8_t(((cmyk[2] ^ flip) * k + 127) / 255);
+        bgr[1] = std::uint8_t(((cmyk[1] ^ flip) * k + 127) / 255);
+        bgr[2] = std::uint8_t(((cmyk[0] ^ flip) * k + 127) / 255);
+    }
 }
 
 void ReadScanlines(TJpegCodec<jpeg_decompress_struct>& codec, TPixelGraphic& graphic, TObject* sender)
 {
     jpeg_decompress_struct& info = codec.Info();
     const int height = int(info.output_height);
+    const bool cmyk = info.out_color_space == JCS_CMYK;
+    std::vector<std::uint8_t> inks(cmyk ? std::size_t(info.output_width) * 4 : 0);
     TProgressScope progress(graphic, sender);
     while (int(info.output_scanline) < height) {
-        JSAMPROW row = graphic.ScanLine(int(info.output_scanline));
+        std::uint8_t* line = graphic.ScanLine(int(info.output_scanline));
+        JSAMPROW row = cmyk ? inks.data() : line;
         JDIMENSION rows = 0;
         codec.Call([&] { rows = jpeg_read_scanlines(&info, &row, 1); });
+        if (cmyk && rows != 0)
+            CmykToBgr(inks.data(), line, info.output_width, info.saw_Adobe_marker);
         // Only a suspending source returns no rows; ours never suspends.
         if (rows == 0)
             Fail(MessageText(kMsgUnexpectedEndOfFile));
@@ -373,6 +409,9 @@ void TJPGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         jpeg_read_header(&info, TRUE);
     });
 
+    jpeg_progress_mgr scanLimit{};
+    scanLimit.progress_monitor = LimitScans;
+    info.progress = &scanLimit;
     info.scale_num = 1;
     info.scale_denom = 1;
     info.dct_method = graphic.JPEGFastDCT() ? JDCT_IFAST : J_DCT_METHOD(Settings().JPEGReadDCTMethod);

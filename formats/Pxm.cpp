@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace rastova {
 
@@ -113,6 +114,30 @@ std::uint8_t Scale(std::int64_t sample, std::int64_t maxval)
     return std::uint8_t(sample * 255 / maxval);
 }
 
+// A raw sample of two bytes (maxval above 255), highest byte first, rounded to
+// 8 bits; samples above maxval count as maxval.
+std::uint8_t NextWideSample(TPxMSource& source, std::int64_t maxval)
+{
+    const std::int64_t high = source.NextByte();
+    const std::int64_t sample = std::min(high << 8 | source.NextByte(), maxval);
+    return std::uint8_t((sample * 255 + maxval / 2) / maxval);
+}
+
+// Raw rows of 16-bit gray (P5) or RGB (P6) samples.
+void ReadWideRow(TPxMSource& source, int variant, std::int64_t maxval, int width, std::uint8_t* row)
+{
+    if (variant == 5) {
+        for (int x = 0; x < width; ++x)
+            row[x] = NextWideSample(source, maxval);
+        return;
+    }
+    for (int x = 0; x < width; ++x) {
+        row[3 * x + 2] = NextWideSample(source, maxval);
+        row[3 * x + 1] = NextWideSample(source, maxval);
+        row[3 * x] = NextWideSample(source, maxval);
+    }
+}
+
 void ReadRow(TPxMSource& source, int variant, std::int64_t maxval, int width, std::uint8_t* row)
 {
     switch (variant) {
@@ -189,12 +214,18 @@ void TPxMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     graphic.SetHeight(int(height));
     const std::int64_t maxval = (variant == 1 || variant == 4) ? 1 : source.NextNumber();
     // A maxval of 0 would divide by zero when scaling.
-    if (width < 1 || height < 1 || maxval < 1 || (variant > 3 && maxval > 255))
+    if (width < 1 || height < 1 || maxval < 1 || (variant > 3 && maxval > 65535))
         FailRead(MessageText(kMsgNotSupportedSubformat));
+    const bool wide = variant > 3 && maxval > 255;
+    if (wide && 2 * MinimumDataBytes(variant, width, height) > source.Available())
+        FailRead(MessageText(kMsgUnexpectedEndOfFile));
 
     TProgressScope progress(graphic, this);
     for (int y = 0; y < int(height); ++y) {
-        ReadRow(source, variant, maxval, int(width), graphic.ScanLine(y));
+        if (wide)
+            ReadWideRow(source, variant, maxval, int(width), graphic.ScanLine(y));
+        else
+            ReadRow(source, variant, maxval, int(width), graphic.ScanLine(y));
         if (graphic.Progress(this, y, int(height)))
             break;
     }
@@ -212,6 +243,181 @@ void TPxMFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     info.Width = int(source.NextNumber());
     info.Height = int(source.NextNumber());
     info.ColorsText = variant.bitsPerPixel == 24 ? "16.7M" : std::to_string(1 << variant.bitsPerPixel);
+}
+
+// ---- PAM (P7) ---------------------------------------------------------------------------
+
+namespace {
+
+const char* const kPamTag = "PAM: ";
+
+[[noreturn]] void FailPam(const std::string& message)
+{
+    throw EPGPxMFileFormatReader(kPamTag + message);
+}
+
+struct TPamHeader {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::int64_t depth = 0;
+    std::int64_t maxval = 0;
+    std::string tupleType;
+};
+
+// One header word: letters, digits and underscores; the line feed comes back as
+// "\n". The character ending a word is consumed and kept in *end.
+std::string NextPamWord(TPxMSource& source, std::uint8_t* end = nullptr)
+{
+    std::uint8_t c = source.NextChar();
+    while (c == ' ' || c == '\t' || c == '\r')
+        c = source.NextChar();
+    if (c == '\n')
+        return "\n";
+    std::string word;
+    while (c > ' ' && word.size() < 64) {
+        word += char(c);
+        c = source.NextChar();
+    }
+    if (end)
+        *end = c;
+    if (word.size() >= 64)
+        FailPam(MessageText(kMsgInvalid, "header"));
+    return word;
+}
+
+std::int64_t PamNumber(const std::string& word)
+{
+    if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string::npos)
+        FailPam(MessageText(kMsgInvalid, "header"));
+    return std::stoll(word);
+}
+
+TPamHeader ReadPamHeader(TPxMSource& source)
+{
+    if (source.NextByte() != 'P' || source.NextByte() != '7')
+        FailPam(MessageText(kMsgNotAFile, "PAM"));
+    TPamHeader header;
+    for (int words = 0;; ++words) {
+        if (words > 4096)
+            FailPam(MessageText(kMsgInvalid, "header"));
+        std::uint8_t end = 0;
+        const std::string key = NextPamWord(source, &end);
+        if (key == "ENDHDR") {
+            // The header ends with the line feed after ENDHDR.
+            while (end != '\n')
+                end = source.NextByte();
+            break;
+        }
+        if (key == "\n")
+            continue;
+        if (key == "TUPLTYPE") {
+            header.tupleType = NextPamWord(source);
+            continue;
+        }
+        std::int64_t* field = key == "WIDTH" ? &header.width : key == "HEIGHT" ? &header.height
+                            : key == "DEPTH" ? &header.depth : key == "MAXVAL" ? &header.maxval : nullptr;
+        if (!field)
+            FailPam(MessageText(kMsgInvalid, key));
+        *field = PamNumber(NextPamWord(source));
+    }
+    return header;
+}
+
+// The colour samples of a tuple type (an _ALPHA form adds one sample that is dropped).
+int PamColorSamples(const TPamHeader& header)
+{
+    std::string type = header.tupleType;
+    const bool alpha = type.size() > 6 && type.compare(type.size() - 6, 6, "_ALPHA") == 0;
+    if (alpha)
+        type.resize(type.size() - 6);
+    const int samples = type == "BLACKANDWHITE" || type == "GRAYSCALE" ? 1 : type == "RGB" ? 3 : 0;
+    if (samples == 0)
+        FailPam("tuple type " + (header.tupleType.empty() ? std::string("(none)") : header.tupleType) +
+                " is not supported");
+    if (header.depth != samples + (alpha ? 1 : 0) || (type == "BLACKANDWHITE" && header.maxval != 1))
+        FailPam(MessageText(kMsgInvalid, "DEPTH"));
+    return samples;
+}
+
+std::uint8_t NextPamSample(TPxMSource& source, std::int64_t maxval)
+{
+    if (maxval > 255)
+        return NextWideSample(source, maxval);
+    const std::int64_t sample = std::min<std::int64_t>(source.NextByte(), maxval);
+    return std::uint8_t((sample * 255 + maxval / 2) / maxval);
+}
+
+void ReadPamRow(TPxMSource& source, const TPamHeader& header, int samples, std::uint8_t* row)
+{
+    const int width = int(header.width);
+    for (int x = 0; x < width; ++x) {
+        std::uint8_t values[4] = {};
+        for (int s = 0; s < header.depth; ++s)
+            values[s] = NextPamSample(source, header.maxval);
+        if (samples == 3) {
+            row[3 * x] = values[2];
+            row[3 * x + 1] = values[1];
+            row[3 * x + 2] = values[0];
+        } else if (header.maxval == 1) {
+            SetPacked1(row, x, values[0] != 0);  // 1 is white, palette index 1
+        } else {
+            row[x] = values[0];
+        }
+    }
+}
+
+}  // namespace
+
+TPAMFileFormatReader::TPAMFileFormatReader()
+{
+    Extension = "pam";
+    Description = "Portable Arbitrary Map";
+    HasSignature = true;
+}
+
+bool TPAMFileFormatReader::CheckSignature(const TSignatureHeader& header)
+{
+    return header.Count >= 3 && header[0] == 'P' && header[1] == '7' && (header[2] == '\n' || header[2] == '\r');
+}
+
+void TPAMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int imageIndex)
+{
+    if (imageIndex != 0)
+        FailPam(MessageText(kMsgInvalid, "Index"));
+    graphic.SetGamma(Settings().DisplayGamma);
+    TPxMSource source(stream);
+    const TPamHeader header = ReadPamHeader(source);
+    const int samples = PamColorSamples(header);
+    if (header.width < 1 || header.height < 1 || header.maxval < 1 || header.maxval > 65535)
+        FailPam(MessageText(kMsgNotSupportedSubformat));
+    const std::int64_t bytes = header.width * header.height * header.depth * (header.maxval > 255 ? 2 : 1);
+    if (bytes > source.Available())
+        FailPam(MessageText(kMsgUnexpectedEndOfFile));
+    CheckImagePixels(header.width, header.height);
+    const bool bilevel = samples == 1 && header.maxval == 1;
+    graphic.SetSize(int(header.width), int(header.height), samples == 3 ? bc24 : bilevel ? bc1 : bc8);
+    if (samples == 1)
+        graphic.SetPaletteIdent(bilevel ? pBlackWhite : pGray256);
+    TProgressScope progress(graphic, this);
+    for (int y = 0; y < int(header.height); ++y) {
+        ReadPamRow(source, header, samples, graphic.ScanLine(y));
+        if (graphic.Progress(this, y, int(header.height)))
+            break;
+    }
+}
+
+void TPAMFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
+{
+    TFileFormatReader::GetInfo(stream, imageIndex, info);
+    if (imageIndex != 0)
+        FailPam(MessageText(kMsgInvalidValueFor, "Index"));
+    TPxMSource source(stream);
+    const TPamHeader header = ReadPamHeader(source);
+    info.SubFormatText = header.tupleType;
+    info.Width = int(header.width);
+    info.Height = int(header.height);
+    info.BitsPerPixel = int(header.depth) * (header.maxval > 255 ? 16 : 8);
+    info.ColorsText = PamColorSamples(header) == 3 ? "16.7M" : header.maxval == 1 ? "2" : "256";
 }
 
 TPBMFileFormatReader::TPBMFileFormatReader()

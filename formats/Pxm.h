@@ -38,6 +38,17 @@ public:
     bool CheckSignature(const TSignatureHeader& header) override;
 };
 
+// PAM (P7): black and white, gray and RGB tuples, with or without alpha (dropped),
+// samples of one or two bytes.
+class TPAMFileFormatReader : public TFileFormatReader {
+public:
+    TPAMFileFormatReader();
+    std::string ClassName() const override { return "TPAMFileFormatReader"; }
+    bool CheckSignature(const TSignatureHeader& header) override;
+    void Read(TStream& stream, TPixelGraphic& graphic, int imageIndex) override;
+    void GetInfo(TStream& stream, int imageIndex, TFileInfo& info) override;
+};
+
 // The three kinds in the order of their magic numbers (P1/P4, P2/P5, P3/P6).
 enum class TPxMKind : std::uint8_t { Bitmap, Graymap, Pixmap };
 

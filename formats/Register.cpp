@@ -32,6 +32,7 @@ void RegisterBuiltInFormats(TFormatRegistry& registry)
     registry.RegisterReader(std::make_unique<TPBMFileFormatReader>());
     registry.RegisterReader(std::make_unique<TPGMFileFormatReader>());
     registry.RegisterReader(std::make_unique<TPPMFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TPAMFileFormatReader>());
     registry.RegisterReader(std::make_unique<TTGAFileFormatReader>());
     registry.RegisterReader(std::make_unique<TTIFFileFormatReader>());
     registry.RegisterReader(std::make_unique<TTIFFFileFormatReader>());

@@ -93,11 +93,17 @@ void PutHeader(const TTgaHeader& h, std::uint8_t* b)
     b[hfDescriptor] = std::uint8_t(h.descriptor);
 }
 
+// A 5-bit channel over the full range: 31 becomes 255.
+constexpr std::uint8_t Expand5(std::uint32_t v)
+{
+    return std::uint8_t(((v & 0x1F) * 255 + 15) / 31);
+}
+
 TRGB DecodeMapEntry(const std::uint8_t* e, int entrySize)
 {
     if (entrySize == 16) {
         const std::uint32_t v = U16LE(e);
-        return RGBValue(std::uint8_t((v & 0x7C00) >> 7), std::uint8_t((v & 0x3E0) >> 2), std::uint8_t((v & 0x1F) << 3));
+        return RGBValue(Expand5(v >> 10), Expand5(v >> 5), Expand5(v));
     }
     return RGBValue(e[2], e[1], e[0]);
 }
@@ -145,11 +151,10 @@ void ConvertRow(const std::uint8_t* src, std::uint8_t* dest, int width, int byte
         }
         std::uint8_t* p = dest + 3 * column;
         if (bytesPerPixel == 2) {
-            const std::uint8_t lo = src[0];
-            const std::uint8_t hi = src[1];
-            p[2] = std::uint8_t((hi & 0x7C) << 1);
-            p[1] = std::uint8_t(((hi & 3) << 6) | ((lo & 0xE0) >> 2));
-            p[0] = std::uint8_t((lo & 0x1F) << 3);
+            const std::uint32_t v = U16LE(src);
+            p[2] = Expand5(v >> 10);
+            p[1] = Expand5(v >> 5);
+            p[0] = Expand5(v);
         } else {
             p[0] = src[0];
             p[1] = src[1];
@@ -359,14 +364,18 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     if (graphic.GetEmpty() && graphic.ImageSize() > 0)
         throw EPGEmpty(MessageText(kMsgIsEmpty, "PixelGraphic"));
 
-    const int paletteCount = trueColor ? 0 : graphic.PaletteCount();
+    // 256 shades of gray are written as a gray image (type 3) without a colour
+    // map, so they read back as gray.
+    const bool gray = !trueColor && graphic.PaletteIdent() == pGray256;
+    const bool mapped = !trueColor && !gray;
+    const int paletteCount = mapped ? graphic.PaletteCount() : 0;
     TTgaHeader h;
-    h.colorMapType = trueColor ? 0 : 1;
+    h.colorMapType = mapped ? 1 : 0;
     const bool rle = Settings().TGAWriteRLE;
-    // Uncompressed true colour or colour-mapped; 8 more for run-length packets.
-    h.imageType = (trueColor ? 2 : 1) + (rle ? 8 : 0);
+    // Uncompressed true colour, gray or colour-mapped; 8 more for run-length packets.
+    h.imageType = (trueColor ? 2 : gray ? 3 : 1) + (rle ? 8 : 0);
     h.mapLength = paletteCount;
-    h.entrySize = trueColor ? 0 : 24;
+    h.entrySize = mapped ? 24 : 0;
     h.width = width;
     h.height = height;
     h.depth = trueColor ? 24 : 8;

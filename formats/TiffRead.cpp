@@ -2,7 +2,9 @@
 // strips, and the one-line file description.
 #include "image/AlphaBlend.h"
 #include "formats/Tiff.h"
+#include "formats/TiffChunks.h"
 #include "formats/TiffDecode.h"
+#include "formats/TiffJpeg.h"
 #include "formats/TiffTags.h"
 
 #include "image/PGExceptions.h"
@@ -51,10 +53,15 @@ public:
 
     void SetMotorola(bool motorola) { m_motorola = motorola; }
     bool Motorola() const { return m_motorola; }
+    // BigTIFF: 8-byte offsets and counts, 20-byte entries.
+    void SetBig(bool big) { m_big = big; }
+    bool Big() const { return m_big; }
 
     // Bytes of the stream from the base-relative offset to its end (0 when past it).
     std::int64_t Available(std::int64_t offset) const
     {
+        if (offset < 0 || offset >= m_size)
+            return 0;
         const std::int64_t position = m_base + offset;
         return position >= 0 && position < m_size ? m_size - position : 0;
     }
@@ -85,6 +92,16 @@ public:
         return m_motorola ? (lo << 16 | hi) : (hi << 16 | lo);
     }
 
+    std::uint64_t U64(const std::uint8_t* p) const
+    {
+        const std::uint64_t lo = U32(p);
+        const std::uint64_t hi = U32(p + 4);
+        return m_motorola ? (lo << 32 | hi) : (hi << 32 | lo);
+    }
+
+    // An offset or count field: 4 bytes, 8 in BigTIFF.
+    std::uint64_t Offset(const std::uint8_t* p) const { return m_big ? U64(p) : U32(p); }
+
     std::uint16_t ReadU16At(std::int64_t offset)
     {
         std::uint8_t bytes[2];
@@ -106,13 +123,14 @@ private:
     std::int64_t m_base;
     std::int64_t m_size;
     bool m_motorola = false;
+    bool m_big = false;
 };
 
 struct TTiffEntry {
     std::uint16_t tag;
     std::uint16_t type;
-    std::uint32_t count;
-    std::uint8_t value[4];
+    std::uint64_t count;
+    std::uint8_t value[8];  // 4 bytes used, 8 in BigTIFF
 };
 
 // The parsed IFD. Arrays absent from the file are empty.
@@ -134,6 +152,19 @@ struct TTiffDirectory {
     std::vector<std::int32_t> stripOffsets;
     std::vector<std::int32_t> stripByteCounts;
     std::vector<std::int32_t> colorMap;
+    // What only the general strip and tile path reads (TiffChunks).
+    bool general = false;
+    bool tiled = false;
+    std::int32_t tileWidth = 0;
+    std::int32_t tileLength = 0;
+    std::int32_t sampleFormat = kSampleUnsigned;
+    std::int32_t t4Options = 0;
+    std::int32_t inkSet = 0;
+    std::int32_t subsampleH = 2;
+    std::int32_t subsampleV = 2;
+    std::vector<std::uint8_t> jpegTables;
+    std::int64_t interchange = 0;  // old-style JPEG: where its whole JPEG stream starts, and its length
+    std::int64_t interchangeLength = 0;
 
     int BitsPerPixel() const { return bitsPerSample.empty() ? 0 : bitsPerSample[0] * samplesPerPixel; }
     bool Compressed() const
@@ -153,7 +184,10 @@ int FieldSize(std::uint16_t type)
     switch (type) {
     case kTypeByte: return 1;
     case kTypeShort: return 2;
-    case kTypeLong: return 4;
+    case kTypeLong:
+    case kTypeIfd: return 4;
+    case kTypeLong8:
+    case kTypeIfd8: return 8;
     default: Fail("Unsupported field Type: " + std::to_string(type));
     }
 }
@@ -163,8 +197,23 @@ std::int32_t FieldValue(const TTiffSource& source, std::uint16_t type, const std
     switch (type) {
     case kTypeByte: return p[0];
     case kTypeShort: return source.U16(p);
+    case kTypeLong8:
+    case kTypeIfd8: {
+        // Offsets and counts are kept in 32 bits: a BigTIFF whose data lies
+        // beyond 4 GB is refused in plain words rather than misread.
+        const std::uint64_t value = source.U64(p);
+        if (value > 0xFFFFFFFFu)
+            Fail("BigTIFF offsets and counts beyond 4 GB are not supported");
+        return std::int32_t(std::uint32_t(value));
+    }
     default: return std::int32_t(source.U32(p));
     }
+}
+
+// Bytes a value field holds in place: 4, or 8 in BigTIFF.
+std::int64_t InlineBytes(const TTiffSource& source)
+{
+    return source.Big() ? 8 : 4;
 }
 
 bool HasTag(const std::vector<TTiffEntry>& entries, std::uint16_t tag)
@@ -195,12 +244,12 @@ std::vector<std::int32_t> ArrayValue(TTiffSource& source, const std::vector<TTif
         if (entry.tag != tag)
             continue;
         // Counts are 32-bit signed: a count of 2^31 or more is no array at all.
-        if (std::int32_t(entry.count) <= 0) {
+        if (entry.count > 0x7FFFFFFF || std::int32_t(entry.count) <= 0) {
             last = nullptr;
             continue;
         }
         const std::int64_t total = std::int64_t(entry.count) * FieldSize(entry.type);
-        if (total > 4 && total > source.Available(source.U32(entry.value)))
+        if (total > InlineBytes(source) && total > source.Available(std::int64_t(source.Offset(entry.value))))
             FailStreamRead();
         last = &entry;
     }
@@ -212,9 +261,9 @@ std::vector<std::int32_t> ArrayValue(TTiffSource& source, const std::vector<TTif
     const std::size_t count = last->count;
     std::vector<std::uint8_t> raw;
     const std::uint8_t* bytes = last->value;
-    if (count * std::size_t(fieldSize) > 4) {
+    if (std::int64_t(count) * fieldSize > InlineBytes(source)) {
         raw.resize(count * std::size_t(fieldSize));
-        source.ReadAt(source.U32(last->value), raw.data(), std::int64_t(raw.size()));
+        source.ReadAt(std::int64_t(source.Offset(last->value)), raw.data(), std::int64_t(raw.size()));
         bytes = raw.data();
     }
     values.resize(count);
@@ -231,12 +280,52 @@ std::uint32_t ReadTiffHeader(TTiffSource& source)
     if (mark[0] != mark[1] || (mark[0] != kIntelMark && mark[0] != kMotorolaMark))
         Fail(MessageText(kMsgNotAFile, "TIF"));
     source.SetMotorola(mark[0] == kMotorolaMark);
-    std::uint8_t field[4];
+    std::uint8_t field[8];
     source.ReadNext(field, 2);
-    if (source.U16(field) != kMagic)
+    const std::uint16_t magic = source.U16(field);
+    if (magic == kBigMagic) {
+        // BigTIFF: offset size 8, a zero word, then the 8-byte first IFD offset.
+        source.ReadNext(field, 4);
+        if (source.U16(field) != 8 || source.U16(field + 2) != 0)
+            Fail(MessageText(kMsgNotAFile, "TIF"));
+        source.SetBig(true);
+        source.ReadNext(field, 8);
+        const std::uint64_t first = source.U64(field);
+        return first > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(first);
+    }
+    if (magic != kMagic)
         Fail(MessageText(kMsgNotAFile, "TIF"));
     source.ReadNext(field, 4);
     return source.U32(field);
+}
+
+// The entry count of the IFD at offset: 2 bytes, 8 in BigTIFF.
+std::uint64_t ReadEntryCount(TTiffSource& source, std::int64_t offset)
+{
+    if (!source.Big())
+        return source.ReadU16At(offset);
+    std::uint8_t field[8];
+    source.ReadAt(offset, field, 8);
+    return source.U64(field);
+}
+
+int EntrySize(const TTiffSource& source)
+{
+    return source.Big() ? kBigEntrySize : kEntrySize;
+}
+
+int CountSize(const TTiffSource& source)
+{
+    return source.Big() ? 8 : 2;
+}
+
+// The next-IFD field; an offset beyond 4 GB cannot be followed and ends the chain.
+std::uint32_t ReadNextIfdOffset(TTiffSource& source, std::int64_t at)
+{
+    std::uint8_t field[8];
+    source.ReadAt(at, field, InlineBytes(source));
+    const std::uint64_t next = source.Offset(field);
+    return next > 0xFFFFFFFFu ? 0xFFFFFFFFu : std::uint32_t(next);
 }
 
 struct TChainResult {
@@ -256,15 +345,17 @@ TChainResult WalkIfdChain(TTiffSource& source, std::uint32_t first, int imageInd
     while (d != 0) {
         if (result.imageCount == imageIndex)
             result.selected = d;
-        if (!seen.insert(d).second || source.Available(d) < 2)
+        if (!seen.insert(d).second || source.Available(d) < CountSize(source))
             return broken;
-        const std::uint16_t n = source.ReadU16At(d);
+        const std::uint64_t n = ReadEntryCount(source, d);
+        if (n > 0xFFFF)
+            return broken;
         // The next-IFD field must be there as a whole, or reading it would fail
         // where the walk means to stop.
-        const std::int64_t next = std::int64_t(d) + 2 + std::int64_t(kEntrySize) * n;
-        if (source.Available(next) < 4)
+        const std::int64_t next = std::int64_t(d) + CountSize(source) + std::int64_t(EntrySize(source) * n);
+        if (source.Available(next) < InlineBytes(source))
             return broken;
-        d = source.ReadU32At(next);
+        d = ReadNextIfdOffset(source, next);
         ++result.imageCount;
         if (result.imageCount > Settings().TIFFMaxIFDCount)
             return broken;
@@ -274,21 +365,23 @@ TChainResult WalkIfdChain(TTiffSource& source, std::uint32_t first, int imageInd
 
 std::vector<TTiffEntry> ReadIfdEntries(TTiffSource& source, std::uint32_t offset)
 {
-    const std::uint16_t n = source.ReadU16At(offset);
-    const std::int64_t bytes = std::int64_t(n) * kEntrySize;
+    const std::uint64_t n = ReadEntryCount(source, offset);
+    const std::int64_t entrySize = EntrySize(source);
     std::vector<std::uint8_t> block;
     // Checked before allocating: a huge entry count in a short file is a short read.
-    if (bytes > source.Available(std::int64_t(offset) + 2))
+    if (n > 0xFFFF || std::int64_t(n) * entrySize > source.Available(std::int64_t(offset) + CountSize(source)))
         FailStreamRead();
+    const std::int64_t bytes = std::int64_t(n) * entrySize;
     block.resize(std::size_t(bytes));
     source.ReadNext(block.data(), bytes);
     std::vector<TTiffEntry> entries(n);
+    const bool big = source.Big();
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t* p = block.data() + i * kEntrySize;
+        const std::uint8_t* p = block.data() + i * std::size_t(entrySize);
         entries[i].tag = source.U16(p);
         entries[i].type = source.U16(p + 2);
-        entries[i].count = source.U32(p + 4);
-        std::memcpy(entries[i].value, p + 8, 4);
+        entries[i].count = big ? source.U64(p + 4) : source.U32(p + 4);
+        std::memcpy(entries[i].value, p + (big ? 12 : 8), big ? 8 : 4);
     }
     return entries;
 }
@@ -310,6 +403,73 @@ bool AcceptedLayout(const TTiffDirectory& dir)
     }
 }
 
+// The tags of tiles, sample formats, fax options, inks, JPEG tables and YCbCr
+// subsampling, with their defaults.
+void ReadGeneralFields(TTiffSource& source, const std::vector<TTiffEntry>& entries, TTiffDirectory& dir)
+{
+    dir.tiled = HasTag(entries, kTagTileWidth) || HasTag(entries, kTagTileOffsets);
+    dir.tileWidth = SingleValue(source, entries, kTagTileWidth);
+    dir.tileLength = SingleValue(source, entries, kTagTileLength);
+    const std::vector<std::int32_t> formats = ArrayValue(source, entries, kTagSampleFormat);
+    for (const std::int32_t format : formats)
+        dir.sampleFormat = std::max(dir.sampleFormat, format);
+    dir.t4Options = SingleValue(source, entries, kTagT4Options);
+    dir.interchange = std::uint32_t(SingleValue(source, entries, kTagJPEGInterchangeFormat));
+    dir.interchangeLength = std::uint32_t(SingleValue(source, entries, kTagJPEGInterchangeFormatLength));
+    dir.inkSet = SingleValue(source, entries, kTagInkSet);
+    if (dir.photometric == kPhotometricCMYK && dir.inkSet > 1)
+        Fail("inks other than CMYK are not supported");
+    const std::vector<std::int32_t> subsampling = ArrayValue(source, entries, kTagYCbCrSubSampling);
+    if (subsampling.size() >= 2) {
+        dir.subsampleH = subsampling[0];
+        dir.subsampleV = subsampling[1];
+    }
+    for (const TTiffEntry& entry : entries)
+        if (entry.tag == kTagJPEGTables && entry.count > 0 && entry.count < (1u << 20)) {
+            dir.jpegTables.resize(std::size_t(entry.count));
+            if (std::int64_t(entry.count) <= InlineBytes(source))
+                std::memcpy(dir.jpegTables.data(), entry.value, dir.jpegTables.size());
+            else
+                source.ReadAt(std::int64_t(source.Offset(entry.value)), dir.jpegTables.data(),
+                              std::int64_t(entry.count));
+        }
+}
+
+// What the baseline rows cannot hold: tiles, planes, depths other than 1, 4,
+// 8 and 16, floats, YCbCr, deep or extra CMYK samples, fax and JPEG coding.
+bool NeedsGeneralPath(const TTiffDirectory& dir)
+{
+    const int c = dir.compression;
+    return dir.tiled || (dir.planarConfiguration == 2 && dir.samplesPerPixel > 1) ||
+           dir.sampleFormat == kSampleFloat || dir.photometric == kPhotometricYCbCr ||
+           c == kCompressionCCITT1D || c == kCompressionGroup3 || c == kCompressionGroup4 ||
+           c == kCompressionNewJPEG;
+}
+
+// The layouts the general path reads.
+bool GeneralLayout(const TTiffDirectory& dir)
+{
+    const std::vector<std::int32_t>& bits = dir.bitsPerSample;
+    const int b = bits[0];
+    if (std::any_of(bits.begin(), bits.end(), [b](int other) { return other != b; }))
+        Fail("samples of different depths in one pixel are not supported");
+    if (dir.sampleFormat == kSampleFloat ? (b != 16 && b != 32 && b != 64) : (b < 1 || b > 32))
+        Fail(std::to_string(b) + "-bit " + (dir.sampleFormat == kSampleFloat ? "floating-point " : "") +
+             "samples are not supported");
+    switch (dir.photometric) {
+    case kPhotometricWhiteIsZero:
+    case kPhotometricBlackIsZero: return true;
+    case kPhotometricPalette: return b <= 8 && dir.sampleFormat != kSampleFloat;
+    case kPhotometricRGB: return dir.samplesPerPixel >= 3;
+    case kPhotometricCMYK: return dir.samplesPerPixel >= 4;
+    case kPhotometricYCbCr:
+        if (b != 8 || dir.samplesPerPixel != 3 || (dir.planarConfiguration == 2 && dir.compression != kCompressionNewJPEG))
+            Fail("YCbCr other than 8-bit chunky samples is not supported");
+        return true;
+    default: Fail("photometric interpretation " + std::to_string(dir.photometric) + " is not supported");
+    }
+}
+
 // Shared by Read and GetInfo: the header, the IFD chain, and every directory
 // check in the order the messages are to come.
 TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
@@ -327,7 +487,7 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
 
     const std::vector<TTiffEntry> entries = ReadIfdEntries(source, chain.selected);
     dir.planarConfiguration = SingleValue(source, entries, kTagPlanarConfiguration);
-    if (dir.planarConfiguration > 1)
+    if (dir.planarConfiguration > 2)
         Fail(MessageText(kMsgInvalid, "PlanarConfiguration"));
 
     dir.newSubfileType = SingleValue(source, entries, kTagNewSubfileType);
@@ -339,7 +499,7 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
     // files commonly leave them out.
     dir.samplesPerPixel =
         HasTag(entries, kTagSamplesPerPixel) ? SingleValue(source, entries, kTagSamplesPerPixel) : 1;
-    if (dir.samplesPerPixel != 1 && dir.samplesPerPixel != 3 && dir.samplesPerPixel != 4)
+    if (dir.samplesPerPixel < 1 || dir.samplesPerPixel > kMaxSamples)
         Fail("Invalid SamplesPerPixel");
 
     if (HasTag(entries, kTagBitsPerSample))
@@ -348,24 +508,31 @@ TTiffDirectory ParseDirectory(TTiffSource& source, int imageIndex)
         dir.bitsPerSample.assign(std::size_t(dir.samplesPerPixel), 1);
     if (std::int64_t(dir.bitsPerSample.size()) != dir.samplesPerPixel)
         Fail("Invalid count of SamplesPerPixel");
-    if (!AcceptedLayout(dir))
-        Fail("Invalid SamplesPerPixel");
-    // 16-bit samples are read as unsigned integers; signed and floating-point
-    // ones would load as noise.
-    if (dir.bitsPerSample[0] == 16) {
-        const std::vector<std::int32_t> formats = ArrayValue(source, entries, kTagSampleFormat);
-        if (std::any_of(formats.begin(), formats.end(), [](std::int32_t f) { return f > 1; }))
-            Fail(MessageText(kMsgInvalid, "SampleFormat"));
+    ReadGeneralFields(source, entries, dir);
+    if (!AcceptedLayout(dir) || NeedsGeneralPath(dir)) {
+        if (!GeneralLayout(dir))
+            Fail("Invalid SamplesPerPixel");
+        dir.general = true;
     }
+    // Signed samples would load as noise; 8-bit ones have always been read as they are.
+    if (dir.sampleFormat == kSampleSigned && dir.bitsPerSample[0] != 8)
+        Fail(MessageText(kMsgInvalid, "SampleFormat"));
 
-    dir.stripOffsets = ArrayValue(source, entries, kTagStripOffsets);
+    // Early tiled files keep their tiles in the strip tags.
+    const bool tileTags = dir.tiled && HasTag(entries, kTagTileOffsets);
+    dir.stripOffsets = ArrayValue(source, entries, tileTags ? kTagTileOffsets : kTagStripOffsets);
     dir.rowsPerStrip = SingleValue(source, entries, kTagRowsPerStrip);
-    if (dir.rowsPerStrip == 0) {
+    // 2^32 - 1, the tag's default, and anything past the last row mean one strip.
+    if (!dir.tiled && dir.length > 0 && (dir.rowsPerStrip < 0 || dir.rowsPerStrip > dir.length))
+        dir.rowsPerStrip = dir.length;
+    if (dir.tiled) {
+        dir.rowsPerStrip = std::max(dir.tileLength, 1);
+    } else if (dir.rowsPerStrip == 0) {
         if (dir.stripOffsets.size() != 1)
             Fail("Invalid RowsPerStrip");
         dir.rowsPerStrip = dir.length;
     }
-    dir.stripByteCounts = ArrayValue(source, entries, kTagStripByteCounts);
+    dir.stripByteCounts = ArrayValue(source, entries, tileTags ? kTagTileByteCounts : kTagStripByteCounts);
     dir.colorMap = ArrayValue(source, entries, kTagColorMap);
     dir.fillOrder = SingleValue(source, entries, kTagFillOrder);
     dir.predictor = SingleValue(source, entries, kTagPredictor);
@@ -381,11 +548,12 @@ void CheckCompression(std::int32_t compression)
     case kCompressionPackBits:
     case kCompressionLZW:
     case kCompressionDeflate:
-    case kCompressionDeflateOld: return;
-    case kCompressionCCITT1D: Fail("Unsupported compression CCITT 1D");
-    case kCompressionGroup3: Fail("Unsupported compression Group 3 Fax");
-    case kCompressionGroup4: Fail("Unsupported compression Group 4 Fax");
-    case kCompressionJPEG: Fail("Unsupported compression JPEG");
+    case kCompressionDeflateOld:
+    case kCompressionCCITT1D:
+    case kCompressionGroup3:
+    case kCompressionGroup4:
+    case kCompressionNewJPEG: return;
+    case kCompressionJPEG: Fail("old-style JPEG compression without a whole JPEG stream is not supported");
     default: Fail("Unsupported compression " + std::to_string(compression));
     }
 }
@@ -405,6 +573,10 @@ void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
     const std::string text = std::string(kTag) + "NumStripOffsets<>(ImageLength+RowsPerStrip-1) div RowsPerStrip";
     if (count != 1)
         throw EPGTIFFileFormatReader(text);
+    // The single strip is about to hold the whole image, so its rows per strip
+    // become the length: a length of zero would then divide by zero.
+    if (dir.length <= 0)
+        Fail(MessageText(kMsgInvalid, "ImageLength"));
     const TPGWarningAction action = graphic.ReadWarningAction();
     if (action == pgwaOKBox) {
         // This box only informs: the file is refused after it all the same.
@@ -412,7 +584,8 @@ void CheckStripCount(TTiffDirectory& dir, TPixelGraphic& graphic)
         throw EPGTIFFileFormatReader(text);
     }
     ReadWarning<EPGTIFFileFormatReader>(graphic, text, kWarningCaption);
-    dir.rowsPerStrip = dir.length;
+    // An image without rows still needs a strip height to divide by.
+    dir.rowsPerStrip = std::max(dir.length, 1);
 }
 
 // LZW and Deflate strips need their byte counts; differencing is undone on 8-
@@ -576,6 +749,19 @@ struct TRowLayout {
     std::uint8_t background[3];  // blue, green, red as the image stores them
 };
 
+// The background alpha is laid over, when the directory has alpha.
+TRowLayout RowLayoutOf(const TTiffDirectory& dir, const TPixelGraphic& graphic)
+{
+    TRowLayout layout{dir, dir.width, {0, 0, 0}};
+    if (dir.Alpha()) {
+        const TRGB background = graphic.GetBackGroundColor();
+        layout.background[0] = BlueOf(background);
+        layout.background[1] = GreenOf(background);
+        layout.background[2] = RedOf(background);
+    }
+    return layout;
+}
+
 // Stores one pixel's colour samples (red, green, blue at 8 bits) with its alpha.
 inline void PutColor(const TRowLayout& layout, std::uint8_t* out, const std::uint8_t rgb[3], unsigned alpha)
 {
@@ -655,10 +841,11 @@ void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint
         if (dir.photometric == kPhotometricCMYK) {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
-                const int k = s[3];
-                line[3 * x] = std::uint8_t(std::max(255 - s[2] - k, 0));
-                line[3 * x + 1] = std::uint8_t(std::max(255 - s[1] - k, 0));
-                line[3 * x + 2] = std::uint8_t(std::max(255 - s[0] - k, 0));
+                // (1 - C)(1 - K) per channel, rounded, as the peers show CMYK without a profile.
+                const int k = 255 - s[3];
+                line[3 * x] = std::uint8_t(((255 - s[2]) * k + 127) / 255);
+                line[3 * x + 1] = std::uint8_t(((255 - s[1]) * k + 127) / 255);
+                line[3 * x + 2] = std::uint8_t(((255 - s[0]) * k + 127) / 255);
             }
         } else {
             for (int x = 0; x < width; ++x) {
@@ -854,6 +1041,243 @@ void ReadRows(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& gra
     }
 }
 
+// ---- tiles, planes, deep and float samples, YCbCr, fax and JPEG -------------------------
+
+// The samples the image keeps: gray and palette one, RGB three (four with an
+// alpha sample), CMYK four; YCbCr becomes RGB.
+int KeptSamples(const TTiffDirectory& dir)
+{
+    switch (dir.photometric) {
+    case kPhotometricRGB: return dir.Alpha() || (dir.samplesPerPixel >= 4 && (dir.extraSample == kExtraAssociatedAlpha ||
+                                                                             dir.extraSample == kExtraUnassociatedAlpha)) ? 4 : 3;
+    case kPhotometricCMYK: return 4;
+    case kPhotometricYCbCr: return 3;
+    default: return 1;
+    }
+}
+
+TChunkLayout ChunkLayoutOf(const TTiffDirectory& dir)
+{
+    TChunkLayout layout;
+    layout.width = dir.width;
+    layout.length = dir.length;
+    layout.chunkWidth = dir.tiled ? dir.tileWidth : dir.width;
+    // A strip never needs more rows than the image (RowsPerStrip is often 2^32 - 1).
+    layout.chunkLength = dir.tiled ? dir.tileLength : std::min(dir.rowsPerStrip, std::max(dir.length, 1));
+    layout.samples = dir.samplesPerPixel;
+    layout.bits = dir.bitsPerSample[0];
+    layout.sampleFormat = dir.sampleFormat;
+    layout.planar = dir.planarConfiguration == 2 && dir.samplesPerPixel > 1;
+    layout.motorola = dir.motorola;
+    // Only the LZW and Deflate coders apply a predictor.
+    layout.predictor = dir.Compressed() && dir.predictor >= kPredictorHorizontal ? dir.predictor : kPredictorNone;
+    layout.keep = std::min(KeptSamples(dir), dir.samplesPerPixel);
+    layout.packed = layout.keep == 1 && dir.sampleFormat != kSampleFloat &&
+                    (layout.bits == 1 || layout.bits == 4 || layout.bits == 8);
+    layout.scale = dir.photometric != kPhotometricPalette;
+    return layout;
+}
+
+// The directory of the image buffer: 8-bit samples (or the packed ones), RGB for YCbCr.
+TTiffDirectory BufferDirectory(const TTiffDirectory& dir, const TChunkLayout& layout)
+{
+    TTiffDirectory buffer;
+    buffer.motorola = dir.motorola;
+    buffer.width = dir.width;
+    buffer.length = dir.length;
+    buffer.photometric = dir.photometric == kPhotometricYCbCr ? kPhotometricRGB : dir.photometric;
+    buffer.samplesPerPixel = layout.keep;
+    buffer.bitsPerSample.assign(std::size_t(layout.keep), layout.packed ? layout.bits : 8);
+    buffer.extraSample = layout.keep == 4 && buffer.photometric == kPhotometricRGB ? dir.extraSample : 0;
+    buffer.colorMap = dir.colorMap;
+    return buffer;
+}
+
+void CheckChunkLayout(const TTiffDirectory& dir, const TChunkLayout& layout)
+{
+    if (layout.chunkWidth <= 0 || layout.chunkLength <= 0)
+        Fail(dir.tiled ? "Invalid TileWidth or TileLength" : "Invalid RowsPerStrip");
+    // A tile may be bigger than the image, but not beyond reason.
+    constexpr std::int64_t kMaxChunkBytes = std::int64_t(1) << 28;
+    if (layout.ChunkBytes() > kMaxChunkBytes)
+        Fail("tiles of " + std::to_string(layout.chunkWidth) + " x " + std::to_string(layout.chunkLength) +
+             " pixels are not supported");
+    if (dir.compression == kCompressionNewJPEG && layout.planar)
+        Fail("JPEG compression of separate planes is not supported");
+    if ((dir.compression >= kCompressionCCITT1D && dir.compression <= kCompressionGroup4) &&
+        (dir.samplesPerPixel != 1 || layout.bits != 1))
+        Fail("fax compression of other than 1-bit samples is not supported");
+    if (layout.predictor == kPredictorHorizontal && layout.bits != 8 && layout.bits != 16 && layout.bits != 32)
+        Fail("the horizontal predictor with " + std::to_string(layout.bits) + "-bit samples is not supported");
+    if (layout.predictor == kPredictorFloat && layout.sampleFormat != kSampleFloat)
+        Fail(MessageText(kMsgInvalid, "Predictor"));
+    if (layout.predictor > kPredictorFloat)
+        Fail("Unsupported Predictor " + std::to_string(layout.predictor));
+    const std::int64_t needed = layout.ChunkCount();
+    if (std::int64_t(dir.stripOffsets.size()) < needed)
+        Fail(std::string(dir.tiled ? "TileOffsets" : "StripOffsets") + " has " +
+             std::to_string(dir.stripOffsets.size()) + " entries where the image needs " + std::to_string(needed));
+}
+
+// The image buffer against the bytes the stream holds, as for the strips of
+// the baseline path; fax rows may cost a single bit each.
+void CheckGeneralDataPresent(TTiffSource& source, const TTiffDirectory& dir, const TChunkLayout& layout)
+{
+    CheckImagePixels(dir.width, dir.length);
+    std::int64_t expansion = 64;
+    switch (dir.compression) {
+    case kCompressionLZW: expansion = 3700; break;
+    case kCompressionDeflate:
+    case kCompressionDeflateOld: expansion = 1100; break;
+    case kCompressionNewJPEG: expansion = 2000; break;
+    case kCompressionCCITT1D:
+    case kCompressionGroup3:
+    case kCompressionGroup4: expansion = 8 * std::max<std::int64_t>(layout.ImageRowBytes(), 1); break;
+    default: break;
+    }
+    const std::int64_t imageBytes = layout.ImageRowBytes() * std::max<std::int64_t>(dir.length, 1);
+    if (imageBytes > source.Available(0) * expansion + (std::int64_t(16) << 20))
+        FailStreamRead();
+}
+
+// The coded bytes of chunk i: its byte count (or, uncompressed and without
+// one, what its pixels take), cut short where the stream ends.
+void ReadChunkBytes(TTiffSource& source, const TTiffDirectory& dir, const TChunkLayout& layout, std::size_t i,
+                    std::vector<std::uint8_t>& bytes)
+{
+    const std::int64_t offset = std::uint32_t(dir.stripOffsets[i]);
+    const std::int64_t wanted = i < dir.stripByteCounts.size() ? std::uint32_t(dir.stripByteCounts[i])
+                                                               : layout.ChunkBytes() * 2;
+    const std::int64_t count = std::min(wanted, source.Available(offset));
+    bytes.resize(std::size_t(std::max<std::int64_t>(count, 0)));
+    if (count > 0)
+        source.ReadAt(offset, bytes.data(), count);
+    if (dir.fillOrder == kFillOrderReversed)
+        ReverseBits(bytes.data(), bytes.size());
+}
+
+TChunkCoding ChunkCodingOf(const TTiffDirectory& dir)
+{
+    TChunkCoding coding;
+    coding.compression = dir.compression;
+    coding.photometric = dir.photometric;
+    coding.jpegTables = &dir.jpegTables;
+    coding.subsampleH = dir.subsampleH;
+    coding.subsampleV = dir.subsampleV;
+    if (dir.compression == kCompressionCCITT1D)
+        coding.fax.coding = TFaxCoding::fcModifiedHuffman;
+    else if (dir.compression == kCompressionGroup3)
+        coding.fax.coding = TFaxCoding::fcGroup3;
+    coding.fax.twoDimensional = (dir.t4Options & 1) != 0;
+    const auto valid = [](int s) { return s == 1 || s == 2 || s == 4; };
+    if (dir.photometric == kPhotometricYCbCr && dir.compression != kCompressionNewJPEG &&
+        (!valid(dir.subsampleH) || !valid(dir.subsampleV)))
+        Fail(MessageText(kMsgInvalid, "YCbCrSubSampling"));
+    return coding;
+}
+
+// Decodes every chunk into the image buffer, chunk by chunk in file order.
+// validRows follows the rows whose every sample has been decoded.
+void DecodeChunks(TTiffSource& source, const TTiffDirectory& dir, const TChunkLayout& layout,
+                  const std::vector<std::uint8_t*>& image, int& validRows)
+{
+    const TChunkCoding coding = ChunkCodingOf(dir);
+    const std::int64_t perPlane = std::int64_t(layout.ChunksAcross()) * layout.ChunksDown();
+    std::vector<std::uint8_t> bytes, chunk;
+    for (std::int64_t i = 0; i < layout.ChunkCount(); ++i) {
+        if (layout.planar && i / perPlane >= layout.keep)
+            break;  // the planes of samples the image does not keep
+        const int y0 = int((i % perPlane) / layout.ChunksAcross()) * layout.chunkLength;
+        const int rows = dir.tiled ? layout.chunkLength : std::min(layout.chunkLength, dir.length - y0);
+        // Rows of a later plane are whole only once every plane is.
+        validRows = i < perPlane ? y0 : 0;
+        ReadChunkBytes(source, dir, layout, std::size_t(i), bytes);
+        DecodeChunk(layout, coding, rows, bytes, chunk);
+        PlaceChunk(layout, i, chunk.data(), image.data());
+        chunk.swap(bytes);  // an uncompressed chunk's buffer serves the next read
+    }
+}
+
+void ReadGeneral(TTiffSource& source, TTiffDirectory& dir, TPixelGraphic& graphic, TObject* sender)
+{
+    if (!dir.tiled && !(dir.planarConfiguration == 2 && dir.samplesPerPixel > 1))
+        CheckStripCount(dir, graphic);
+    TChunkLayout layout = ChunkLayoutOf(dir);
+    CheckChunkLayout(dir, layout);
+    CheckGeneralDataPresent(source, dir, layout);
+    const TTiffDirectory buffer = BufferDirectory(dir, layout);
+    const TRowLayout rows = RowLayoutOf(buffer, graphic);
+    graphic.SetSize(dir.width, dir.length, BitCountOf(buffer));
+    SetPalette(buffer, graphic);
+    // Packed samples and RGB go straight into the image's rows (RGB as blue,
+    // green, red); CMYK and alpha through a buffer of 8-bit samples.
+    layout.bgr = layout.keep == 3 && buffer.photometric == kPhotometricRGB;
+    layout.chunkBgr = layout.bgr && dir.compression == kCompressionNewJPEG && layout.samples == 3;
+    const bool direct = layout.packed || layout.bgr;
+    const std::size_t rowBytes = std::size_t(layout.ImageRowBytes());
+    const std::size_t height = std::size_t(std::max(dir.length, 0));
+    std::vector<std::uint8_t> image(direct ? 0 : rowBytes * height);
+    std::vector<std::uint8_t*> imageRows(height);
+    for (std::size_t y = 0; y < height; ++y)
+        imageRows[y] = direct ? graphic.ScanLine(int(y)) : image.data() + y * rowBytes;
+    // A chunk that fails to decode still leaves the rows before it in the image.
+    std::exception_ptr error;
+    int validRows = dir.length;
+    try {
+        DecodeChunks(source, dir, layout, imageRows, validRows);
+        validRows = dir.length;
+    } catch (const EPixelGraphic&) {
+        error = std::current_exception();
+    }
+    {
+        TProgressScope progress(graphic, sender);
+        for (int y = 0; y < validRows && rowBytes > 0; ++y) {
+            // Packed rows are inverted or trimmed in place; placed RGB rows are done.
+            if (!layout.bgr)
+                StoreRow(rows, imageRows[std::size_t(y)], graphic.ScanLine(y));
+            if (graphic.Progress(sender, y, dir.length))
+                break;
+        }
+    }
+    if (error)
+        std::rethrow_exception(error);
+}
+
+// Old-style JPEG (Compression 6) in its common form: JPEGInterchangeFormat
+// points at a whole JPEG stream of the image, decoded as it stands. Without a
+// length the stream runs to the end of the strips or of the file.
+void ReadOldJpeg(TTiffSource& source, const TTiffDirectory& dir, TPixelGraphic& graphic, TObject* sender)
+{
+    const bool gray = dir.photometric == kPhotometricWhiteIsZero || dir.photometric == kPhotometricBlackIsZero;
+    if (dir.samplesPerPixel != (gray ? 1 : 3) || dir.bitsPerSample[0] != 8 || dir.tiled)
+        Fail("old-style JPEG compression of this layout is not supported");
+    std::int64_t end = source.Available(0);
+    if (dir.interchangeLength > 0)
+        end = std::min(end, dir.interchange + dir.interchangeLength);
+    else if (!dir.stripOffsets.empty() && dir.stripOffsets.size() == dir.stripByteCounts.size())
+        end = std::min(end, std::int64_t(std::uint32_t(dir.stripOffsets.back())) +
+                                std::int64_t(std::uint32_t(dir.stripByteCounts.back())));
+    if (end <= dir.interchange)
+        FailStreamRead();
+    CheckImagePixels(dir.width, dir.length);
+    std::vector<std::uint8_t> stream(std::size_t(end - dir.interchange));
+    source.ReadAt(dir.interchange, stream.data(), std::int64_t(stream.size()));
+    graphic.SetSize(dir.width, dir.length, gray ? bc8 : bc24);
+    if (gray)
+        graphic.SetPaletteIdent(pGray256);
+    const int samples = gray ? 1 : 3;
+    const TJpegChunk chunk{nullptr, gray ? kPhotometricBlackIsZero : dir.photometric, samples, dir.width, dir.length, true};
+    const std::size_t rowBytes = std::size_t(dir.width) * std::size_t(samples);
+    std::vector<std::uint8_t> pixels(rowBytes * std::size_t(dir.length));
+    DecodeJpegStream(chunk, stream.data(), stream.size(), pixels.data());
+    TProgressScope progress(graphic, sender);
+    for (int y = 0; y < dir.length; ++y) {
+        std::memcpy(graphic.ScanLine(y), pixels.data() + std::size_t(y) * rowBytes, rowBytes);
+        if (graphic.Progress(sender, y, dir.length))
+            break;
+    }
+}
+
 }  // namespace
 
 TTIFFileFormatReader::TTIFFileFormatReader()
@@ -876,18 +1300,20 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 {
     TTiffSource source(stream);
     TTiffDirectory dir = ParseDirectory(source, imageIndex);
+    if (dir.compression == kCompressionJPEG && dir.interchange > 0) {
+        ReadOldJpeg(source, dir, graphic, this);
+        return;
+    }
     CheckCompression(dir.compression);
+    if (dir.general) {
+        ReadGeneral(source, dir, graphic, this);
+        return;
+    }
     CheckStripCount(dir, graphic);
     if (dir.Compressed())
         CheckCompressedStrips(dir);
     CheckDataPresent(source, dir);
-    TRowLayout layout{dir, dir.width, {0, 0, 0}};
-    if (dir.Alpha()) {
-        const TRGB background = graphic.GetBackGroundColor();
-        layout.background[0] = BlueOf(background);
-        layout.background[1] = GreenOf(background);
-        layout.background[2] = RedOf(background);
-    }
+    const TRowLayout layout = RowLayoutOf(dir, graphic);
     CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
@@ -902,8 +1328,7 @@ void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     info.ImageCount = dir.imageCount;
 
     info.SubFormatText = dir.motorola ? "M, " : "I, ";
-    const bool unsupported = dir.compression >= kCompressionCCITT1D && dir.compression <= kCompressionJPEG &&
-                             dir.compression != kCompressionLZW;
+    const bool unsupported = dir.compression == kCompressionJPEG;
     switch (dir.compression) {
     case kCompressionNone: info.SubFormatText += "Uncompr."; break;
     case kCompressionCCITT1D: info.SubFormatText += "CCITT 1D"; break;
@@ -911,6 +1336,7 @@ void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     case kCompressionGroup4: info.SubFormatText += "Group 4 F."; break;
     case kCompressionLZW: info.SubFormatText += "LZW"; break;
     case kCompressionJPEG: info.SubFormatText += "JPEG"; break;
+    case kCompressionNewJPEG: info.SubFormatText += "JPEG"; break;
     case kCompressionPackBits: info.SubFormatText += "PackBits"; break;
     case kCompressionDeflate:
     case kCompressionDeflateOld: info.SubFormatText += "Deflate"; break;
@@ -924,6 +1350,7 @@ void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     case kPhotometricRGB: info.SubFormatText += ", RGB"; break;
     case kPhotometricPalette: info.SubFormatText += ", RGB Palette"; break;
     case kPhotometricCMYK: info.SubFormatText += ", CMYK"; break;
+    case kPhotometricYCbCr: info.SubFormatText += ", YCbCr"; break;
     default: break;
     }
 

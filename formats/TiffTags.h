@@ -7,9 +7,12 @@
 
 namespace rastova::tiff {
 
-constexpr int kHeaderSize = 8;     // byte order, 42, first IFD offset
+constexpr int kHeaderSize = 8;
+constexpr int kMaxSamples = 16;    // samples per pixel the reader takes     // byte order, 42, first IFD offset
 constexpr int kEntrySize = 12;     // tag, type, count, value field
 constexpr int kMagic = 42;
+constexpr int kBigMagic = 43;      // BigTIFF
+constexpr int kBigEntrySize = 20;  // BigTIFF: tag, type, 8-byte count, 8-byte value field
 constexpr std::uint8_t kIntelMark = 'I';
 constexpr std::uint8_t kMotorolaMark = 'M';
 
@@ -33,12 +36,26 @@ constexpr std::uint16_t kTagPredictor = 317;
 constexpr std::uint16_t kTagColorMap = 320;
 constexpr std::uint16_t kTagExtraSamples = 338;
 constexpr std::uint16_t kTagSampleFormat = 339;
+constexpr std::uint16_t kTagT4Options = 292;
+constexpr std::uint16_t kTagTileWidth = 322;
+constexpr std::uint16_t kTagTileLength = 323;
+constexpr std::uint16_t kTagTileOffsets = 324;
+constexpr std::uint16_t kTagTileByteCounts = 325;
+constexpr std::uint16_t kTagInkSet = 332;
+constexpr std::uint16_t kTagJPEGTables = 347;
+constexpr std::uint16_t kTagJPEGInterchangeFormat = 513;
+constexpr std::uint16_t kTagJPEGInterchangeFormatLength = 514;
+constexpr std::uint16_t kTagYCbCrSubSampling = 530;
 
 // Field types.
 constexpr std::uint16_t kTypeByte = 1;
 constexpr std::uint16_t kTypeShort = 3;
 constexpr std::uint16_t kTypeLong = 4;
 constexpr std::uint16_t kTypeRational = 5;
+constexpr std::uint16_t kTypeUndefined = 7;
+constexpr std::uint16_t kTypeIfd = 13;
+constexpr std::uint16_t kTypeLong8 = 16;
+constexpr std::uint16_t kTypeIfd8 = 18;
 
 // Compression schemes.
 constexpr int kCompressionNone = 1;
@@ -47,6 +64,7 @@ constexpr int kCompressionGroup3 = 3;
 constexpr int kCompressionGroup4 = 4;
 constexpr int kCompressionLZW = 5;
 constexpr int kCompressionJPEG = 6;
+constexpr int kCompressionNewJPEG = 7;
 constexpr int kCompressionDeflate = 8;
 constexpr int kCompressionDeflateOld = 32946;
 constexpr int kCompressionPackBits = 32773;
@@ -57,6 +75,7 @@ constexpr int kPhotometricBlackIsZero = 1;
 constexpr int kPhotometricRGB = 2;
 constexpr int kPhotometricPalette = 3;
 constexpr int kPhotometricCMYK = 5;
+constexpr int kPhotometricYCbCr = 6;
 
 // FillOrder: lowest bit first.
 constexpr int kFillOrderReversed = 2;
@@ -64,6 +83,12 @@ constexpr int kFillOrderReversed = 2;
 // Predictor: horizontal differencing.
 constexpr int kPredictorNone = 1;
 constexpr int kPredictorHorizontal = 2;
+constexpr int kPredictorFloat = 3;
+
+// SampleFormat.
+constexpr int kSampleUnsigned = 1;
+constexpr int kSampleSigned = 2;
+constexpr int kSampleFloat = 3;
 
 // ExtraSamples: the meaning of the sample after the colour samples.
 constexpr int kExtraAssociatedAlpha = 1;

@@ -273,17 +273,20 @@ void FillRow(const TTiffLayout& l, const TPixelGraphic& graphic, int y, std::uin
                 row[i + 2] = blue;
             }
         } else {
+            // The inverse of the reader's (1 - C)(1 - K): black takes what the
+            // brightest channel leaves, each ink the rest, rounded so that the
+            // reader gives the colour back exactly.
             for (int x = 0; x < l.width; ++x) {
                 const std::uint8_t* s = line + 3 * std::size_t(x);  // blue, green, red
-                const int c = 255 - s[2];
-                const int m = 255 - s[1];
-                const int ye = 255 - s[0];
-                const int k = std::min({c, m, ye});
+                const int brightest = std::max({s[0], s[1], s[2]});
+                const auto ink = [brightest](int v) {
+                    return brightest == 0 ? 0 : 255 - (v * 255 + brightest / 2) / brightest;
+                };
                 std::uint8_t* d = row + 4 * std::size_t(x);
-                d[0] = std::uint8_t(c - k);
-                d[1] = std::uint8_t(m - k);
-                d[2] = std::uint8_t(ye - k);
-                d[3] = std::uint8_t(k);
+                d[0] = std::uint8_t(ink(s[2]));
+                d[1] = std::uint8_t(ink(s[1]));
+                d[2] = std::uint8_t(ink(s[0]));
+                d[3] = std::uint8_t(255 - brightest);
             }
         }
         break;

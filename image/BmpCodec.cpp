@@ -49,6 +49,8 @@ std::uint8_t TBmpBitField::Extract(std::uint32_t pixel) const
     const std::uint64_t value = pixel & mask;
     if (value == 0 && (correct || mask == 0))
         return 0;
+    if (max != 0)
+        return std::uint8_t(((value >> trailing) * 255 + max / 2) / max);
     const std::uint64_t scaled = (shift >= 0 ? value << shift : value >> -shift) + low;
     return std::uint8_t(std::min<std::uint64_t>(scaled, 255));
 }
@@ -68,6 +70,10 @@ TBmpBitField PrepareBitField(std::uint32_t mask, bool sixteenBits)
         ++k;
     field.shift = k - trailing;
     field.low = sixteenBits && field.correct ? (1u << k) : 0;
+    if (sixteenBits && field.correct) {
+        field.max = bits;
+        field.trailing = trailing;
+    }
     return field;
 }
 

@@ -22,6 +22,10 @@ struct TBmpBitField {
     int shift = 0;           // left when positive, right when negative
     std::uint32_t low = 0;   // added to every non-zero value
     bool correct = true;     // Correct16BitColors when prepared
+    // Corrected 16-bit fields scale to the full range, v x 255 / max rounded
+    // (5 bits: (v x 255 + 15) / 31), so their white is 255; 0 elsewhere.
+    std::uint32_t max = 0;
+    int trailing = 0;
     std::uint8_t Extract(std::uint32_t pixel) const;
 };
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -357,6 +358,25 @@ void CommonSave(TPixelGraphic& graphic, const std::string& extension, const TFor
     write(*writer, converted);
 }
 
+// One atomic step where the file system allows it; elsewhere a hard link,
+// which fails on an existing name as well, and the removal of the old name.
+bool PlaceWithoutReplacing(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return true;
+        }
+        error = errno;
+    }
+    if (error == EEXIST)
+        return false;
+    throw EFCreateError("Cannot create file \"" + to + "\". " + SystemErrorText(error));
+}
+
 // A temporary file beside the target, renamed over it only after a complete
 // write: a failed or cancelled save never damages a file that was there before.
 class TTemporaryFile {
@@ -406,6 +426,17 @@ public:
         UnregisterLiveTemporary(m_name);
         m_name.clear();
     }
+    // Like CommitTo, but a file that appeared at target since is left alone:
+    // false then, and the temporary stays.
+    bool CommitToNew(const std::string& target)
+    {
+        const auto live = LockLiveTemporaries();
+        if (!PlaceWithoutReplacing(m_name, target))
+            return false;
+        UnregisterLiveTemporary(m_name);
+        m_name.clear();
+        return true;
+    }
 
 private:
     // Six characters like mkstemp's, from a generator of this thread.
@@ -444,6 +475,29 @@ void TPixelGraphic::SaveToFile(const std::string& fileName, const TPGSettings& s
                    stream.Close();
                    temporary.CommitTo(fileName);
                });
+}
+
+std::string SaveToNewFile(TPixelGraphic& graphic, const std::function<std::string(int)>& candidate,
+                          const TPGSettings& settings, const TFormatRegistry& formats)
+{
+    const TSettingsScope scope(settings);
+    const std::string first = candidate(0);
+    std::string placed;
+    CommonSave(graphic, ExtractExtensionLower(first), formats,
+               [&](TFileFormatWriter& writer, TPixelGraphic& image) {
+                   TTemporaryFile temporary(first);
+                   TFileStream stream(temporary.Name(), fmOpenReadWrite);
+                   writer.Write(stream, image);
+                   stream.Close();
+                   for (int n = 0;; ++n) {
+                       const std::string name = n == 0 ? first : candidate(n);
+                       if (name.empty() || temporary.CommitToNew(name)) {
+                           placed = name;
+                           return;
+                       }
+                   }
+               });
+    return placed;
 }
 
 }  // namespace rastova

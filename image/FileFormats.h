@@ -120,6 +120,13 @@ private:
 // Lower-cased extension without the dot ("" when the name has none).
 std::string ExtractExtensionLower(const std::string& fileName);
 
+// Saves like TPixelGraphic::SaveToFile, but never replaces a file: the image
+// goes to the first of candidate(0), candidate(1), ... that is free at the
+// moment it is placed, and that name is returned. When candidate gives "" before
+// a free name turns up, nothing is written and "" is returned.
+std::string SaveToNewFile(TPixelGraphic& graphic, const std::function<std::string(int)>& candidate,
+                          const TPGSettings& settings, const TFormatRegistry& formats);
+
 // ---- questions to the user ----------------------------------------------------------
 
 enum TQuestionButtons { qbOK, qbOKCancel };

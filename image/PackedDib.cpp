@@ -253,6 +253,20 @@ std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoH
     return fields;
 }
 
+// Run-length data places at most 255 pixels per two bytes; end-of-line and
+// delta codes only move on. An image far larger than its data could ever fill
+// would cost the allocation and every later step over an empty canvas, so it is
+// refused; images up to kAlwaysLoaded pixels still load what a cut file holds.
+void CheckRunLengthCanFill(TStream& stream, int width, int height)
+{
+    constexpr std::int64_t kAlwaysLoaded = std::int64_t(1) << 24;
+    constexpr std::int64_t kPixelsPerByte = 128;
+    const std::int64_t pixels = std::int64_t(width) * height;
+    if (pixels > kAlwaysLoaded && pixels > stream.Remaining() * kPixelsPerByte)
+        throw EPGBMPFileFormatReader("BMP: Pixel data too short for " + std::to_string(width) + " x " +
+                                     std::to_string(height) + " pixels");
+}
+
 // Only the bytes actually in the stream are buffered; biSizeImage still paces
 // the progress events.
 void ReadRunLengthData(TStream& stream, TPixelGraphic& graphic, const TInfoHeader& h)
@@ -307,6 +321,8 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         std::int64_t excessBytes = 0;
         const std::vector<std::uint8_t> table = ReadInfoColorTable(stream, h, excessBytes);
         CheckImagePixels(h.width, height);
+        if (h.compression == kBiRle8 || h.compression == kBiRle4)
+            CheckRunLengthCanFill(stream, h.width, height);
         graphic.SetSize(h.width, height, PixelFormatOf(h.bitCount));
         SetPalette(graphic, table, kInfoEntrySize);
         stream.Seek(excessBytes, soCurrent);

@@ -1,6 +1,8 @@
 #include "job/ConversionJob.h"
 
 #include "formats/JpegExif.h"
+#include "formats/Register.h"
+#include "image/FileFormats.h"
 #include "image/PGExceptions.h"
 #include "image/PGraphic.h"
 
@@ -11,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <iterator>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -123,8 +126,10 @@ void ApplyExistingPolicy(TConversionPlan& plan)
     }
     const std::vector<TPlannedOutput> planned = PlanOutputs(sources, outputs, plan.Options.Existing, PathIsTaken);
     for (std::size_t i = 0; i < planned.size(); ++i) {
+        plan.Items[i].UnnumberedPath = plan.Items[i].OutputPath;
         plan.Items[i].OutputPath = planned[i].Path;
         plan.Items[i].Skip = planned[i].Skip;
+        plan.Items[i].Number = planned[i].Number;
     }
 }
 
@@ -239,6 +244,47 @@ std::string PathKey(const std::string& path)
 
 }  // namespace
 
+int FrameCount(const std::string& path, const TPGSettings& settings)
+{
+    TPGSettings counting = settings;
+    counting.TIFFScanAllIFDs = true;
+    TSettingsScope scope(counting);
+    TFileInfo info;
+    return GetFileInfo(path, 0, info) ? std::max(info.ImageCount, 1) : 1;
+}
+
+std::string NumberedPath(const std::string& path, int number)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t at = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? path.size() : dot;
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "-%03d", number);
+    return path.substr(0, at) + suffix + path.substr(at);
+}
+
+namespace {
+
+// With AllFrames, a file of several pages, frames or icon entries becomes one
+// item per image, each with its numbered output name.
+void AddPlannedItem(TConversionPlan& plan, TPlannedItem item)
+{
+    const bool metafile = item.Extension == ".wmf" || item.Extension == ".emf";
+    const int count = plan.Options.AllFrames && !metafile ? FrameCount(item.SourcePath, plan.Settings) : 1;
+    if (count == 1) {
+        plan.Items.push_back(std::move(item));
+        return;
+    }
+    for (int index = 0; index < count; ++index) {
+        TPlannedItem frame = item;
+        frame.ImageIndex = index;
+        frame.OutputPath = NumberedPath(item.OutputPath, index + 1);
+        plan.Items.push_back(std::move(frame));
+    }
+}
+
+}  // namespace
+
 std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
 {
     host.SetBusy(true);
@@ -246,6 +292,9 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     TConversionPlan plan;
     plan.Options = host.Options();
     plan.Settings = plan.Options.Settings ? *plan.Options.Settings : DefaultSettings();
+    // Later TIFF pages can only be read with the whole chain walked.
+    if (plan.Options.AllFrames)
+        plan.Settings.TIFFScanAllIFDs = true;
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -263,7 +312,7 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
             item.OutputPath = JoinedPath(JoinedPath(plan.Destination, folder),
                                          OutputNameFor(item.SourcePath, TargetExtension(plan.Options.TargetFormat),
                                                        plan.Options.KeepCase));
-        plan.Items.push_back(std::move(item));
+        AddPlannedItem(plan, std::move(item));
     }
     ApplyExistingPolicy(plan);
     RefuseCollisions(plan);
@@ -428,7 +477,7 @@ bool LoadItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& it
         if (item.Extension == ".wmf" || item.Extension == ".emf")
             LoadMetafile(metafiles, item.SourcePath, *run.current, plan.Settings);
         else
-            run.current->LoadFromFile(item.SourcePath, plan.Settings);
+            run.current->LoadFromFileIndex(item.SourcePath, item.ImageIndex, plan.Settings);
     });
 }
 
@@ -463,10 +512,38 @@ void RotateAndFit(TItemRun& run, const TConversionOptions& options)
         });
 }
 
-void SaveItem(TItemRun& run, const std::string& outputPath, const TPGSettings& settings)
+// Names for a save that must not replace anything: the planned one, then under
+// rename the numbers after it.
+std::string CandidateName(const TPlannedItem& item, TExistingPolicy policy, int attempt)
 {
+    constexpr int kMaxAttempts = 100000;
+    if (attempt == 0)
+        return item.OutputPath;
+    if (policy != epRename || attempt > kMaxAttempts)
+        return "";
+    return NumberedPath(item.UnnumberedPath, item.Number + attempt);
+}
+
+// Under skip and rename a file that appeared since the run was planned (another
+// program writing into the same folder) is never replaced.
+void SaveItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& item)
+{
+    const TExistingPolicy policy = plan.Options.Existing;
     run.Try(jsSave, [&] {
-        run.current->SaveToFile(outputPath, settings);
+        if (policy == epOverwrite) {
+            run.current->SaveToFile(item.OutputPath, plan.Settings);
+        } else {
+            const auto candidate = [&](int attempt) { return CandidateName(item, policy, attempt); };
+            run.outcome.OutputPath = SaveToNewFile(*run.current, candidate, plan.Settings, BuiltInFormats());
+            if (run.outcome.OutputPath.empty()) {
+                run.outcome.OutputPath = item.OutputPath;
+                if (policy == epSkip) {
+                    run.outcome.Skipped = true;
+                    return;
+                }
+                throw EPixelGraphic("no free name for " + item.OutputPath);
+            }
+        }
         run.outcome.Saved = true;
         run.outcome.Width = run.current->Width();
         run.outcome.Height = run.current->Height();
@@ -525,7 +602,10 @@ TFileOutcome ConvertOneItem(const TConversionPlan& plan, const TPlannedItem& ite
     observer.Pump();
     if (StopsHere(stop, outcome))
         return outcome;
-    SaveItem(run, item.OutputPath, plan.Settings);
+    // An item either succeeds and writes, or fails and writes nothing.
+    if (outcome.Failed)
+        return outcome;
+    SaveItem(run, plan, item);
     outcome.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return outcome;
 }

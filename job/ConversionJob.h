@@ -57,7 +57,10 @@ struct TConversionOptions {
     // What loads and saves read; unset: the process-wide values when planned.
     std::optional<TPGSettings> Settings{};
     std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
-    TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox reports warnings through AddItemWarning
+    // Every TIFF page, GIF frame and icon entry an item of its own, written as
+    // name-001.ext, name-002.ext, ...; false: the first (the default) only.
+    bool AllFrames = false;
+    TPGWarningAction ReadWarningAction = pgwaIgnore;  // pgwaOKBox and pgwaOKCancelBox report warnings through AddItemWarning
 };
 
 // Plays Windows metafiles for the job; a host without a renderer leaves it out,
@@ -157,6 +160,12 @@ struct TPlannedItem {
     bool Skip = false;
     // Not empty: the item must not be written, and fails with this text.
     std::string Refusal;
+    int ImageIndex = 0;       // the page, frame or icon entry loaded
+    // Under rename: OutputPath before numbering, and the number planned (0 for
+    // none). Another program may take the name before the item is saved; the
+    // save then moves on to the next number free at that moment.
+    std::string UnnumberedPath;
+    int Number = 0;
 };
 
 struct TConversionPlan {
@@ -266,6 +275,13 @@ public:
 private:
     TConversionHost& m_host;
 };
+
+// The pages, frames or icon entries of a file (TIFF pages all counted); 1 when
+// the file cannot be described.
+int FrameCount(const std::string& path, const TPGSettings& settings);
+
+// path with "-NNN" (number, three digits at least) before its extension.
+std::string NumberedPath(const std::string& path, int number);
 
 // Names of one item: the output path in the destination folder.
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat);

@@ -23,12 +23,16 @@ std::string Normal(const std::string& path)
     return (error ? fs::path(path) : absolute).lexically_normal().string();
 }
 
-std::string Numbered(const std::string& path, int number)
+}  // namespace
+
+std::string NumberedPath(const std::string& path, int number)
 {
     const fs::path p(path);
     const std::string stem = p.stem().string(), extension = p.extension().string();
     return (p.parent_path() / (stem + "-" + std::to_string(number) + extension)).string();
 }
+
+namespace {
 
 // The code point of the UTF-8 sequence at text[at] and its length; length 0
 // for a byte that does not begin a well-formed sequence.
@@ -137,8 +141,10 @@ std::vector<TPlannedOutput> PlanOutputs(const std::vector<std::string>& sources,
             const std::string normal = Normal(path);
             return claimed.count(normal) != 0 || sourceSet.count(normal) != 0 || exists(path);
         };
-        for (int number = 1; taken(plans[i].Path); ++number)
-            plans[i].Path = Numbered(outputs[i], number);
+        for (int number = 1; taken(plans[i].Path); ++number) {
+            plans[i].Path = NumberedPath(outputs[i], number);
+            plans[i].Number = number;
+        }
         claimed.insert(Normal(plans[i].Path));
     }
     return plans;

@@ -28,7 +28,11 @@ std::string OutputNameFor(const std::string& sourcePath, const std::string& targ
 struct TPlannedOutput {
     std::string Path;
     bool Skip = false;  // an existing file stays; the item is not converted
+    int Number = 0;     // under rename: the N of "name-N.ext", 0 for the name itself
 };
+
+// path with "-number" before its extension.
+std::string NumberedPath(const std::string& path, int number);
 
 // One plan per item, in list order. overwrite keeps each path; skip marks items
 // whose output exists; rename moves an item whose output exists, or is taken by

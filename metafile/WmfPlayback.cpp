@@ -2,6 +2,8 @@
 // these records come in reverse order (y before x, bottom before top).
 #include "metafile/GdiPlayer.h"
 
+#include <array>
+#include <bit>
 #include <cmath>
 
 namespace rastova::gdi {
@@ -75,6 +77,44 @@ QPainterPath RegionObject(const TRecordBytes& r, std::size_t at)
     return path;
 }
 
+// The free slots of the object table as bits, with a second level marking the
+// words that hold a free one: the lowest free slot costs two word scans however
+// many objects a file creates (a flood of creations must not cost a table walk each).
+class TFreeSlots {
+public:
+    TFreeSlots()
+    {
+        for (std::size_t i = 0; i < kMaxObjects; ++i)
+            Free(i);
+    }
+    void Free(std::size_t i)
+    {
+        m_words[i / 64] |= std::uint64_t(1) << (i % 64);
+        m_summary[i / 4096] |= std::uint64_t(1) << (i / 64 % 64);
+    }
+    void Take(std::size_t i)
+    {
+        m_words[i / 64] &= ~(std::uint64_t(1) << (i % 64));
+        if (m_words[i / 64] == 0)
+            m_summary[i / 4096] &= ~(std::uint64_t(1) << (i / 64 % 64));
+    }
+    // kMaxObjects when every slot is taken.
+    std::size_t Lowest() const
+    {
+        for (std::size_t s = 0; s < m_summary.size(); ++s) {
+            if (m_summary[s] == 0)
+                continue;
+            const std::size_t word = s * 64 + std::size_t(std::countr_zero(m_summary[s]));
+            return word * 64 + std::size_t(std::countr_zero(m_words[word]));
+        }
+        return kMaxObjects;
+    }
+
+private:
+    std::array<std::uint64_t, (kMaxObjects + 63) / 64> m_words{};
+    std::array<std::uint64_t, (kMaxObjects + 4095) / 4096> m_summary{};
+};
+
 class TWmfPlayback {
 public:
     TWmfPlayback(TGdiPlayer& player, int objectCount)
@@ -93,18 +133,19 @@ private:
 
     TGdiPlayer& m_player;
     std::vector<std::optional<TObject>> m_slots;
+    TFreeSlots m_free;
 };
 
 void TWmfPlayback::Create(TObject object)
 {
-    for (auto& slot : m_slots) {
-        if (!slot) {
-            slot = std::move(object);
-            return;
-        }
-    }
-    if (m_slots.size() < kMaxObjects)
-        m_slots.emplace_back(std::move(object));
+    // Slots past the table's end are free too: the lowest of them is its end.
+    const std::size_t slot = m_free.Lowest();
+    if (slot == kMaxObjects)
+        return;
+    if (slot >= m_slots.size())
+        m_slots.resize(slot + 1);
+    m_slots[slot] = std::move(object);
+    m_free.Take(slot);
 }
 
 const TObject* TWmfPlayback::ObjectAt(std::uint16_t index) const
@@ -305,8 +346,10 @@ bool TWmfPlayback::Play(const TRecordBytes& r, std::uint16_t function)
             p.SelectObject(*object);
         break;
     case META_DELETEOBJECT:
-        if (r.U16(a) < m_slots.size())
+        if (r.U16(a) < m_slots.size()) {
             m_slots[r.U16(a)].reset();
+            m_free.Free(r.U16(a));
+        }
         break;
     case META_CREATEPENINDIRECT: {
         TObject o;

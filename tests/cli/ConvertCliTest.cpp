@@ -7,6 +7,7 @@
 #include "formats/Bmp.h"
 #include "formats/Jpeg.h"
 #include "formats/PngTestEncoder.h"
+#include "formats/TiffFileBuilder.h"
 #include "image/PGraphic.h"
 #include "support/ExifBuilder.h"
 
@@ -211,7 +212,7 @@ TEST_F(ConvertCliTest, EverySourceFormatConvertsToEveryWriter)
             std::filesystem::file_size(test::TestSuitesDir() / row.path) < 200000)
             sources[row.format] = (test::TestSuitesDir() / row.path).string();
     if (sources.size() < 11)
-        GTEST_SKIP() << "the third-party suites are not beside the project";
+        RASTOVA_SKIP_WITHOUT_SUITES("the third-party suites are not beside the project");
 
     std::string files;
     for (const auto& [format, path] : sources) {
@@ -385,6 +386,59 @@ TEST_F(ConvertCliTest, ExistingFilesAreOverwrittenSkippedOrRenamedAlike)
         }
 }
 
+// Two converters started together into one folder, each with its own pictures
+// under the same names: both plan before either writes, so only placing each
+// file without replacing what appeared since keeps every output.
+TEST_F(ConvertCliTest, TwoConvertersIntoOneFolderReplaceNothing)
+{
+    constexpr int kCount = 40;
+    std::string files[2];
+    for (int side = 0; side < 2; ++side)
+        for (int i = 0; i < kCount; ++i)
+            files[side] += " " + Image("src" + std::to_string(side) + "/p" + std::to_string(i) + ".ppm", 48, 32,
+                                       std::uint32_t(100 * side + i));
+    for (const std::string policy : {"rename", "skip"}) {
+        std::filesystem::remove_all(dir.File("out"));
+        std::filesystem::create_directories(dir.File("out"));
+        std::string both = "(";
+        for (int side = 0; side < 2; ++side)
+            both += "'" + std::string(RASTOVA_CONVERT_EXE) + "' --existing " + policy + " -j 2 -o " + Out() +
+                    files[side] + " >'" + dir.File("run" + std::to_string(side) + ".txt") + "' 2>&1 & ";
+        ASSERT_EQ(std::system((both + "wait)").c_str()), 0);
+        const auto written = Tree("out");
+        int converted = 0;
+        for (int side = 0; side < 2; ++side) {
+            const auto log = test::ReadAll(dir.File("run" + std::to_string(side) + ".txt"));
+            const std::string text(log.begin(), log.end());
+            const std::size_t at = text.rfind(" converted, ");
+            ASSERT_NE(at, std::string::npos) << text;
+            converted += std::stoi(text.substr(text.rfind('\n', at) + 1));
+        }
+        // Every file written is still there: as many files as conversions, and
+        // under rename all of them, under skip one per name.
+        EXPECT_EQ(int(written.size()), converted) << policy;
+        EXPECT_EQ(int(written.size()), policy == "rename" ? 2 * kCount : kCount) << policy;
+        std::set<std::vector<std::uint8_t>> distinct;
+        for (const auto& [name, bytes] : written)
+            distinct.insert(bytes);
+        EXPECT_EQ(distinct.size(), written.size()) << policy;
+    }
+}
+
+// An item either succeeds and writes, or fails and writes nothing: here the
+// fit step cannot have the memory of its enlarged picture.
+TEST_F(ConvertCliTest, AFailedStepWritesNothing)
+{
+    const std::string source = Image("big.ppm", 4, 2, 7);
+    for (const std::string options : {"--fit 40000x20000!", "-c 256 --fit 40000x20000!"}) {
+        std::filesystem::remove_all(dir.File("out"));
+        const TRun run = Convert(options + " -o " + Out() + " -y " + source);
+        EXPECT_EQ(run.status, 1) << options << ": " << run.err;
+        EXPECT_TRUE(Contains(run.err, "CreateDIBSection")) << run.err;
+        EXPECT_TRUE(Names("out").empty()) << options;
+    }
+}
+
 TEST_F(ConvertCliTest, NamesKeepTheirCaseOnlyWhenAsked)
 {
     const std::string files = " " + Image("Photo.PPM", 3, 3, 1) + " " + Image("photo.png", 4, 4, 2);
@@ -529,8 +583,12 @@ TEST_F(ConvertCliTest, ReaderWarningsAreReportedOrFailUnderStrict)
     test::TTestFrame frame{16, 16, std::vector<std::uint8_t>(256, 1), 0, {}, false, {}};
     frame.indices.resize(100);  // the end code in the seventh row
     const auto gif = test::TGifFileBuilder(16, 16, 1, {0, 0xFFFFFF}).Frame(frame).Trailer().Data();
+    // RowsPerStrip 2 of 4 rows, but one strip: taken to hold the whole image.
+    test::TTiffFileBuilder strips;
+    const std::uint32_t strip = strips.Blob(std::vector<std::uint8_t>(16, 0x80));
+    strips.Long(256, 4).Long(257, 4).Short(258, 8).Short(259, 1).Short(262, 1).Long(273, strip).Long(278, 2);
     const std::pair<const char*, std::vector<std::uint8_t>> files[] = {
-        {"cut.jpg", jpeg}, {"cut.bmp", bmp}, {"cut.gif", gif}};
+        {"cut.jpg", jpeg}, {"cut.bmp", bmp}, {"cut.gif", gif}, {"cut.tif", strips.Build()}};
     for (const auto& [name, bytes] : files) {
         test::WriteAll(dir.File(name), bytes);
         const std::string output = dir.File("out/cut.png");
@@ -726,6 +784,44 @@ TEST_F(ConvertCliTest, SignalsRemoveTheTemporaryBeingWritten)
             EXPECT_FALSE(std::filesystem::exists(out + "/big2.png"));
         }
     }
+}
+
+// --frames all writes every TIFF page and GIF frame as name-001.ext, ...; the
+// default writes the first only; --info gives the count.
+TEST_F(ConvertCliTest, FramesAllWritesEveryPageAndFrame)
+{
+    test::TTiffFileBuilder pages;
+    const std::uint32_t strip0 = pages.Blob(std::vector<std::uint8_t>(8, 0x20));
+    const std::uint32_t strip1 = pages.Blob(std::vector<std::uint8_t>(6, 0xC0));
+    pages.Long(256, 4).Long(257, 2).Short(258, 8).Short(259, 1).Short(262, 1).Long(273, strip0);
+    pages.NextIfd().Long(256, 3).Long(257, 2).Short(258, 8).Short(259, 1).Short(262, 1).Long(273, strip1);
+    test::WriteAll(dir.File("pages.tif"), pages.Build());
+    test::TTestFrame frame{4, 4, std::vector<std::uint8_t>(16, 1), 0, {}, false, {}};
+    test::TGifFileBuilder gif(4, 4, 1, {0, 0xFFFFFF});
+    gif.Frame(frame).Frame(frame).Frame(frame).Trailer();
+    test::WriteAll(dir.File("anim.gif"), gif.Data());
+
+    const TRun info = Convert("--info '" + dir.File("pages.tif") + "' '" + dir.File("anim.gif") + "'");
+    EXPECT_TRUE(Contains(info.out, "pages.tif: TIFF, 4 x 2, 8-bit, 256 colours, 2 frames, ")) << info.out;
+    EXPECT_TRUE(Contains(info.out, ", 3 frames, ")) << info.out;
+
+    const TRun all = Convert("--frames all -f png -o " + Out() + " -y '" + dir.File("pages.tif") + "' '" +
+                             dir.File("anim.gif") + "'");
+    ASSERT_EQ(all.status, 0) << all.err;
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out")))
+        written.insert(entry.path().filename().string());
+    EXPECT_EQ(written, (std::set<std::string>{"anim-001.png", "anim-002.png", "anim-003.png", "pages-001.png",
+                                              "pages-002.png"}));
+    TPixelGraphic second;
+    second.LoadFromFile(dir.File("out/pages-002.png"));
+    EXPECT_EQ(second.Width(), 3);
+    EXPECT_EQ(second.GetColor(0, 0), RGBValue(0xC0, 0xC0, 0xC0));
+
+    std::filesystem::remove_all(dir.File("out"));
+    ASSERT_EQ(Convert("-f png -o " + Out() + " -y '" + dir.File("pages.tif") + "'").status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("out/pages.png")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/pages-001.png")));
 }
 
 // ---- habits of other tools, and the safety rules -------------------------------------------------

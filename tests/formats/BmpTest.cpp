@@ -1,4 +1,5 @@
 #include "formats/Bmp.h"
+#include "formats/Png.h"
 #include "image/BmpCodec.h"
 #include "image/ByteOrder.h"
 
@@ -268,13 +269,14 @@ TEST_P(BmpBitFields, PixelBecomesColour)
 
 INSTANTIATE_TEST_SUITE_P(
     Pixels, BmpBitFields,
+    // 5- and 6-bit channels of 16-bit files span the full range: (v x 255 + 15) / 31.
     ::testing::Values(TFieldCase{"White555", 16, {}, 0x7FFF, RGBValue(255, 255, 255)},
                       TFieldCase{"Black555", 16, {}, 0x0000, 0},
-                      TFieldCase{"Level1Of555", 16, {}, 0x0421, RGBValue(16, 16, 16)},
-                      TFieldCase{"TopBitIgnored", 16, {}, 0x8000 | (2 << 10), RGBValue(24, 0, 0)},
+                      TFieldCase{"Level1Of555", 16, {}, 0x0421, RGBValue(8, 8, 8)},
+                      TFieldCase{"TopBitIgnored", 16, {}, 0x8000 | (2 << 10), RGBValue(16, 0, 0)},
                       TFieldCase{"Green565", 16, {0xF800, 0x07E0, 0x001F}, 0x07E0, RGBValue(0, 255, 0)},
-                      TFieldCase{"Red565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0800, RGBValue(16, 0, 0)},
-                      TFieldCase{"Green565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0020, RGBValue(0, 8, 0)},
+                      TFieldCase{"Red565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0800, RGBValue(8, 0, 0)},
+                      TFieldCase{"Green565Level1", 16, {0xF800, 0x07E0, 0x001F}, 0x0020, RGBValue(0, 4, 0)},
                       TFieldCase{"ZeroMaskChannelIsBlack", 16, {0xFF00, 0x00FF, 0}, 0xFFFF, RGBValue(255, 255, 0)},
                       TFieldCase{"Default32", 32, {}, 0xAA112233, RGBValue(0x11, 0x22, 0x33)},
                       TFieldCase{"Swapped32", 32, {0xFF, 0xFF00, 0xFF0000}, 0x00112233, RGBValue(0x33, 0x22, 0x11)},
@@ -394,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
         TRejectCase{"Planes", [](TBmpFile& f) { f.planes = 2; }, "BMP: BitmapInfoHeader.biPlanes invalid"},
         TRejectCase{"BitCount2", [](TBmpFile& f) { f.bitCount = 2; }, "BMP: BitmapInfoHeader.biBitCount invalid"},
         TRejectCase{"BitCount64", [](TBmpFile& f) { f.bitCount = 64; }, "BMP: BitmapInfoHeader.biBitCount invalid"},
-        TRejectCase{"CompressionUnknown", [](TBmpFile& f) { f.compression = 4; },
+        TRejectCase{"CompressionUnknown", [](TBmpFile& f) { f.compression = 6; },
                     "BMP: BitmapInfoHeader.biCompression invalid"},
         TRejectCase{"BitFieldsOn8Bits", [](TBmpFile& f) { f.compression = 3; },
                     "BMP: BitmapInfoHeader.biCompression invalid"},
@@ -527,6 +529,38 @@ TEST(BmpReader, PixelDataCutShortKeepsTheRowsRead)
         EXPECT_NE(image.GetPixel(1, 1), 0u) << bits << ": the part of the row that is there";
         EXPECT_EQ(image.GetPixel(3, 1), 0u) << bits;
         EXPECT_EQ(image.GetPixel(0, 0), 0u) << bits << ": a missing row keeps what SetSize gave it";
+    }
+}
+
+// Run-length pixels place at most 255 pixels per two bytes; an image far
+// larger than that is refused before anything is allocated, whatever end-of-line
+// codes fill the data. Up to 2^24 pixels a short file still loads.
+TEST(BmpReader, RunLengthImagesTheirDataCannotFillAreRefused)
+{
+    const struct {
+        std::uint32_t compression, bitCount;
+        std::int32_t width, height;
+        std::size_t bytes;
+        bool loads;
+    } cases[] = {
+        {2, 4, 20000, 30000, 4000, false}, {1, 8, 20000, 30000, 200000, false}, {1, 8, 30000, 1000, 200000, false},
+        {2, 4, 4096, 4096, 2, true},       {1, 8, 30000, 1000, 260000, true},
+    };
+    for (const auto& c : cases) {
+        TBmpFile f;
+        f.compression = c.compression;
+        f.bitCount = c.bitCount;
+        f.width = c.width;
+        f.height = c.height;
+        f.table = Table4(c.bitCount == 4 ? 16 : 256);
+        f.pixels.assign(c.bytes, 0);  // end-of-line codes only
+        f.sizeImage = std::uint32_t(c.bytes);
+        TPixelGraphic image;
+        image.SetReadWarningAction(pgwaIgnore);
+        const auto error = Raised([&] { ReadWith<TBMPFileFormatReader>(f.Bytes(), image); });
+        const std::string refusal =
+            "BMP: Pixel data too short for " + std::to_string(c.width) + " x " + std::to_string(c.height) + " pixels";
+        EXPECT_EQ(error.value_or(""), c.loads ? "" : refusal) << c.width << " x " << c.height;
     }
 }
 
@@ -863,4 +897,46 @@ TEST(BmpReader, EmbeddedProfileAndIndicesBeyondTheTable)
     EXPECT_EQ(image.GetColor(2, 0), 0u);
     for (int i = 2; i < 8; ++i)
         EXPECT_EQ(image.GetPaletteColor(i), 0u) << i;
+}
+
+// A bitmap whose pixels are a PNG file (biCompression 5) shows that PNG; the
+// first bitmap of an OS/2 bitmap array shows, its pixels found by bfOffBits
+// behind the headers of the array's other bitmaps.
+TEST(BmpReader, EmbeddedPngAndBitmapArrays)
+{
+    TPixelGraphic picture;
+    test::FillRandom(picture, 13, 9, bc24, 4);
+    const std::vector<std::uint8_t> png = test::WriteWith<TPNGFileFormatWriter>(picture);
+    test::TByteBuilder embedded;
+    embedded.U8('B').U8('M').U32LE(0).U32LE(0).U32LE(54);
+    embedded.U32LE(40).U32LE(13).U32LE(9).U16LE(1).U16LE(0).U32LE(5).U32LE(std::uint32_t(png.size()));
+    embedded.U32LE(0).U32LE(0).U32LE(0).U32LE(0).Bytes(png);
+    TPixelGraphic image;
+    test::ReadWith<TBMPFileFormatReader>(embedded.Data(), image);
+    EXPECT_TRUE(test::SamePixels(image, picture));
+
+    TPixelGraphic first, second;
+    test::FillRandom(first, 7, 5, bc8, 6);
+    test::FillRandom(second, 3, 2, bc24, 7);
+    const std::vector<std::uint8_t> a = test::WriteWith<TBMPFileFormatWriter>(first);
+    const std::vector<std::uint8_t> b = test::WriteWith<TBMPFileFormatWriter>(second);
+    const std::uint32_t aHeaders = 14 + 40 + 4 * 256, bHeaders = 14 + 40;
+    // Two array entries (headers only), then the pixels of both.
+    const std::uint32_t secondEntry = 14 + aHeaders;
+    const std::uint32_t aPixels = secondEntry + 14 + bHeaders, bPixels = aPixels + std::uint32_t(a.size()) - aHeaders;
+    test::TByteBuilder array;
+    array.U8('B').U8('A').U32LE(14).U32LE(secondEntry).U16LE(0).U16LE(0);
+    std::vector<std::uint8_t> aHead(a.begin(), a.begin() + aHeaders);
+    PutU32LE(&aHead[10], aPixels);
+    array.Bytes(aHead);
+    array.U8('B').U8('A').U32LE(14).U32LE(0).U16LE(0).U16LE(0);
+    std::vector<std::uint8_t> bHead(b.begin(), b.begin() + bHeaders);
+    PutU32LE(&bHead[10], bPixels);
+    array.Bytes(bHead);
+    array.Bytes(std::vector<std::uint8_t>(a.begin() + aHeaders, a.end()));
+    array.Bytes(std::vector<std::uint8_t>(b.begin() + bHeaders, b.end()));
+    TPixelGraphic shown;
+    test::ReadWith<TBMPFileFormatReader>(array.Data(), shown);
+    std::string why;
+    EXPECT_TRUE(test::SamePixels(shown, first, &why)) << why;
 }

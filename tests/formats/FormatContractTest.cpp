@@ -154,6 +154,22 @@ TSample PxmSample(const std::string& ext, TBitCount bitCount, TPaletteIdent iden
     return s;
 }
 
+// A PAM of RGB tuples: the header up to ENDHDR and its line feed.
+TSample PamSample()
+{
+    TPixelGraphic image;
+    FillSample(image, bc24);
+    const std::string header = "P7\nWIDTH " + std::to_string(image.Width()) + "\nHEIGHT " +
+                               std::to_string(image.Height()) + "\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n";
+    TSample s{Bytes(header.begin(), header.end()), header.size()};
+    for (int y = 0; y < image.Height(); ++y)
+        for (int x = 0; x < image.Width(); ++x) {
+            const TRGB c = image.GetColor(x, y);
+            s.bytes.insert(s.bytes.end(), {RedOf(c), GreenOf(c), BlueOf(c)});
+        }
+    return s;
+}
+
 // Header, colour map.
 TSample TgaSample()
 {
@@ -252,6 +268,7 @@ const TReaderCase kReaders[] = {
     {"pbm", [] { return PxmSample("pbm", bc1, pBlackWhite); }, 2, 2, false, false, 0, true},
     {"pgm", [] { return PxmSample("pgm", bc8, pGray256); }, 2, 2, false, false, 0, false},
     {"ppm", [] { return PxmSample("ppm", bc24, pUnknown); }, 2, 2, false, false, 0, false},
+    {"pam", PamSample, 3, 3, false, false, 0, false},
     {"tga", TgaSample, 0, 0, false, false, 0, true},
     {"tif", TiffSample, 4, 4, false, false, 0, true},
     {"tiff", TiffSample, 4, 4, false, false, 0, true},

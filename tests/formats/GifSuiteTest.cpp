@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -65,6 +67,8 @@ const std::map<std::string, TIconKind> kIconsNowLoading = {
     {"image-rs/images/ico/images/png-32bpp-alpha.ico", TIconKind::Png},
     {"image-rs/images/ico/images/png_l8.ico", TIconKind::Png},
     {"image-rs/images/ico/images/png_rgb8.ico", TIconKind::Png},
+    // The largest, deepest entry is the one loaded: its 48 x 48 32-bit picture.
+    {"image-rs/images/ico/images/multiple_entries_with_different_bit_depth.ico", TIconKind::Alpha},
     {"image-rs/images/ico/images/truncated_mask_32bpp.ico", TIconKind::Alpha},
     {"pillow/hopper_256x256.ico", TIconKind::Masked},
     {"pillow/hopper_draw.ico", TIconKind::Png},
@@ -72,11 +76,16 @@ const std::map<std::string, TIconKind> kIconsNowLoading = {
     {"pillow/python.ico", TIconKind::Alpha},
 };
 
+// Refused while extensions were stepped over by fixed sizes: a longer NETSCAPE
+// block or an unknown label ended the parse before the first image.
+const std::set<std::string> kGifsNowLoading = {"pygif/loop-buffer.gif", "pygif/loop-buffer_max.gif",
+                                               "pygif/unknown-extension.gif"};
+
 TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
 {
     const std::vector<test::TManifestRow> rows = test::ManifestRows({"gif", "ico"});
     if (rows.empty())
-        GTEST_SKIP() << "test suites not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("test suites not present");
     int loads = 0;
     int refused = 0;
     int undefined = 0;
@@ -94,7 +103,7 @@ TEST(GifIcoSuites, EveryManifestRowMeetsItsExpectation)
             }
             continue;
         }
-        if (row.expectation == "loads") {
+        if (row.expectation == "loads" || kGifsNowLoading.count(row.path)) {
             ++loads;
             EXPECT_EQ(error, "");
             const int noted = NotedBitCount(row.note);
@@ -148,7 +157,7 @@ TEST(GifAgainstPygif, FirstFrameColoursWhereItCoversTheCanvas)
 {
     const std::filesystem::path dir = test::TestSuitesDir() / "pygif";
     if (test::TestSuitesDir().empty() || !std::filesystem::is_directory(dir))
-        GTEST_SKIP() << "pygif suite not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("pygif suite not present");
     int compared = 0;
     std::string skipped;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -324,7 +333,7 @@ TEST(GifAgainstGiflib, EveryFrameOfTheSuitesFiles)
 {
     const std::vector<test::TManifestRow> rows = test::ManifestRows({"gif"});
     if (rows.empty())
-        GTEST_SKIP() << "test suites not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("test suites not present");
     int files = 0;
     int compared = 0;
     int oracleRefused = 0;

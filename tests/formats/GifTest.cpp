@@ -352,9 +352,11 @@ TEST(GifReader, ExtensionsAreSteppedOverAndUnknownBlocksEndTheParse)
         {"netscape loop", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({3, 1, 0, 0, 0})), 2},
         {"other application", Concat(Bytes({0x21, 0xFF, 11}), "XMP DataXMP", Bytes({2, 1, 2, 5, 1, 2, 3, 4, 5, 0})), 2},
         {"netscape 2.0 spelled otherwise", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.1", Bytes({5, 1, 2, 3, 4, 5, 0})), 2},
-        // Stepped over as a fixed 19 bytes, so a longer loop sub-block ends the parse.
-        {"netscape with a longer sub-block", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({5, 2, 0, 0, 1, 0, 0})), 1},
-        {"unknown label", Bytes({0x21, 0x2A, 1, 0, 0}), 1},
+        // Every extension is stepped over by its sub-blocks, whatever their sizes and labels.
+        {"netscape with a longer sub-block", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({5, 2, 0, 0, 1, 0, 0})), 2},
+        {"unknown label", Bytes({0x21, 0x2A, 1, 0, 0}), 2},
+        {"longer graphic control", Bytes({0x21, 0xF9, 6, 0, 0, 0, 0, 0, 0, 0}), 2},
+        {"netscape without sub-blocks", Concat(Bytes({0x21, 0xFF, 11}), "NETSCAPE2.0", Bytes({0})), 2},
         {"stray byte", Bytes({0x42}), 1},
         // Zero bytes after image data are stepped over with it.
         {"padding zeros", Bytes({0x00, 0x00}), 2},
@@ -680,6 +682,79 @@ TEST(GifReader, TwoThreadsReadTwoFilesAtOnce)
     first.join();
     second.join();
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+
+// The transparent entry and the entries pixels name beyond a short table are
+// added to the palette as far as the pixel format holds them; rows the data
+// never reached name entry 0 and add nothing.
+TEST(GifReader, PaletteReachesTheTransparentEntryAndThePixelsPlaced)
+{
+    const TRGB background = RGBValue(9, 8, 7);
+    struct Row {
+        int bits;          // table size 2^bits
+        int transparent;   // -1: no graphic control
+        std::uint8_t top;  // the largest pixel value placed
+        int rowsPlaced;    // of 4
+        int count;         // palette entries after the read
+    };
+    const Row rows[] = {
+        {2, 4, 1, 4, 5},     // transparent index equal to the table size
+        {3, 8, 0, 4, 9},     {1, 2, 1, 4, 2},  // a 1-bit image has no third entry
+        {8, 255, 3, 4, 256}, {2, -1, 6, 4, 7}, {2, -1, 6, 1, 7},
+        {2, 5, 9, 2, 10},    {2, -1, 3, 4, 4},   {2, -1, 4, 4, 5},
+    };
+    for (const Row& row : rows) {
+        TTestFrame frame;
+        frame.width = 3;
+        frame.height = 4;
+        frame.indices.assign(std::size_t(3 * row.rowsPlaced), 0);
+        frame.indices.back() = row.top;
+        frame.lzw.minCodeSize = 4;
+        const std::vector<TRGB> table = RandomTable(row.bits, 5);
+        TGifFileBuilder gif(3, 4, row.bits, table);
+        if (row.transparent >= 0)
+            gif.GraphicControl(row.transparent);
+        gif.Frame(frame).Trailer();
+        TPixelGraphic image;
+        image.SetReadWarningAction(pgwaIgnore);
+        image.SetBackGroundColor(background);
+        LoadGif(gif.Data(), 0, image);
+        SCOPED_TRACE(std::to_string(row.bits) + " bits, transparent " + std::to_string(row.transparent));
+        ASSERT_EQ(image.PaletteCount(), row.count);
+        for (int i = 0; i < row.count; ++i) {
+            const TRGB expected = i == row.transparent ? background : i < (1 << row.bits) ? table[std::size_t(i)] : 0;
+            EXPECT_EQ(image.PaletteColors()[i], expected) << "entry " << i;
+        }
+    }
+}
+
+// A frame far larger than its data could fill is refused before anything is
+// allocated; up to 2^24 pixels a short frame still loads the rows it holds.
+TEST(GifReader, FramesTheirDataCannotFillAreRefused)
+{
+    TTestFrame frame;
+    frame.indices = {1, 1, 1};
+    const struct {
+        int width, height;
+        bool loads;
+    } cases[] = {{19862, 30489, false}, {20000, 15000, false}, {65535, 257, false}, {4096, 4096, true}, {65535, 256, true}};
+    for (const auto& c : cases) {
+        frame.width = c.width;
+        frame.height = c.height;
+        TGifFileBuilder gif(c.width, c.height, 1, RandomTable(1, 3));
+        gif.Frame(frame).Trailer();
+        TPixelGraphic image;
+        image.SetReadWarningAction(pgwaIgnore);
+        const std::string error = MessageOf([&] { LoadGif(gif.Data(), 0, image); });
+        if (c.loads) {
+            EXPECT_EQ(error, "(nothing raised)") << c.width << " x " << c.height;
+            EXPECT_EQ(image.Width(), c.width);
+        } else {
+            EXPECT_EQ(error, "GIF: Image data too short for " + std::to_string(c.width) + " x " +
+                                 std::to_string(c.height) + " pixels");
+        }
+    }
 }
 
 }  // namespace

@@ -359,6 +359,32 @@ TEST(IcoReader, NotAnIconMessageIsASetting)
     EXPECT_EQ(info.ExtraText, "Farben 2..16");
 }
 
+// Index 0 is the largest entry, of equal sizes the deepest; the others follow
+// by size and depth, then in directory order.
+TEST(IcoReader, LargestThenDeepestEntryComesFirst)
+{
+    const TIconImage small = RandomIcon(16, 16, 8, 50);
+    const TIconImage shallow = RandomIcon(32, 32, 1, 51);
+    const TIconImage deep = RandomIcon(32, 32, 8, 52);
+    const TIconImage middle = RandomIcon(24, 24, 4, 53);
+    const std::vector<std::uint8_t> file = BuildIco({small, shallow, deep, middle});
+    const TIconImage* expected[] = {&deep, &shallow, &middle, &small};
+    for (int index = 0; index < 4; ++index) {
+        TPixelGraphic image;
+        ReadIco(file, index, image);
+        const TIconImage& icon = *expected[index];
+        ASSERT_EQ(image.Width(), icon.width) << index;
+        int wrong = 0;
+        for (int y = 0; y < icon.height; ++y)
+            for (int x = 0; x < icon.width; ++x) {
+                const std::size_t i = std::size_t(y) * std::size_t(icon.width) + std::size_t(x);
+                wrong += image.GetPixel(x, y) != (icon.mask[i] ? kWhite : icon.palette[icon.indices[i]]);
+            }
+        EXPECT_EQ(wrong, 0) << index;
+    }
+    EXPECT_EQ(InfoOf(file).Width, 32);
+}
+
 TEST(IcoReader, SignatureIsIconDirectoryHeader)
 {
     tIcoFileFormatReader reader;
@@ -565,7 +591,8 @@ TEST(IcoReader, TwoThreadsReadTwoFilesAtOnce)
         }
     };
     std::thread first(worker, std::cref(fileA), std::vector<const TIconImage*>{&a});
-    std::thread second(worker, std::cref(fileB), std::vector<const TIconImage*>{&b0, &b1});
+    // Index 0 is the largest entry.
+    std::thread second(worker, std::cref(fileB), std::vector<const TIconImage*>{&b1, &b0});
     first.join();
     second.join();
     EXPECT_EQ(failures.load(), 0);

@@ -90,5 +90,20 @@ TEST(JpegExifTest, DamagedOrForeignSegmentsReadAsNone)
     EXPECT_EQ(OrientationOf(test::WithApp1(test::WithApp1(plain, good), xmp)), eoRightTop);
 }
 
+// The segment's end is the end, whatever lies behind it in memory: here the
+// Orientation entry follows, in the same buffer, a segment that ends before it.
+TEST(JpegExifTest, EntriesPastTheSegmentAreNotRead)
+{
+    for (const bool bigEndian : {false, true}) {
+        const auto payload = test::ExifPayload(6, bigEndian);
+        const struct {
+            std::size_t size;
+            TExifOrientation expected;
+        } cases[] = {{payload.size(), eoRightTop}, {40, eoRightTop}, {39, eoNone}, {28, eoNone}, {20, eoNone}};
+        for (const auto& c : cases)
+            EXPECT_EQ(ExifOrientationOfApp1(payload.data(), c.size), c.expected) << c.size << " " << bigEndian;
+    }
+}
+
 }  // namespace
 }  // namespace rastova

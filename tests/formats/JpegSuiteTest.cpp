@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <csetjmp>
 #include <string>
 #include <vector>
@@ -63,12 +65,17 @@ bool DecodeDirect(const std::vector<std::uint8_t>& bytes, TDirectImage& out)
     return true;
 }
 
+// Rows whose manifest expectation predates CMYK and YCCK files.
+const char* const kNowLoading[] = {"pillow/pil_sample_cmyk.jpg"};
+
 TEST(JpegSuiteTest, ManifestExpectationsHold)
 {
     const auto rows = test::ManifestRows({"jpeg"});
     if (rows.empty())
-        GTEST_SKIP() << "third-party suites not present";
-    for (const auto& row : rows) {
+        RASTOVA_SKIP_WITHOUT_SUITES("third-party suites not present");
+    for (auto row : rows) {
+        if (std::find(std::begin(kNowLoading), std::end(kNowLoading), row.path) != std::end(kNowLoading))
+            row.expectation = "loads";
         TPixelGraphic image;
         const std::string outcome = test::LoadLikeConverter(test::TestSuitesDir() / row.path, image);
         EXPECT_EQ(outcome.rfind("FOREIGN", 0), std::string::npos) << row.path << ": " << outcome;
@@ -88,7 +95,7 @@ TEST(JpegSuiteTest, PixelsMatchTheCodecsOwnDecode)
 {
     const auto rows = test::ManifestRows({"jpeg"});
     if (rows.empty())
-        GTEST_SKIP() << "third-party suites not present";
+        RASTOVA_SKIP_WITHOUT_SUITES("third-party suites not present");
     int files = 0;
     for (const auto& row : rows) {
         if (row.expectation != "loads")

@@ -207,7 +207,7 @@ TEST(JpegTest, RefusalsCarryTheirMessages)
               std::string::npos);
 }
 
-TEST(JpegTest, FourComponentFilesAreDescribedButRefused)
+TEST(JpegTest, FourComponentFilesAreDescribedAndConvertedToRgb)
 {
     struct TCase {
         J_COLOR_SPACE space;
@@ -220,8 +220,9 @@ TEST(JpegTest, FourComponentFilesAreDescribedButRefused)
         EXPECT_EQ(info.ColorsText, "4294.9M");
         EXPECT_EQ(info.BitsPerPixel, 32);
         TPixelGraphic image;
-        EXPECT_EQ(MessageOf<EPGJPGFileFormatReaderWriter>([&] { ReadJpeg(bytes, image); }),
-                  "JPG: Not supported subformat");
+        ReadJpeg(bytes, image);
+        EXPECT_EQ(image.BitCount(), bc24);
+        EXPECT_EQ(image.Width(), 24);
     }
     const TFileInfo rgb = InfoOf(EncodeDirect(8, 8, JCS_RGB, 3));
     EXPECT_EQ(rgb.SubFormatText, "JFIF, YCbCr");
@@ -250,6 +251,36 @@ TEST(JpegTest, OversizedImageIsRefusedBeforeDecoding)
     EXPECT_EQ(MessageOf<EPixelGraphic>([&] { ReadJpeg(bytes, big); }), "CreateDIBSection failed");
     EXPECT_TRUE(big.GetEmpty());
     EXPECT_EQ(InfoOf(bytes).Width, 60000);
+}
+
+// Every scan walks all coefficients again: a file of thousands of scans costs
+// seconds for a few bytes each, so past 500 scans the file is refused.
+TEST(JpegTest, ScansBeyondTheCapAreRefused)
+{
+    TPixelGraphic image;
+    test::FillRandom(image, 16, 16, bc24, 5);
+    JPEGProgressive = true;
+    const auto bytes = WriteJpeg(image);
+    JPEGProgressive = false;
+    // The last scan, repeated: the codec only warns about the repetitions.
+    std::size_t lastScan = 0, scans = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+            lastScan = i;
+            ++scans;
+        }
+    ASSERT_GT(scans, 2u);
+    const std::vector<std::uint8_t> scan(bytes.begin() + std::ptrdiff_t(lastScan), bytes.end() - 2);
+    for (const std::size_t total : {scans, std::size_t(500), std::size_t(501), std::size_t(3000)}) {
+        std::vector<std::uint8_t> file(bytes.begin(), bytes.end() - 2);
+        for (std::size_t n = scans; n < total; ++n)
+            file.insert(file.end(), scan.begin(), scan.end());
+        file.insert(file.end(), {0xFF, 0xD9});
+        TPixelGraphic back;
+        back.SetReadWarningAction(pgwaIgnore);
+        const std::string error = MessageOf([&] { ReadJpeg(file, back); });
+        EXPECT_EQ(error, total <= 500 ? "(nothing raised)" : "JPG: More than 500 scans") << total;
+    }
 }
 
 // ---- warnings -----------------------------------------------------------------------------

@@ -112,8 +112,9 @@ TEST(PxmReader, SamplesAreScaledAndColoursOrdered)
 TEST(PxmReader, ErrorsAndMessages)
 {
     const std::string tag = "PBM, PGM, PPM: ";
-    EXPECT_EQ(ReadError("P7 1 1 255 0"), "Unknown file format");  // no signature matches
-    EXPECT_EQ(ReadError("P5 1 1 65535 \x01\x02"), tag + "Not supported subformat");
+    EXPECT_EQ(ReadError("P7 1 1 255 0"), "Unknown file format");  // no signature matches (PAM has a line feed)
+    EXPECT_EQ(ReadError("P5 1 1 65535 \x01\x02"), "(no error)");  // one 16-bit sample
+    EXPECT_EQ(ReadError("P5 1 1 65536 \x01\x02\x03"), tag + "Not supported subformat");
     EXPECT_EQ(ReadError("P2 1 1 0 0"), tag + "Not supported subformat");  // maxval 0 would divide by zero
     EXPECT_EQ(ReadError("P2 0 1 255"), tag + "Not supported subformat");
     EXPECT_EQ(ReadError("P5 2 2 255\n\x01\x02\x03"), tag + "Unexpected end of file");

@@ -221,10 +221,10 @@ TEST(TgaReader, PixelDepthsBecomeColours)
         std::vector<std::uint8_t> pixel;
         TRGB expected;
     };
-    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(248, 248, 248)},
+    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(255, 255, 255)},
                            TCase{16, {0x00, 0x80}, 0},
                            TCase{16, {0x21, 0x04}, RGBValue(8, 8, 8)},
-                           TCase{16, {0x1F, 0x00}, RGBValue(0, 0, 248)},
+                           TCase{16, {0x1F, 0x00}, RGBValue(0, 0, 255)},
                            TCase{24, {1, 2, 3}, RGBValue(3, 2, 1)},
                            TCase{32, {1, 2, 3, 0x77}, RGBValue(3, 2, 1)}}) {
         TTgaFile f;
@@ -246,8 +246,8 @@ TEST(TgaReader, ColourMapEntriesOfEachSize)
         std::vector<std::uint8_t> entry;
         TRGB expected;
     };
-    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(248, 248, 248)},
-                           TCase{16, {0x1F, 0x7C}, RGBValue(248, 0, 248)},
+    for (const TCase& c : {TCase{16, {0xFF, 0x7F}, RGBValue(255, 255, 255)},
+                           TCase{16, {0x1F, 0x7C}, RGBValue(255, 0, 255)},
                            TCase{24, {1, 2, 3}, RGBValue(3, 2, 1)},
                            TCase{32, {1, 2, 3, 4}, RGBValue(3, 2, 1)}}) {
         TTgaFile f;
@@ -545,4 +545,27 @@ TEST(TgaCodec, DecoderCarriesPacketsAcrossRows)
     decoder.DecodeRow(row.data(), 1);
     EXPECT_EQ(row[0], 7);
     EXPECT_THROW(decoder.DecodeRow(row.data(), 1), EPGTGAFileFormatReader);
+}
+
+// Gray images are written as type 3 without a colour map and read back as the
+// same gray image; other 8-bit images keep their colour map (type 1).
+TEST(TgaWriter, GrayIsWrittenAsTypeThree)
+{
+    for (const bool gray : {true, false}) {
+        TPixelGraphic image;
+        test::FillRandom(image, 19, 7, bc8, 5);
+        if (gray)
+            image.SetPaletteIdent(pGray256);
+        const std::vector<std::uint8_t> bytes = test::WriteWith<TTGAFileFormatWriter>(image);
+        EXPECT_EQ(bytes[1], gray ? 0 : 1) << gray;  // colour map type
+        EXPECT_EQ(bytes[2], gray ? 3 : 1) << gray;  // image type
+        EXPECT_EQ(bytes.size(), 18u + (gray ? 0u : 3u * std::size_t(image.PaletteCount())) + 19u * 7u) << gray;
+        TPixelGraphic back;
+        test::ReadWith<TTGAFileFormatReader>(bytes, back);
+        std::string why;
+        EXPECT_TRUE(test::SamePixels(image, back, &why)) << gray << ": " << why;
+        if (gray) {
+            EXPECT_EQ(back.PaletteIdent(), pGray256);
+        }
+    }
 }

@@ -94,6 +94,8 @@ TEST(TiffLzw, HandMadeCodes)
         {"clear restarts the table", {{256, 9}, {'A', 9}, {'B', 9}, {256, 9}, {'C', 9}, {258, 9}, {257, 9}},
          {'A', 'B', 'C', 'C', 'C'}, ""},
         {"data ends without EOI", {{'x', 9}, {'y', 9}}, {'x', 'y'}, ""},
+        {"no data", {}, {}, ""},
+        {"a code cut after one byte", {{'A', 8}}, {}, ""},
         {"code beyond the table", {{256, 9}, {'A', 9}, {259, 9}}, {}, "TIFF: Invalid LZW code 259"},
         {"string code right after clear", {{256, 9}, {300, 9}}, {}, "TIFF: Invalid LZW code 300"},
     };
@@ -237,6 +239,10 @@ TEST(TiffCompressed, StripChecks)
         {"second row missing", 8, 0, true, PackCodes({{256, 9}, {1, 9}, {2, 9}, {3, 9}, {4, 9}, {5, 9}}),
          "TIFF: Strip 0 ends before row 1"},
         {"bad code", 8, 0, true, PackCodes({{256, 9}, {300, 9}}), "TIFF: Invalid LZW code 300"},
+        // Too short for a single code: nothing to read past, nothing decoded.
+        {"empty strip", 8, 0, true, {}, "TIFF: Strip 0 ends before row 0"},
+        {"one-byte strip", 8, 0, true, {0x80}, "TIFF: Strip 0 ends before row 0"},
+        {"one-byte strip of ones", 8, 0, true, {0xFF}, "TIFF: Strip 0 ends before row 0"},
         {"no byte counts", 8, 0, false, eightBytes, "TIFF: StripByteCounts invalid"},
         {"floating point predictor", 8, 3, true, eightBytes, "TIFF: Unsupported Predictor 3"},
         {"predictor on 4-bit samples", 4, 2, true, eightBytes, "TIFF: Predictor invalid"},

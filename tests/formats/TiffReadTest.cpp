@@ -213,9 +213,9 @@ const TLayoutCase kLayouts[] = {
      {RGBValue(1, 2, 3), RGBValue(4, 5, 6), RGBValue(7, 8, 9), RGBValue(250, 251, 252)}},
     {"RGBExtraSample", 2, {8, 8, 8, 8}, {1, 2, 3, 99, 4, 5, 6, 0, 7, 8, 9, 255, 10, 11, 12, 1}, {}, bc24,
      {RGBValue(1, 2, 3), RGBValue(4, 5, 6), RGBValue(7, 8, 9), RGBValue(10, 11, 12)}},
-    // red = max(255 - cyan - black, 0) and so on.
+    // red = (255 - cyan)(255 - black) / 255, rounded, and so on.
     {"CMYK", 5, {8, 8, 8, 8}, {0, 0, 0, 0, 255, 0, 0, 0, 10, 20, 30, 40, 200, 100, 50, 100}, {}, bc24,
-     {RGBValue(255, 255, 255), RGBValue(0, 255, 255), RGBValue(205, 195, 185), RGBValue(0, 55, 105)}},
+     {RGBValue(255, 255, 255), RGBValue(0, 255, 255), RGBValue(207, 198, 190), RGBValue(33, 94, 125)}},
 };
 
 }  // namespace
@@ -389,31 +389,48 @@ TEST(TiffRead, DirectoryErrors)
     };
     const auto none = [](TImageLayout&) {};
     const Row rows[] = {
-        {"planar", none, [](TTiffFileBuilder& b) { b.Short(284, 2); }, "TIFF: PlanarConfiguration invalid"},
+        {"planar", none, [](TTiffFileBuilder& b) { b.Short(284, 2); }, ""},
+        {"planar 3", none, [](TTiffFileBuilder& b) { b.Short(284, 3); }, "TIFF: PlanarConfiguration invalid"},
         {"planar 1 accepted", none, [](TTiffFileBuilder& b) { b.Short(284, 1); }, ""},
-        {"samples 2", [](TImageLayout& s) { s.bits = {8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"samples 2", [](TImageLayout& s) { s.bits = {8, 8}; }, {}, ""},
+        {"samples 17", [](TImageLayout& s) { s.bits.assign(17, 8); }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"mixed depths", [](TImageLayout& s) { s.bits = {8, 8, 16}; s.photometric = 2; }, {},
+         "TIFF: samples of different depths in one pixel are not supported"},
+        {"bits 33", [](TImageLayout& s) { s.bits = {33}; }, {}, "TIFF: 33-bit samples are not supported"},
         {"bits count", none, [](TTiffFileBuilder& b) { b.Short(277, 3); }, "TIFF: Invalid count of SamplesPerPixel"},
-        {"bits 2", [](TImageLayout& s) { s.bits = {2}; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"bits 2", [](TImageLayout& s) { s.bits = {2}; }, {}, ""},
         {"bits 16", [](TImageLayout& s) { s.bits = {16}; }, {}, ""},
         {"rgb 16", [](TImageLayout& s) { s.bits = {16, 16, 16}; s.photometric = 2; }, {}, ""},
         {"palette 16", [](TImageLayout& s) { s.bits = {16}; s.photometric = 3; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"cmyk 16", [](TImageLayout& s) { s.bits = {16, 16, 16, 16}; s.photometric = 5; }, {},
-         "TIFF: Invalid SamplesPerPixel"},
-        {"gray with 3 samples", [](TImageLayout& s) { s.bits = {8, 8, 8}; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"ycbcr", [](TImageLayout& s) { s.bits = {8, 8, 8}; s.photometric = 6; }, {}, "TIFF: Invalid SamplesPerPixel"},
+        {"cmyk 16", [](TImageLayout& s) { s.bits = {16, 16, 16, 16}; s.photometric = 5; }, {}, ""},
+        {"other inks", [](TImageLayout& s) { s.bits = {8, 8, 8, 8}; s.photometric = 5; },
+         [](TTiffFileBuilder& b) { b.Short(332, 2); }, "TIFF: inks other than CMYK are not supported"},
+        {"gray with 3 samples", [](TImageLayout& s) { s.bits = {8, 8, 8}; }, {}, ""},
+        {"ycbcr", [](TImageLayout& s) { s.bits = {8, 8, 8}; s.photometric = 6; }, {}, ""},
+        {"ycbcr 16", [](TImageLayout& s) { s.bits = {16, 16, 16}; s.photometric = 6; }, {},
+         "TIFF: YCbCr other than 8-bit chunky samples is not supported"},
         {"cmyk 3 samples", [](TImageLayout& s) { s.bits = {8, 8, 8}; s.photometric = 5; }, {},
          "TIFF: Invalid SamplesPerPixel"},
-        {"photometric 4", [](TImageLayout& s) { s.photometric = 4; }, {}, "TIFF: Invalid SamplesPerPixel"},
-        {"ccitt", [](TImageLayout& s) { s.compression = 2; }, {}, "TIFF: Unsupported compression CCITT 1D"},
-        {"g3", [](TImageLayout& s) { s.compression = 3; }, {}, "TIFF: Unsupported compression Group 3 Fax"},
-        {"g4", [](TImageLayout& s) { s.compression = 4; }, {}, "TIFF: Unsupported compression Group 4 Fax"},
+        {"photometric 4", [](TImageLayout& s) { s.photometric = 4; }, {},
+         "TIFF: photometric interpretation 4 is not supported"},
+        {"ccitt 8-bit", [](TImageLayout& s) { s.compression = 2; }, {},
+         "TIFF: fax compression of other than 1-bit samples is not supported"},
+        {"g3 8-bit", [](TImageLayout& s) { s.compression = 3; }, {},
+         "TIFF: fax compression of other than 1-bit samples is not supported"},
+        {"g4 8-bit", [](TImageLayout& s) { s.compression = 4; }, {},
+         "TIFF: fax compression of other than 1-bit samples is not supported"},
+        // 64 zero bytes of Group 4 are no code at all.
+        {"g4 zeros", [](TImageLayout& s) { s.compression = 4; s.bits = {1}; }, {},
+         "TIFF: CCITT data invalid in row 0"},
         // 64 zero bytes are 56 LZW codes 0: more zeros than the 8 pixels need.
         {"lzw", [](TImageLayout& s) { s.compression = 5; }, {}, ""},
-        {"jpeg", [](TImageLayout& s) { s.compression = 6; }, {}, "TIFF: Unsupported compression JPEG"},
+        {"old jpeg without a stream", [](TImageLayout& s) { s.compression = 6; }, {},
+         "TIFF: old-style JPEG compression without a whole JPEG stream is not supported"},
+        {"jpeg zeros", [](TImageLayout& s) { s.compression = 7; }, {}, "TIFF: JPEG: Not a JPEG file: starts with 0x00 0x00"},
         {"deflate", [](TImageLayout& s) { s.compression = 32946; }, {}, "TIFF: Invalid Deflate data"},
         {"zstd", [](TImageLayout& s) { s.compression = 50000; }, {}, "TIFF: Unsupported compression 50000"},
         // Layout errors come before the compression check.
-        {"lzw and bits 2", [](TImageLayout& s) { s.compression = 5; s.bits = {2}; }, {},
+        {"lzw and palette 16", [](TImageLayout& s) { s.compression = 5; s.bits = {16}; s.photometric = 3; }, {},
          "TIFF: Invalid SamplesPerPixel"},
         {"field type in a read tag", none, [](TTiffFileBuilder& b) { b.Raw(256, 2, 1, 4); },
          "TIFF: Unsupported field Type: 2"},
@@ -465,10 +482,11 @@ TEST(TiffRead, MissingTags)
     EXPECT_EQ(bilevel.GetPixel(1, 0), 0u);
     EXPECT_EQ(bilevel.GetPixel(7, 0), 1u);
 
-    // Three samples but no BitsPerSample: three 1-bit samples are no layout we read.
+    // Three samples but no BitsPerSample: three 1-bit samples, read like any
+    // other depth; without a strip table there is nothing to read.
     TTiffFileBuilder t;
     t.Long(256, 4).Long(257, 1).Short(259, 1).Short(262, 2).Short(277, 3);
-    EXPECT_EQ(ReadError(t.Build()), "TIFF: Invalid SamplesPerPixel");
+    EXPECT_EQ(ReadError(t.Build()), "TIFF: Invalid RowsPerStrip");
 }
 
 TEST(TiffRead, LastEntryWins)
@@ -523,14 +541,26 @@ TEST(TiffRead, RowsPerStripRules)
     // No RowsPerStrip and two strips.
     EXPECT_EQ(ReadError(BuildImage(layout, {Bytes(8, 0), Bytes(4, 0)})), "TIFF: Invalid RowsPerStrip");
 
-    // A RowsPerStrip that reads as a negative 32-bit value would index outside the table.
+    // A RowsPerStrip past the last row (2^32 - 1 is the tag's default) is one strip.
     layout.rowsPerStrip = 0xFFFFFFF0u;
-    EXPECT_EQ(ReadError(BuildImage(layout, {Bytes(12, 0)}), pgwaIgnore), "TIFF: Invalid RowsPerStrip");
+    EXPECT_EQ(ReadError(BuildImage(layout, {Bytes(12, 0)}), pgwaIgnore), "");
 
     // ImageLength 0, no RowsPerStrip, one strip: RowsPerStrip would end up 0.
     TImageLayout empty;
     empty.height = 0;
     EXPECT_EQ(ReadError(BuildImage(empty, {Bytes(4, 0)}), pgwaIgnore), "TIFF: Invalid RowsPerStrip");
+
+    // No ImageLength, RowsPerStrip 16 and one strip: the single-strip warning
+    // would make the rows per strip the length, 0, whatever the compression.
+    for (const std::uint32_t compression : {1u, 5u, 8u, 32773u}) {
+        TImageLayout noLength;
+        noLength.height = 0;
+        noLength.rowsPerStrip = 16;
+        noLength.compression = compression;
+        EXPECT_EQ(ReadError(BuildImage(noLength, {Bytes{0x80, 0x00, 0x20, 0x00}}), pgwaIgnore),
+                  "TIFF: ImageLength invalid")
+            << compression;
+    }
 
     // RowsPerStrip larger than the image: one strip.
     layout.rowsPerStrip = 1000;
@@ -875,14 +905,15 @@ TEST(TiffRead, GetInfoTexts)
     const Row rows[] = {
         {false, 1, 1, {8}, "I, Uncompr., BlackIsZero", "", 8, "256"},
         {true, 32773, 0, {1}, "M, PackBits, WhiteIsZero", "", 1, "2"},
-        {false, 2, 0, {1}, "I, CCITT 1D, WhiteIsZero", "(Unsupported compression)", 1, "2"},
-        {false, 3, 0, {1}, "I, Group 3 F., WhiteIsZero", "(Unsupported compression)", 1, "2"},
-        {false, 4, 0, {1}, "I, Group 4 F., WhiteIsZero", "(Unsupported compression)", 1, "2"},
+        {false, 2, 0, {1}, "I, CCITT 1D, WhiteIsZero", "", 1, "2"},
+        {false, 3, 0, {1}, "I, Group 3 F., WhiteIsZero", "", 1, "2"},
+        {false, 4, 0, {1}, "I, Group 4 F., WhiteIsZero", "", 1, "2"},
         {false, 5, 2, {8, 8, 8}, "I, LZW, RGB", "", 24, "16.7 M"},
         {false, 8, 1, {16}, "I, Deflate, BlackIsZero", "", 16, "65536"},
         {false, 6, 2, {8, 8, 8, 8}, "I, JPEG, RGB", "(Unsupported compression)", 32, "16.7 M"},
         {true, 32946, 3, {4}, "M, Deflate, RGB Palette", "", 4, "16"},
-        {true, 7, 3, {4}, "M, , RGB Palette", "", 4, "16"},
+        {true, 7, 3, {4}, "M, JPEG, RGB Palette", "", 4, "16"},
+        {true, 7, 6, {8, 8, 8}, "M, JPEG, YCbCr", "", 24, "16.7 M"},
         {false, 1, 5, {8, 8, 8, 8}, "I, Uncompr., CMYK", "", 32, "16.7 M"},
     };
     for (const Row& row : rows) {
@@ -904,7 +935,7 @@ TEST(TiffRead, GetInfoTexts)
     }
     // Directory errors reach GetInfo too.
     TImageLayout bad;
-    bad.bits = {2};
+    bad.bits = {33};
     TTIFFileFormatReader reader;
     const Bytes file = BuildImage(bad, {Bytes(8, 0)});
     TReadOnlyMemoryStream stream(file.data(), file.size());

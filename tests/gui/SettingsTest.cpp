@@ -85,6 +85,34 @@ TEST(Settings, SectionsAndKeysAreReadFromAHandWrittenFile)
     EXPECT_EQ(read.ColorResolution, 4);
 }
 
+// An unquoted comma makes the ini reader see a list; a text setting still reads
+// as the whole line and a number with a comma is no number.
+TEST(Settings, HandWrittenValuesWithCommas)
+{
+    const struct {
+        const char* line;
+        const char* open;
+        int left;
+    } cases[] = {
+        {"Open=/x/a,b,c", "/x/a,b,c", 1},
+        {"Open=\"/q,r\"", "/q,r", 1},
+        {"Open=,", ",", 1},
+        {"Left=40,5", "", 1},
+        {"Left=40", "", 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TTempDir dir;
+        const std::string section = std::string(c.line).rfind("Left", 0) == 0 ? "[Window]\n" : "[Path]\n";
+        test::WriteAll(dir.Path() / kSettingsFileName, section + c.line + "\n");
+        TSettings read;
+        read.Left = 1;
+        ASSERT_TRUE(ReadSettings(IniIn(dir), read));
+        EXPECT_EQ(read.OpenPath, c.open);
+        EXPECT_EQ(read.Left, c.left);
+    }
+}
+
 TEST(Settings, MissingFileKeepsTheDefaults)
 {
     TTempDir dir;

@@ -76,7 +76,7 @@ TEST(Viewer, PlaysMetafilesIntoThe252ColourPalette)
 {
     const std::filesystem::path suite = test::TestSuitesDir() / "metafile";
     if (!std::filesystem::is_directory(suite))
-        GTEST_SKIP() << "no metafile samples beside the project";
+        RASTOVA_SKIP_WITHOUT_SUITES("no metafile samples beside the project");
     const std::tuple<const char*, QString, int, int> cases[] = {
         {"inkscape-shapes.emf", "File info: Enhanced Metafile, 401x302 pixeles, colors: 256, File size: 30.7 Kb", 401,
          302},

@@ -136,8 +136,8 @@ TEST_F(FileFormatsTest, ListsAreKeptInExtensionOrder)
     for (const auto& w : Formats().Writers())
         writers.push_back(w->Extension);
     EXPECT_EQ(readers, (std::vector<std::string>{"avif", "bmp", "dib", "gif", "heic", "heif", "ico", "jif", "jpeg",
-                                                  "jpg", "jxl", "pbm", "pcx", "pgm", "png", "ppm", "rle", "tga", "tif",
-                                                  "tiff", "webp", "zzgamma"}));
+                                                  "jpg", "jxl", "pam", "pbm", "pcx", "pgm", "png", "ppm", "rle", "tga",
+                                                  "tif", "tiff", "webp", "zzgamma"}));
     EXPECT_EQ(writers, (std::vector<std::string>{"avif", "bmp", "dib", "heic", "heif", "jif", "jpeg", "jpg", "jxl",
                                                   "pbm", "pgm", "png", "ppm", "tga", "tif", "tiff", "webp", "zzfake"}));
     for (const auto& r : Formats().Readers())

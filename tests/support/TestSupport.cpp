@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -11,6 +12,12 @@ std::filesystem::path TestSuitesDir()
 {
     const std::filesystem::path dir(RASTOVA_TESTSUITES_DIR);
     return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
+}
+
+bool TestSuitesRequired()
+{
+    const char* value = std::getenv("RASTOVA_REQUIRE_TESTSUITES");
+    return value != nullptr && *value != '\0' && std::string(value) != "0";
 }
 
 TTempDir::TTempDir()

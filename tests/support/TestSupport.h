@@ -16,6 +16,16 @@ namespace rastova::test {
 // Folder of the third-party test images; empty when it is not beside the project.
 std::filesystem::path TestSuitesDir();
 
+// True when the environment sets RASTOVA_REQUIRE_TESTSUITES (CI does): a test
+// that needs the suites then fails instead of skipping without them.
+bool TestSuitesRequired();
+
+// Ends a suite-based test whose images are missing: a skip, or a failure when
+// required. One return statement, like GTEST_SKIP, so it fits under an if.
+#define RASTOVA_SKIP_WITHOUT_SUITES(why)                                                                \
+    return GTEST_MESSAGE_(why, ::rastova::test::TestSuitesRequired() ? ::testing::TestPartResult::kFatalFailure \
+                                                                     : ::testing::TestPartResult::kSkip)
+
 // Fresh empty folder under the system temp folder, removed by the destructor.
 class TTempDir {
 public:
