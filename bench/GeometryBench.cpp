@@ -21,11 +21,13 @@ void RotateLikeConverter(benchmark::State& state, int rotation, const TPixelGrap
     const int w = source.Width(), h = source.Height();
     const int ew = w % 2 == 0, eh = h % 2 == 0;
     TPixelGraphic target;
-    // Every target pixel is written, so the target is made once.
+    // Every target pixel is written, so the target is made once; a source
+    // with alpha keeps it, as in the converter.
+    const TBitCount format = source.HasAlpha() ? bc32 : bc24;
     if (rotation == 180)
-        target.SetSize(w, h, bc24);
+        target.SetSize(w, h, format);
     else
-        target.SetSize(h, w, bc24);
+        target.SetSize(h, w, format);
     for (auto _ : state) {
         if (rotation == 180)
             target.Rotate(source, 0, 0, w, h, w / 2, h / 2, w / 2 - ew, h / 2 - eh, 180);
@@ -87,6 +89,39 @@ void BM_Rotate180Gray8(benchmark::State& state)
 }
 BENCHMARK(BM_Rotate180Gray8)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// The photo with an alpha channel: a gradient across, as a logo's soft edges.
+const TPixelGraphic& AlphaPhoto()
+{
+    static const TPixelGraphic* alpha = [] {
+        auto* image = new TPixelGraphic;
+        image->SetSize(Photo().Width(), Photo().Height(), bc32);
+        image->CopyFrom(Photo());
+        for (int y = 0; y < image->Height(); ++y)
+            for (int x = 0; x < image->Width(); ++x)
+                image->ScanLine(y)[4 * x + 3] = std::uint8_t(x * 255 / image->Width());
+        return image;
+    }();
+    return *alpha;
+}
+
+void BM_Rotate90Alpha32(benchmark::State& state)
+{
+    RotateLikeConverter(state, 90, AlphaPhoto());
+}
+BENCHMARK(BM_Rotate90Alpha32)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_RotateMinus90Alpha32(benchmark::State& state)
+{
+    RotateLikeConverter(state, -90, AlphaPhoto());
+}
+BENCHMARK(BM_RotateMinus90Alpha32)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_Rotate180Alpha32(benchmark::State& state)
+{
+    RotateLikeConverter(state, 180, AlphaPhoto());
+}
+BENCHMARK(BM_Rotate180Alpha32)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 void BM_Rotate30Bilinear(benchmark::State& state)
 {
     const TPixelGraphic& source = Photo();
@@ -112,6 +147,18 @@ void BM_MirrorHorizontal(benchmark::State& state)
 }
 BENCHMARK(BM_MirrorHorizontal)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+void BM_MirrorHorizontalAlpha32(benchmark::State& state)
+{
+    TPixelGraphic image;
+    image.Assign(&AlphaPhoto());
+    for (auto _ : state) {
+        image.MirrorHorizontal();
+        benchmark::DoNotOptimize(image.ScanLine(0));
+    }
+    SetPixelsProcessed(state, image);
+}
+BENCHMARK(BM_MirrorHorizontalAlpha32)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 void BM_MirrorVertical(benchmark::State& state)
 {
     TPixelGraphic image;
@@ -125,11 +172,10 @@ void BM_MirrorVertical(benchmark::State& state)
 BENCHMARK(BM_MirrorVertical)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // Counted in source pixels (the picture being shrunk).
-void Shrink(benchmark::State& state, int divisor, TStretchMode mode)
+void Shrink(benchmark::State& state, int divisor, TStretchMode mode, const TPixelGraphic& source = Photo())
 {
-    const TPixelGraphic& source = Photo();
     TPixelGraphic target;
-    target.SetSize(source.Width() / divisor, source.Height() / divisor, bc24);
+    target.SetSize(source.Width() / divisor, source.Height() / divisor, source.HasAlpha() ? bc32 : bc24);
     target.SetStretchMode(mode);
     for (auto _ : state) {
         target.CopyFrom(source);
@@ -143,6 +189,12 @@ void BM_ShrinkToQuarterAreaPrecise(benchmark::State& state)
     Shrink(state, 2, smPrecise);
 }
 BENCHMARK(BM_ShrinkToQuarterAreaPrecise)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_ShrinkToQuarterAreaPreciseAlpha32(benchmark::State& state)
+{
+    Shrink(state, 2, smPrecise, AlphaPhoto());
+}
+BENCHMARK(BM_ShrinkToQuarterAreaPreciseAlpha32)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_ShrinkToQuarterSidesPrecise(benchmark::State& state)
 {

@@ -71,7 +71,7 @@ struct TCommandLine {
     bool keepCase = false;
     std::string fit;
     bool autoOrient = false;
-    std::string background = "black";
+    std::string background;  // empty: the file's own (a PNG's bKGD), else black
     bool binary = false;
     bool strict = false;
     bool quiet = false;
@@ -503,13 +503,14 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
         ->capture_default_str();
     app.add_flag("--auto-orient", line.autoOrient,
                  "Turn JPEG photos upright by their EXIF orientation, before -m and -r [default: off]");
-    app.add_option("--background", line.background, "Colour behind transparent pixels, #rrggbb or a name")
+    app.add_option("--background", line.background,
+                   "Colour behind transparent pixels where the target cannot keep them, #rrggbb or a name "
+                   "[default: the file's own, else black]")
         ->type_name("COLOR")
         ->check([](const std::string& text) {
             TRGB color = 0;
             return ParseColor(text, color) ? std::string() : "expected #rrggbb or a colour name";
-        })
-        ->capture_default_str();
+        });
 }
 
 // Sizes and the writers' own choices.
@@ -608,8 +609,8 @@ TConversionOptions OptionsOf(const TCommandLine& line)
     options.AutoOrient = line.autoOrient;
     options.AllFrames = line.frames == "all" || line.frames == "ALL" || line.frames == "All";
     TRGB background = 0;
-    ParseColor(line.background, background);
-    options.BackGroundColor = background;
+    if (!line.background.empty() && ParseColor(line.background, background))
+        options.BackGroundColor = background;
     // OK/Cancel rather than the OK box: the question function answers OK, and a
     // reader that would refuse after a mere OK box (a TIFF strip table of one
     // strip) goes on as in the window's batch.

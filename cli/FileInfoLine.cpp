@@ -34,9 +34,11 @@ std::string ColourText(const TFileInfo& info)
         return std::to_string(bits) + "-bit RGB";
     if (bits == 32 || bits == 64)
         return std::to_string(bits) + "-bit RGBA";
+    // Transparency the bit count does not show: a tRNS chunk, a transparent index.
+    const std::string alpha = info.HasAlpha ? ", with alpha" : "";
     if (bits <= 0)
-        return info.ColorsText + " colours";
-    return std::to_string(bits) + "-bit, " + info.ColorsText + " colours";
+        return info.ColorsText + " colours" + alpha;
+    return std::to_string(bits) + "-bit, " + info.ColorsText + " colours" + alpha;
 }
 
 }  // namespace

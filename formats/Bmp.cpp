@@ -199,6 +199,8 @@ void TBMPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
             info.SubFormatText += ", RLE4";
         if (h.height < 0)
             info.SubFormatText += ", Top-Down";
+        info.HasAlpha = h.bitCount == 32 && h.compression == dib::kBiBitFields && h.headerSize >= dib::kV3HeaderSize &&
+                        h.masks[3] != 0;
     } else {
         FailHeaderSize();
     }

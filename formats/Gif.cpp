@@ -502,12 +502,21 @@ private:
             m_bytes.Skip(1);
     }
 
+    // A frame with a transparent index keeps it as alpha, once its indices are placed and repaired.
     void Decode(const TGifFrame& frame)
+    {
+        const TRGB background = frame.transparentIndex >= 0 ? m_graphic->GetBackGroundColor() : 0;
+        DecodeIndexed(frame, background);
+        // Flattened at once, the palette entry showing the background is all it takes.
+        if (frame.transparentIndex >= 0 && frame.transparentIndex < m_graphic->PaletteCount() && !m_aborted &&
+            !Settings().FlattenAlphaOnLoad)
+            KeepTransparentIndex(*m_graphic, frame.transparentIndex, background);
+    }
+
+    void DecodeIndexed(const TGifFrame& frame, TRGB background)
     {
         TPixelGraphic& graphic = *m_graphic;
         const TBitCount format = FormatOfTableBits(frame.tableBits);
-        // Transparent pixels show the image's background, as alpha does elsewhere.
-        const TRGB background = frame.transparentIndex >= 0 ? graphic.GetBackGroundColor() : 0;
         CheckImagePixels(frame.width, frame.height);
         CheckDataCanFill(frame);
         graphic.SetSize(frame.width, frame.height, format);
@@ -540,11 +549,26 @@ private:
         if (!started || frame.width == 0 || frame.height == 0) {
             // Nothing to place, or a code size the tables cannot hold.
             lzw.SkipRest();
-            return;
+        } else {
+            PlacePixels(lzw, frame, format);
+            if (!m_aborted)
+                lzw.SkipRest();
         }
-        PlacePixels(lzw, frame, format);
-        if (!m_aborted)
-            lzw.SkipRest();
+    }
+
+    // The frame becomes 32-bit, its transparent index fully transparent (in the
+    // background's colour); the background stays the image's own.
+    static void KeepTransparentIndex(TPixelGraphic& graphic, int transparentIndex, TRGB background)
+    {
+        TPixelGraphic indexed;
+        indexed.Assign(&graphic);
+        graphic.SetSize(indexed.Width(), indexed.Height(), bc32);
+        graphic.SetBackGroundColor(background);
+        graphic.CopyFrom(indexed);
+        for (int y = 0; y < graphic.Height() && !graphic.GetEmpty(); ++y)
+            for (int x = 0; x < graphic.Width(); ++x)
+                if (int(indexed.GetPixel(x, y)) == transparentIndex)
+                    graphic.SetPixel(x, y, WithAlpha(background, 0));
     }
 
     // A frame far larger than its data could ever fill would only cost the

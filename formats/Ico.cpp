@@ -1,6 +1,5 @@
 #include "formats/Ico.h"
 
-#include "image/AlphaBlend.h"
 #include "formats/Png.h"
 #include "image/ByteOrder.h"
 #include "image/PGExceptions.h"
@@ -207,8 +206,8 @@ void ReadPngEntry(TStream& stream, std::int64_t position, std::uint32_t size, TP
 
 // A 24- or 32-bit entry: BITMAPINFOHEADER, no palette, the colour rows (blue,
 // green, red and, for 32 bits, alpha) bottom-up, then the AND mask. 32-bit
-// pixels are laid over BackGroundColor by their alpha and the mask is not
-// needed; 24-bit ones have only the mask, and masked pixels get IcoMaskColor.
+// pixels keep their alpha in a 32-bit image and the mask is not needed;
+// 24-bit ones have only the mask, and masked pixels get IcoMaskColor.
 void ReadTrueColorEntry(TStream& stream, std::int64_t position, std::uint32_t size, TPixelGraphic& graphic,
                         TObject* sender)
 {
@@ -236,29 +235,26 @@ void ReadTrueColorEntry(TStream& stream, std::int64_t position, std::uint32_t si
     if (!ReadAt(stream, position + headerSize, data.data(), std::int64_t(data.size())))
         throw EPixelGraphic(kMsgIndexOutOfBounds);
 
-    const TRGB background = graphic.GetBackGroundColor();
     CheckImagePixels(width, height);
-    graphic.SetSize(width, height, bc24);
+    graphic.SetSize(width, height, bits == 32 ? bc32 : bc24);
     graphic.SetTransparent(bits == 24);
     graphic.SetPaletteCount(0);
     const std::uint8_t mask[3] = {BlueOf(IcoMaskColor), GreenOf(IcoMaskColor), RedOf(IcoMaskColor)};
-    const std::uint8_t back[3] = {BlueOf(background), GreenOf(background), RedOf(background)};
     TProgressScope progress(graphic, sender);
     for (int y = 0; y < height; ++y) {
         const std::size_t stored = std::size_t(height - 1 - y);
         const std::uint8_t* row = data.data() + stored * rowSize;
         const std::uint8_t* maskRow = data.data() + colorBytes + stored * maskRowSize;
         std::uint8_t* line = graphic.ScanLine(y);
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* out = line + 3 * std::size_t(x);
-            if (bits == 32) {
-                const std::uint8_t* p = row + 4 * std::size_t(x);
-                for (int c = 0; c < 3; ++c)
-                    out[c] = OverBackground(p[c], p[3], back[c]);
-            } else if (GetPacked1(maskRow, x)) {
-                std::memcpy(out, mask, 3);
-            } else {
-                std::memcpy(out, row + 3 * std::size_t(x), 3);
+        if (bits == 32) {
+            std::memcpy(line, row, 4 * std::size_t(width));
+        } else {
+            for (int x = 0; x < width; ++x) {
+                std::uint8_t* out = line + 3 * std::size_t(x);
+                if (GetPacked1(maskRow, x))
+                    std::memcpy(out, mask, 3);
+                else
+                    std::memcpy(out, row + 3 * std::size_t(x), 3);
             }
         }
         if (graphic.Progress(sender, y, height - 1))

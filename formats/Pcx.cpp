@@ -128,7 +128,8 @@ void SetPalette(TStream& stream, TPixelGraphic& graphic, const TPcxHeader& h)
         }
         break;
     case bc8: ReadEndPalette(stream, graphic); break;
-    case bc24: graphic.SetPaletteIdent(pTrueColor); break;
+    case bc24:
+    case bc32: graphic.SetPaletteIdent(pTrueColor); break;
     }
 }
 
@@ -181,6 +182,7 @@ void MoveScanLine(const std::uint8_t* line, int length, const TPcxHeader& h, TPi
         }
         break;
     }
+    case bc32: break;  // PCX has no alpha: never chosen
     }
 }
 

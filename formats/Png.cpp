@@ -271,44 +271,12 @@ std::int64_t OutputRowBytes(const TPngHeader& header)
 
 // ---- transparency ------------------------------------------------------------------------
 
-// libpng composites on the samples as the file stores them, so a background must
-// be given in the file's sample depth. For 16-bit files that are stripped to 8 bits
-// it multiplies the background by 257 itself and so wants it at 8 bits.
-int BackgroundDepth(const TPngHeader& header)
-{
-    return header.bitDepth == 16 ? 8 : header.bitDepth;
-}
-
-png_uint_16 ScaleToDepth(int value8, int bitDepth)
-{
-    const int maxValue = (1 << bitDepth) - 1;
-    return png_uint_16((value8 * maxValue + 127) / 255);
-}
-
 int ScaleToEightBits(int value, int bitDepth)
 {
     if (bitDepth == 16)
         return value >> 8;
     const int maxValue = (1 << bitDepth) - 1;
     return std::min(value, maxValue) * 255 / maxValue;
-}
-
-png_color_16 BackgroundFromColor(TRGB color, const TPngHeader& header)
-{
-    png_color_16 background{};
-    if (IsPaletteFile(header)) {
-        background.red = RedOf(color);
-        background.green = GreenOf(color);
-        background.blue = BlueOf(color);
-    } else if (IsColourFile(header)) {
-        background.red = ScaleToDepth(RedOf(color), BackgroundDepth(header));
-        background.green = ScaleToDepth(GreenOf(color), BackgroundDepth(header));
-        background.blue = ScaleToDepth(BlueOf(color), BackgroundDepth(header));
-    } else {
-        const int gray = (RedOf(color) + GreenOf(color) + BlueOf(color)) / 3;
-        background.gray = ScaleToDepth(gray, BackgroundDepth(header));
-    }
-    return background;
 }
 
 // The colour a bKGD chunk stands for: the palette entry it names, its gray level
@@ -332,55 +300,28 @@ TRGB ColorOfBackground(const png_color_16& background, const TPngHeader& header,
     return RGBValue(gray, gray, gray);
 }
 
-// A file's background as the codec wants it: 16-bit samples at 8 bits (see
-// BackgroundDepth), the rest clamped to the sample range, so the codec never ORs
-// stray bits into neighbouring pixels of a low-depth gray row.
-png_color_16 FileBackgroundForCodec(png_color_16 background, const TPngHeader& header)
-{
-    if (IsPaletteFile(header))
-        return background;
-    if (header.bitDepth == 16) {
-        background.red >>= 8;
-        background.green >>= 8;
-        background.blue >>= 8;
-        background.gray >>= 8;
-        return background;
-    }
-    const auto maxValue = png_uint_16((1 << header.bitDepth) - 1);
-    background.red = std::min(background.red, maxValue);
-    background.green = std::min(background.green, maxValue);
-    background.blue = std::min(background.blue, maxValue);
-    background.gray = std::min(background.gray, maxValue);
-    return background;
-}
-
-struct TCompositing {
-    bool active = false;
-    png_color_16 background{};
-    int gammaCode = PNG_BACKGROUND_GAMMA_SCREEN;
-    std::optional<TRGB> fileColor;  // the image's new BackGroundColor
+// A file with a tRNS chunk or an alpha channel arrives as 32-bit pixels with
+// their alpha; the background a bKGD chunk names becomes the image's own, for
+// a later flattening, unless the settings say the caller's background wins.
+struct TTransparency {
+    bool alpha = false;
+    std::optional<TRGB> fileColor;
 };
 
-TCompositing CompositingFor(png_structp png, png_infop info, const TPngHeader& header, const TPixelGraphic& graphic)
+TTransparency TransparencyOf(png_structp png, png_infop info, const TPngHeader& header)
 {
-    TCompositing compositing;
-    compositing.active =
+    TTransparency transparency;
+    transparency.alpha =
         png_get_valid(png, info, PNG_INFO_tRNS) != 0 || (header.colorType & PNG_COLOR_MASK_ALPHA) != 0;
-    if (!compositing.active)
-        return compositing;
     png_color_16p fileBackground = nullptr;
-    if (Settings().PNGUseFileBackground && png_get_bKGD(png, info, &fileBackground) != 0 && fileBackground != nullptr) {
+    if (transparency.alpha && Settings().PNGUseFileBackground && png_get_bKGD(png, info, &fileBackground) != 0 &&
+        fileBackground != nullptr) {
         png_colorp palette = nullptr;
         int paletteCount = 0;
         png_get_PLTE(png, info, &palette, &paletteCount);
-        compositing.background = FileBackgroundForCodec(*fileBackground, header);
-        compositing.gammaCode = PNG_BACKGROUND_GAMMA_FILE;
-        compositing.fileColor = ColorOfBackground(*fileBackground, header, palette, paletteCount);
-    } else {
-        compositing.background = BackgroundFromColor(graphic.GetBackGroundColor(), header);
-        compositing.gammaCode = PNG_BACKGROUND_GAMMA_SCREEN;
+        transparency.fileColor = ColorOfBackground(*fileBackground, header, palette, paletteCount);
     }
-    return compositing;
+    return transparency;
 }
 
 // ---- palette and rows ----------------------------------------------------------------------
@@ -400,7 +341,7 @@ std::vector<TRGB> PlteColors(png_structp png, png_infop info)
 
 void SetPaletteOf(TPixelGraphic& graphic, const TPngHeader& header, const std::vector<TRGB>& plte)
 {
-    if (graphic.BitCount() == bc24)
+    if (graphic.IsTrueColorFormat())
         return;
     if (!IsPaletteFile(header)) {
         static constexpr TPaletteIdent kGrayPalettes[] = {pBlackWhite, pBlackWhite, pGray4, pGray4, pGray16};
@@ -431,7 +372,7 @@ struct TRowRepair {
     const TPngHeader& header;
     ~TRowRepair()
     {
-        if (graphic.GetEmpty())
+        if (graphic.GetEmpty() || graphic.HasAlpha())
             return;
         if (header.bitDepth == 2)
             for (int y = 0; y < graphic.Height(); ++y)
@@ -506,9 +447,9 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     png_infop info = codec.Info();
     codec.Call([&] { png_read_info(png, info); });
     const TPngHeader header = HeaderOf(png, info);
-    const TBitCount bitCount = BitCountOf(header);
+    const TTransparency transparency = TransparencyOf(png, info, header);
+    const TBitCount bitCount = transparency.alpha ? bc32 : BitCountOf(header);
     const std::vector<TRGB> plte = PlteColors(png, info);
-    const TCompositing compositing = CompositingFor(png, info, header, graphic);
 
     double fileGamma = 0;
     if ((chunks & kGamaChunk) != 0 && png_get_gAMA(png, info, &fileGamma) != 0 && fileGamma > 0)
@@ -516,18 +457,23 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
 
     int passes = 1;
     codec.Call([&] {
-        if (compositing.active)
-            png_set_background(png, &compositing.background, compositing.gammaCode, 0, 1.0);
+        if (transparency.alpha) {
+            // Palette, gray and tRNS all become 8-bit samples with alpha.
+            png_set_expand(png);
+            png_set_gray_to_rgb(png);
+        }
         if (header.bitDepth == 16)
             png_set_strip_16(png);
-        if (IsColourFile(header))
+        if (IsColourFile(header) || transparency.alpha)
             png_set_bgr(png);
         passes = png_set_interlace_handling(png);
         png_read_update_info(png, info);
     });
     // The rows must arrive exactly as wide as the image rows we hand out.
     const int channels = png_get_channels(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t(OutputRowBytes(header)) || (channels != 1 && channels != 3))
+    const std::int64_t rowBytes = transparency.alpha ? 4 * std::int64_t(header.width) : OutputRowBytes(header);
+    const bool channelsFit = transparency.alpha ? channels == 4 : channels == 1 || channels == 3;
+    if (png_get_rowbytes(png, info) != std::size_t(rowBytes) || !channelsFit)
         Fail(MessageText(kMsgNotSupportedSubformat));
     // Refuse before allocating when the data left cannot inflate to the rows announced.
     const std::int64_t fileRowBytes = (std::int64_t(header.width) * header.bitDepth * header.channels + 7) / 8;
@@ -538,8 +484,8 @@ void TPNGFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     CheckImagePixels(header.width, header.height);
     graphic.SetSize(int(header.width), int(header.height), bitCount);
     SetPaletteOf(graphic, header, plte);
-    if (compositing.fileColor)
-        graphic.SetBackGroundColor(*compositing.fileColor);
+    if (transparency.fileColor)
+        graphic.SetBackGroundColor(*transparency.fileColor);
 
     bool aborted = false;
     {
@@ -586,6 +532,7 @@ void TPNGFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     info.Height = int(header.height);
     info.BitsPerPixel = header.bitDepth * header.channels;
     info.ColorsText = ColorsTextOfDepth(info.BitsPerPixel);
+    info.HasAlpha = png_get_valid(png, pngInfo, PNG_INFO_tRNS) != 0 || (header.colorType & PNG_COLOR_MASK_ALPHA) != 0;
 }
 
 // ---- writer -------------------------------------------------------------------------------
@@ -595,6 +542,7 @@ TPNGFileFormatWriter::TPNGFileFormatWriter()
     Extension = "png";
     Description = "Portable Network Graphics";
     CanWriteResolutions = TColorResolutions(0xFF);
+    CanWriteAlpha = true;
 }
 
 void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
@@ -612,6 +560,8 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     int colorType = PNG_COLOR_TYPE_RGB;
     if (graphic.BitCount() == bc8 && graphic.PaletteIdent() == pGray256) {
         colorType = PNG_COLOR_TYPE_GRAY;
+    } else if (graphic.HasAlpha()) {
+        colorType = PNG_COLOR_TYPE_RGB_ALPHA;
     } else if (graphic.BitCount() != bc24) {
         bitDepth = graphic.BitCountNum();
         colorType = PNG_COLOR_TYPE_PALETTE;

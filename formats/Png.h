@@ -5,8 +5,8 @@
 
 namespace rastova {
 
-// A file with transparency and a bKGD chunk is composited against that colour
-// instead of the image's BackGroundColor.
+// A file with transparency and a bKGD chunk gives the image that colour as its
+// BackGroundColor, the one its alpha is flattened onto.
 extern bool PNGUseFileBackground;
 // The writer stores a gAMA chunk derived from the image's Gamma.
 extern bool PNGWriteGamma;

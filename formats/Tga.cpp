@@ -44,6 +44,8 @@ struct TTgaHeader {
     int BytesPerPixel() const { return depth / 8; }
     bool RunLength() const { return (imageType & kRunLengthType) != 0; }
     bool HasColorMap() const { return depth == 8 && colorMapType == 1 && mapLength > 0; }
+    // 32-bit pixels whose descriptor gives their fourth byte as attribute (alpha) bits.
+    bool HasAlpha() const { return depth == 32 && (descriptor & 0x0F) != 0; }
 };
 
 // Offsets of the header's fields; the origin (8..11) is always 0 here.
@@ -140,13 +142,18 @@ void CheckDataPresent(TStream& stream, const TTgaHeader& h)
 }
 
 // A file row in the order of the file into an image row; right-to-left files
-// are mirrored here.
-void ConvertRow(const std::uint8_t* src, std::uint8_t* dest, int width, int bytesPerPixel, bool rightToLeft)
+// are mirrored here. alpha: the image is 32-bit and takes the fourth byte.
+void ConvertRow(const std::uint8_t* src, std::uint8_t* dest, int width, int bytesPerPixel, bool rightToLeft,
+                bool alpha)
 {
     for (int x = 0; x < width; ++x, src += bytesPerPixel) {
         const int column = rightToLeft ? width - 1 - x : x;
         if (bytesPerPixel == 1) {
             dest[column] = src[0];
+            continue;
+        }
+        if (alpha) {
+            std::memcpy(dest + 4 * std::size_t(column), src, 4);
             continue;
         }
         std::uint8_t* p = dest + 3 * column;
@@ -170,8 +177,8 @@ void ReadRows(TStream& stream, TPixelGraphic& graphic, const TTgaHeader& h, TObj
     const int bytesPerPixel = h.BytesPerPixel();
     const bool rightToLeft = (h.descriptor & kRightToLeft) != 0;
     const bool topToBottom = (h.descriptor & kTopToBottom) != 0;
-    // Uncompressed indices and blue-green-red pixels are already in the image's layout.
-    const bool direct = !h.RunLength() && (bytesPerPixel == 1 || bytesPerPixel == 3) && !rightToLeft;
+    // Uncompressed indices and blue-green-red(-alpha) pixels are already in the image's layout.
+    const bool direct = !h.RunLength() && (bytesPerPixel == 1 || bytesPerPixel == 3 || h.HasAlpha()) && !rightToLeft;
     const std::int64_t rowBytes = std::int64_t(width) * bytesPerPixel;
     std::vector<std::uint8_t> rowBuffer(direct ? 0 : std::size_t(rowBytes));
     TTgaByteSource source(stream);
@@ -187,7 +194,7 @@ void ReadRows(TStream& stream, TPixelGraphic& graphic, const TTgaHeader& h, TObj
                 decoder.DecodeRow(rowBuffer.data(), width);
             else
                 stream.ReadBuffer(rowBuffer.data(), rowBytes);
-            ConvertRow(rowBuffer.data(), dest, width, bytesPerPixel, rightToLeft);
+            ConvertRow(rowBuffer.data(), dest, width, bytesPerPixel, rightToLeft, h.HasAlpha());
         }
         if (graphic.Progress(sender, y, height))
             break;
@@ -271,7 +278,7 @@ void TTGAFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     CheckDataPresent(stream, h);
 
     CheckImagePixels(h.width, h.height);
-    graphic.SetSize(h.width, h.height, h.depth == 8 ? bc8 : bc24);
+    graphic.SetSize(h.width, h.height, h.depth == 8 ? bc8 : h.HasAlpha() ? bc32 : bc24);
     if (h.depth == 8 && palette.empty()) {
         graphic.SetPaletteIdent(pGray256);
     } else if (h.depth == 8) {
@@ -305,6 +312,7 @@ void TTGAFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     info.Height = h.height;
     info.BitsPerPixel = h.depth;
     info.ColorsText = ColorsTextOf(h.depth);
+    info.HasAlpha = h.HasAlpha();
     info.ImageCount = 1;
 }
 
@@ -344,11 +352,13 @@ TTGAFileFormatWriter::TTGAFileFormatWriter()
     Extension = "tga";
     Description = "Truevision Targa";
     CanWriteResolutions = TColorResolutions(ResolutionBit(cr256Colors) | ResolutionBit(crTrueColor));
+    CanWriteAlpha = true;
 }
 
 void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
-    const bool trueColor = graphic.BitCount() == bc24;
+    const bool alpha = graphic.HasAlpha();
+    const bool trueColor = graphic.IsTrueColorFormat();
     // The save path converts first; a direct call with another format would
     // otherwise read rows of the wrong length.
     if (!trueColor && graphic.BitCount() != bc8)
@@ -378,7 +388,8 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     h.entrySize = mapped ? 24 : 0;
     h.width = width;
     h.height = height;
-    h.depth = trueColor ? 24 : 8;
+    h.depth = alpha ? 32 : trueColor ? 24 : 8;
+    h.descriptor = alpha ? 8 : 0;  // eight attribute (alpha) bits
     std::vector<std::uint8_t> head(kHeaderSize + 3 * std::size_t(paletteCount), 0);
     PutHeader(h, head.data());
     for (int i = 0; i < paletteCount; ++i) {
@@ -393,14 +404,14 @@ void TTGAFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
         return;
 
     TProgressScope progress(graphic, &graphic);
-    const std::int64_t rowBytes = std::int64_t(width) * (trueColor ? 3 : 1);
+    const std::int64_t rowBytes = std::int64_t(width) * (alpha ? 4 : trueColor ? 3 : 1);
     std::vector<std::uint8_t> packets;
     for (int r = 0; r < height; ++r) {
         // Memory row r from the bottom, without its alignment bytes.
         const std::uint8_t* row = graphic.ScanLine(height - 1 - r);
         if (rle) {
             packets.clear();
-            AppendRlePackets(row, width, trueColor ? 3 : 1, packets);
+            AppendRlePackets(row, width, alpha ? 4 : trueColor ? 3 : 1, packets);
             stream.WriteBuffer(packets.data(), std::int64_t(packets.size()));
         } else {
             stream.WriteBuffer(row, rowBytes);

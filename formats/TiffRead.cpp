@@ -1,6 +1,5 @@
 // TIFF reader: header, IFD chain, directory checks, uncompressed, PackBits, LZW and Deflate
 // strips, and the one-line file description.
-#include "image/AlphaBlend.h"
 #include "formats/Tiff.h"
 #include "formats/TiffChunks.h"
 #include "formats/TiffDecode.h"
@@ -625,7 +624,7 @@ void CheckDataPresent(TTiffSource& source, const TTiffDirectory& dir)
 TBitCount BitCountOf(const TTiffDirectory& dir)
 {
     if (dir.samplesPerPixel > 1)
-        return bc24;
+        return dir.Alpha() ? bc32 : bc24;
     switch (dir.bitsPerSample[0]) {
     case 1: return bc1;
     case 4: return bc4;
@@ -660,7 +659,8 @@ void SetPalette(const TTiffDirectory& dir, TPixelGraphic& graphic)
     case bc1: graphic.SetPaletteIdent(pBlackWhite); break;  // a 1-bit ColorMap is not used
     case bc4: gray ? graphic.SetPaletteIdent(pGray16) : SetColorMapPalette(dir, graphic); break;
     case bc8: gray ? graphic.SetPaletteIdent(pGray256) : SetColorMapPalette(dir, graphic); break;
-    case bc24: break;
+    case bc24:
+    case bc32: break;
     }
 }
 
@@ -742,27 +742,17 @@ inline std::uint8_t Reduce16(const std::uint8_t* p, bool motorola)
     return std::uint8_t((v + 128) / 257);
 }
 
-// How rows are stored: the directory, and the background alpha is laid over.
+// How rows are stored: the directory, and the image row width.
 struct TRowLayout {
     const TTiffDirectory& dir;
     int width;
-    std::uint8_t background[3];  // blue, green, red as the image stores them
+
+    // Bytes of an image pixel: RGB with alpha keeps it in a 32-bit image.
+    std::size_t PixelBytes() const { return dir.Alpha() ? 4 : 3; }
 };
 
-// The background alpha is laid over, when the directory has alpha.
-TRowLayout RowLayoutOf(const TTiffDirectory& dir, const TPixelGraphic& graphic)
-{
-    TRowLayout layout{dir, dir.width, {0, 0, 0}};
-    if (dir.Alpha()) {
-        const TRGB background = graphic.GetBackGroundColor();
-        layout.background[0] = BlueOf(background);
-        layout.background[1] = GreenOf(background);
-        layout.background[2] = RedOf(background);
-    }
-    return layout;
-}
-
-// Stores one pixel's colour samples (red, green, blue at 8 bits) with its alpha.
+// Stores one pixel's colour samples (red, green, blue at 8 bits) with its
+// alpha; associated (premultiplied) colours are divided by their alpha again.
 inline void PutColor(const TRowLayout& layout, std::uint8_t* out, const std::uint8_t rgb[3], unsigned alpha)
 {
     if (!layout.dir.Alpha()) {
@@ -771,10 +761,12 @@ inline void PutColor(const TRowLayout& layout, std::uint8_t* out, const std::uin
         out[2] = rgb[0];
         return;
     }
-    const auto blend = layout.dir.extraSample == kExtraAssociatedAlpha ? PremultipliedOverBackground : OverBackground;
-    out[0] = blend(rgb[2], alpha, layout.background[0]);
-    out[1] = blend(rgb[1], alpha, layout.background[1]);
-    out[2] = blend(rgb[0], alpha, layout.background[2]);
+    const bool associated = layout.dir.extraSample == kExtraAssociatedAlpha;
+    for (int c = 0; c < 3; ++c) {
+        const unsigned v = rgb[2 - c];
+        out[c] = !associated ? std::uint8_t(v) : alpha == 0 ? 0 : std::uint8_t(std::min(255u, (v * 255 + alpha / 2) / alpha));
+    }
+    out[3] = std::uint8_t(alpha);
 }
 
 // 16-bit samples: gray becomes 8-bit gray, RGB and RGB with alpha become 24-bit.
@@ -792,7 +784,8 @@ void StoreRow16(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::ui
     for (int x = 0; x < layout.width; ++x) {
         const std::uint8_t* s = rowBuffer + step * std::size_t(x);
         const std::uint8_t rgb[3] = {Reduce16(s, motorola), Reduce16(s + 2, motorola), Reduce16(s + 4, motorola)};
-        PutColor(layout, line + 3 * std::size_t(x), rgb, dir.samplesPerPixel == 4 ? Reduce16(s + 6, motorola) : 255);
+        PutColor(layout, line + layout.PixelBytes() * std::size_t(x), rgb,
+                 dir.samplesPerPixel == 4 ? Reduce16(s + 6, motorola) : 255);
     }
 }
 
@@ -850,7 +843,7 @@ void StoreRow(const TRowLayout& layout, const std::uint8_t* rowBuffer, std::uint
         } else {
             for (int x = 0; x < width; ++x) {
                 const std::uint8_t* s = rowBuffer + 4 * std::size_t(x);
-                PutColor(layout, line + 3 * std::size_t(x), s, s[3]);
+                PutColor(layout, line + layout.PixelBytes() * std::size_t(x), s, s[3]);
             }
         }
         break;
@@ -1206,7 +1199,7 @@ void ReadGeneral(TTiffSource& source, TTiffDirectory& dir, TPixelGraphic& graphi
     CheckChunkLayout(dir, layout);
     CheckGeneralDataPresent(source, dir, layout);
     const TTiffDirectory buffer = BufferDirectory(dir, layout);
-    const TRowLayout rows = RowLayoutOf(buffer, graphic);
+    const TRowLayout rows{buffer, buffer.width};
     graphic.SetSize(dir.width, dir.length, BitCountOf(buffer));
     SetPalette(buffer, graphic);
     // Packed samples and RGB go straight into the image's rows (RGB as blue,
@@ -1313,7 +1306,7 @@ void TTIFFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (dir.Compressed())
         CheckCompressedStrips(dir);
     CheckDataPresent(source, dir);
-    const TRowLayout layout = RowLayoutOf(dir, graphic);
+    const TRowLayout layout{dir, dir.width};
     CheckImagePixels(dir.width, dir.length);
     graphic.SetSize(dir.width, dir.length, BitCountOf(dir));
     SetPalette(dir, graphic);
@@ -1361,6 +1354,7 @@ void TTIFFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
         bits += b;
     info.BitsPerPixel = bits;
     info.ColorsText = bits > 23 ? "16.7 M" : std::to_string(1L << bits);
+    info.HasAlpha = dir.Alpha();
 }
 
 TTIFFFileFormatReader::TTIFFFileFormatReader()

@@ -1,4 +1,4 @@
-// TIFF writer: one IFD of 13 or 14 entries in ascending tag order, the values
+// TIFF writer: one IFD of 13 to 15 entries in ascending tag order, the values
 // that do not fit an entry, then the strips, each on an even offset.
 #include "formats/Tiff.h"
 #include "formats/TiffEncode.h"
@@ -76,6 +76,7 @@ struct TTiffLayout {
     int photometric = kPhotometricBlackIsZero;
     bool invert = false;      // WhiteIsZero values
     bool cmyk = false;
+    bool alpha = false;       // a fourth, unassociated alpha sample
     int colorMapEntries = 0;  // 2^bits for palette images, else 0
     std::int64_t rowSize = 0;
     int rowsPerStrip = 0;
@@ -128,6 +129,14 @@ TTiffLayout LayoutOf(const TPixelGraphic& graphic)
         l.samplesPerPixel = l.cmyk ? 4 : 3;
         l.photometric = l.cmyk ? kPhotometricCMYK : kPhotometricRGB;
         l.rowSize = std::int64_t(l.width) * l.samplesPerPixel;
+        break;
+    case bc32:
+        // Alpha is kept as it is held, unassociated; CMYK has no room for it.
+        l.bitsPerSample = 8;
+        l.alpha = true;
+        l.samplesPerPixel = 4;
+        l.photometric = kPhotometricRGB;
+        l.rowSize = std::int64_t(l.width) * 4;
         break;
     }
     // Differences of neighbouring samples compress better, except for palette
@@ -195,6 +204,8 @@ TPendingEntries WriteEntries(TTiffSink& sink, const TTiffLayout& l)
         entry(kTagPredictor, kTypeShort, 1, std::uint32_t(l.predictor));
     if (l.colorMapEntries > 0)
         pending.colorMap = entry(kTagColorMap, kTypeShort, std::uint32_t(3 * l.colorMapEntries), 0);
+    if (l.alpha)
+        entry(kTagExtraSamples, kTypeShort, 1, kExtraUnassociatedAlpha);
     return pending;
 }
 
@@ -288,6 +299,14 @@ void FillRow(const TTiffLayout& l, const TPixelGraphic& graphic, int y, std::uin
                 d[2] = std::uint8_t(ink(s[0]));
                 d[3] = std::uint8_t(255 - brightest);
             }
+        }
+        break;
+    case bc32:
+        for (std::size_t i = 0; i < bytes; i += 4) {
+            row[i] = line[i + 2];
+            row[i + 1] = line[i + 1];
+            row[i + 2] = line[i];
+            row[i + 3] = line[i + 3];
         }
         break;
     }
@@ -428,6 +447,7 @@ TTIFFileFormatWriter::TTIFFileFormatWriter()
     Extension = "tif";
     Description = "Tagged Image File Format";
     CanWriteResolutions = TColorResolutions(0xFF & ~ResolutionBit(cr2Colors));
+    CanWriteAlpha = true;
 }
 
 void TTIFFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)

@@ -240,7 +240,14 @@ void ApplyGammaCorrection(TPixelGraphic& graphic, const TPGSettings& settings)
         const long double value = 255.0L * std::pow(i / 255.0L, ratio);
         table[i] = std::uint8_t(std::clamp(std::nearbyint(value), 0.0L, 255.0L));
     }
-    if (graphic.BitCount() != bc24) {
+    if (graphic.HasAlpha()) {
+        // Alpha is no light: only the colour bytes are corrected.
+        for (int y = 0; y < graphic.Height() && !graphic.GetEmpty(); ++y) {
+            std::uint8_t* p = graphic.ScanLine(y);
+            for (int x = 0; x < graphic.Width(); ++x, p += 4)
+                p[0] = table[p[0]], p[1] = table[p[1]], p[2] = table[p[2]];
+        }
+    } else if (graphic.BitCount() != bc24) {
         for (int i = 0; i < graphic.PaletteCount(); ++i) {
             const TRGB c = graphic.GetPaletteColor(i);
             graphic.SetPaletteColor(i, RGBValue(table[RedOf(c)], table[GreenOf(c)], table[BlueOf(c)]));
@@ -270,6 +277,8 @@ void TPixelGraphic::LoadFromStreamExt(TStream& stream, const std::string& ext, i
         throw EPGUnknownFileFormat(MessageText(kMsgUnknownFileFormat));
     reader->Read(stream, *this, imageIndex);
     ApplyGammaCorrection(*this, settings);
+    if (settings.FlattenAlphaOnLoad)
+        FlattenAlpha();
     DetectPaletteIdent();
 }
 
@@ -329,6 +338,17 @@ void CommonSave(TPixelGraphic& graphic, const std::string& extension, const TFor
         throw EPGUnknownExtension(MessageText(kMsgUnknownExtension, ext));
 
     graphic.DetectPaletteIdent();
+    if (graphic.HasAlpha() && !writer->CanWriteAlpha) {
+        // A target without alpha gets the image laid over its background first.
+        TPixelGraphic flat;
+        flat.Assign(&graphic);
+        flat.SetOnProgress(graphic.OnProgress());
+        flat.SetOnProgressEnd(graphic.OnProgressEnd());
+        flat.SetOnProgressStart(graphic.OnProgressStart());
+        flat.FlattenAlpha();
+        CommonSave(flat, extension, formats, write);
+        return;
+    }
     const int current = graphic.ColorResolution();
     int chosen = -1;
     for (const std::uint8_t code : kFallbackRows[current])

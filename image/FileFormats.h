@@ -36,6 +36,7 @@ struct TFileInfo {
     std::string ColorsText;
     int BitsPerPixel = 0;
     int ImageCount = 1;
+    bool HasAlpha = false;  // pixels of the image carry transparency (it loads 32-bit)
 };
 
 class TFileFormatReaderWriter : public TObject {
@@ -60,6 +61,9 @@ public:
 class TFileFormatWriter : public TFileFormatReaderWriter {
 public:
     TColorResolutions CanWriteResolutions = 0;
+    // True colour goes out with its alpha; other writers get a 32-bit image
+    // laid over its background first.
+    bool CanWriteAlpha = false;
 
     bool CanWrite(int code) const { return (CanWriteResolutions & ResolutionBit(code)) != 0; }
     virtual void Write(TStream& stream, TPixelGraphic& graphic);

@@ -449,7 +449,7 @@ TDitherScope::~TDitherScope()
 
 TSourcePalette::TSourcePalette(const TPixelGraphic& source)
 {
-    if (source.BitCount() == bc24)
+    if (source.IsTrueColorFormat())
         return;
     if (source.PaletteIdent() == pTrueColor) {
         // Palette lookups of a true-colour kind return the value itself: red only.
@@ -474,6 +474,10 @@ bool DecodeRow(const TPixelGraphic& source, const TSourcePalette& palette, int y
     const int n = x1 - x0 + 1;
     if (source.BitCount() == bc24) {
         std::memcpy(bgr, row + 3 * std::size_t(x0), 3 * std::size_t(n));
+        return true;
+    }
+    if (source.BitCount() == bc32) {
+        FlattenRow(row + 4 * std::size_t(x0), n, source.GetBackGroundColor(), bgr);
         return true;
     }
     unsigned invalid = 0;
@@ -548,7 +552,8 @@ void PackIndices(std::uint8_t* row, TBitCount bitCount, const std::uint8_t* indi
         }
         return;
     }
-    case bc24: return;
+    case bc24:
+    case bc32: return;
     }
 }
 
@@ -762,7 +767,7 @@ TRowStore::TRowStore(TPixelGraphic& target, bool dither)
     : Target(target), Dither(dither), Weighted(target.RGBWeighting()), Palette(target.PaletteColors()),
       PaletteCount(target.PaletteCount())
 {
-    if (target.BitCount() == bc24 || target.GetEmpty())
+    if (target.IsTrueColorFormat() || target.GetEmpty())
         return;
     const TPaletteIdent ident = target.PaletteIdent();
     // Only a palette that holds exactly what its kind says goes the fast way;
@@ -823,6 +828,10 @@ void TRowStore::Store(int y, const std::uint8_t* bgr, int x0, int x1, const std:
                 std::memcpy(row + 3 * std::size_t(x), bgr + 3 * (x - x0), 3);
         return;
     }
+    if (Target.BitCount() == bc32) {
+        OpaqueRow(bgr, x1 - x0 + 1, Target.ScanLine(y) + 4 * std::size_t(x0), skip);
+        return;
+    }
     if (m_row)
         m_row(*this, y, bgr, x0, x1, skip);
     else
@@ -841,8 +850,8 @@ void TRowStore::StoreGeneric(int y, const std::uint8_t* bgr, int x0, int x1, con
 
 void TRowStore::StorePixel(int x, int y, TRGB color)
 {
-    if (Target.BitCount() == bc24)
-        Target.SetPixel(x, y, color);
+    if (Target.IsTrueColorFormat())
+        Target.SetColor(x, y, color);
     else if (Dither)
         DitherPixel(Target, x, y, RedOf(color), GreenOf(color), BlueOf(color));
     else
@@ -909,14 +918,16 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
         return;
     }
     const TCopyColumns& c = *columns;
-    const bool dither = m_dither && m_bitCount != bc24;
+    const bool dither = m_dither && !IsTrueColorFormat();
     {
         TDitherScope ditherScope(*this, dither);
         TProgressScope progress(*this, this);
         const std::int64_t firstRow = std::max(destY, 0);
         const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + height - 1, m_height - 1);
         const std::int64_t offsetY = std::int64_t(srcY) - destY;
-        const bool bytesOnly = m_bitCount == bc24 && source.m_bitCount == bc24;
+        // Pixels of one true-colour format are copied as bytes, alpha and all.
+        const bool bytesOnly = IsTrueColorFormat() && source.m_bitCount == m_bitCount;
+        const std::size_t pixelBytes = m_bitCount == bc32 ? 4 : 3;
         const bool perPixel = &source == this && !bytesOnly;
         TRowStore store(*this, dither);
         const TSourcePalette palette(source);
@@ -926,8 +937,9 @@ void TPixelGraphic::CopyRect(int destX, int destY, const TPixelGraphic& source, 
             if (sy < 0 || sy >= source.m_height)
                 continue;
             if (bytesOnly) {
-                std::memmove(ScanLine(int(y)) + 3 * std::size_t(c.x0), source.ScanLine(int(sy)) + 3 * (c.x0 + c.offsetX),
-                             3 * (std::size_t(c.x1 - c.x0) + 1));
+                std::memmove(ScanLine(int(y)) + pixelBytes * std::size_t(c.x0),
+                             source.ScanLine(int(sy)) + pixelBytes * std::size_t(c.x0 + c.offsetX),
+                             pixelBytes * (std::size_t(c.x1 - c.x0) + 1));
                 continue;
             }
             if (dither)

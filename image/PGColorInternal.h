@@ -62,6 +62,13 @@ struct TSourcePalette {
 bool DecodeRow(const TPixelGraphic& source, const TSourcePalette& palette, int y, int x0, int x1,
                std::uint8_t* bgr);
 
+// ---- 32-bit pixels ----------------------------------------------------------------------
+
+// Blue, green, red of count 32-bit pixels, each laid over the background.
+void FlattenRow(const std::uint8_t* bgra, int count, TRGB background, std::uint8_t* bgr);
+// count colours stored as opaque 32-bit pixels; skip as in TRowStore::Store.
+void OpaqueRow(const std::uint8_t* bgr, int count, std::uint8_t* bgra, const std::uint8_t* skip);
+
 // ---- storing colours into a target ------------------------------------------------------
 
 // Stores colours into the target exactly as SetColor (24-bit target or no

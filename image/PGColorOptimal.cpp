@@ -513,6 +513,14 @@ void TPixelGraphic::CreateOptimalPalette(const TPixelGraphic& source, int colorC
         SetPaletteCount(std::min(colorCount, 16));
         return;
     }
+    if (source.HasAlpha()) {
+        // The colours a copy into this image will see: the pixels over their background.
+        TPixelGraphic flat;
+        flat.Assign(&source);
+        flat.FlattenAlpha();
+        CreateOptimalPalette(flat, colorCount, reserveSys16);
+        return;
+    }
     // A source with no more colours than wanted keeps them exactly, so that
     // copying it into this image changes no pixel.
     std::vector<TRGB> colors;

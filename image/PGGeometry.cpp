@@ -11,6 +11,10 @@
 #include <cstring>
 #include <optional>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace rastova {
 
 namespace {
@@ -44,6 +48,17 @@ void ReverseRow(std::uint8_t* row, TBitCount bitCount, int width, std::vector<st
         }
         return;
     case bc8: std::reverse(row, row + width); return;
+    case bc32: {
+        // Whole 32-bit words, however the row is aligned.
+        for (int j = 0, k = width - 1; j < k; ++j, --k) {
+            std::uint32_t a, b;
+            std::memcpy(&a, row + 4 * std::size_t(j), 4);
+            std::memcpy(&b, row + 4 * std::size_t(k), 4);
+            std::memcpy(row + 4 * std::size_t(j), &b, 4);
+            std::memcpy(row + 4 * std::size_t(k), &a, 4);
+        }
+        return;
+    }
     default:
         scratch.resize(std::size_t(width));
         for (int x = 0; x < width; ++x)
@@ -62,6 +77,7 @@ void SwapColumns(std::uint8_t* a, std::uint8_t* b, TBitCount bitCount, int c0, i
     switch (bitCount) {
     case bc24: std::swap_ranges(a + 3 * std::size_t(c0), a + 3 * (std::size_t(c1) + 1), b + 3 * std::size_t(c0)); return;
     case bc8: std::swap_ranges(a + c0, a + c1 + 1, b + c0); return;
+    case bc32: std::swap_ranges(a + 4 * std::size_t(c0), a + 4 * (std::size_t(c1) + 1), b + 4 * std::size_t(c0)); return;
     default:
         for (int x = c0; x <= c1; ++x) {
             const std::uint32_t va = PackedValue(a, bitCount, x);
@@ -86,6 +102,10 @@ public:
         const std::uint8_t* row = m_source.ScanLine(y);
         if (m_source.BitCount() == bc24) {
             std::memcpy(bgr, row + 3 * std::size_t(x), 3);
+            return;
+        }
+        if (m_source.BitCount() == bc32) {
+            FlattenRow(row + 4 * std::size_t(x), 1, m_source.GetBackGroundColor(), bgr);
             return;
         }
         const unsigned index = m_source.BitCount() == bc8 ? row[x] : PackedValue(row, m_source.BitCount(), x);
@@ -319,7 +339,8 @@ public:
     // Every value stands for a colour, so reading cannot fail.
     bool AllValid() const
     {
-        return Bytes() || m_validCount >= (1u << TPixelGraphic::BitCountNumOf(m_image.BitCount()));
+        return Bytes() || m_image.HasAlpha() ||
+               m_validCount >= (1u << TPixelGraphic::BitCountNumOf(m_image.BitCount()));
     }
     // 8-bit values that stand for the gray of their own value, as gray pictures load.
     bool GrayRamp() const { return m_grayRamp; }
@@ -716,6 +737,197 @@ void RotateComputed(const TRotateRun& run)
     }
 }
 
+
+// ---- 32-bit pixels: rotation ------------------------------------------------------------------
+
+std::uint32_t Pixel32(const std::uint8_t* row, std::int64_t x)
+{
+    std::uint32_t v;
+    std::memcpy(&v, row + 4 * x, 4);
+    return v;
+}
+
+void PutPixel32(std::uint8_t* row, std::int64_t x, std::uint32_t v)
+{
+    std::memcpy(row + 4 * x, &v, 4);
+}
+
+// Bilinear blending of 32-bit samples weighs each colour by its alpha, so a
+// transparent neighbour adds no colour of its own (no dark fringes).
+std::uint32_t BlendPremultiplied(const std::uint32_t* sample, const long double* weight, int count)
+{
+    long double alpha = 0, sum[3] = {0, 0, 0};
+    for (int i = 0; i < count; ++i) {
+        const long double wa = weight[i] * AlphaOf(sample[i]);
+        alpha += wa;
+        for (int k = 0; k < 3; ++k)
+            sum[k] += wa * ((sample[i] >> (8 * k)) & 0xFF);
+    }
+    const int a = std::clamp(WholeToInt(NearbyInt(alpha)), 0, 255);
+    if (a == 0)
+        return 0;
+    std::uint32_t value = std::uint32_t(a) << 24;
+    for (int k = 0; k < 3; ++k)
+        value |= std::uint32_t(std::clamp(WholeToInt(NearbyInt(sum[k] / alpha)), 0, 255)) << (8 * k);
+    return value;
+}
+
+// The 32-bit value target pixel (x, y) takes, or nothing: RotatedColor with alpha.
+std::optional<std::uint32_t> RotatedPixel32(const TRotation& rot, const TPixelGraphic& source,
+                                            const TPixelGraphic& target, int x, int y)
+{
+    const long double u = rot.U(x, y), v = rot.V(x, y);
+    if (!rot.bilinear) {
+        const long double ru = NearbyInt(u), rv = NearbyInt(v);
+        if (!rot.Inside(ru, rv))
+            return std::nullopt;
+        return source.GetPixel(WholeToInt(ru), WholeToInt(rv));
+    }
+    const long double x0 = Floor(u), x1 = Ceil(u), y0 = Floor(v), y1 = Ceil(v);
+    const long double px[4] = {x0, x0, x1, x1}, py[4] = {y0, y1, y0, y1};
+    std::uint32_t sample[4];
+    long double w[4];
+    bool any = false;
+    for (int i = 0; i < 4; ++i) {
+        const bool inside = rot.Inside(px[i], py[i]);
+        sample[i] = inside ? source.GetPixel(WholeToInt(px[i]), WholeToInt(py[i])) : target.GetPixel(x, y);
+        any = any || inside;
+        w[i] = x0 == x1 ? 0.5L : (px[i] == x0 ? 1 - (u - x0) : 1 - (x1 - u));
+        w[i] = y0 == y1 ? w[i] / 2 : w[i] * (py[i] == y0 ? 1 - (v - y0) : 1 - (y1 - v));
+    }
+    if (!any)
+        return std::nullopt;
+    return BlendPremultiplied(sample, w, 4);
+}
+
+#ifdef __SSE2__
+// Four target rows of four pixels each from four source rows: the 4 x 4 block
+// of 32-bit pixels transposed in registers. from[j] points at the first of
+// the four neighbouring pixels source row j gives; step -1 reads them
+// backwards (the lowest address is then from[j] - 12).
+inline void Transpose4x4(const std::uint8_t* const* from, int step, std::uint8_t* const* to)
+{
+    __m128i r[4];
+    for (int j = 0; j < 4; ++j) {
+        r[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(step > 0 ? from[j] : from[j] - 12));
+        if (step < 0)
+            r[j] = _mm_shuffle_epi32(r[j], _MM_SHUFFLE(0, 1, 2, 3));
+    }
+    const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]), t1 = _mm_unpacklo_epi32(r[2], r[3]);
+    const __m128i t2 = _mm_unpackhi_epi32(r[0], r[1]), t3 = _mm_unpackhi_epi32(r[2], r[3]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[0]), _mm_unpacklo_epi64(t0, t1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[1]), _mm_unpackhi_epi64(t0, t1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[2]), _mm_unpacklo_epi64(t2, t3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[3]), _mm_unpackhi_epi64(t2, t3));
+}
+#endif
+
+// A quarter turn of 32-bit pixels, tile by tile: target row y is source column
+// u(y), target column x source row v(x). Rows first..last share the column
+// interval lo..hi; within a tile, four target rows and four columns go at once.
+void QuarterTurn32(const TRotation& rot, const TIntegerMap& map, const TPixelGraphic& source,
+                   TPixelGraphic& target, int first, int last, int lo, int hi)
+{
+    const std::uint8_t* rows[kTileColumns];
+    const int step = map.a01;  // u changes by this from one target row to the next
+    for (int y0 = first; y0 <= last; y0 += kTileColumns) {
+        const int y1 = std::min(last, y0 + kTileColumns - 1);
+        for (int x0 = lo; x0 <= hi; x0 += kTileColumns) {
+            const int count = std::min(kTileColumns, hi - x0 + 1);
+            for (int k = 0; k < count; ++k)
+                rows[k] = source.ScanLine(int(SourceV(rot, map, x0 + k, y0)));
+            // The next tile's source pieces are fetched while this one is turned.
+            const std::int64_t uFirst = std::min(SourceU(rot, map, x0, y0), SourceU(rot, map, x0, y1));
+            for (int x = x0 + kTileColumns; x < std::min(hi + 1, x0 + 2 * kTileColumns); ++x)
+                for (std::int64_t b = 0; b < 4 * std::int64_t(y1 - y0 + 1); b += 64)
+                    __builtin_prefetch(source.ScanLine(int(SourceV(rot, map, x, y0))) + 4 * uFirst + b, 0, 1);
+            int y = y0;
+#ifdef __SSE2__
+            for (; y + 3 <= y1; y += 4) {
+                const std::uint8_t* from[4];
+                std::uint8_t* to[4];
+                const std::int64_t u = SourceU(rot, map, x0, y);
+                for (int j = 0; j < 4; ++j)
+                    to[j] = target.ScanLine(y + j) + 4 * std::size_t(x0);
+                int k = 0;
+                for (; k + 3 < count; k += 4, to[0] += 16, to[1] += 16, to[2] += 16, to[3] += 16) {
+                    for (int j = 0; j < 4; ++j)
+                        from[j] = rows[k + j] + 4 * u;
+                    Transpose4x4(from, step, to);
+                }
+                for (; k < count; ++k)
+                    for (int j = 0; j < 4; ++j)
+                        PutPixel32(target.ScanLine(y + j), x0 + k, Pixel32(rows[k], u + step * j));
+            }
+#endif
+            for (; y <= y1; ++y) {
+                std::uint8_t* out = target.ScanLine(y);
+                const std::int64_t u = SourceU(rot, map, x0, y);
+                for (int k = 0; k < count; ++k)
+                    PutPixel32(out, x0 + k, Pixel32(rows[k], u));
+            }
+        }
+    }
+}
+
+// Whole-pixel maps of 32-bit pixels; false when the map is not a plain
+// quarter or half turn (the caller then goes pixel by pixel).
+bool WholeTurn32(const TRotation& rot, const TIntegerMap& map, const TPixelGraphic& source, TPixelGraphic& target,
+                 const TRotateArea& area)
+{
+    std::vector<int> lo(std::size_t(area.row1 - area.row0 + 1)), hi(lo.size());
+    for (int y = area.row0; y <= area.row1; ++y)
+        ValidColumns(rot, map, y, area.col0, area.col1, lo[std::size_t(y - area.row0)], hi[std::size_t(y - area.row0)]);
+    if (map.a00 != 0) {  // a half turn or none: target rows are source rows
+        for (int y = area.row0; y <= area.row1; ++y) {
+            const int l = lo[std::size_t(y - area.row0)], h = hi[std::size_t(y - area.row0)];
+            if (l > h)
+                continue;
+            const std::uint8_t* from = source.ScanLine(int(SourceV(rot, map, l, y)));
+            std::uint8_t* out = target.ScanLine(y);
+            const std::int64_t u = SourceU(rot, map, l, y);
+            if (map.a00 > 0)
+                std::memcpy(out + 4 * std::size_t(l), from + 4 * u, 4 * std::size_t(h - l + 1));
+            else
+                for (int x = l; x <= h; ++x)
+                    PutPixel32(out, x, Pixel32(from, u - (x - l)));
+        }
+        return true;
+    }
+    // A quarter turn: one run of rows reads inside the source, all with one interval.
+    int first = 0;
+    while (first < int(lo.size()) && lo[std::size_t(first)] > hi[std::size_t(first)])
+        ++first;
+    int last = first;
+    while (last + 1 < int(lo.size()) && lo[std::size_t(last + 1)] <= hi[std::size_t(last + 1)])
+        ++last;
+    for (std::size_t r = 0; r < lo.size(); ++r)
+        if ((int(r) < first || int(r) > last) ? lo[r] <= hi[r] : lo[r] != lo[std::size_t(first)] || hi[r] != hi[std::size_t(first)])
+            return false;
+    if (first < int(lo.size()))
+        QuarterTurn32(rot, map, source, target, area.row0 + first, area.row0 + last, lo[std::size_t(first)],
+                      hi[std::size_t(first)]);
+    return true;
+}
+
+// Rotation of a 32-bit source into a 32-bit target, alpha and all.
+void Rotate32(const TRotation& rot, const TPixelGraphic& source, TPixelGraphic& target, const TRotateArea& area)
+{
+    const std::optional<TIntegerMap> map = IntegerMapOf(rot, target);
+    // Whole turns go at once when nobody watches rows appear and source and target differ.
+    if (map && &source != &target && !target.OnProgress() && WholeTurn32(rot, *map, source, target, area)) {
+        target.Progress(&target, area.row1 - area.row0, area.row1 - area.row0);
+        return;
+    }
+    for (int y = area.row0; y <= area.row1; ++y) {
+        for (int x = area.col0; x <= area.col1; ++x)
+            if (const std::optional<std::uint32_t> v = RotatedPixel32(rot, source, target, x, y))
+                target.SetPixel(x, y, *v);
+        if (target.Progress(&target, y - area.row0, area.row1 - area.row0))
+            break;
+    }
+}
+
 // ---- resampling -----------------------------------------------------------------------------
 
 // Source positions and weights of one target column (or row).
@@ -972,6 +1184,97 @@ TRGB ResampledColor(const TTap& col, const TTap& rowTap, const TSourceReader& re
                     std::uint8_t(sum[2] / rowTap.divisor));
 }
 
+
+// ---- 32-bit pixels: resampling ------------------------------------------------------------------
+
+// Source rows of a 32-bit source premultiplied (colour times alpha, then the
+// alpha), columns needFirst..needLast; the last row is kept.
+class TPremultipliedRows {
+public:
+    TPremultipliedRows(const TPixelGraphic& source, std::int64_t first, std::int64_t last)
+        : m_source(source), m_first(first), m_values(last >= first ? 4 * std::size_t(last - first + 1) : 0)
+    {
+    }
+    const std::uint32_t* Row(std::int64_t sr)
+    {
+        if (sr != m_row) {
+            const std::uint8_t* p = m_source.ScanLine(int(sr)) + 4 * m_first;
+            for (std::size_t k = 0; k < m_values.size(); k += 4, p += 4) {
+                const std::uint32_t a = p[3];
+                m_values[k] = p[0] * a;
+                m_values[k + 1] = p[1] * a;
+                m_values[k + 2] = p[2] * a;
+                m_values[k + 3] = a;
+            }
+            m_row = sr;
+        }
+        return m_values.data();
+    }
+
+private:
+    const TPixelGraphic& m_source;
+    std::int64_t m_first;
+    std::vector<std::uint32_t> m_values;
+    std::int64_t m_row = -1;
+};
+
+// One target row of a 32-bit resampling copy: the sums of the premultiplied
+// channels in the arithmetic of the colour copy, then each colour divided by
+// its alpha again.
+void ResampleRow32(const TColumnPlans& p, const TTap& rowTap, TPremultipliedRows& rows, std::vector<std::int64_t>& sums,
+                   std::uint8_t* out, const std::uint8_t* skip)
+{
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int i = 0; i < rowTap.count && p.needLast >= p.needFirst; ++i) {
+        const std::uint32_t* row = rows.Row(rowTap.Position(i));
+        const std::int64_t rowWeight = rowTap.Weight(i);
+        for (int o = 0; o < p.Count(); ++o) {
+            const TColumnPlan& plan = p.plans[std::size_t(o)];
+            std::int64_t inner[4] = {0, 0, 0, 0};
+            for (int j = plan.firstTap; j < plan.firstTap + plan.tapCount; ++j) {
+                // tapOffset counts three bytes a pixel; here a pixel is four values.
+                const std::uint32_t* c = row + 4 * (p.tapOffset[std::size_t(j)] / 3);
+                for (int k = 0; k < 4; ++k)
+                    inner[k] += p.tapWeight[std::size_t(j)] * c[k];
+            }
+            if (plan.tapCount > 0)
+                for (int k = 0; k < 4; ++k)
+                    sums[4 * std::size_t(o) + std::size_t(k)] += rowWeight * plan.divide(inner[k]);
+        }
+    }
+    const TDivider rowDivide(rowTap.divisor);
+    for (int o = 0; o < p.Count(); ++o, out += 4) {
+        if (skip && skip[o])
+            continue;
+        const std::int64_t* sum = sums.data() + 4 * o;
+        const std::int64_t alpha = sum[3];
+        out[3] = std::uint8_t(rowDivide(alpha));
+        for (int k = 0; k < 3; ++k)
+            out[k] = alpha > 0 ? std::uint8_t(std::min<std::int64_t>(255, (sum[k] + alpha / 2) / alpha)) : 0;
+        if (out[3] == 0)
+            out[0] = out[1] = out[2] = 0;
+    }
+}
+
+// Resampling of a 32-bit source into a 32-bit target (different images).
+void Stretch32(TPixelGraphic& target, const TColumnPlans& plans, TStretchMode mode, std::int64_t x0,
+               std::int64_t firstRow, std::int64_t lastRow, int destY, int destHeight, const TPixelGraphic& source,
+               int srcY, int srcHeight)
+{
+    TPremultipliedRows rows(source, plans.needFirst, plans.needLast);
+    std::vector<std::int64_t> sums(4 * std::size_t(plans.Count()));
+    for (std::int64_t y = firstRow; y <= lastRow; ++y) {
+        const TTap rowTap = AxisTap(mode, srcY, srcHeight, destHeight, y - destY, source.Height());
+        if (!rowTap.valid)
+            continue;
+        if (plans.Count() > 0)
+            ResampleRow32(plans, rowTap, rows, sums, target.ScanLine(int(y)) + 4 * x0,
+                          plans.allValid ? nullptr : plans.skip.data());
+        if (target.Progress(&target, int(y - firstRow), int(lastRow - firstRow)))
+            break;
+    }
+}
+
 }  // namespace
 
 // ---- mirrors ---------------------------------------------------------------------------------
@@ -1050,7 +1353,16 @@ void TPixelGraphic::Rotate(const TPixelGraphic& source, int srcLeft, int srcTop,
         m_rotateInterpolation = 0;
     rot.bilinear = m_rotateInterpolation == 1;
 
-    const bool dither = m_dither && m_bitCount != bc24;
+    if (source.HasAlpha() && HasAlpha()) {
+        {
+            TProgressScope progress(*this, this);
+            Rotate32(rot, source, *this, *area);
+        }
+        m_rotateInterpolation = guard.saved;
+        Changed();
+        return;
+    }
+    const bool dither = m_dither && !IsTrueColorFormat();
     {
         TDitherScope ditherScope(*this, dither);
         TProgressScope progress(*this, this);
@@ -1092,8 +1404,21 @@ void TPixelGraphic::StretchCopyRect(int destX, int destY, int destWidth, int des
     const std::int64_t lastRow = std::min<std::int64_t>(std::int64_t(destY) + destHeight - 1, m_height - 1);
     const TColumnPlans plans = PlanColumns(m_stretchMode, x0, x1, destX, srcX, srcWidth, destWidth, source.m_width);
     const int n = plans.Count();
+    if (source.HasAlpha() && HasAlpha()) {
+        // Reading the image being written would see its own writes: read a copy.
+        TPixelGraphic copy;
+        if (&source == this)
+            copy.Assign(this);
+        {
+            TProgressScope progress(*this, this);
+            Stretch32(*this, plans, m_stretchMode, x0, firstRow, lastRow, destY, destHeight,
+                      &source == this ? copy : source, srcY, srcHeight);
+        }
+        Changed();
+        return;
+    }
 
-    const bool dither = m_dither && m_bitCount != bc24;
+    const bool dither = m_dither && !IsTrueColorFormat();
     {
         TDitherScope ditherScope(*this, dither);
         TProgressScope progress(*this, this);

@@ -174,13 +174,13 @@ void TPixelGraphic::SetPaletteIdent(TPaletteIdent ident)
 
 void TPixelGraphic::DetectPaletteIdent()
 {
-    m_isGray = m_bitCount != bc24 &&
+    m_isGray = !IsTrueColorFormat() &&
                std::all_of(m_paletteColors.begin(), m_paletteColors.end(),
                            [](TRGB c) { return RedOf(c) == GreenOf(c) && GreenOf(c) == BlueOf(c); });
     const int count = PaletteCount();
     TPaletteIdent ident = RecognizePalette(m_paletteColors.data(), count);
     if (ident == pUnknown && count == 0)
-        ident = m_bitCount == bc24 ? pTrueColor : pNone;
+        ident = IsTrueColorFormat() ? pTrueColor : pNone;
     m_paletteIdent = ident;
 }
 

@@ -11,6 +11,7 @@
 
 namespace rastova {
 
+extern bool FlattenAlphaOnLoad;
 extern bool Correct16BitColors;
 extern bool IcoTrueColor;
 extern TColor IcoMaskColor;
@@ -58,6 +59,7 @@ static_assert(int(JDCT_ISLOW) == dctIntegerSlow && int(JDCT_IFAST) == dctInteger
 long double DisplayGamma = kBuiltIn.DisplayGamma;
 bool GammaCorrection = kBuiltIn.GammaCorrection;
 std::uint64_t MaxImagePixels = kBuiltIn.MaxImagePixels;
+bool FlattenAlphaOnLoad = kBuiltIn.FlattenAlphaOnLoad;
 bool Correct16BitColors = kBuiltIn.Correct16BitColors;
 bool IcoTrueColor = kBuiltIn.IcoTrueColor;
 TColor IcoMaskColor = kBuiltIn.IcoMaskColor;
@@ -98,6 +100,7 @@ TPGSettings DefaultSettings()
     s.DisplayGamma = DisplayGamma;
     s.GammaCorrection = GammaCorrection;
     s.MaxImagePixels = MaxImagePixels;
+    s.FlattenAlphaOnLoad = FlattenAlphaOnLoad;
     s.Correct16BitColors = Correct16BitColors;
     s.IcoTrueColor = IcoTrueColor;
     s.IcoMaskColor = IcoMaskColor;

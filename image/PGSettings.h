@@ -31,6 +31,9 @@ struct TPGSettings {
     long double DisplayGamma = 2.2L;  // an sRGB display
     bool GammaCorrection = true;
     std::uint64_t MaxImagePixels = std::uint64_t(1) << 30;
+    // Readers keep alpha in a 32-bit image; true: a loaded image with alpha is
+    // laid over its BackGroundColor at once, for hosts that show only opaque pictures.
+    bool FlattenAlphaOnLoad = false;
     // BMP
     bool Correct16BitColors = true;
     // icon reader

@@ -17,9 +17,13 @@ constexpr TRGB RGBValue(std::uint8_t r, std::uint8_t g, std::uint8_t b)
 constexpr std::uint8_t RedOf(TRGB c) { return std::uint8_t(c); }
 constexpr std::uint8_t GreenOf(TRGB c) { return std::uint8_t(c >> 8); }
 constexpr std::uint8_t BlueOf(TRGB c) { return std::uint8_t(c >> 16); }
+// The raw value of a 32-bit pixel: a colour with its alpha in the top byte.
+constexpr std::uint8_t AlphaOf(std::uint32_t value) { return std::uint8_t(value >> 24); }
+constexpr std::uint32_t WithAlpha(TRGB c, std::uint8_t alpha) { return (c & 0x00FFFFFFu) | std::uint32_t(alpha) << 24; }
 
-// Pixel formats; the numeric values are stored in files and tables.
-enum TBitCount : std::uint8_t { bc1 = 0, bc4 = 1, bc8 = 2, bc24 = 3 };
+// Pixel formats; the numeric values are stored in files and tables. bc32
+// holds blue, green, red and a straight (unassociated) alpha, in that order.
+enum TBitCount : std::uint8_t { bc1 = 0, bc4 = 1, bc8 = 2, bc24 = 3, bc32 = 4 };
 
 enum TPaletteIdent : std::uint8_t {
     pNone,

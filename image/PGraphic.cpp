@@ -34,6 +34,7 @@ int TPixelGraphic::BitCountNumOf(TBitCount bitCount)
     case bc4: return 4;
     case bc8: return 8;
     case bc24: return 24;
+    case bc32: return 32;
     }
     return 24;
 }
@@ -45,6 +46,7 @@ TBitCount TPixelGraphic::BitCountFromNum(int bitCountNum)
     case 4: return bc4;
     case 8: return bc8;
     case 24: return bc24;
+    case 32: return bc32;
     default: throw EPGInvalidBitCountNum(MessageText(kMsgInvalidValueFor, "BitCountNum"));
     }
 }
@@ -55,7 +57,8 @@ int TPixelGraphic::PaletteCapacityOf(TBitCount bitCount)
     case bc1: return 2;
     case bc4: return 16;
     case bc8: return 256;
-    case bc24: return 0;
+    case bc24:
+    case bc32: return 0;
     }
     return 0;
 }
@@ -115,7 +118,7 @@ void TPixelGraphic::SetSize(int width, int height, TBitCount bitCount)
     }
     if (PaletteCount() > PaletteCapacity())
         SetPaletteCount(PaletteCapacity());
-    if (bitCount == bc24)
+    if (IsTrueColorFormat())
         m_paletteIdent = pTrueColor;
     m_headerColorsUsed = PaletteCapacity();
     // A batch turns one picture after another through the same images: the
@@ -205,6 +208,10 @@ std::uint32_t TPixelGraphic::GetPixel(int x, int y) const
         const std::uint8_t* p = row + 3 * std::size_t(x);
         return RGBValue(p[2], p[1], p[0]);
     }
+    case bc32: {
+        const std::uint8_t* p = row + 4 * std::size_t(x);
+        return WithAlpha(RGBValue(p[2], p[1], p[0]), p[3]);
+    }
     }
     return 0;
 }
@@ -228,12 +235,22 @@ void TPixelGraphic::SetPixel(int x, int y, std::uint32_t value)
         p[2] = RedOf(value);
         break;
     }
+    case bc32: {
+        std::uint8_t* p = row + 4 * std::size_t(x);
+        p[0] = BlueOf(value);
+        p[1] = GreenOf(value);
+        p[2] = RedOf(value);
+        p[3] = AlphaOf(value);
+        break;
+    }
     }
 }
 
 TRGB TPixelGraphic::GetColor(int x, int y) const
 {
     const std::uint32_t value = GetPixel(x, y);
+    if (m_bitCount == bc32)
+        return value & 0x00FFFFFFu;
     return m_bitCount == bc24 ? value : GetPaletteColor(int(value));
 }
 
@@ -241,18 +258,25 @@ void TPixelGraphic::SetColor(int x, int y, TRGB color)
 {
     if (m_bitCount == bc24)
         SetPixel(x, y, color);
+    else if (m_bitCount == bc32)
+        SetPixel(x, y, WithAlpha(color, 255));
     else
         SetPixel(x, y, std::uint32_t(NearestPaletteIndex(color)));
 }
 
 TRGB TPixelGraphic::GetBackGroundColor() const
 {
+    if (m_bitCount == bc32)
+        return m_backGroundColor & 0x00FFFFFFu;
     return m_bitCount == bc24 ? m_backGroundColor : GetPaletteColor(int(m_backGroundColor));
 }
 
 void TPixelGraphic::SetBackGroundColor(TRGB color)
 {
-    m_backGroundColor = m_bitCount == bc24 ? color : std::uint32_t(NearestPaletteIndex(color));
+    if (m_bitCount == bc32)
+        m_backGroundColor = color & 0x00FFFFFFu;
+    else
+        m_backGroundColor = m_bitCount == bc24 ? color : std::uint32_t(NearestPaletteIndex(color));
 }
 
 // ---- palette ----------------------------------------------------------------------
@@ -321,7 +345,8 @@ int TPixelGraphic::ColorResolution() const
     case bc1: return m_paletteIdent == pBlackWhite ? crBlackWhite : cr2Colors;
     case bc4: return m_paletteIdent == pGray16 ? cr16Gray : m_paletteIdent == pSys16 ? cr16System : cr16Colors;
     case bc8: return m_paletteIdent == pGray256 ? cr256Gray : cr256Colors;
-    case bc24: return crTrueColor;
+    case bc24:
+    case bc32: return crTrueColor;
     }
     return crTrueColor;
 }

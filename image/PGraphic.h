@@ -2,7 +2,8 @@
 //
 // Pixels live in one buffer laid out as a device-independent bitmap: rows
 // bottom-up, each row padded to a multiple of 4 bytes, 24-bit pixels stored
-// blue, green, red, 1-bit pixels MSB leftmost, 4-bit pixels high nibble first.
+// blue, green, red (32-bit pixels blue, green, red, alpha), 1-bit pixels MSB
+// leftmost, 4-bit pixels high nibble first.
 // Readers, writers and conversions address rows through ScanLine.
 #pragma once
 
@@ -25,6 +26,7 @@ struct TColorState;  // nearest-colour caches and dithering buffers (PGColor)
 // Library-wide settings of the image core.
 extern long double DisplayGamma;  // 2.2: an sRGB display
 extern bool GammaCorrection;      // true: loads are corrected to DisplayGamma
+extern bool FlattenAlphaOnLoad;   // true: loads lay alpha over the background at once
 
 // Colour resolution codes: what writers can store and the save path converts to.
 enum TColorResolution : std::uint8_t {
@@ -57,6 +59,10 @@ public:
     void SetWidth(int value);
     void SetHeight(int value);
     TBitCount BitCount() const { return m_bitCount; }
+    // bc32: every pixel has an alpha of its own.
+    bool HasAlpha() const { return m_bitCount == bc32; }
+    // bc24 or bc32: pixels are colours, not palette indices.
+    bool IsTrueColorFormat() const { return m_bitCount == bc24 || m_bitCount == bc32; }
     void SetBitCount(TBitCount value);
     int BitCountNum() const { return BitCountNumOf(m_bitCount); }
     static int BitCountNumOf(TBitCount bitCount);
@@ -89,6 +95,9 @@ public:
     std::vector<std::uint8_t> BitmapInfo() const;
 
     // ---- pixels ------------------------------------------------------------------
+    // Raw values: a palette index, a colour (bc24), or a colour with its alpha
+    // in the top byte (bc32). GetColor of a bc32 pixel is its colour without the
+    // alpha; SetColor stores the colour opaque.
     std::uint32_t GetPixel(int x, int y) const;
     void SetPixel(int x, int y, std::uint32_t value);
     TRGB GetColor(int x, int y) const;
@@ -96,7 +105,9 @@ public:
     TRGB GetBackGroundColor() const;
     TRGB BackGroundColor() const { return GetBackGroundColor(); }
     void SetBackGroundColor(TRGB color);
-    // The stored background value: a colour for bc24, else a palette index.
+    // The stored background value: a colour for bc24 and bc32, else a palette
+    // index. A bc32 image's background is where its alpha is flattened onto;
+    // Clear and reads outside it give that colour fully transparent.
     std::uint32_t BackGroundValue() const { return m_backGroundColor; }
 
     // ---- palette -----------------------------------------------------------------
@@ -216,6 +227,11 @@ public:
     void CopyRect(int destX, int destY, const TPixelGraphic& source, int srcX, int srcY, int width,
                   int height);
     void CopyFrom(const TPixelGraphic& source);
+    // A bc32 image becomes bc24, every pixel laid over BackGroundColor; other
+    // formats stay as they are.
+    void FlattenAlpha();
+    // True when some pixel of a bc32 image is not fully opaque.
+    bool AnyTranslucentPixel() const;
     void CreateOptimalPalette(const TPixelGraphic& source, int colorCount, bool reserveSys16);
 
     // ---- geometry ---------------------------------------------------------------------------

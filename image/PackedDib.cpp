@@ -1,6 +1,5 @@
 #include "image/PackedDib.h"
 
-#include "image/AlphaBlend.h"
 #include "image/BmpCodec.h"
 #include "image/ByteOrder.h"
 #include "image/FileFormats.h"
@@ -192,10 +191,9 @@ std::vector<std::uint8_t> ReadInfoColorTable(TStream& stream, const TInfoHeader&
 
 // 16- and 32-bit rows, converted pixel by pixel. Rows the stream no longer
 // holds keep what SetSize gave them.
-// With an alpha field, each pixel is laid over background (blue, green, red).
+// With an alpha field the image is 32-bit and each pixel keeps its alpha.
 void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader& h,
-                      const std::array<TBmpBitField, kMaskCount>& fields, const TBmpBitField* alpha,
-                      const std::uint8_t background[3])
+                      const std::array<TBmpBitField, kMaskCount>& fields, const TBmpBitField* alpha)
 {
     const int width = graphic.Width();
     const int height = graphic.Height();
@@ -213,16 +211,14 @@ void ReadBitFieldRows(TStream& stream, TPixelGraphic& graphic, const TInfoHeader
         // Stored first row is the bottom row, unless the file is top-down.
         std::uint8_t* dest = graphic.ScanLine(topDown ? r : height - 1 - r);
         const std::uint8_t* src = row.data();
-        for (int x = 0; x < pixels; ++x, src += bytesPerPixel, dest += 3) {
+        const int destBytes = alpha ? 4 : 3;
+        for (int x = 0; x < pixels; ++x, src += bytesPerPixel, dest += destBytes) {
             const std::uint32_t p = bytesPerPixel == 2 ? U16LE(src) : U32LE(src);
             dest[0] = fields[2].Extract(p);
             dest[1] = fields[1].Extract(p);
             dest[2] = fields[0].Extract(p);
-            if (alpha) {
-                const std::uint8_t a = alpha->Extract(p);
-                for (int c = 0; c < 3; ++c)
-                    dest[c] = OverBackground(dest[c], a, background[c]);
-            }
+            if (alpha)
+                dest[3] = alpha->Extract(p);
         }
         if (graphic.Progress(&graphic, r, height))
             return;
@@ -297,23 +293,16 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
     const TInfoHeader h = ReadInfoHeader(stream);
     const int height = RowCount(h);
     std::array<TBmpBitField, kMaskCount> fields{};
-    // A 32-bit image with an alpha mask is laid over the background.
+    // A 32-bit image with an alpha mask keeps its alpha.
     const bool hasAlpha = h.bitCount == 32 && h.compression == kBiBitFields && h.headerSize >= kV3HeaderSize &&
                           h.masks[3] != 0;
     const TBmpBitField alpha = hasAlpha ? PrepareBitField(h.masks[3], false) : TBmpBitField{};
-    std::uint8_t background[3] = {0, 0, 0};
-    if (hasAlpha) {
-        const TRGB color = graphic.GetBackGroundColor();
-        background[0] = BlueOf(color);
-        background[1] = GreenOf(color);
-        background[2] = RedOf(color);
-    }
     if (h.bitCount > 8) {
         // The masks come first so that a file cut inside them allocates nothing.
         if (h.bitCount == 16 || h.bitCount == 32)
             fields = ReadBitFields(stream, h);
         CheckImagePixels(h.width, height);
-        graphic.SetSize(h.width, height, bc24);
+        graphic.SetSize(h.width, height, hasAlpha ? bc32 : bc24);
         graphic.SetPaletteIdent(pTrueColor);
         if (h.clrUsed > 0)
             stream.Seek(std::int64_t(h.clrUsed) * kInfoEntrySize, soCurrent);
@@ -333,7 +322,7 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         ReadRunLengthData(stream, graphic, h);
     } else if (h.bitCount == 16 || h.bitCount == 32) {
         // places top-down rows itself
-        ReadBitFieldRows(stream, graphic, h, fields, hasAlpha ? &alpha : nullptr, background);
+        ReadBitFieldRows(stream, graphic, h, fields, hasAlpha ? &alpha : nullptr);
     } else {
         std::int64_t bytesRead = 0;
         ReadUncompressedPixels(stream, graphic, bytesRead);

@@ -68,13 +68,20 @@ TImageSize FittedSize(int width, int height, const TFitBox& box)
     return {RoundedRatio(std::int64_t(width) * box.Height, height), box.Height};
 }
 
+void PrepareGeometryTarget(const TPixelGraphic& source, TPixelGraphic& target, int width, int height)
+{
+    target.SetSize(width, height, source.HasAlpha() ? bc32 : bc24);
+    if (source.IsTrueColorFormat())
+        target.SetBackGroundColor(source.GetBackGroundColor());
+}
+
 namespace {
 
 bool ResampleTo(const TPixelGraphic& source, TPixelGraphic& target, TImageSize size)
 {
     if (size.Width == source.Width() && size.Height == source.Height())
         return false;
-    target.SetSize(size.Width, size.Height, bc24);
+    PrepareGeometryTarget(source, target, size.Width, size.Height);
     target.SetStretchMode(smPrecise);
     target.StretchCopyRect(0, 0, size.Width, size.Height, source, 0, 0, source.Width(), source.Height());
     return true;
@@ -168,7 +175,7 @@ void RotateQuarter(const TPixelGraphic& source, TPixelGraphic& target, bool cloc
     const int w = source.Width(), h = source.Height();
     const int ew = w % 2 == 0 ? 1 : 0;
     const int eh = h % 2 == 0 ? 1 : 0;
-    target.SetSize(h, w, bc24);
+    PrepareGeometryTarget(source, target, h, w);
     if (clockwise)
         target.Rotate(source, 0, 0, w, h, w / 2, h / 2, h / 2 - eh, w / 2, 90);
     else

@@ -37,6 +37,11 @@ TImageSize FittedSize(int width, int height, const TFitBox& box);
 // False, with target untouched, when the size does not change.
 bool FitImage(const TPixelGraphic& source, TPixelGraphic& target, const TFitBox& box);
 
+// Makes target a true-colour image of the given size for a geometric step
+// from source: 32-bit when the source has alpha (it is kept), else 24-bit;
+// a true-colour source's background goes along, for a later flattening.
+void PrepareGeometryTarget(const TPixelGraphic& source, TPixelGraphic& target, int width, int height);
+
 // --resize GEOMETRY as ImageMagick reads it: "N%" scales both sides; "W" and
 // "xH" set one side and keep the aspect ratio; "WxH" fits inside the box,
 // enlarging too; "WxH!" is exact; "WxH>" only shrinks, "WxH<" only enlarges;

@@ -253,7 +253,7 @@ int FrameCount(const std::string& path, const TPGSettings& settings)
     return GetFileInfo(path, 0, info) ? std::max(info.ImageCount, 1) : 1;
 }
 
-std::string NumberedPath(const std::string& path, int number)
+std::string FramePath(const std::string& path, int number)
 {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t dot = path.find_last_of('.');
@@ -278,7 +278,7 @@ void AddPlannedItem(TConversionPlan& plan, TPlannedItem item)
     for (int index = 0; index < count; ++index) {
         TPlannedItem frame = item;
         frame.ImageIndex = index;
-        frame.OutputPath = NumberedPath(item.OutputPath, index + 1);
+        frame.OutputPath = FramePath(item.OutputPath, index + 1);
         plan.Items.push_back(std::move(frame));
     }
 }
@@ -295,6 +295,9 @@ std::optional<TConversionPlan> PlanConversion(TConversionHost& host)
     // Later TIFF pages can only be read with the whole chain walked.
     if (plan.Options.AllFrames)
         plan.Settings.TIFFScanAllIFDs = true;
+    // The user's background wins over the one a file brings along.
+    if (plan.Options.BackGroundColor)
+        plan.Settings.PNGUseFileBackground = false;
     if (!StartChecks(host, plan.Options, plan))
         return std::nullopt;
     plan.ListCount = host.ItemCount();
@@ -391,7 +394,7 @@ void Rotate(TPixelGraphic& source, TPixelGraphic& target, TJobRotate option)
     case jr180: {
         const int ew = w % 2 == 0 ? 1 : 0;
         const int eh = h % 2 == 0 ? 1 : 0;
-        target.SetSize(w, h, bc24);
+        PrepareGeometryTarget(source, target, w, h);
         target.Rotate(source, 0, 0, w, h, w / 2, h / 2, w / 2 - ew, h / 2 - eh, 180);
         break;
     }
@@ -413,8 +416,13 @@ void ConvertColor(TPixelGraphic& source, TPixelGraphic& target, TJobColorResolut
 {
     static constexpr TBitCount kFormats[5] = {bc1, bc4, bc8, bc8, bc24};
     // A value from outside the list (a library caller's) is true colour, as the switch below treats it.
-    const TBitCount format = unsigned(option) < std::size(kFormats) ? kFormats[option] : bc24;
+    TBitCount format = unsigned(option) < std::size(kFormats) ? kFormats[option] : bc24;
+    // True colour keeps alpha; the palette resolutions flatten it onto the background.
+    if (format == bc24 && source.HasAlpha())
+        format = bc32;
     target.SetSize(source.Width(), source.Height(), format);
+    if (source.IsTrueColorFormat() && target.IsTrueColorFormat())
+        target.SetBackGroundColor(source.GetBackGroundColor());
     switch (option) {
     case jcr2Colors: target.SetPaletteIdent(pBlackWhite); break;
     // 16 colours with the 16 system colours reserved leaves no room for
@@ -471,8 +479,13 @@ bool LoadItem(TItemRun& run, const TConversionPlan& plan, const TPlannedItem& it
 {
     const TConversionOptions& options = plan.Options;
     run.current->SetReadWarningAction(options.ReadWarningAction);
-    if (options.BackGroundColor)
-        run.current->SetBackGroundColor(*options.BackGroundColor);
+    // Every item starts from the run's background: what a reader set on the
+    // images for the item before (a bKGD, a palette index) must not reach this one.
+    for (TPixelGraphic* image : {run.current, run.other}) {
+        image->SetSize(0, 0, bc24);
+        image->SetBackGroundColor(options.BackGroundColor.value_or(0));
+        image->SetTransparent(false);
+    }
     return run.Try(jsLoad, [&] {
         if (item.Extension == ".wmf" || item.Extension == ".emf")
             LoadMetafile(metafiles, item.SourcePath, *run.current, plan.Settings);

@@ -56,7 +56,7 @@ struct TConversionOptions {
     bool RefuseSelfOverwrite = false;
     // What loads and saves read; unset: the process-wide values when planned.
     std::optional<TPGSettings> Settings{};
-    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels; unset: the image's own
+    std::optional<TRGB> BackGroundColor{};   // behind transparent pixels when flattened; unset: the file's own, else black
     // Every TIFF page, GIF frame and icon entry an item of its own, written as
     // name-001.ext, name-002.ext, ...; false: the first (the default) only.
     bool AllFrames = false;
@@ -281,7 +281,7 @@ private:
 int FrameCount(const std::string& path, const TPGSettings& settings);
 
 // path with "-NNN" (number, three digits at least) before its extension.
-std::string NumberedPath(const std::string& path, int number);
+std::string FramePath(const std::string& path, int number);
 
 // Names of one item: the output path in the destination folder.
 std::string OutputPathFor(const std::string& sourcePath, const std::string& destination, TTargetFormat targetFormat);

@@ -32,6 +32,9 @@ QImage WrapRowsUpsideDown(const TPixelGraphic& graphic, int firstRow, int lastRo
     switch (graphic.BitCount()) {
     case bc24:
         return QImage(base + std::size_t(firstCol) * 3, cols, rows, stride, QImage::Format_BGR888);
+    case bc32:
+        // Blue, green, red, alpha in memory is Qt's straight ARGB32 on little-endian machines.
+        return QImage(base + std::size_t(firstCol) * 4, cols, rows, stride, QImage::Format_ARGB32);
     case bc8: {
         QImage image(base + firstCol, cols, rows, stride, QImage::Format_Indexed8);
         image.setColorTable(ColorTableOf(graphic));
@@ -56,6 +59,19 @@ QImage WrapRowsUpsideDown(const TPixelGraphic& graphic, int firstRow, int lastRo
     }
     }
     return {};
+}
+
+// Light and dark gray squares of 8 pixels, behind pictures with alpha.
+const QBrush& CheckerboardBrush()
+{
+    static const QBrush brush = [] {
+        QImage tile(16, 16, QImage::Format_RGB32);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                tile.setPixel(x, y, ((x / 8) ^ (y / 8)) != 0 ? qRgb(204, 204, 204) : qRgb(255, 255, 255));
+        return QBrush(tile);
+    }();
+    return brush;
 }
 
 void DrawPixelGraphic(QPainter& painter, const TViewRect& dest, const TPixelGraphic& graphic)
@@ -94,6 +110,8 @@ void DrawPixelGraphic(QPainter& painter, const TViewRect& dest, const TPixelGrap
     const QImage band = WrapRowsUpsideDown(graphic, r0, r1, c0, c1);
     if (band.isNull())
         return;
+    if (graphic.HasAlpha())
+        painter.fillRect(visible, CheckerboardBrush());
 
     // Band pixel (bx, by) is picture pixel (c0 + bx, r1 - 1 - by): the memory
     // order flips the band unless the caller asked for an upside-down picture.

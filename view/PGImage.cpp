@@ -634,7 +634,8 @@ void TPGImage::StartPreparation(bool stretched, int d)
             paint->SetBitCount(bc4);
             paint->SetPaletteIdent(pSys16);
         } else if (d > 8) {
-            paint->SetBitCount(bc24);
+            // A picture with alpha keeps it, to be shown over the checkerboard.
+            paint->SetBitCount(source.HasAlpha() ? bc32 : bc24);
         } else {
             paint->SetBitCount(bc8);
             const TPaletteIdent wanted = source.BitCount() == bc24 ? m_palette24 : m_palette8;

@@ -820,8 +820,10 @@ TEST(BmpReader, LongerHeadersWithTheirMasks)
         TPixelGraphic image;
         image.SetBackGroundColor(background);
         ReadWith<TBMPFileFormatReader>(f.Bytes(), image);
-        ASSERT_EQ(image.BitCount(), bc24);
         const bool alpha = size >= 56;
+        ASSERT_EQ(image.HasAlpha(), alpha);
+        image.FlattenAlpha();
+        ASSERT_EQ(image.BitCount(), bc24);
         EXPECT_EQ(image.GetColor(0, 0), alpha ? background : colour);
         EXPECT_EQ(image.GetColor(2, 0), colour);
         // Half way: (c x 128 + bg x 127) / 255, rounded.

@@ -153,6 +153,10 @@ TEST(IcoTrueColor, EntriesAgreeWithThePngReader)
         ReadIcon(icon, 0, fromPng);
         ReadIcon(icon, 1, from32);
         ReadIcon(icon, 2, from24);
+        // Both keep alpha; laid over the background they are what a host without alpha shows.
+        EXPECT_EQ(test::PixelValues(reference), test::PixelValues(from32));
+        for (TPixelGraphic* image : {&reference, &fromPng, &from32})
+            image->FlattenAlpha();
 
         std::string why;
         EXPECT_TRUE(test::SamePixels(reference, fromPng, &why)) << why;

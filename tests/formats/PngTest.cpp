@@ -239,6 +239,8 @@ TEST(PngTest, AlphaIsCompositedOverFileOrImageBackground)
         image.SetBackGroundColor(c.imageBackground);
         ReadPng(EncodePng(RgbaLayout(c.fileBackground)), image);
         PNGUseFileBackground = true;
+        ASSERT_EQ(image.BitCount(), bc32);
+        image.FlattenAlpha();
         ASSERT_EQ(image.BitCount(), bc24);
         EXPECT_EQ(image.GetColor(0, 0), RGBValue(255, 0, 0));
         EXPECT_EQ(image.GetColor(1, 0), c.transparent) << std::hex << image.GetColor(1, 0);
@@ -260,19 +262,21 @@ TEST(PngTest, SixteenBitTransparencyCompositesOverTheRightLevel)
     grayAlpha.background = png_color_16{0, 0, 0, 0, 0xAB84};
     TPixelGraphic image;
     ReadPng(EncodePng(grayAlpha), image);
-    EXPECT_EQ(image.GetPixel(0, 0), 0x12u);
-    EXPECT_EQ(image.GetPixel(1, 0), 0xABu);
+    image.FlattenAlpha();
+    EXPECT_EQ(image.GetColor(0, 0), RGBValue(0x12, 0x12, 0x12));
+    EXPECT_EQ(image.GetColor(1, 0), RGBValue(0xAB, 0xAB, 0xAB));
 
     TPngLayout rgba = PatternLayout(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA);
     rgba.rows = {{1, 2, 3, 4, 5, 6, 0, 0}};
     TPixelGraphic colour;
     colour.SetBackGroundColor(RGBValue(200, 100, 50));
     ReadPng(EncodePng(rgba), colour);
+    colour.FlattenAlpha();
     EXPECT_EQ(colour.GetColor(0, 0), RGBValue(200, 100, 50));
 }
 
-// A 1-bit gray file with a transparent level: the background must be given to the
-// codec at the file's depth, or the neighbouring pixels of a packed byte change.
+// A 1-bit gray file with a transparent level: only the pixels of that level
+// become transparent, not their neighbours in a packed byte.
 TEST(PngTest, LowDepthGrayTransparencyTouchesOnlyTransparentPixels)
 {
     TPngLayout layout = PatternLayout(16, 2, 1);
@@ -280,15 +284,17 @@ TEST(PngTest, LowDepthGrayTransparencyTouchesOnlyTransparentPixels)
     TPixelGraphic image;
     image.SetBackGroundColor(RGBValue(255, 255, 255));
     ReadPng(EncodePng(layout), image);
-    ASSERT_EQ(image.BitCount(), bc1);
+    ASSERT_EQ(image.BitCount(), bc32);
+    image.FlattenAlpha();
     for (int x = 0; x < 16; ++x)
-        EXPECT_EQ(image.GetPixel(x, 0), 1u) << x;  // black pixels were transparent and became white
+        EXPECT_EQ(image.GetColor(x, 0), RGBValue(255, 255, 255)) << x;  // black pixels were transparent
 
     layout.transColor = png_color_16{0, 0, 0, 0, 1};
     TPixelGraphic other;
     ReadPng(EncodePng(layout), other);  // black background
+    other.FlattenAlpha();
     for (int x = 0; x < 16; ++x)
-        EXPECT_EQ(other.GetPixel(x, 1), 0u) << x;
+        EXPECT_EQ(other.GetColor(x, 1), 0u) << x;
 }
 
 TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
@@ -328,10 +334,12 @@ TEST(PngTest, BackgroundColourFromTheBkgdChunkOfEachKind)
     ReadPng(EncodePng(layout), image);
     PNGUseFileBackground = true;
     EXPECT_EQ(image.BackGroundColor(), 0u);
-    EXPECT_EQ(image.GetPixel(3, 0), 0u);  // level 3 was transparent, composited over black
+    EXPECT_EQ(AlphaOf(image.GetPixel(3, 0)), 0);  // level 3 is transparent
+    image.FlattenAlpha();
+    EXPECT_EQ(image.GetColor(3, 0), 0u);  // and laid over black
 }
 
-TEST(PngTest, PaletteWithTransparencyKeepsPlteAndIndices)
+TEST(PngTest, PaletteWithTransparencyKeepsPlteColoursAndTheirAlpha)
 {
     TPngLayout layout = PatternLayout(6, 2, 8, PNG_COLOR_TYPE_PALETTE);
     for (int i = 0; i < 256; ++i)
@@ -339,11 +347,13 @@ TEST(PngTest, PaletteWithTransparencyKeepsPlteAndIndices)
     layout.transAlpha = {0, 128, 255, 0};
     TPixelGraphic image;
     ReadPng(EncodePng(layout), image);
-    ASSERT_EQ(image.BitCount(), bc8);
-    EXPECT_EQ(image.PaletteCount(), 256);
-    EXPECT_EQ(image.GetPaletteColor(1), RGBValue(1, 254, 7));
-    for (int x = 0; x < 6; ++x)
-        EXPECT_EQ(int(image.GetPixel(x, 1)), x + 3);
+    ASSERT_EQ(image.BitCount(), bc32);
+    const std::uint8_t alpha[] = {0, 128, 255, 0};
+    for (int x = 0; x < 6; ++x) {
+        const int index = x + 3;
+        EXPECT_EQ(image.GetPixel(x, 1),
+                  WithAlpha(RGBValue(std::uint8_t(index), std::uint8_t(255 - index), 7), index < 4 ? alpha[index] : 255));
+    }
 }
 
 // ---- GetInfo ------------------------------------------------------------------------------

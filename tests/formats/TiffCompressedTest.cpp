@@ -453,6 +453,9 @@ TEST(TiffCompressed, PixelsMatchLibtiff)
         TPixelGraphic image;
         image.SetBackGroundColor(0);
         test::ReadWith<TTIFFileFormatReader>(test::ReadAll(file), image);
+        // Alpha is kept; laid over black it is what libtiff's premultiplied RGBA shows.
+        const bool alpha = image.HasAlpha();
+        image.FlattenAlpha();
         ASSERT_EQ(image.Width(), kWidth) << c.name;
         ASSERT_EQ(image.Height(), kHeight) << c.name;
         EXPECT_EQ(image.BitCountNum(), c.samples > 1 ? 24 : std::min(int(c.bits), 8)) << c.name;
@@ -465,8 +468,15 @@ TEST(TiffCompressed, PixelsMatchLibtiff)
                     RGBValue(std::uint8_t(TIFFGetR(p)), std::uint8_t(TIFFGetG(p)), std::uint8_t(TIFFGetB(p)));
                 // libtiff truncates 16-bit gray to 8 bits (v x 255 / 65535) where it rounds
                 // 16-bit RGB; we round both, so gray may lie one level above libtiff's.
-                const int tolerance = c.samples == 1 && c.bits == 16 ? 1 : 0;
+                // Associated alpha is divided out on reading and multiplied in again
+                // when laid over black: the two roundings may part by one level.
+                const int tolerance = (c.samples == 1 && c.bits == 16) || alpha ? 1 : 0;
                 const TRGB got = image.GetColor(x, y);
+                // Random associated samples above their alpha are no colour at all;
+                // divided by alpha they clamp, and nothing gives them back.
+                if (c.name == std::string("none rgba associated") &&
+                    std::max({TIFFGetR(p), TIFFGetG(p), TIFFGetB(p)}) > TIFFGetA(p))
+                    continue;
                 bool same = true;
                 for (int shift : {0, 8, 16})
                     same = same && std::abs(int(got >> shift & 0xFF) - int(expected >> shift & 0xFF)) <= tolerance;
@@ -491,6 +501,8 @@ TEST(TiffCompressed, AlphaOverBackground)
     plain.SetBackGroundColor(0);
     test::ReadWith<TTIFFileFormatReader>(bytes, over);
     test::ReadWith<TTIFFileFormatReader>(bytes, plain);
+    over.FlattenAlpha();
+    plain.FlattenAlpha();
     const std::vector<std::uint32_t> ref = RgbaWithLibtiff(file);
     int checked = 0;
     for (int y = 0; y < kHeight; ++y)

@@ -349,7 +349,9 @@ TEST(TiffSuite, InfoAgreesWithRead)
         };
         // Colour becomes 24-bit; 1- and 4-bit samples stay, every other depth becomes 8.
         const bool colour = endsWith(", RGB") || endsWith(", CMYK") || endsWith(", YCbCr");
-        EXPECT_EQ(image.BitCountNum(), colour ? 24 : bits == 1 || bits == 4 ? bits : 8) << row.path;
+        // Alpha is kept in 32 bits.
+        EXPECT_EQ(image.BitCountNum(), info.HasAlpha ? 32 : colour ? 24 : bits == 1 || bits == 4 ? bits : 8) << row.path;
+        EXPECT_EQ(image.HasAlpha(), info.HasAlpha) << row.path;
     }
 }
 
@@ -464,6 +466,10 @@ TEST(TiffSuite, PixelsMatchLibtiff)
             continue;
         TPixelGraphic image;
         ASSERT_EQ(test::LoadLikeConverter(file, image), "") << row.path;
+        // Kept alpha laid over black is libtiff's premultiplied colour; associated
+        // alpha divided out and multiplied in again may part by one level.
+        const int tolerance = image.HasAlpha() ? 1 : 0;
+        image.FlattenAlpha();
         if (KnownDifference(ref, image))
             continue;
         ASSERT_EQ(image.Width(), ref.width) << row.path;
@@ -475,7 +481,7 @@ TEST(TiffSuite, PixelsMatchLibtiff)
                 const std::uint32_t p = ref.rgba[std::size_t(y) * std::size_t(ref.width) + std::size_t(x)];
                 const TRGB expected = RGBValue(std::uint8_t(TIFFGetR(p)), std::uint8_t(TIFFGetG(p)),
                                                std::uint8_t(TIFFGetB(p)));
-                if (!Near(image.GetColor(x, y), expected, Tolerance(ref)) &&
+                if (!Near(image.GetColor(x, y), expected, std::max(Tolerance(ref), tolerance)) &&
                     differences++ == 0)
                     first = std::to_string(x) + "," + std::to_string(y);
             }

@@ -1,6 +1,8 @@
 #include "job/ConversionJob.h"
 
+#include "formats/GifTestEncoder.h"
 #include "formats/Jpeg.h"
+#include "formats/PngTestEncoder.h"
 #include "image/PGraphic.h"
 #include "image/Streams.h"
 #include "support/TestSupport.h"
@@ -479,6 +481,83 @@ TEST_F(ConversionJobTest, ParallelRunWritesWhatTheSequentialRunWrites)
         for (const int threads : {1, 3}) {
             EXPECT_EQ(outcomes[threads], outcomes[0]) << label << " on " << threads << " threads";
             EXPECT_TRUE(written[threads] == written[0]) << label << " on " << threads << " threads";
+        }
+    }
+}
+
+namespace {
+
+// Files that bring a background or transparency of their own: a GIF with a
+// transparent index, an opaque PNG, an RGBA PNG with a white bKGD and one without.
+std::vector<std::string> TransparencyBatch(const test::TTempDir& dir)
+{
+    const std::vector<TRGB> table{0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF};
+    test::TTestFrame frame;
+    frame.width = 4;
+    frame.height = 3;
+    frame.indices = {0, 1, 2, 3, 3, 2, 1, 0, 0, 0, 1, 1};
+    test::TGifFileBuilder gif(4, 3, 2, table);
+    gif.GraphicControl(1).Frame(frame).Trailer();
+    const auto rgba = [](std::optional<png_color_16> background) {
+        test::TPngLayout png;
+        png.width = 5;
+        png.height = 2;
+        png.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+        for (int y = 0; y < 2; ++y) {
+            png.rows.emplace_back();
+            for (int x = 0; x < 5; ++x)
+                for (const int v : {40 * x, 100 + 50 * y, 7 * x, 60 * x + 5})
+                    png.rows.back().push_back(std::uint8_t(std::min(v, 255)));
+        }
+        png.background = background;
+        return test::EncodePng(png);
+    };
+    test::TPngLayout opaque;
+    opaque.width = 3;
+    opaque.height = 1;
+    opaque.rows = {{10, 20, 30, 40, 50, 60, 70, 80, 90}};
+    const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files{
+        {"a.gif", gif.Data()},
+        {"b.png", test::EncodePng(opaque)},
+        {"c.png", rgba(png_color_16{0, 255, 255, 255, 0})},
+        {"d.png", rgba(std::nullopt)}};
+    std::vector<std::string> items;
+    for (const auto& [name, bytes] : files) {
+        items.push_back(dir.File(name));
+        test::WriteAll(items.back(), bytes);
+    }
+    return items;
+}
+
+}  // namespace
+
+// Whatever a reader does to one item's images, the next item starts afresh:
+// every output equals the output of its file converted alone, on any runner.
+TEST_F(ConversionJobTest, NoBackgroundCarriesOverFromOneItemToTheNext)
+{
+    const std::vector<std::string> items = TransparencyBatch(dir);
+    for (const std::optional<TRGB> background : {std::optional<TRGB>{}, std::optional<TRGB>{0x336699}}) {
+        for (const TTargetFormat format : {tfBMP, tfPNG}) {
+            const std::string label = std::string(TargetExtension(format)) + (background ? " with" : " without");
+            std::map<std::string, std::vector<std::uint8_t>> alone;
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                TRecordingHost h;
+                h.items = {items[i]};
+                h.options = {dir.File("alone" + label + std::to_string(i)), format, jcrTrueColor};
+                h.options.BackGroundColor = background;
+                RunWith(h, 0);
+                for (const auto& [name, bytes] : FolderBytes(h.options.Destination))
+                    alone[name] = bytes;
+            }
+            ASSERT_EQ(alone.size(), items.size()) << label;
+            for (const int threads : {0, 1, 2}) {
+                TRecordingHost h;
+                h.items = items;
+                h.options = {dir.File("run" + label + std::to_string(threads)), format, jcrTrueColor};
+                h.options.BackGroundColor = background;
+                RunWith(h, threads);
+                EXPECT_TRUE(FolderBytes(h.options.Destination) == alone) << label << " on " << threads << " threads";
+            }
         }
     }
 }
