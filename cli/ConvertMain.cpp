@@ -9,6 +9,7 @@
 #include "metafile/Metafile.h"
 #include "job/OutputNames.h"
 #include "cli/SignalStop.h"
+#include "formats/PhotoCodecs.h"
 #include "formats/Pxm.h"
 #include "formats/Register.h"
 #include "image/FileFormats.h"
@@ -51,7 +52,8 @@ struct TCommandLine {
     std::string rotate = "none";
     std::string quantizer = "median";
     std::string frames = "first";
-    int quality = 0;  // 0: the library's JPEGQuality
+    int quality = 0;  // 0: the library's quality of the target format
+    bool lossless = false;
     std::string resize;
     std::string compress;       // "": each writer's default
     int compressLevel = -1;     // -1: zlib's default
@@ -445,11 +447,23 @@ std::string Lowered(std::string text)
     return text;
 }
 
+// Quality and lossless coding of the lossy targets.
+void DeclareQualityOptions(CLI::App& app, TCommandLine& line)
+{
+    app.add_option("-q,--quality", line.quality,
+                   "Quality 1..100 of every lossy target: jpg, webp, heic, avif, jxl "
+                   "[default: jpg 80, webp 75 (as cwebp), heic 50 (as heif-enc), avif 60, jxl 90 (distance 1.0, as cjxl)]")
+        ->check(CLI::Range(1, 100));
+    app.add_flag("--lossless", line.lossless,
+                 "Lossless webp, avif or jxl output; heic has no lossless coding [default: lossy]");
+}
+
 // Where the items go and what happens to them on the way.
 void DeclareJobOptions(CLI::App& app, TCommandLine& line)
 {
     app.add_option("-f,--format", line.format, "Target format")
-        ->check(CLI::IsMember({"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif"}, CLI::ignore_case))
+        ->check(CLI::IsMember({"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif", "webp", "avif", "heic", "jxl"},
+                              CLI::ignore_case))
         ->transform([](std::string s) { return Lowered(std::move(s)); })
         ->capture_default_str();
     app.add_option("-c,--colors", line.colors,
@@ -466,8 +480,7 @@ void DeclareJobOptions(CLI::App& app, TCommandLine& line)
     app.add_option("-r,--rotate", line.rotate, "Rotation, after the mirror")
         ->check(CLI::IsMember({"none", "180", "left", "right"}))
         ->capture_default_str();
-    app.add_option("-q,--quality", line.quality, "Quality 1..100 of lossy output (-f jpg) [default: 80]")
-        ->check(CLI::Range(1, 100));
+    DeclareQualityOptions(app, line);
     app.add_option("-o,--output", line.destination,
                    "Destination folder, required to convert; - writes the one output to standard output");
     app.add_flag("-y,--yes", line.yes, "Create a missing destination folder, parents too [default: ask]");
@@ -577,7 +590,8 @@ TConversionOptions OptionsOf(const TCommandLine& line)
 {
     static const std::map<std::string, TTargetFormat> kFormats = {
         {"bmp", tfBMP}, {"jpg", tfJPG}, {"pbm", tfPBM}, {"pgm", tfPGM},
-        {"png", tfPNG}, {"ppm", tfPPM}, {"tga", tfTGA}, {"tif", tfTIF}};
+        {"png", tfPNG}, {"ppm", tfPPM}, {"tga", tfTGA}, {"tif", tfTIF},
+        {"webp", tfWEBP}, {"avif", tfAVIF}, {"heic", tfHEIC}, {"jxl", tfJXL}};
     static const std::map<std::string, TJobColorResolution> kColors = {
         {"2", jcr2Colors}, {"16", jcr16Colors}, {"256", jcr256Colors}, {"gray", jcrGray8}, {"true", jcrTrueColor}};
     const auto named = kColors.find(line.colors);
@@ -630,7 +644,7 @@ void CheckCombinations(const TCommandLine& line)
 // Formats whose writers take -q; the others warn that it does nothing.
 bool TakesQuality(const std::string& format)
 {
-    static const std::set<std::string> kLossy = {"jpg"};
+    static const std::set<std::string> kLossy = {"jpg", "webp", "heic", "avif", "jxl"};
     return kLossy.count(format) != 0;
 }
 
@@ -649,6 +663,25 @@ void RouteStandardStreams(TCommandLine& line, TConversionOptions& options, std::
     }
     if (line.destination == kStandardStream)
         options.Destination = scratch->Path();
+}
+
+// --lossless goes into the library's defaults. False, after saying why, when the
+// target cannot be coded losslessly.
+bool ApplyCodingChoices(const TCommandLine& line)
+{
+    if (!line.lossless)
+        return true;
+    if (line.format == "heic") {
+        std::cerr << kProgram
+                  << ": --lossless: the HEVC encoder offers no lossless coding, so HEIC output is always lossy; "
+                     "use -f avif, webp or jxl for lossless files"
+                  << std::endl;
+        return false;
+    }
+    if (line.format != "webp" && line.format != "avif" && line.format != "jxl")
+        std::cerr << kProgram << ": warning: --lossless applies to webp, avif and jxl output only" << std::endl;
+    WebPLossless = AVIFLossless = JXLLossless = true;
+    return true;
 }
 
 }  // namespace
@@ -683,6 +716,8 @@ int main(int argc, char** argv)
     try {
         if (!line.infoFiles.empty())
             return RunInfo(line.infoFiles);
+        if (!ApplyCodingChoices(line))
+            return kExitUsage;
         if (line.quality > 0 && !TakesQuality(line.format))
             std::cerr << kProgram << ": warning: -q does nothing for -f " << line.format << std::endl;
         TConversionOptions options = OptionsOf(line);

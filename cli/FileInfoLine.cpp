@@ -17,7 +17,8 @@ namespace {
 std::string FormatName(const std::string& extension)
 {
     static const std::map<std::string, std::string> kNames = {{"jpg", "JPEG"}, {"jpeg", "JPEG"}, {"jif", "JPEG"},
-                                                               {"tif", "TIFF"}, {"dib", "BMP"},   {"rle", "BMP"}};
+                                                               {"tif", "TIFF"}, {"dib", "BMP"},   {"rle", "BMP"},
+                                                               {"webp", "WebP"}, {"heif", "HEIC"}, {"jxl", "JPEG XL"}};
     if (const auto known = kNames.find(extension); known != kNames.end())
         return known->second;
     std::string name = extension;

@@ -4,13 +4,16 @@
 
 #include "formats/Bmp.h"
 #include "formats/Gif.h"
+#include "formats/Heif.h"
 #include "formats/Ico.h"
 #include "formats/Jpeg.h"
+#include "formats/Jxl.h"
 #include "formats/Pcx.h"
 #include "formats/Png.h"
 #include "formats/Pxm.h"
 #include "formats/Tga.h"
 #include "formats/Tiff.h"
+#include "formats/Webp.h"
 
 #include <memory>
 
@@ -35,6 +38,11 @@ void RegisterBuiltInFormats(TFormatRegistry& registry)
     registry.RegisterReader(std::make_unique<TTIFFFileFormatReader>());
     registry.RegisterReader(std::make_unique<tIcoFileFormatReader>());
     registry.RegisterReader(std::make_unique<tGifFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TWebPFileFormatReader>());
+    registry.RegisterReader(std::make_unique<THEICFileFormatReader>());
+    registry.RegisterReader(std::make_unique<THEIFFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TAVIFFileFormatReader>());
+    registry.RegisterReader(std::make_unique<TJXLFileFormatReader>());
 
     registry.RegisterWriter(std::make_unique<TBMPFileFormatWriter>());
     registry.RegisterWriter(std::make_unique<TDIBFileFormatWriter>());
@@ -48,6 +56,11 @@ void RegisterBuiltInFormats(TFormatRegistry& registry)
     registry.RegisterWriter(std::make_unique<TTGAFileFormatWriter>());
     registry.RegisterWriter(std::make_unique<TTIFFileFormatWriter>());
     registry.RegisterWriter(std::make_unique<TTIFFFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TWebPFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<THEICFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<THEIFFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TAVIFFileFormatWriter>());
+    registry.RegisterWriter(std::make_unique<TJXLFileFormatWriter>());
 }
 
 std::unique_ptr<TFileFormatWriter> MakeStreamBmpWriter()

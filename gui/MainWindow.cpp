@@ -233,7 +233,9 @@ QWidget* TForm1::CreateTargetGroup()
     m_button3 = new QPushButton("Browse..", m_gb1);
     connect(m_button3, &QPushButton::clicked, this, &TForm1::Button3Click);
 
-    m_rg4 = new TRadioGroup(" File extension ", {"BMP", "JPG", "PBM", "PGM", "PNG", "PPM", "TGA", "TIF"}, 2, m_gb1);
+    m_rg4 = new TRadioGroup(" File extension ",
+                            {"BMP", "JPG", "PBM", "PGM", "PNG", "PPM", "TGA", "TIF", "WEBP", "AVIF", "HEIC", "JXL"}, 3,
+                            m_gb1);
     m_rg3 = new TRadioGroup(" Color resolution ",
                             {"2 colors", "16 colors", "256 colors", "Gray (8 bit)", "True color (24 bit)"}, 1, m_gb1);
     m_rg1 = new TRadioGroup(" Mirror ", {"None", "Vertical", "Horizontal"}, 1, m_gb1);

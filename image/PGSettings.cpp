@@ -40,6 +40,14 @@ std::uint32_t& TIFFWriteXResNum = LibraryDefaults.TIFFWriteXResNum;
 std::uint32_t& TIFFWriteXResDen = LibraryDefaults.TIFFWriteXResDen;
 std::uint32_t& TIFFWriteYResNum = LibraryDefaults.TIFFWriteYResNum;
 std::uint32_t& TIFFWriteYResDen = LibraryDefaults.TIFFWriteYResDen;
+int& WebPQuality = LibraryDefaults.WebPQuality;
+bool& WebPLossless = LibraryDefaults.WebPLossless;
+int& HEICQuality = LibraryDefaults.HEICQuality;
+int& AVIFQuality = LibraryDefaults.AVIFQuality;
+bool& AVIFLossless = LibraryDefaults.AVIFLossless;
+int& JXLQuality = LibraryDefaults.JXLQuality;
+bool& JXLLossless = LibraryDefaults.JXLLossless;
+int& PhotoCodecThreads = LibraryDefaults.PhotoCodecThreads;
 
 TPGSettings DefaultSettings()
 {

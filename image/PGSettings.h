@@ -77,6 +77,16 @@ struct TPGSettings {
     std::uint32_t TIFFWriteXResDen = 1;
     std::uint32_t TIFFWriteYResNum = 300;
     std::uint32_t TIFFWriteYResDen = 1;
+    // WebP, HEIC, AVIF and JPEG XL: quality 1..100 of lossy coding, defaults
+    // chosen to match the reference encoders (cwebp, heif-enc, avifenc, cjxl)
+    int WebPQuality = 75;
+    bool WebPLossless = false;
+    int HEICQuality = 50;
+    int AVIFQuality = 60;
+    bool AVIFLossless = false;
+    int JXLQuality = 90;  // butteraugli distance 1.0
+    bool JXLLossless = false;
+    int PhotoCodecThreads = 0;  // threads of those codecs for one image; 0: one per online processor
 };
 
 // The process-wide defaults a host edits, in one place; the library-wide

@@ -39,8 +39,27 @@ std::string FailureText(const std::exception& e)
 
 const char* TargetExtension(TTargetFormat targetFormat)
 {
-    static const char* const kExtensions[8] = {".bmp", ".jpg", ".pbm", ".pgm", ".png", ".ppm", ".tga", ".tif"};
-    return targetFormat >= 0 && targetFormat < 8 ? kExtensions[targetFormat] : ".bmp";
+    static const char* const kExtensions[kTargetFormatCount] = {".bmp", ".jpg", ".pbm",  ".pgm",  ".png",  ".ppm",
+                                                                ".tga", ".tif", ".webp", ".avif", ".heic", ".jxl"};
+    return targetFormat >= 0 && targetFormat < kTargetFormatCount ? kExtensions[targetFormat] : ".bmp";
+}
+
+bool IsLossyTarget(TTargetFormat targetFormat)
+{
+    return targetFormat == tfJPG || targetFormat == tfWEBP || targetFormat == tfAVIF || targetFormat == tfHEIC ||
+           targetFormat == tfJXL;
+}
+
+void SetTargetQuality(TPGSettings& settings, TTargetFormat targetFormat, int quality)
+{
+    switch (targetFormat) {
+    case tfJPG: settings.JPEGQuality = quality; break;
+    case tfWEBP: settings.WebPQuality = quality; break;
+    case tfAVIF: settings.AVIFQuality = quality; break;
+    case tfHEIC: settings.HEICQuality = quality; break;
+    case tfJXL: settings.JXLQuality = quality; break;
+    default: break;
+    }
 }
 
 std::string LowerAscii(std::string text)
@@ -166,11 +185,11 @@ bool StartChecks(TConversionHost& host, const TConversionOptions& options, TConv
             return false;
         }
     }
-    if (options.TargetFormat == tfJPG) {
+    if (IsLossyTarget(options.TargetFormat)) {
         host.AskJpegQuality();
         // The choice applies to this run only; the process-wide default stays.
-        if (host.JpegQualityChoice)
-            plan.Settings.JPEGQuality = *host.JpegQualityChoice;
+        if (host.JpegQualityChoice && *host.JpegQualityChoice > 0)
+            SetTargetQuality(plan.Settings, options.TargetFormat, *host.JpegQualityChoice);
         host.Pump();
         if (!host.JpegQualityChoice) {
             endQuietly();
@@ -189,7 +208,13 @@ int FrameCount(const std::string& path, const TPGSettings& settings)
     counting.TIFFScanAllIFDs = true;
     TSettingsScope scope(counting);
     TFileInfo info;
-    return GetFileInfo(path, 0, info) ? std::max(info.ImageCount, 1) : 1;
+    if (!GetFileInfo(path, 0, info))
+        return 1;
+    // The animation readers give the first frame only so far: their later frames
+    // would be items that can only fail.
+    if (info.FormatDescription == "WebP" || info.FormatDescription == "JPEG XL")
+        return 1;
+    return std::max(info.ImageCount, 1);
 }
 
 std::string FramePath(const std::string& path, int number)
@@ -817,6 +842,7 @@ bool TParallelRunner::Run(TRunObserver& observer, const TStopFlag& stop)
         ownPlan = m_plan;
         ownPlan.Settings.TIFFReadThreads = 1;
         ownPlan.Settings.PNGWriteThreads = 1;
+        ownPlan.Settings.PhotoCodecThreads = 1;
     }
     const TConversionPlan& plan = workers > 1 ? ownPlan : m_plan;
     TParallelState state;

@@ -30,6 +30,10 @@ namespace rastova {
 
 // The appended extension of each target format, with the dot.
 const char* TargetExtension(TTargetFormat targetFormat);
+// The targets coded lossily: the host asks for their quality before a run
+// (AskJpegQuality), which goes into the target's quality setting.
+bool IsLossyTarget(TTargetFormat targetFormat);
+void SetTargetQuality(TPGSettings& settings, TTargetFormat targetFormat, int quality);
 
 // What a run does to every item. Hosts with more choices add fields here and
 // read them in PlanConversion or ConvertOneItem.
@@ -144,9 +148,10 @@ public:
     // Run state kept on the host.
     bool Running = false;
     TStopFlag StopRequested;  // the only member another thread may touch during a run
-    // The JPEG quality of the run AskJpegQuality asked for; nullopt when the
-    // user cancelled (no run takes place). Left alone, the library's default.
-    std::optional<int> JpegQualityChoice = LibraryDefaults.JPEGQuality;
+    // The quality of the run's lossy target that AskJpegQuality asked for;
+    // nullopt when the user cancelled (no run takes place). Left at 0, the
+    // target's own default from the run's settings.
+    std::optional<int> JpegQualityChoice = 0;
 
     virtual int ItemCount() = 0;
     virtual bool ItemSelected(int index) = 0;

@@ -4,7 +4,8 @@ namespace rastova {
 
 const std::array<TFileFilter, kFileFilterCount> kFileFilters = {{
     {"All image files",
-     "*.bmp;*.dib;*.jif;*.jpeg;*.jpg;*.pbm;*.pcx;*.pgm;*.png;*.ppm;*.rle;*.tga;*.tif;*.tiff;*.ico;*.wmf;*.emf;*.gif"},
+     "*.bmp;*.dib;*.jif;*.jpeg;*.jpg;*.pbm;*.pcx;*.pgm;*.png;*.ppm;*.rle;*.tga;*.tif;*.tiff;*.ico;*.wmf;*.emf;*.gif;"
+     "*.webp;*.avif;*.heic;*.heif;*.jxl"},
     {"BMP - Bitmap", "*.bmp"},
     {"DIB - Bitmap", "*.dib"},
     {"GIF - Graphics Interchange Format", "*.gif"},
@@ -23,6 +24,11 @@ const std::array<TFileFilter, kFileFilterCount> kFileFilters = {{
     {"ICO - Windows icon", "*.ico"},
     {"WMF - Windows Metafile", "*.wmf"},
     {"EMF - Enhanced Metafile", "*.emf"},
+    {"WEBP - WebP", "*.webp"},
+    {"AVIF - AVIF", "*.avif"},
+    {"HEIC - HEIC", "*.heic"},
+    {"HEIF - HEIC", "*.heif"},
+    {"JXL - JPEG XL", "*.jxl"},
 }};
 
 }  // namespace rastova

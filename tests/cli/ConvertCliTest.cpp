@@ -107,6 +107,7 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwo)
     for (const std::string& arguments :
          {std::string("-f gif -o out a.ppm"), std::string("-c 1 -o out a.ppm"), std::string("-q 0 -o out a.ppm"),
           std::string("-c 257 -o out a.ppm"), std::string("-q 101 -o out a.ppm"), std::string("-c 0x10 -o out a.ppm"),
+          std::string("-f heic --lossless -o out a.ppm"),
           std::string("-o out"), std::string("a.ppm"), std::string("--bogus"), std::string("-r 90 -o out a.ppm"),
           std::string(""), std::string("-j 0 -o out a.ppm"), std::string("--fit 10 -o out a.ppm"),
           std::string("--fit 0x5 -o out a.ppm"), std::string("--existing keep -o out a.ppm"),
@@ -126,7 +127,9 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwo)
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     for (const std::string format : {"gif", "ico", "pcx", "tiff", "jpeg", "wmf", "emf"})
         EXPECT_NE(help.out.find(format), std::string::npos) << format;
-    EXPECT_NE(help.out.find("Quality 1..100 of lossy output"), std::string::npos);
+    EXPECT_NE(help.out.find("Quality 1..100 of every lossy target: jpg, webp, heic, avif, jxl"), std::string::npos);
+    EXPECT_NE(help.out.find("webp 75 (as cwebp)"), std::string::npos);
+    EXPECT_NE(help.out.find("--lossless"), std::string::npos);
     const TRun version = Convert("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("rastova-convert"), std::string::npos);
@@ -218,7 +221,7 @@ TEST_F(ConvertCliTest, EverySourceFormatConvertsToEveryWriter)
         std::filesystem::copy_file(path, copy);
         files += " '" + copy + "'";
     }
-    for (const std::string format : {"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif"}) {
+    for (const std::string format : {"bmp", "jpg", "pbm", "pgm", "png", "ppm", "tga", "tif", "webp", "avif", "heic", "jxl"}) {
         for (const std::string colors : {"true", "256", "2"}) {
             const std::string out = dir.File("out-" + format + "-" + colors);
             const TRun run = Convert("-y -q 75 -f " + format + " -c " + colors + " -o '" + out + "'" + files);
@@ -686,6 +689,41 @@ TEST_F(ConvertCliTest, OptionsReachTheWrittenFiles)
     EXPECT_EQ(limited.status, 1);
     EXPECT_TRUE(Contains(limited.err, "p.png: cannot load: ")) << limited.err;
     EXPECT_EQ(Convert("--max-pixels 20 -o " + Out() + " -y " + source).status, 0);
+}
+
+// -f for each photo format, -q for its lossy coding and --lossless where it
+// exists; --info names the format with size, depth, alpha and frames.
+TEST_F(ConvertCliTest, PhotoFormatsTakeQualityAndLossless)
+{
+    const std::string source = Image("p.png", 48, 32, 9);
+    TPixelGraphic original;
+    original.LoadFromFile(dir.File("p.png"));
+    const struct {
+        std::string format, description;
+        bool lossless;
+    } rows[] = {{"webp", "WebP", true}, {"avif", "AVIF", true}, {"heic", "HEIC", false}, {"jxl", "JPEG XL", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.format);
+        std::uintmax_t sizes[2] = {};
+        int i = 0;
+        for (const std::string quality : {"10", "95"}) {
+            ASSERT_EQ(Convert("-f " + row.format + " -q " + quality + " -o " + Out() + " -y " + source).status, 0);
+            sizes[i++] = std::filesystem::file_size(dir.File("out/p." + row.format));
+        }
+        EXPECT_LT(sizes[0], sizes[1]) << "a higher quality keeps more";
+        const TRun info = Convert("--info '" + dir.File("out/p." + row.format) + "'");
+        EXPECT_TRUE(Contains(info.out, ": " + row.description + ", 48 x 32, 24-bit RGB, 1 frame, ")) << info.out;
+        const TRun lossless = Convert("-f " + row.format + " --lossless -o " + Out() + " -y " + source);
+        EXPECT_EQ(lossless.status, row.lossless ? 0 : 2) << lossless.err;
+        if (!row.lossless) {
+            EXPECT_TRUE(Contains(lossless.err, "HEIC output is always lossy")) << lossless.err;
+            continue;
+        }
+        TPixelGraphic back;
+        back.LoadFromFile(dir.File("out/p." + row.format));
+        std::string why;
+        EXPECT_TRUE(test::SamePixels(back, original, &why)) << why;
+    }
 }
 
 TEST_F(ConvertCliTest, SignalsRemoveTheTemporaryBeingWritten)

@@ -226,6 +226,25 @@ TSample GifSample()
     return {gif.Data(), header};
 }
 
+// A smooth picture through the writer of ext; header: the bytes a cut inside
+// of which no decoder can get past.
+TSample PhotoSample(const char* ext, std::size_t header)
+{
+    TPixelGraphic image;
+    FillSmooth(image);
+    return {Written(ext, image), header};
+}
+
+// The boxes before the coded data.
+TSample HeifSample(const char* ext)
+{
+    TSample s = PhotoSample(ext, 0);
+    while (std::string(s.bytes.begin() + std::ptrdiff_t(s.headerSize) + 4,
+                       s.bytes.begin() + std::ptrdiff_t(s.headerSize) + 8) != "mdat")
+        s.headerSize += BigEndian(s.bytes, s.headerSize, 4);
+    return s;
+}
+
 struct TReaderCase {
     const char* ext;
     TSample (*sample)();
@@ -255,6 +274,13 @@ const TReaderCase kReaders[] = {
     {"tiff", TiffSample, 4, 4, false, false, 0, true},
     {"ico", IcoSample, 4, 6, false, false, 0, true},
     {"gif", GifSample, 3, 3, false, false, 0, true},
+    // RIFF header and the first chunk's header
+    {"webp", [] { return PhotoSample("webp", 20); }, 4, 12, false, false, 16, false},
+    // the type box's size (below 256) and type
+    {"heic", [] { return HeifSample("heic"); }, 3, 12, false, false, 12, false},
+    {"heif", [] { return HeifSample("heif"); }, 3, 12, false, false, 12, false},
+    {"avif", [] { return HeifSample("avif"); }, 3, 12, false, false, 12, false},
+    {"jxl", [] { return PhotoSample("jxl", 2); }, 2, 2, false, false, 12, false},
 };
 
 void PrintTo(const TReaderCase& c, std::ostream* out)
@@ -265,7 +291,8 @@ void PrintTo(const TReaderCase& c, std::ostream* out)
 // The extensions with a writer of their own.
 std::vector<std::string> WriterExtensions()
 {
-    return {"bmp", "dib", "jpg", "jpeg", "jif", "png", "pbm", "pgm", "ppm", "tga", "tif", "tiff"};
+    return {"bmp", "dib", "jpg", "jpeg", "jif", "png", "pbm", "pgm", "ppm", "tga", "tif", "tiff",
+            "webp", "heic", "heif", "avif", "jxl"};
 }
 
 class ReaderContract : public ::testing::TestWithParam<TReaderCase> {

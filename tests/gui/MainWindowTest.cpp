@@ -1,6 +1,7 @@
 #include "gui/JQuality.h"
 #include "gui/MainWindow.h"
 #include "gui/ShellControls.h"
+#include "job/ConversionJob.h"
 
 #include "image/PGraphic.h"
 #include "tests/gui/GuiTestSupport.h"
@@ -117,6 +118,26 @@ TEST(MainWindow, ConvertsAFolderAndListsTheFileThatFailed)
     EXPECT_TRUE(form.GB1()->isEnabled());
     EXPECT_EQ(form.Button2()->text(), "Close");
     EXPECT_EQ(form.PBar1()->value(), 0);
+}
+
+// The target formats in the order of the job's choices, each button named for
+// screen readers by its caption.
+TEST(MainWindow, FileExtensionGroupOffersThePhotoFormats)
+{
+    TWindowFixture fixture(1);
+    TForm1 form(fixture.ini);
+    QStringList captions;
+    for (QRadioButton* button : form.RG4()->findChildren<QRadioButton*>()) {
+        captions << button->text();
+        EXPECT_EQ(button->accessibleName(), button->text());
+    }
+    EXPECT_EQ(captions, (QStringList{"BMP", "JPG", "PBM", "PGM", "PNG", "PPM", "TGA", "TIF", "WEBP", "AVIF", "HEIC",
+                                     "JXL"}));
+    for (const TTargetFormat format : {tfWEBP, tfAVIF, tfHEIC, tfJXL}) {
+        form.RG4()->SetItemIndex(format);
+        EXPECT_EQ(TTargetFormat(form.RG4()->ItemIndex()), format);
+        EXPECT_EQ(QString(TargetExtension(format)).mid(1).toUpper(), captions[format]);
+    }
 }
 
 TEST(MainWindow, CloseDuringARunAsksAndStopsOnlyOnYes)

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
 namespace rastova {
 namespace {
@@ -53,6 +54,21 @@ TEST(Viewer, ShowsTheFileAndDescribesIt)
         EXPECT_EQ(viewer.StatusText(), c.status);
         const TPixelGraphic* shown = viewer.PGImage1()->PixelGraphic();
         EXPECT_EQ(shown ? shown->Width() : 0, c.width);
+    }
+    // The photo formats through the same library.
+    TPixelGraphic photo;
+    test::FillRandom(photo, 64, 48, bc24, 8);
+    const std::pair<const char*, const char*> photos[] = {
+        {"webp", "WebP, lossy"}, {"avif", "AVIF, AV1"}, {"heic", "HEIC, HEVC"}, {"jxl", "JPEG XL, lossy"}};
+    for (const auto& [ext, described] : photos) {
+        const std::string file = dir.File(std::string("photo.") + ext);
+        photo.SaveToFile(file);
+        viewer.LoadAndDescribe(QString::fromStdString(file));
+        EXPECT_TRUE(viewer.StatusText().startsWith(QString("File info: ") + described +
+                                                   ", 8-bit, 64x48 pixeles, colors: 16.7M, File size: "))
+            << viewer.StatusText().toStdString();
+        const TPixelGraphic* shown = viewer.PGImage1()->PixelGraphic();
+        EXPECT_EQ(shown ? shown->Width() : 0, 64) << ext;
     }
 }
 

@@ -135,10 +135,11 @@ TEST_F(FileFormatsTest, ListsAreKeptInExtensionOrder)
         readers.push_back(r->Extension);
     for (const auto& w : Formats().Writers())
         writers.push_back(w->Extension);
-    EXPECT_EQ(readers, (std::vector<std::string>{"bmp", "dib", "gif", "ico", "jif", "jpeg", "jpg", "pam", "pbm",
-                                                  "pcx", "pgm", "png", "ppm", "rle", "tga", "tif", "tiff", "zzgamma"}));
-    EXPECT_EQ(writers, (std::vector<std::string>{"bmp", "dib", "jif", "jpeg", "jpg", "pbm", "pgm", "png", "ppm",
-                                                  "tga", "tif", "tiff", "zzfake"}));
+    EXPECT_EQ(readers, (std::vector<std::string>{"avif", "bmp", "dib", "gif", "heic", "heif", "ico", "jif", "jpeg",
+                                                  "jpg", "jxl", "pam", "pbm", "pcx", "pgm", "png", "ppm", "rle", "tga",
+                                                  "tif", "tiff", "webp", "zzgamma"}));
+    EXPECT_EQ(writers, (std::vector<std::string>{"avif", "bmp", "dib", "heic", "heif", "jif", "jpeg", "jpg", "jxl",
+                                                  "pbm", "pgm", "png", "ppm", "tga", "tif", "tiff", "webp", "zzfake"}));
     for (const auto& r : Formats().Readers())
         EXPECT_EQ(r->HasSignature, r->Extension != "tga") << r->Extension;
 }

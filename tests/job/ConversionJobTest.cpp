@@ -200,6 +200,37 @@ TEST_F(ConversionJobTest, JpegQualityDialog)
     EXPECT_EQ(JPEGQuality, before);
 }
 
+// Every lossy target asks for its quality like JPG: Cancel stops the run, an
+// answer is the quality the file is written with.
+TEST_F(ConversionJobTest, QualityDialogOpensForEveryLossyTarget)
+{
+    Source("a.ppm");
+    for (const TTargetFormat format : {tfWEBP, tfAVIF, tfHEIC, tfJXL}) {
+        const std::string ext = TargetExtension(format);
+        SCOPED_TRACE(ext);
+        EXPECT_TRUE(IsLossyTarget(format));
+        host = TRecordingHost();
+        host.items = {dir.File("a.ppm")};
+        host.options.Destination = dir.Path().string();
+        host.options.TargetFormat = format;
+        host.jpegAnswer = -1;
+        Run();
+        EXPECT_EQ(host.messages, (std::vector<std::string>{"The conversion was interrupted by user."}));
+        host.jpegAnswer = 30;
+        host.messages.clear();
+        Run();
+        TPixelGraphic image;
+        image.LoadFromFile(dir.File("a.ppm"));
+        TPGSettings settings = DefaultSettings();
+        SetTargetQuality(settings, format, 30);
+        TMemoryStream expected;
+        image.SaveToStreamExt(expected, ext, settings);
+        EXPECT_EQ(test::ReadAll(dir.File("a" + ext)), expected.Data());
+    }
+    for (const TTargetFormat format : {tfBMP, tfPNG, tfTIF})
+        EXPECT_FALSE(IsLossyTarget(format));
+}
+
 TEST_F(ConversionJobTest, ACorruptFileIsSkippedAndTheRestConverted)
 {
     host.items = {Source("one.ppm"), Source("two.ppm", "P3 garbage"), Source("three.ppm"), dir.File("gone.ppm"),
@@ -423,7 +454,8 @@ TEST_F(ConversionJobTest, ParallelRunWritesWhatTheSequentialRunWrites)
     };
     for (const Row r : {Row{tfBMP, jcr256Colors, jmNone, jrLeft}, Row{tfJPG, jcrTrueColor, jmVertical, jrNone},
                         Row{tfPNG, jcr16Colors, jmHorizontal, jr180}, Row{tfTIF, jcr2Colors, jmNone, jrRight},
-                        Row{tfTGA, jcrGray8, jmNone, jrNone}, Row{tfPPM, jcrTrueColor, jmNone, jrNone}}) {
+                        Row{tfTGA, jcrGray8, jmNone, jrNone}, Row{tfPPM, jcrTrueColor, jmNone, jrNone},
+                        Row{tfWEBP, jcrTrueColor, jmNone, jrLeft}, Row{tfJXL, jcr256Colors, jmNone, jrNone}}) {
         const std::string label = TargetExtension(r.format);
         std::map<int, std::vector<std::string>> outcomes;  // per runner: item, saved, failed step
         std::map<int, std::map<std::string, std::vector<std::uint8_t>>> written;

@@ -1,0 +1,12 @@
+// JPEG XL reader on arbitrary bytes.
+#include "formats/Jxl.h"
+#include "fuzz/PhotoFuzz.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    rastova::TJXLFileFormatReader reader;
+    return rastova::fuzz::FuzzPhotoReader(reader, data, size);
+}

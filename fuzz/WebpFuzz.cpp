@@ -1,0 +1,12 @@
+// WebP reader on arbitrary bytes.
+#include "formats/Webp.h"
+#include "fuzz/PhotoFuzz.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    rastova::TWebPFileFormatReader reader;
+    return rastova::fuzz::FuzzPhotoReader(reader, data, size);
+}
