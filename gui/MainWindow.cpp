@@ -494,8 +494,11 @@ void TForm1::SetTabOrder()
     for (TRadioGroup* group : {m_rg4, m_rg3, m_rg1, m_rg2}) {
         for (QRadioButton* button : group->findChildren<QRadioButton*>())
             order << button;
-    order << m_bestPalette << m_keepMetadata << m_preset << m_savePreset << m_deletePreset << m_fitWithin << m_fitWidth << m_fitHeight << m_autoRotate << m_subfolders << m_background
-          << m_noBackground;
+        if (group == m_rg3)
+            order << m_bestPalette;
+    }
+    order << m_keepMetadata << m_preset << m_savePreset << m_deletePreset << m_fitWithin << m_fitWidth << m_fitHeight
+          << m_autoRotate << m_subfolders << m_background << m_noBackground;
     for (QRadioButton* button : m_existing->findChildren<QRadioButton*>())
         order << button;
     order << m_button1 << m_button2;
