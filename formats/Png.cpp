@@ -596,7 +596,7 @@ void WriteRowsInBlocks(TPngCodec& codec, TPixelGraphic& graphic, TObject* sender
     layout.RowBytes = (std::size_t(graphic.GetWidth()) * std::size_t(channels * bitDepth) + 7) / 8;
     layout.BytesPerPixel = std::max(1, channels * bitDepth / 8);
     // libpng filters only images of 8 bits per sample and no palette; so do we.
-    layout.Filter = bitDepth == 8 && (channels == 3 || graphic.PaletteIdent() == pGray256);
+    layout.Filter = bitDepth == 8 && (channels >= 3 || graphic.PaletteIdent() == pGray256);
     layout.BlockBytes = Settings().PNGBlockBytes;
     TPngBlockCoding coding;
     coding.Level = Settings().PNGCompressionLevel < 0 ? 6 : std::min(Settings().PNGCompressionLevel, 9);
@@ -608,10 +608,13 @@ void WriteRowsInBlocks(TPngCodec& codec, TPixelGraphic& graphic, TObject* sender
             std::copy(row, row + layout.RowBytes, dest);
             return;
         }
-        for (std::size_t i = 0; i < layout.RowBytes; i += 3) {  // stored blue, green, red
+        const std::size_t step = std::size_t(channels);  // stored blue, green, red (, alpha)
+        for (std::size_t i = 0; i < layout.RowBytes; i += step) {
             dest[i] = row[i + 2];
             dest[i + 1] = row[i + 1];
             dest[i + 2] = row[i];
+            if (step == 4)
+                dest[i + 3] = row[i + 3];
         }
     };
     png_structp png = codec.Png();
@@ -698,7 +701,8 @@ void TPNGFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     });
 
     if (Settings().PNGBlockCompression) {
-        WriteRowsInBlocks(codec, graphic, this, colorType == PNG_COLOR_TYPE_RGB ? 3 : 1, bitDepth);
+        const int channels = colorType == PNG_COLOR_TYPE_RGB ? 3 : colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 1;
+        WriteRowsInBlocks(codec, graphic, this, channels, bitDepth);
         return;
     }
     {

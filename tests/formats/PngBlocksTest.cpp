@@ -24,7 +24,7 @@ struct TImageCase {
 };
 
 const TImageCase kImages[] = {
-    {"bc1", bc1, false}, {"bc4", bc4, false}, {"bc8Palette", bc8, false}, {"bc8Gray", bc8, true}, {"bc24", bc24, false},
+    {"bc1", bc1, false}, {"bc4", bc4, false}, {"bc8Palette", bc8, false}, {"bc8Gray", bc8, true}, {"bc24", bc24, false}, {"bc32", bc32, false},
 };
 
 std::vector<std::uint8_t> Save(const TPixelGraphic& image, bool blocks, std::size_t blockBytes = 0, int threads = 0)
