@@ -242,6 +242,10 @@ TEST(TiffLayouts, PixelsMatchLibtiff)
         ASSERT_NO_THROW(test::ReadWith<TTIFFileFormatReader>(test::ReadAll(file), image)) << c.name;
         ASSERT_EQ(image.Width(), kWidth) << c.name;
         ASSERT_EQ(image.Height(), kHeight) << c.name;
+        // libtiff premultiplies kept alpha, which is our alpha laid over black;
+        // the two roundings may part by one level.
+        const int slack = image.HasAlpha() ? 1 : 0;
+        image.FlattenAlpha();
         int worst = 0;
         std::string where;
         for (int y = 0; y < kHeight; ++y)
@@ -252,7 +256,7 @@ TEST(TiffLayouts, PixelsMatchLibtiff)
                     where = std::to_string(x) + "," + std::to_string(y);
                 }
             }
-        EXPECT_LE(worst, c.tolerance) << c.name << " at " << where;
+        EXPECT_LE(worst, c.tolerance + slack) << c.name << " at " << where;
     }
 }
 

@@ -34,6 +34,6 @@ expect "rastova-convert --quantizer b" "best"
 expect "rastova-convert --verb" "--verbose"
 expect "rastova-convert -o " "filedir:-d"
 expect "rastova-convert -q " ""
-expect "rastova-convert -f png photo" "filedir:@(bmp|dib|rle|gif|ico|jpg|jpeg|jif|pcx|pbm|pgm|ppm|pam|png|tga|tif|tiff|wmf|emf|BMP|DIB|RLE|GIF|ICO|JPG|JPEG|JIF|PCX|PBM|PGM|PPM|PAM|PNG|TGA|TIF|TIFF|WMF|EMF)"
+expect "rastova-convert -f png photo" "filedir:@(bmp|dib|rle|gif|ico|jpg|jpeg|jif|pcx|pbm|pgm|ppm|pam|png|tga|tif|tiff|webp|heic|heif|avif|jxl|wmf|emf|BMP|DIB|RLE|GIF|ICO|JPG|JPEG|JIF|PCX|PBM|PGM|PPM|PAM|PNG|TGA|TIF|TIFF|WEBP|HEIC|HEIF|AVIF|JXL|WMF|EMF)"
 [[ $(complete -p rastova-convert) == "complete -F _rastova_convert rastova-convert" ]] || { echo "FAIL: not registered"; failures=$((failures + 1)); }
 exit $((failures > 0))

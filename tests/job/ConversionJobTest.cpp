@@ -213,7 +213,7 @@ TEST_F(ConversionJobTest, QualityDialogOpensForEveryLossyTarget)
         host.items = {dir.File("a.ppm")};
         host.options.Destination = dir.Path().string();
         host.options.TargetFormat = format;
-        host.jpegAnswer = -1;
+        host.jpegAnswer = std::nullopt;
         Run();
         EXPECT_EQ(host.messages, (std::vector<std::string>{"The conversion was interrupted by user."}));
         host.jpegAnswer = 30;

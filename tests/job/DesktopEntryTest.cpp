@@ -27,6 +27,8 @@ const std::map<std::string, std::string> kMimeTypeOfExtension = {
     {"pam", "image/x-portable-arbitrarymap"},
     {"png", "image/png"}, {"tga", "image/x-tga"}, {"tif", "image/tiff"}, {"tiff", "image/tiff"},
     {"wmf", "image/wmf"}, {"emf", "image/emf"},
+    {"webp", "image/webp"}, {"heic", "image/heic"}, {"heif", "image/heif"}, {"avif", "image/avif"},
+    {"jxl", "image/jxl"},
 };
 
 std::set<std::string> DesktopEntryMimeTypes()
