@@ -257,14 +257,30 @@ std::array<TBmpBitField, kMaskCount> ReadBitFields(TStream& stream, const TInfoH
 // delta codes only move on. An image far larger than its data could ever fill
 // would cost the allocation and every later step over an empty canvas, so it is
 // refused; images up to kAlwaysLoaded pixels still load what a cut file holds.
+constexpr std::int64_t kAlwaysLoaded = std::int64_t(1) << 24;
+
+[[noreturn]] void RefuseUnfillable(int width, int height)
+{
+    throw EPGBMPFileFormatReader("BMP: Pixel data too short for " + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels");
+}
+
 void CheckRunLengthCanFill(TStream& stream, int width, int height)
 {
-    constexpr std::int64_t kAlwaysLoaded = std::int64_t(1) << 24;
     constexpr std::int64_t kPixelsPerByte = 128;
     const std::int64_t pixels = std::int64_t(width) * height;
     if (pixels > kAlwaysLoaded && pixels > stream.Remaining() * kPixelsPerByte)
-        throw EPGBMPFileFormatReader("BMP: Pixel data too short for " + std::to_string(width) + " x " +
-                                     std::to_string(height) + " pixels");
+        RefuseUnfillable(width, height);
+}
+
+// Uncompressed rows likewise: a cut file loads what it holds, but a large image
+// with less than a 64th of its rows present is refused before its canvas is made.
+void CheckRowsCanFill(TStream& stream, int width, int height, int bitCount)
+{
+    constexpr std::int64_t kLeastShare = 64;
+    const std::int64_t rowBytes = (std::int64_t(width) * bitCount + 31) / 32 * 4;
+    if (std::int64_t(width) * height > kAlwaysLoaded && stream.Remaining() * kLeastShare < rowBytes * height)
+        RefuseUnfillable(width, height);
 }
 
 // Only the bytes actually in the stream are buffered; biSizeImage still paces
@@ -327,6 +343,7 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         if (h.bitCount == 16 || h.bitCount == 32)
             fields = ReadBitFields(stream, h);
         CheckImagePixels(h.width, height);
+        CheckRowsCanFill(stream, h.width, height, h.bitCount);
         graphic.SetSize(h.width, height, hasAlpha ? bc32 : bc24);
         graphic.SetPaletteIdent(pTrueColor);
         if (h.clrUsed > 0)
@@ -337,6 +354,8 @@ void ReadInfoDib(TStream& stream, TPixelGraphic& graphic)
         CheckImagePixels(h.width, height);
         if (h.compression == kBiRle8 || h.compression == kBiRle4)
             CheckRunLengthCanFill(stream, h.width, height);
+        else
+            CheckRowsCanFill(stream, h.width, height, h.bitCount);
         graphic.SetSize(h.width, height, PixelFormatOf(h.bitCount));
         SetPalette(graphic, table, kInfoEntrySize);
         stream.Seek(excessBytes, soCurrent);

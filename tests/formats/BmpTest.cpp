@@ -535,7 +535,7 @@ TEST(BmpReader, PixelDataCutShortKeepsTheRowsRead)
 // Run-length pixels place at most 255 pixels per two bytes; an image far
 // larger than that is refused before anything is allocated, whatever end-of-line
 // codes fill the data. Up to 2^24 pixels a short file still loads.
-TEST(BmpReader, RunLengthImagesTheirDataCannotFillAreRefused)
+TEST(BmpReader, ImagesTheirDataCannotFillAreRefused)
 {
     const struct {
         std::uint32_t compression, bitCount;
@@ -545,6 +545,9 @@ TEST(BmpReader, RunLengthImagesTheirDataCannotFillAreRefused)
     } cases[] = {
         {2, 4, 20000, 30000, 4000, false}, {1, 8, 20000, 30000, 200000, false}, {1, 8, 30000, 1000, 200000, false},
         {2, 4, 4096, 4096, 2, true},       {1, 8, 30000, 1000, 260000, true},
+        // Uncompressed: a 64th of the rows is the least a large cut file holds.
+        {0, 4, 33554445, 7, 343, false},    {0, 24, 8000, 4000, 1000000, false},
+        {0, 24, 8000, 4000, 1500000, true}, {0, 8, 4096, 4096, 16, true},
     };
     for (const auto& c : cases) {
         TBmpFile f;
@@ -552,8 +555,8 @@ TEST(BmpReader, RunLengthImagesTheirDataCannotFillAreRefused)
         f.bitCount = c.bitCount;
         f.width = c.width;
         f.height = c.height;
-        f.table = Table4(c.bitCount == 4 ? 16 : 256);
-        f.pixels.assign(c.bytes, 0);  // end-of-line codes only
+        f.table = c.bitCount > 8 ? std::vector<std::uint8_t>() : Table4(c.bitCount == 4 ? 16 : 256);
+        f.pixels.assign(c.bytes, 0);  // end-of-line codes only, or black rows
         f.sizeImage = std::uint32_t(c.bytes);
         TPixelGraphic image;
         image.SetReadWarningAction(pgwaIgnore);
