@@ -86,11 +86,6 @@ THeifFile OpenFile(THeifKind kind, const std::vector<std::uint8_t>& data)
     return file;
 }
 
-// Until images keep alpha, transparent pixels are laid over the background.
-void LayAlphaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
-{
-    StoreRgbaRowOver(graphic, y, rgba, graphic.GetBackGroundColor());
-}
 
 void DecodeInto(THeifKind kind, const heif_image_handle* handle, TPixelGraphic& graphic, TObject* sender)
 {
@@ -110,7 +105,7 @@ void DecodeInto(THeifKind kind, const heif_image_handle* handle, TPixelGraphic& 
     StoreRowsReporting(graphic, sender, graphic.Height(), [&](int y) {
         const std::uint8_t* row = plane + std::size_t(y) * std::size_t(stride);
         if (alpha)
-            LayAlphaRow(graphic, y, row);
+            StoreRgbaRow(graphic, y, row);
         else
             StoreRgbRow(graphic, y, row);
     });
@@ -229,7 +224,7 @@ void THeifFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int im
         CheckImagePixels(gridWidth, gridHeight);
     if (width <= 0 || height <= 0)
         Fail(m_kind, MessageText(kMsgWidthOrHeightZero));
-    graphic.SetSize(width, height, bc24);
+    graphic.SetSize(width, height, PhotoPixelFormat(heif_image_handle_has_alpha_channel(handle) != 0));
     graphic.Clear();
     TProgressScope progress(graphic, this);
     DecodeInto(m_kind, handle, graphic, this);
@@ -251,6 +246,7 @@ void THeifFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& 
     std::string coding = mime != nullptr && std::strcmp(mime, "image/avif") == 0 ? "AV1" : "HEVC";
     if (images > 1)
         coding += ", " + std::to_string(images) + " images";
+    info.HasAlpha = alpha;
     info.SubFormatText = PhotoSubFormatText(coding, std::max(bits, 0), alpha, 1);
     info.Width = heif_image_handle_get_width(handle);
     info.Height = heif_image_handle_get_height(handle);

@@ -62,11 +62,6 @@ void TakeBasicInfo(JxlDecoder* decoder, TJxlHeader& header)
     header.height = int(transposed ? header.basic.xsize : header.basic.ysize);
 }
 
-// Until images keep alpha, transparent pixels are laid over the background.
-void LayAlphaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
-{
-    StoreRgbaRowOver(graphic, y, rgba, graphic.GetBackGroundColor());
-}
 
 // True when the progress handler aborted.
 bool StoreRows(TPixelGraphic& graphic, TObject* sender, const std::vector<std::uint8_t>& samples, bool alpha)
@@ -75,7 +70,7 @@ bool StoreRows(TPixelGraphic& graphic, TObject* sender, const std::vector<std::u
     return StoreRowsReporting(graphic, sender, graphic.Height(), [&](int y) {
         const std::uint8_t* row = samples.data() + std::size_t(y) * rowBytes;
         if (alpha)
-            LayAlphaRow(graphic, y, row);
+            StoreRgbaRow(graphic, y, row);
         else
             StoreRgbRow(graphic, y, row);
     });
@@ -121,7 +116,7 @@ bool DecodeFirstFrame(JxlDecoder* decoder, TJxlRead& read, TPixelGraphic& graphi
         case JXL_DEC_FRAME: read.frameStarted = true; break;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
             SetOutBuffer(decoder, read);
-            graphic.SetSize(read.header.width, read.header.height, bc24);
+            graphic.SetSize(read.header.width, read.header.height, PhotoPixelFormat(read.alpha));
             graphic.Clear();
             break;
         case JXL_DEC_FULL_IMAGE:
@@ -258,6 +253,7 @@ void TJXLFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     // Lossy coding works in the codec's own colour space; lossless (and JPEG
     // recompression) keeps the original one.
     const char* coding = basic.uses_original_profile ? "lossless" : "lossy";
+    info.HasAlpha = alpha;
     info.SubFormatText = PhotoSubFormatText(basic.exponent_bits_per_sample > 0 ? std::string(coding) + ", float"
                                                                                 : coding,
                                             int(basic.bits_per_sample), alpha, header.frames);

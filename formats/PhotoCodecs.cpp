@@ -62,6 +62,26 @@ void StoreRgbaRowOver(TPixelGraphic& graphic, int y, const std::uint8_t* rgba, T
     StoreRgbaRunOver(graphic, 0, y, graphic.Width(), rgba, background);
 }
 
+TBitCount PhotoPixelFormat(bool alpha)
+{
+    return alpha && !Settings().FlattenAlphaOnLoad ? bc32 : bc24;
+}
+
+void StoreRgbaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
+{
+    if (graphic.BitCount() != bc32) {
+        StoreRgbaRowOver(graphic, y, rgba, graphic.GetBackGroundColor());
+        return;
+    }
+    std::uint8_t* out = graphic.ScanLine(y);
+    for (int x = 0; x < graphic.Width(); ++x, rgba += 4, out += 4) {
+        out[0] = rgba[2];
+        out[1] = rgba[1];
+        out[2] = rgba[0];
+        out[3] = rgba[3];
+    }
+}
+
 std::vector<std::uint8_t> TopDownRgb(TPixelGraphic& graphic, TObject* sender)
 {
     const int width = graphic.Width();

@@ -40,6 +40,12 @@ int ClampQuality(int quality);
 // laid over background. red at offset 0.
 void StoreRgbRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgb);
 void StoreRgbaRowOver(TPixelGraphic& graphic, int y, const std::uint8_t* rgba, TRGB background);
+// The image format of a decoded picture: 32-bit when it has alpha, unless the
+// host asked for alpha laid over the background at load.
+TBitCount PhotoPixelFormat(bool alpha);
+// One top-down RGBA row: kept as it is in a 32-bit image, else laid over the
+// image's background.
+void StoreRgbaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba);
 // The same for a run of count pixels starting at column x.
 void StoreRgbRun(TPixelGraphic& graphic, int x, int y, int count, const std::uint8_t* rgb);
 void StoreRgbaRunOver(TPixelGraphic& graphic, int x, int y, int count, const std::uint8_t* rgba, TRGB background);

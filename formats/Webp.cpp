@@ -79,11 +79,6 @@ struct TDecodedRows {
     int rows = 0;
 };
 
-// Until images keep alpha, transparent pixels are laid over the background.
-void LayAlphaRow(TPixelGraphic& graphic, int y, const std::uint8_t* rgba)
-{
-    StoreRgbaRowOver(graphic, y, rgba, graphic.GetBackGroundColor());
-}
 
 struct TAnimDecoderDeleter {
     void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
@@ -225,14 +220,14 @@ void TWebPFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int im
     // The rows that came stay; without any the file is of no use.
     if (decoded.rows <= 0)
         Fail(MessageText(kMsgUnexpectedEndOfFile));
-    graphic.SetSize(header.width, header.height, bc24);
+    graphic.SetSize(header.width, header.height, PhotoPixelFormat(decoded.channels == 4));
     graphic.Clear();
     TProgressScope progress(graphic, this);
     const std::size_t rowBytes = std::size_t(header.width) * std::size_t(decoded.channels);
     const bool aborted = StoreRowsReporting(graphic, this, decoded.rows, [&](int y) {
         const std::uint8_t* row = decoded.samples.data() + std::size_t(y) * rowBytes;
         if (decoded.channels == 4)
-            LayAlphaRow(graphic, y, row);
+            StoreRgbaRow(graphic, y, row);
         else
             StoreRgbRow(graphic, y, row);
     });
@@ -251,6 +246,7 @@ void TWebPFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& 
                          : header.features.format == 2 ? "lossless"
                                                        : "lossy";
     const bool alpha = header.features.has_alpha != 0;
+    info.HasAlpha = alpha;
     info.SubFormatText = PhotoSubFormatText(coding, 8, alpha, header.frames);
     info.Width = header.width;
     info.Height = header.height;

@@ -435,7 +435,7 @@ TEST(PhotoFormatAnimation, FirstFrameAndFrameCount)
 
 // Half-transparent orange (200, 100, 50) laid over the image's background
 // colour, black or white, as the other readers do with transparency.
-TEST(PhotoFormatAlpha, CompositedOverTheBackgroundColour)
+TEST(PhotoFormatAlpha, KeptOrCompositedOverTheBackgroundColour)
 {
     if (!HaveTool("convert"))
         GTEST_SKIP() << "convert (imagemagick) is not installed";
@@ -454,10 +454,21 @@ TEST(PhotoFormatAlpha, CompositedOverTheBackgroundColour)
         TFileInfo info;
         ASSERT_TRUE(GetFileInfo(file, 0, info));
         EXPECT_NE(info.SubFormatText.find("alpha"), std::string::npos) << info.SubFormatText;
+        EXPECT_TRUE(info.HasAlpha);
+        {
+            TPixelGraphic image;
+            image.LoadFromFile(file);
+            ASSERT_TRUE(image.HasAlpha());
+            EXPECT_NEAR(int(image.GetPixel(5, 5) >> 24), 128, 2);
+            EXPECT_NEAR(RedOf(image.GetColor(5, 5)), 200, 2);
+        }
+        TPGSettings flattening = DefaultSettings();
+        flattening.FlattenAlphaOnLoad = true;
         for (const TRGB background : {TRGB(0), TRGB(0xFFFFFF)}) {
             TPixelGraphic image;
             image.SetBackGroundColor(background);
-            image.LoadFromFile(file);
+            image.LoadFromFile(file, flattening);
+            EXPECT_FALSE(image.HasAlpha());
             const TRGB c = image.GetColor(5, 5);
             const int base = background == 0 ? 0 : 255;
             EXPECT_NEAR(RedOf(c), (200 + base) / 2, 2);
