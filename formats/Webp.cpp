@@ -5,6 +5,7 @@
 #include "image/PGMessages.h"
 #include "image/Streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -262,7 +263,25 @@ TWebPFileFormatWriter::TWebPFileFormatWriter()
     Extension = "webp";
     Description = "WebP";
     CanWriteResolutions = TColorResolutions(0xFF);
+    CanWriteAlpha = true;
 }
+
+namespace {
+
+// A 32-bit image's rows, top down: its blue, green, red, alpha bytes are what
+// libwebp imports as BGRA.
+std::vector<std::uint8_t> TopDownBgra(TPixelGraphic& graphic, TObject* sender)
+{
+    const std::size_t rowBytes = std::size_t(graphic.Width()) * 4;
+    std::vector<std::uint8_t> bgra(rowBytes * std::size_t(graphic.Height()));
+    for (int y = 0; y < graphic.Height(); ++y) {
+        std::copy_n(graphic.ScanLine(y), rowBytes, bgra.data() + std::size_t(y) * rowBytes);
+        graphic.Progress(sender, y, graphic.Height() - 1);
+    }
+    return bgra;
+}
+
+}  // namespace
 
 void TWebPFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
 {
@@ -279,8 +298,11 @@ void TWebPFileFormatWriter::Write(TStream& stream, TPixelGraphic& graphic)
     picture.custom_ptr = &context;
 
     TProgressScope progress(graphic, this);
-    const std::vector<std::uint8_t> rgb = TopDownRgb(graphic, this);
-    if (!WebPPictureImportRGB(&picture, rgb.data(), graphic.Width() * 3))
+    const bool alpha = graphic.HasAlpha();
+    const std::vector<std::uint8_t> samples = alpha ? TopDownBgra(graphic, this) : TopDownRgb(graphic, this);
+    const bool imported = alpha ? WebPPictureImportBGRA(&picture, samples.data(), graphic.Width() * 4)
+                                : WebPPictureImportRGB(&picture, samples.data(), graphic.Width() * 3);
+    if (!imported)
         Fail(EncodingErrorText(picture.error_code));
     const bool encoded = WebPEncode(&config, &picture) != 0;
     if (context.exception)

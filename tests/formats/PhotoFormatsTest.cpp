@@ -461,6 +461,14 @@ TEST(PhotoFormatAlpha, KeptOrCompositedOverTheBackgroundColour)
             ASSERT_TRUE(image.HasAlpha());
             EXPECT_NEAR(int(image.GetPixel(5, 5) >> 24), 128, 2);
             EXPECT_NEAR(RedOf(image.GetColor(5, 5)), 200, 2);
+            // The WebP writer keeps alpha too: a lossless round trip is exact.
+            TPGSettings lossless = DefaultSettings();
+            lossless.WebPLossless = true;
+            image.SaveToFile(dir.File("kept.webp"), lossless);
+            TPixelGraphic back;
+            back.LoadFromFile(dir.File("kept.webp"));
+            ASSERT_TRUE(back.HasAlpha());
+            EXPECT_EQ(back.GetPixel(5, 5), image.GetPixel(5, 5));
         }
         TPGSettings flattening = DefaultSettings();
         flattening.FlattenAlphaOnLoad = true;
