@@ -324,7 +324,7 @@ TPamHeader ReadPamHeader(TPxMSource& source)
     return header;
 }
 
-// The colour samples of a tuple type (an _ALPHA form adds one sample that is dropped).
+// The colour samples of a tuple type (an _ALPHA form adds one sample, the alpha).
 int PamColorSamples(const TPamHeader& header)
 {
     std::string type = header.tupleType;
@@ -355,7 +355,13 @@ void ReadPamRow(TPxMSource& source, const TPamHeader& header, int samples, std::
         std::uint8_t values[4] = {};
         for (int s = 0; s < header.depth; ++s)
             values[s] = NextPamSample(source, header.maxval);
-        if (samples == 3) {
+        if (header.depth > samples) {  // kept with its alpha in a 32-bit image
+            std::uint8_t* out = row + 4 * std::size_t(x);
+            out[0] = values[samples == 3 ? 2 : 0];
+            out[1] = values[samples == 3 ? 1 : 0];
+            out[2] = values[0];
+            out[3] = values[samples];
+        } else if (samples == 3) {
             row[3 * x] = values[2];
             row[3 * x + 1] = values[1];
             row[3 * x + 2] = values[0];
@@ -395,9 +401,10 @@ void TPAMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
     if (bytes > source.Available())
         FailPam(MessageText(kMsgUnexpectedEndOfFile));
     CheckImagePixels(header.width, header.height);
+    const bool alpha = header.depth > samples;
     const bool bilevel = samples == 1 && header.maxval == 1;
-    graphic.SetSize(int(header.width), int(header.height), samples == 3 ? bc24 : bilevel ? bc1 : bc8);
-    if (samples == 1)
+    graphic.SetSize(int(header.width), int(header.height), alpha ? bc32 : samples == 3 ? bc24 : bilevel ? bc1 : bc8);
+    if (samples == 1 && !alpha)
         graphic.SetPaletteIdent(bilevel ? pBlackWhite : pGray256);
     TProgressScope progress(graphic, this);
     for (int y = 0; y < int(header.height); ++y) {
@@ -405,6 +412,8 @@ void TPAMFileFormatReader::Read(TStream& stream, TPixelGraphic& graphic, int ima
         if (graphic.Progress(this, y, int(header.height)))
             break;
     }
+    if (alpha && Settings().FlattenAlphaOnLoad)
+        graphic.FlattenAlpha();
 }
 
 void TPAMFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& info)
@@ -418,7 +427,9 @@ void TPAMFileFormatReader::GetInfo(TStream& stream, int imageIndex, TFileInfo& i
     info.Width = int(header.width);
     info.Height = int(header.height);
     info.BitsPerPixel = int(header.depth) * (header.maxval > 255 ? 16 : 8);
-    info.ColorsText = PamColorSamples(header) == 3 ? "16.7M" : header.maxval == 1 ? "2" : "256";
+    const int samples = PamColorSamples(header);
+    info.ColorsText = samples == 3 ? "16.7M" : header.maxval == 1 ? "2" : "256";
+    info.HasAlpha = header.depth > samples;
 }
 
 TPBMFileFormatReader::TPBMFileFormatReader()

@@ -33,9 +33,9 @@ TEST(PnmDeep, MatchesImageMagick)
         {"gray10.pgm", "-colorspace gray -depth 10", bc8},
         {"rgb.pam", "-depth 8", bc24},
         {"rgb16.pam", "-depth 16", bc24},
-        {"rgba.pam", "-alpha set -channel A -evaluate set 50% +channel -depth 8", bc24},
+        {"rgba.pam", "-alpha set -channel A -evaluate set 50% +channel -depth 8", bc32},
         {"gray.pam", "-colorspace gray -depth 8", bc8},
-        {"graya16.pam", "-colorspace gray -alpha set -depth 16", bc8},
+        {"graya16.pam", "-colorspace gray -alpha set -depth 16", bc32},
         {"bw.pam", "-colorspace gray -threshold 50% -depth 1", bc1},
     };
     for (const TCase& c : cases) {
@@ -57,6 +57,9 @@ TEST(PnmDeep, MatchesImageMagick)
                     worst = std::max(worst, std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)));
             }
         EXPECT_LE(worst, 1) << c.name;
+        // The _ALPHA forms keep their alpha: half for rgba.pam, opaque for graya16.pam.
+        if (ours.HasAlpha())
+            EXPECT_NEAR(int(ours.GetPixel(3, 3) >> 24), c.name[0] == 'r' ? 128 : 255, 1) << c.name;
     }
 }
 
