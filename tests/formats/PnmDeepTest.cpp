@@ -58,8 +58,9 @@ TEST(PnmDeep, MatchesImageMagick)
             }
         EXPECT_LE(worst, 1) << c.name;
         // The _ALPHA forms keep their alpha: half for rgba.pam, opaque for graya16.pam.
-        if (ours.HasAlpha())
+        if (ours.HasAlpha()) {
             EXPECT_NEAR(int(ours.GetPixel(3, 3) >> 24), c.name[0] == 'r' ? 128 : 255, 1) << c.name;
+        }
     }
 }
 
