@@ -5,7 +5,7 @@ namespace rastova {
 const std::array<TFileFilter, kFileFilterCount> kFileFilters = {{
     {"All image files",
      "*.bmp;*.dib;*.jif;*.jpeg;*.jpg;*.pbm;*.pcx;*.pgm;*.png;*.ppm;*.rle;*.tga;*.tif;*.tiff;*.ico;*.wmf;*.emf;*.gif;"
-     "*.webp;*.avif;*.heic;*.heif;*.jxl"},
+     "*.webp;*.avif;*.heic;*.heif;*.jxl;*.pam"},
     {"BMP - Bitmap", "*.bmp"},
     {"DIB - Bitmap", "*.dib"},
     {"GIF - Graphics Interchange Format", "*.gif"},
@@ -29,6 +29,7 @@ const std::array<TFileFilter, kFileFilterCount> kFileFilters = {{
     {"HEIC - HEIC", "*.heic"},
     {"HEIF - HEIC", "*.heif"},
     {"JXL - JPEG XL", "*.jxl"},
+    {"PAM - Portable Arbitrary Map", "*.pam"},
 }};
 
 }  // namespace rastova

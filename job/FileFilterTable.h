@@ -11,7 +11,7 @@ struct TFileFilter {
     const char* Mask;  // wildcard patterns separated by ';'
 };
 
-inline constexpr int kFileFilterCount = 24;
+inline constexpr int kFileFilterCount = 25;
 extern const std::array<TFileFilter, kFileFilterCount> kFileFilters;
 
 }  // namespace rastova

@@ -40,14 +40,14 @@ TEST(FileFilters, FilterStringIsExact)
 {
     EXPECT_EQ(FileFilterString(),
               "All image files|*.bmp;*.dib;*.jif;*.jpeg;*.jpg;*.pbm;*.pcx;*.pgm;*.png;*.ppm;*.rle;*.tga;*.tif;*.tiff;"
-              "*.ico;*.wmf;*.emf;*.gif;*.webp;*.avif;*.heic;*.heif;*.jxl|BMP - Bitmap|*.bmp|DIB - Bitmap|*.dib"
+              "*.ico;*.wmf;*.emf;*.gif;*.webp;*.avif;*.heic;*.heif;*.jxl;*.pam|BMP - Bitmap|*.bmp|DIB - Bitmap|*.dib"
               "|GIF - Graphics Interchange Format|*.gif|JIF - JPEG (JFIF compliant)|*.jif|JPEG - JPEG (JFIF "
               "compliant)|*.jpeg|JPG - JPEG (JFIF compliant)|*.jpg|PBM - Portable Bitmap|*.pbm|PCX - Paintbrush|*.pcx"
               "|PGM - Portable Graymap|*.pgm|PNG - Portable Network Graphics|*.png|PPM - Portable Pixelmap|*.ppm|RLE - "
               "Bitmap|*.rle|TGA - Truevision Targa|*.tga|TIF - Tagged Image File Format|*.tif"
               "|TIFF - Tagged Image File Format|*.tiff|ICO - Windows icon|*.ico|WMF - Windows Metafile|*.wmf|EMF - "
               "Enhanced Metafile|*.emf|WEBP - WebP|*.webp|AVIF - AVIF|*.avif|HEIC - HEIC|*.heic|HEIF - HEIC|*.heif"
-              "|JXL - JPEG XL|*.jxl");
+              "|JXL - JPEG XL|*.jxl|PAM - Portable Arbitrary Map|*.pam");
     EXPECT_EQ(ParseFileFilterString(FileFilterString()).size(), kFileFilterCount);
 }
 
